@@ -1,0 +1,358 @@
+#include "EncoderConfigFile.h"
+
+#include <string>
+#include <variant>
+
+namespace enc {
+namespace {
+
+// One stored key: its name and the record field it persists.
+template <class R>
+struct KeyBinding {
+    const char* key;
+    std::variant<int R::*, unsigned int R::*, std::string R::*> field;
+};
+
+// The key tables, each in the order keys are set on save (which decides where keys that are
+// new to the file are appended).
+const KeyBinding<EncoderConfigFile> kCredentialKeys[] = {
+    {"author", &EncoderConfigFile::author},
+    {"pwd", &EncoderConfigFile::pwd},
+};
+
+const KeyBinding<InputStatus> kInputKeys[] = {
+    {"type", &InputStatus::type},
+    {"video", &InputStatus::video},
+    {"audio", &InputStatus::audio},
+};
+
+const KeyBinding<OutputSettings> kOutputKeys[] = {
+    {"videoRes", &OutputSettings::videoRes},
+    {"audioType", &OutputSettings::audioType},
+    {"audioVolume", &OutputSettings::audioVolume},
+};
+
+const KeyBinding<StreamStatus> kStatusKeys[] = {
+    {"video", &StreamStatus::video},
+    {"audio", &StreamStatus::audio},
+    {"addr", &StreamStatus::addr},
+    {"ts", &StreamStatus::ts},
+};
+
+const KeyBinding<StreamUrl> kUrlKeys[] = {
+    {"http", &StreamUrl::http},
+    {"rtsp", &StreamUrl::rtsp},
+};
+
+const KeyBinding<NetworkSettings> kNetworkKeys[] = {
+    {"connectionType", &NetworkSettings::connectionType},
+    {"dhcp", &NetworkSettings::dhcp},
+    {"dns_mode", &NetworkSettings::dnsMode},
+    {"ip", &NetworkSettings::ip},
+    {"mask", &NetworkSettings::mask},
+    {"gate", &NetworkSettings::gate},
+    {"dns0", &NetworkSettings::dnsFirst},
+    {"dns1", &NetworkSettings::dnsSecond},
+    {"mac", &NetworkSettings::mac},
+};
+
+const KeyBinding<Rs485Settings> kRs485Keys[] = {
+    {"s_ip", &Rs485Settings::ip},
+    {"s_port", &Rs485Settings::port},
+    {"baudrate", &Rs485Settings::baudrate},
+    {"stopbits", &Rs485Settings::stopbits},
+    {"databits", &Rs485Settings::databits},
+};
+
+const KeyBinding<WifiSettings> kWifiKeys[] = {
+    {"encrypt", &WifiSettings::encrypt},
+    {"ip", &WifiSettings::ip},
+    {"gate", &WifiSettings::gate},
+    {"mask", &WifiSettings::mask},
+    {"state", &WifiSettings::state},
+    {"essid", &WifiSettings::essid},
+    {"key", &WifiSettings::key},
+};
+
+const KeyBinding<VideoSettings> kVideoKeys[] = {
+    {"bitmode", &VideoSettings::bitmode},
+    {"bitrate", &VideoSettings::bitrate},
+    {"field", &VideoSettings::field},
+    {"codec", &VideoSettings::codec},
+    {"framerate", &VideoSettings::framerate},
+    {"gop", &VideoSettings::gop},
+    {"profile", &VideoSettings::profile},
+    {"resolution", &VideoSettings::resolution},
+    {"tolerate", &VideoSettings::tolerate},
+    {"minQp", &VideoSettings::minQp},
+    {"maxQp", &VideoSettings::maxQp},
+};
+
+const KeyBinding<ProtocolSettings> kProtocolKeys[] = {
+    {"httpEnabled", &ProtocolSettings::httpEnabled},
+    {"httpName", &ProtocolSettings::httpName},
+    {"httpPort", &ProtocolSettings::httpPort},
+    {"iotEnabled", &ProtocolSettings::iotEnabled},
+    {"onvifEnabled", &ProtocolSettings::onvifEnabled},
+    {"multicastAddr", &ProtocolSettings::multicastAddr},
+    {"multicastEnabled", &ProtocolSettings::multicastEnabled},
+    {"multicastPort", &ProtocolSettings::multicastPort},
+    {"tsAddr", &ProtocolSettings::tsAddr},
+    {"tsEnabled", &ProtocolSettings::tsEnabled},
+    {"tsPort", &ProtocolSettings::tsPort},
+    {"tsHttpAddr", &ProtocolSettings::tsHttpAddr},
+    {"tsHttpEnabled", &ProtocolSettings::tsHttpEnabled},
+    {"tsHttpPort", &ProtocolSettings::tsHttpPort},
+    {"flvAddr", &ProtocolSettings::flvAddr},
+    {"flvEnabled", &ProtocolSettings::flvEnabled},
+    {"flvPort", &ProtocolSettings::flvPort},
+    {"hlsAddr", &ProtocolSettings::hlsAddr},
+    {"hlsEnabled", &ProtocolSettings::hlsEnabled},
+    {"hlsPort", &ProtocolSettings::hlsPort},
+    {"rtmpAddrMode", &ProtocolSettings::rtmpAddrMode},
+    {"rtmpAddr", &ProtocolSettings::rtmpAddr},
+    {"rtmpDir", &ProtocolSettings::rtmpDir},
+    {"rtmpEnabled", &ProtocolSettings::rtmpEnabled},
+    {"rtmpNode", &ProtocolSettings::rtmpNode},
+    {"rtmpPassword", &ProtocolSettings::rtmpPassword},
+    {"rtmpPort", &ProtocolSettings::rtmpPort},
+    {"rtmpUser", &ProtocolSettings::rtmpUser},
+    {"rtspEnabled", &ProtocolSettings::rtspEnabled},
+    {"rtspName", &ProtocolSettings::rtspName},
+    {"rtspPort", &ProtocolSettings::rtspPort},
+};
+
+const KeyBinding<OsdSettings> kOsdKeys[] = {
+    {"bkColor", &OsdSettings::bkColor},
+    {"bkMode", &OsdSettings::bkMode},
+    {"fontSize", &OsdSettings::fontSize},
+    {"opacity", &OsdSettings::opacity},
+    {"text", &OsdSettings::text},
+    {"osdTextMode", &OsdSettings::textMode},
+    {"textColor", &OsdSettings::textColor},
+    {"x", &OsdSettings::x},
+    {"y", &OsdSettings::y},
+};
+
+const KeyBinding<LogoSettings> kLogoKeys[] = {
+    {"logo_enable", &LogoSettings::enable},
+    {"logo_x", &LogoSettings::x},
+    {"logo_y", &LogoSettings::y},
+    {"logo_opacity", &LogoSettings::opacity},
+    {"logo_name", &LogoSettings::name},
+};
+
+const KeyBinding<ChromaSettings> kChromaMainKeys[] = {
+    {"brightness", &ChromaSettings::brightness},
+    {"contrast", &ChromaSettings::contrast},
+    {"hue", &ChromaSettings::hue},
+    {"saturation", &ChromaSettings::saturation},
+};
+
+const KeyBinding<ChromaSettings> kChromaSubKeys[] = {
+    {"brightness_s", &ChromaSettings::brightness},
+    {"contrast_s", &ChromaSettings::contrast},
+    {"hue_s", &ChromaSettings::hue},
+    {"saturation_s", &ChromaSettings::saturation},
+};
+
+const KeyBinding<AudioSettings> kAudioKeys[] = {
+    {"checkRate", &AudioSettings::checkRate},
+    {"codec", &AudioSettings::codec},
+    {"gain", &AudioSettings::gain},
+    {"inputMode", &AudioSettings::inputMode},
+    {"onvifCodec", &AudioSettings::onvifCodec},
+    {"resample", &AudioSettings::resample},
+    {"sampleRate", &AudioSettings::sampleRate},
+    {"onvifG711", &AudioSettings::onvifG711},
+};
+
+const KeyBinding<UpgradeServerSettings> kUpgradeKeys[] = {
+    {"HttpServer", &UpgradeServerSettings::serverIP},
+};
+
+const KeyBinding<FtpSettings> kFtpKeys[] = {
+    {"FtpServer", &FtpSettings::ftpserverIP},
+    {"user", &FtpSettings::username},
+    {"passwd", &FtpSettings::fpassword},
+    {"cycle", &FtpSettings::ftptime},
+    {"time_mode", &FtpSettings::timeMode},
+    {"timeServer", &FtpSettings::timeServer},
+    {"localtimezone", &FtpSettings::localtimezone},
+};
+
+const KeyBinding<SysInfo> kStorageKeys[] = {
+    {"serverIP", &SysInfo::serverIP},
+    {"path", &SysInfo::path},
+    {"place", &SysInfo::place},
+    {"opacity", &SysInfo::opacity},
+    {"show", &SysInfo::show},
+    {"add_pict_1", &SysInfo::add_pict_1},
+    {"add_pict_2", &SysInfo::add_pict_2},
+};
+
+// Reads every key of a table that exists in the section; missing keys keep their field.
+struct Loader {
+    const comn::IniFile& ini;
+
+    template <class R, size_t N>
+    void operator()(const std::string& sectionName, R& record,
+                    const KeyBinding<R> (&table)[N]) const {
+        if (!ini.hasSection(sectionName)) {
+            return;
+        }
+        for (const auto& binding : table) {
+            if (!ini.hasEntry(sectionName, binding.key)) {
+                continue;
+            }
+            std::visit(
+                [&](auto member) {
+                    using Field = std::decay_t<decltype(record.*member)>;
+                    if constexpr (std::is_same_v<Field, std::string>) {
+                        // Texts keep their inner blanks ("Camera one").
+                        record.*member = ini.getValue(sectionName, binding.key, "");
+                    } else {
+                        ini.getValue(sectionName, binding.key, record.*member);
+                    }
+                },
+                binding.field);
+        }
+    }
+};
+
+// Writes every key of a table into the model, in table order.
+struct Saver {
+    comn::IniFile& ini;
+
+    template <class R, size_t N>
+    void operator()(const std::string& sectionName, R& record,
+                    const KeyBinding<R> (&table)[N]) const {
+        for (const auto& binding : table) {
+            std::visit([&](auto member) { ini.setValue(sectionName, binding.key, record.*member); },
+                       binding.field);
+        }
+    }
+};
+
+}  // namespace
+
+EncoderConfigFile::EncoderConfigFile() {
+    input.type = "HDMI";
+    input.video = "1920*1080@60";
+    input.audio = "(16 bits PCM) 44.1K";
+
+    network.ip = "192.168.1.230";
+    network.mask = "255.255.255.0";
+    network.gate = "192.168.1.1";
+    network.dnsFirst = "114.114.114.114";
+    network.dnsSecond = "192.168.1.1";
+    network.mac = "44:03:2c:56:79:40";
+
+    wifi.ip = "192.168.1.231";
+    wifi.mask = "255.255.255.0";
+    wifi.gate = "192.168.1.1";
+
+    for (int i = 0; i < 2; ++i) {
+        const bool main = i == 0;
+        const std::string name = main ? "main" : "sub";
+
+        streamStatus[i].video = "1920*1080@60";
+        streamStatus[i].audio = "16k";
+        streamStatus[i].addr = "232.255.42.42";
+
+        // Example URLs on the default wired address.
+        streamUrl[i].rtsp = "rtsp://192.168.1.230:554/" + name;
+        streamUrl[i].http = "http://192.168.1.230:80/" + name;
+
+        video[i].codec = main ? "H.265" : "H.264";
+        video[i].profile = "main";
+        video[i].framerate = 30;
+        video[i].gop = 30;
+        video[i].resolution = "0*0";
+        video[i].bitrate = 2048;
+
+        ProtocolSettings& p = protocol[i];
+        p.httpName = "/" + name;
+        p.httpPort = 80;
+        p.rtspName = "/" + name;
+        p.rtspEnabled = 1;
+        p.rtspPort = 554;
+        p.multicastAddr = "235.250.42.42";
+        p.multicastPort = main ? 5000 : 5001;
+        p.tsAddr = "192.168.1.98";
+        p.tsPort = main ? 20000 : 20001;
+        p.rtmpAddr = "192.168.1.75";
+        p.rtmpPort = 1935;
+        p.rtmpDir = "live";
+        p.rtmpNode = name;
+
+        for (int k = 0; k < 2; ++k) {
+            OsdSettings& o = osd[i][k];
+            o.x = k == 0 ? 10 : 4000;
+            o.y = k == 0 ? 10 : 4000;
+            o.fontSize = 1;
+            o.opacity = 128;
+            o.textColor = 255;
+            o.bkColor = 0xFFFFEE;
+        }
+
+        const int level = main ? 50 : 0;
+        chroma[i] = ChromaSettings{level, level, level, level};
+    }
+
+    audio.sampleRate = 64000;
+    audio.codec = "AAC";
+    audio.resample = 48000;
+    audio.onvifCodec = "G.711";
+}
+
+template <class Visitor>
+void EncoderConfigFile::forEachGroup(Visitor&& visit) {
+    visit("input", *this, kCredentialKeys);
+    visit("input", input, kInputKeys);
+    visit("output", output, kOutputKeys);
+    for (int i = 0; i < 2; ++i) {
+        visit(std::string(streamPrefix(i)) + "status", streamStatus[i], kStatusKeys);
+    }
+    for (int i = 0; i < 2; ++i) {
+        visit(std::string(streamPrefix(i)) + "url", streamUrl[i], kUrlKeys);
+    }
+    visit("network", network, kNetworkKeys);
+    visit("network", rs485, kRs485Keys);
+    visit("wifi", wifi, kWifiKeys);
+    for (int i = 0; i < 2; ++i) {
+        visit(std::string(streamPrefix(i)) + "video", video[i], kVideoKeys);
+    }
+    for (int i = 0; i < 2; ++i) {
+        visit(std::string(streamPrefix(i)) + "protocol", protocol[i], kProtocolKeys);
+    }
+    for (int i = 0; i < 2; ++i) {
+        for (int k = 0; k < 2; ++k) {
+            visit(std::string(streamPrefix(i)) + "osd_" + std::to_string(k), osd[i][k], kOsdKeys);
+        }
+    }
+    for (int i = 0; i < 2; ++i) {
+        visit(std::string(streamPrefix(i)) + "osd_0", logo[i], kLogoKeys);
+    }
+    visit("network", chroma[0], kChromaMainKeys);
+    visit("network", chroma[1], kChromaSubKeys);
+    visit("audio", audio, kAudioKeys);
+    visit("server", upgradeServer, kUpgradeKeys);
+    visit("server", ftp, kFtpKeys);
+    visit("storage", sysInfo, kStorageKeys);
+}
+
+bool EncoderConfigFile::load(const std::string& path) {
+    if (!m_ini.load(path)) {
+        return false;
+    }
+    forEachGroup(Loader{m_ini});
+    return true;
+}
+
+bool EncoderConfigFile::save(const std::string& path) {
+    forEachGroup(Saver{m_ini});
+    return m_ini.save(path);
+}
+
+}  // namespace enc

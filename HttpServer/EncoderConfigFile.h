@@ -1,0 +1,66 @@
+#pragma once
+
+#include <string>
+
+#include "EncoderRecords.h"
+#include "IniFile.h"
+
+namespace enc {
+
+/// The settings record of the device ("/mnt/config/encoder.ini"): plain records plus the
+/// INI model of the file as last loaded. Index 0 of the stream-indexed arrays is the main
+/// stream (sections "master_..."), index 1 the sub stream ("sub_...").
+///
+/// save() writes every stored field into the model and saves it, so sections, keys and
+/// comments this record does not know survive unchanged. Not thread-safe.
+class EncoderConfigFile {
+public:
+    /// All records empty, then the documented defaults.
+    EncoderConfigFile();
+    virtual ~EncoderConfigFile() = default;
+
+    /// Loads the file and reads every stored key that exists into its field: numbers by the
+    /// INI typed read, texts as the whole stored value. False (nothing changes) when the
+    /// file cannot be opened.
+    bool load(const std::string& path);
+
+    /// Stores every field in the model and saves the file atomically; false on any error
+    /// (the previous file then stays intact).
+    bool save(const std::string& path);
+
+    /// The section prefix of a stream: "master_" for 0, "sub_" for 1.
+    static const char* streamPrefix(int index) { return index == 0 ? "master_" : "sub_"; }
+
+    comn::IniFile& ini() { return m_ini; }
+    const comn::IniFile& ini() const { return m_ini; }
+
+    InputStatus input;
+    StreamStatus streamStatus[2];
+    StreamUrl streamUrl[2];
+    NetworkSettings network;
+    WifiSettings wifi;
+    VideoSettings video[2];
+    ProtocolSettings protocol[2];
+    OsdSettings osd[2][2];  // [stream][overlay]
+    ChromaSettings chroma[2];
+    AudioSettings audio;
+    Rs485Settings rs485;
+    LogoSettings logo[2];
+    UpgradeServerSettings upgradeServer;
+    FtpSettings ftp;
+    SysInfo sysInfo;
+    StreamFormat streamFormat;  // not stored
+    OutputSettings output;
+    IrcutSettings ircut;  // not stored
+    LteStatus lte;        // not stored
+    std::string author;   // web user name ("input" key "author")
+    std::string pwd;      // web password ("input" key "pwd")
+
+private:
+    template <class Visitor>
+    void forEachGroup(Visitor&& visit);
+
+    comn::IniFile m_ini;
+};
+
+}  // namespace enc

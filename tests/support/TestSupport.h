@@ -1,0 +1,111 @@
+#pragma once
+// Helpers shared by the test suites: temporary directories, environment overrides,
+// sandbox boards made by tools/virtual-board, files, deadline waits and private network
+// namespaces.
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+/// The repository root and the build directory of the running test.
+std::string sourceRoot();
+std::string binaryRoot();
+/// build/bin/<name> of the running build.
+std::string programPath(const std::string& name);
+
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& text);
+bool fileExists(const std::string& path);
+std::vector<std::string> splitLines(const std::string& text);
+
+/// A fresh directory under /tmp, removed with everything in it on destruction.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return m_path; }
+    std::string file(const std::string& name) const { return m_path + "/" + name; }
+
+private:
+    std::string m_path;
+};
+
+/// Sets (or, with nullptr, unsets) an environment variable for the scope.
+class ScopedEnv {
+public:
+    ScopedEnv(const std::string& name, const char* value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string m_name;
+    bool m_had;
+    std::string m_old;
+};
+
+/// A complete sandbox board made by tools/virtual-board in a temporary directory, with
+/// BOARD_ROOT pointing at it for the scope.
+class SandboxBoard {
+public:
+    SandboxBoard();
+    const std::string& root() const { return m_dir.path(); }
+    /// The real location of a board path inside this sandbox.
+    std::string path(const std::string& boardPath) const { return root() + boardPath; }
+    /// Lines of var/log/board.log so far.
+    std::vector<std::string> boardLog() const;
+    /// Truncates var/log/board.log.
+    void clearBoardLog() const;
+
+private:
+    TempDir m_dir;
+    ScopedEnv m_env;
+};
+
+/// Polls the condition until it holds or the deadline passes.
+bool waitFor(const std::function<bool()>& condition,
+             std::chrono::milliseconds timeout = std::chrono::seconds(10),
+             std::chrono::milliseconds step = std::chrono::milliseconds(5));
+
+/// Runs a shell command line and returns its exit status (-1 when it could not run).
+int shell(const std::string& commandLine, std::string* output = nullptr);
+
+/// A private network namespace with a veth pair: "veth-in" inside (with the given address,
+/// as "eth0" when renameInsideToEth0 is set) and its peer outside left in a second private
+/// namespace, so that the inside link is up without touching the host's network. Tests
+/// skip themselves when namespaces cannot be created (not root).
+class NetNamespace {
+public:
+    /// insideAddress in CIDR form, for example "192.168.77.10/24".
+    explicit NetNamespace(const std::string& insideAddress = "192.168.77.10/24",
+                          const std::string& peerAddress = "192.168.77.1/24");
+    ~NetNamespace();
+    NetNamespace(const NetNamespace&) = delete;
+    NetNamespace& operator=(const NetNamespace&) = delete;
+
+    /// False when the namespaces could not be made; reason() tells why.
+    bool ok() const { return m_ok; }
+    const std::string& reason() const { return m_reason; }
+    /// Names for "ip netns exec".
+    const std::string& name() const { return m_name; }
+    const std::string& peerName() const { return m_peer; }
+    /// Prefix that runs a command line inside ("ip netns exec NAME ").
+    std::string execPrefix() const { return "ip netns exec " + m_name + " "; }
+    std::string peerExecPrefix() const { return "ip netns exec " + m_peer + " "; }
+
+    /// Whether this machine can make namespaces at all.
+    static bool available(std::string* why = nullptr);
+
+private:
+    std::string m_name;
+    std::string m_peer;
+    bool m_ok = false;
+    std::string m_reason;
+};
+
+}  // namespace testsupport
