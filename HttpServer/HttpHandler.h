@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+/// The web server's callback interface. Every call arrives on the server's worker side,
+/// one request at a time (the server serialises them).
+class HttpHandler {
+public:
+    virtual ~HttpHandler() = default;
+
+    /// One request under "/api". method, apiPath ("/video" for "/api/video"), queryString and
+    /// body are byte ranges of the request (not terminated). response is preset to "{}" and
+    /// may be replaced. 0 means success (HTTP 200); anything else is a failure (HTTP 500).
+    virtual int handleApi(std::string_view method, std::string_view apiPath,
+                          std::string_view queryString, std::string_view body,
+                          std::string& response) = 0;
+
+    /// A file was uploaded and stored at filePath; name is the form field name of the part.
+    virtual void handleUpload(const std::string& name, const std::string& filePath) = 0;
+
+    /// The web credentials were changed through "/sys/password".
+    virtual void handleRtspInfo(const std::string& user, const std::string& password) = 0;
+};
