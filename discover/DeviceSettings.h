@@ -6,7 +6,7 @@
 
 namespace discover {
 
-/// The part of the settings file ("/mnt/config/encoder.ini") peerlo reads and changes.
+/// The keys of the settings file ("/mnt/config/encoder.ini") that peerlo reads and changes.
 ///
 /// Reads fall back to the documented defaults when a key (or the whole file) is missing.
 /// The setters change only the keys they name; save() writes the file as last loaded with
