@@ -113,6 +113,10 @@ int DiscoveryResponder::run() {
         FD_SET(m_fd, &readable);
         timeval wait{kPollSeconds, 0};
         const int ready = ::select(m_fd + 1, &readable, nullptr, nullptr, &wait);
+        if (ready < 0 && errno != EINTR) {
+            std::perror("select error");  // would fail forever: end like a read error
+            return 1;
+        }
         if (ready <= 0) {
             continue;  // time-out or a signal: wait again
         }

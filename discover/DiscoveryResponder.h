@@ -38,10 +38,8 @@ public:
     };
     static InterfaceChoice chooseInterface(int connectionType, bool wiredLinkUp);
 
-    /// Handles one request from a sender (public so the dispatch can be driven directly).
-    void handle(const DiscoveryPacket& request, const sockaddr_in& from);
-
 private:
+    void handle(const DiscoveryPacket& request, const sockaddr_in& from);
     bool sendTo(const DiscoveryPacket& packet, const sockaddr_in& to, const char* errorText);
     void answerSearch(const sockaddr_in& from);
 

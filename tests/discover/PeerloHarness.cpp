@@ -103,7 +103,7 @@ PeerloHarness::~PeerloHarness() {
     }
 }
 
-bool PeerloHarness::start() {
+bool PeerloHarness::start(bool waitUntilListening) {
     const std::string line = "exec " + m_ns.execPrefix() +
                              "env BOARD_ROOT=" + quoted(m_board.root()) + " " +
                              quoted(testsupport::programPath("peerlo")) + " 1 > " +
@@ -114,7 +114,11 @@ bool PeerloHarness::start() {
         m_pid = -1;
         return false;
     }
-    return waitForOutput("start device discover sever\n");
+    return !waitUntilListening || waitForOutput("start device discover sever\n");
+}
+
+int PeerloHarness::ipInside(const std::string& args) const {
+    return shell("ip -n " + m_ns.name() + " " + args + " 2>&1");
 }
 
 std::string PeerloHarness::output() const {

@@ -38,8 +38,11 @@ public:
     const std::string& reason() const { return m_reason; }
     const testsupport::SandboxBoard& board() const { return m_board; }
 
-    /// Starts "peerlo 1" inside and waits until it listens. False when it did not.
-    bool start();
+    /// Starts "peerlo 1" inside and, with waitUntilListening, waits until it listens.
+    /// False when it could not be started or did not listen in time.
+    bool start(bool waitUntilListening = true);
+    /// Runs "ip -n <inside namespace> <args>"; its exit status.
+    int ipInside(const std::string& args) const;
     /// Everything peerlo printed so far (standard output and error).
     std::string output() const;
     /// Waits until peerlo's output contains text.

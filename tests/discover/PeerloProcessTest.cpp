@@ -136,6 +136,19 @@ TEST_F(PeerloProcess, SearchIsAnsweredByBroadcastAndGroupWithTheDeviceRecord) {
     EXPECT_TRUE(peerlo_test::isMacText(out.substr(mac + 8, 17))) << out;
 }
 
+TEST_F(PeerloProcess, WaitsForAnAddressAndRetriesEveryFiveSeconds) {
+    ASSERT_EQ(h.ipInside("addr flush dev eth0"), 0);
+    ASSERT_TRUE(h.start(false));
+    ASSERT_TRUE(h.waitForOutput("get ip error.\n")) << h.output();
+    EXPECT_EQ(h.output().find("start device discover sever"), std::string::npos);
+    ASSERT_EQ(h.ipInside("addr add 192.168.77.10/24 brd + dev eth0"), 0);
+    ASSERT_EQ(h.ipInside("route add default via 192.168.77.1"), 0);
+    ASSERT_TRUE(h.waitForOutput("get valid IP address :  192.168.77.10\n")) << h.output();
+    ASSERT_TRUE(h.waitForOutput("start device discover sever\n")) << h.output();
+    ASSERT_TRUE(h.send(makePacket(DEVICE_SEARCH_REQ)));
+    expectSearchReplies(kBroadcast);
+}
+
 TEST_F(PeerloProcess, LongUidIsCutAt24BytesOnTheWire) {
     writeFile(h.board().path(kUidPath), "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123 rest\n");
     ASSERT_TRUE(startWith(""));
