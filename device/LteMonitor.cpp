@@ -200,32 +200,39 @@ void LteMonitor::checkMarker(AtPort& port, bool& markerMade) {
 
 void LteMonitor::monitor(AtPort& port, LteModem& modem) {
     bool markerMade = false;
-    const auto retryLater = [this] { return pause(m_timings.shortSteps, m_timings.shortStep); };
+    // A query cut short by a stop is no modem failure: the state keeps its last values.
+    const auto waitAfterFailure = [this] {
+        return keepRunning() && pause(m_timings.shortSteps, m_timings.shortStep);
+    };
     while (keepRunning()) {
         std::string imei;
         if (!modem.readImei(imei)) {
-            retryLater();
+            waitAfterFailure();
             continue;
         }
         m_state.setImei(imei);
 
         if (!modem.checkSim()) {
-            m_state.setSimReady(0);
-            retryLater();
+            if (keepRunning()) {
+                m_state.setSimReady(0);
+            }
+            waitAfterFailure();
             continue;
         }
         m_state.setSimReady(1);
 
         std::string iccid;
         if (!modem.readIccid(iccid)) {
-            retryLater();
+            waitAfterFailure();
             continue;
         }
         m_state.setIccid(iccid);
 
         if (modem.checkPacketRegistration() != 1) {
-            m_state.setRegistered(0);
-            retryLater();
+            if (keepRunning()) {
+                m_state.setRegistered(0);
+            }
+            waitAfterFailure();
             continue;
         }
         m_state.setRegistered(1);
@@ -237,14 +244,19 @@ void LteMonitor::monitor(AtPort& port, LteModem& modem) {
 
         int signal = -1;
         if (!modem.readSignal(signal)) {
-            m_state.setSignal(-1);
-            retryLater();
+            if (keepRunning()) {
+                m_state.setSignal(-1);
+            }
+            waitAfterFailure();
             continue;
         }
         m_state.setSignal(signal);
 
         std::string name;
         const int ret = modem.readOperator(name);
+        if (!keepRunning()) {
+            break;
+        }
         if (ret == 0) {
             m_state.setOperatorName(name);
         } else {
