@@ -95,11 +95,4 @@ TEST_F(RemoteUpgradeFixture, DetectWithoutVersionFileReportsNothing) {
     EXPECT_EQ(request.version, "");
 }
 
-TEST(UpdateStatus, AlwaysFinished) {
-    std::string status;
-    EXPECT_EQ(enc::getUpdateStatus(status), 0);
-    EXPECT_EQ(status, "finished");
-    EXPECT_EQ(enc::handleUpdate("/var/anything"), 0);
-}
-
 }  // namespace
