@@ -65,13 +65,6 @@ PeerloHarness::PeerloHarness()
         m_reason = m_ns.reason();
         return;
     }
-    std::string err;
-    if (shell("(ip -n " + m_ns.name() + " route add default via " + kToolIp + " && ip -n " +
-                  m_ns.peerName() + " route add default via " + kDeviceIp + ") 2>&1",
-              &err) != 0) {
-        m_reason = "default routes: " + err;
-        return;
-    }
     m_toolFd = socketIn(m_ns.peerName());
     if (m_toolFd < 0) {
         m_reason = "no socket in the peer namespace";

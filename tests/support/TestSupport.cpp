@@ -87,7 +87,9 @@ ScopedEnv::~ScopedEnv() {
 
 namespace {
 std::string makeBoard(const std::string& dir) {
-    const std::string cmd = sourceRoot() + "/tools/virtual-board '" + dir + "' >/dev/null";
+    // Flash partitions of 512 KiB hold every test image and keep the board quick to make.
+    const std::string cmd = "VIRTUAL_BOARD_FLASH_KIB=512 " + sourceRoot() + "/tools/virtual-board '" +
+                            dir + "' >/dev/null";
     if (shell(cmd) != 0) {
         throw std::runtime_error("tools/virtual-board failed for " + dir);
     }
@@ -156,6 +158,7 @@ NetNamespace::NetNamespace(const std::string& insideAddress, const std::string& 
     m_name = "enc-" + tag;
     m_peer = "encp-" + tag;
     std::string err;
+    const auto hostOf = [](const std::string& cidr) { return cidr.substr(0, cidr.find('/')); };
     const std::string script =
         "set -e; ip netns add " + m_name + "; ip netns add " + m_peer +
         "; ip -n " + m_name + " link add eth0 type veth peer name eth0p netns " + m_peer +
@@ -164,7 +167,10 @@ NetNamespace::NetNamespace(const std::string& insideAddress, const std::string& 
         "; ip -n " + m_name + " link set lo up; ip -n " + m_name + " link set eth0 up" +
         "; ip -n " + m_peer + " link set lo up; ip -n " + m_peer + " link set eth0p up" +
         "; ip -n " + m_name + " route add 224.0.0.0/4 dev eth0" +
-        "; ip -n " + m_peer + " route add 224.0.0.0/4 dev eth0p";
+        "; ip -n " + m_peer + " route add 224.0.0.0/4 dev eth0p" +
+        // A default route on each side, so broadcasts to 255.255.255.255 have a way out.
+        "; ip -n " + m_name + " route add default via " + hostOf(peerAddress) +
+        "; ip -n " + m_peer + " route add default via " + hostOf(insideAddress);
     if (shell("(" + script + ") 2>&1", &err) != 0) {
         m_reason = "could not create network namespaces: " + err;
         shell("ip netns del " + m_name + " 2>/dev/null; ip netns del " + m_peer + " 2>/dev/null");

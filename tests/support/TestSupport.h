@@ -75,10 +75,10 @@ bool waitFor(const std::function<bool()>& condition,
 /// Runs a shell command line and returns its exit status (-1 when it could not run).
 int shell(const std::string& commandLine, std::string* output = nullptr);
 
-/// A private network namespace with a veth pair: "veth-in" inside (with the given address,
-/// as "eth0" when renameInsideToEth0 is set) and its peer outside left in a second private
-/// namespace, so that the inside link is up without touching the host's network. Tests
-/// skip themselves when namespaces cannot be created (not root).
+/// A private network namespace with a veth pair: "eth0" inside, with the given address, and
+/// its peer "eth0p" in a second private namespace, so that the inside link is up without
+/// touching the host's network. Each side has a default route through the other and a
+/// multicast route. Tests skip themselves when namespaces cannot be created (not root).
 class NetNamespace {
 public:
     /// insideAddress in CIDR form, for example "192.168.77.10/24".
