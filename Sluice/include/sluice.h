@@ -8,7 +8,7 @@
  *     sluice_init();
  *     int handle = -1;
  *     sluice_media_format fmt = {0};
- *     fmt.video_codec = 28; fmt.width = 1920; fmt.height = 1080;    // H.264, µs timestamps
+ *     fmt.video_codec = 28; fmt.width = 1920; fmt.height = 1080;  // H.264, timestamps in us
  *     fmt.audio_codec = 86018; fmt.channels = 2; fmt.sample_rate = 48000; fmt.audio_profile = 1;
  *     if (sluice_open(&handle, 1, 0, &fmt) == 0 && handle >= 0) {
  *         sluice_add_target(handle, "239.1.1.1", 5000);
@@ -41,6 +41,7 @@
  *               or the protocol is not available)
  *   22  EINVAL  a required pointer is null or a required text is empty
  *   <0          an FFmpeg error code from writing the transport stream header (sluice_open)
+ *   12  ENOMEM  out of memory (no other failure is reported this way)
  *
  * Logging: sluice_init reads "SluiceLog.ini" in the current directory; without that file
  * the library logs nothing. Example:
@@ -95,7 +96,7 @@ typedef struct sluice_media_format {
     int32_t height;        /* pixels */
     int32_t video_param;   /* kept with the configuration, not used */
     int32_t video_profile; /* codec profile number, declared on the video stream */
-    int32_t video_clock;   /* ticks per second of video pts; 0 or less = 1000000 (µs) */
+    int32_t video_clock;   /* ticks per second of video pts; 0 or less = 1000000 (microseconds) */
     int32_t audio_codec;   /* 86018 AAC, 0 no audio; other FFmpeg audio ids pass through */
     int32_t channels;      /* audio channel count */
     int32_t sample_rate;   /* Hz */
@@ -127,7 +128,7 @@ typedef struct sluice_media_packet {
  * process has its own handler), FFmpeg and the event library's thread support. Returns 0. */
 SLUICE_API int sluice_init(void);
 
-/* Releases every caster (without closing them; each goes when its last user returns) and
+/* Releases every caster (each one closes when the last call still using it returns) and
  * undoes the SIGPIPE setting. Returns 0; sluice_init may be called again afterwards. */
 SLUICE_API int sluice_quit(void);
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <syslog.h>
+
 #include "CLog.h"
 
 namespace comn {
