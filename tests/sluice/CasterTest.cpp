@@ -99,7 +99,7 @@ protected:
         // encoder's priming samples), so that nothing starts below 0.
         int64_t first = 0;
         for (const TestFrame& f : m_frames) {
-            first = std::min(first, std::llround(static_cast<double>(f.ptsUs) * 0.09));
+            first = std::min<int64_t>(first, std::llround(static_cast<double>(f.ptsUs) * 0.09));
         }
         EXPECT_EQ(pts[0], video[0].ptsUs * 9 / 100 - first);
     }
