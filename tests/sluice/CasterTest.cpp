@@ -231,11 +231,11 @@ TEST_F(ClipTest, OpenLogsTheCasterAndTheFormat) {
                         std::to_string(c.videoProfile) + ",clock:0\n"),
               1u);
     EXPECT_EQ(log.count("video config. 000000016742\n"), 1u);
-    EXPECT_EQ(log.count("audio fmt. codec: 86018, freq:48000, channels:2, profile:1, clock:1000000\n"),
-              1u);
-    EXPECT_EQ(log.count("audio config. " + comn::toHexString(c.audioConfig.data(),
-                                                             c.audioConfig.size()) +
-                        "\n"),
+    EXPECT_EQ(
+        log.count("audio fmt. codec: 86018, freq:48000, channels:2, profile:1, clock:1000000\n"),
+        1u);
+    EXPECT_EQ(log.count("audio config. " +
+                        comn::toHexString(c.audioConfig.data(), c.audioConfig.size()) + "\n"),
               1u);
     caster.setId(4);
     caster.addTarget("10.0.0.1", 5000);
@@ -318,7 +318,7 @@ TEST_F(ClipTest, RtpTimestampsStartAt3600AndRunAt90kHz) {
     caster.addTarget("127.0.0.1", receiver.port());
     const std::vector<TestFrame> video = videoFrames();
     ASSERT_GT(video[0].bytes.size(), 3 * 1316u);  // the key frame fills several packets
-    const int64_t start = 777777;  // the frames' own clock does not matter
+    const int64_t start = 777777;                 // the frames' own clock does not matter
     caster.write(0, reinterpret_cast<const uint8_t*>(video[0].bytes.data()),
                  static_cast<int>(video[0].bytes.size()), start, 0, 1);
     caster.write(0, reinterpret_cast<const uint8_t*>(video[1].bytes.data()),

@@ -3,8 +3,8 @@
 
 #include "LibrarySettings.h"
 #include "MediaCasterConfig.h"
-#include "TsApplication.h"
 #include "RtpTsMediaCaster.h"
+#include "TsApplication.h"
 #include "UdpTsMediaCaster.h"
 
 using av::LibrarySettings;

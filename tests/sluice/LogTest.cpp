@@ -147,14 +147,14 @@ TEST_F(LogTest, ALevelWithACapitalIsNotRecognisedAndPassesEverything) {
 }
 
 TEST_F(LogTest, ConsoleTimeFormatAndCrLfSettingsFile) {
-    writeFile(path("SluiceLog.ini"),
-              "[Console]\r\nEnabled=true\r\nLevel=info\r\nFormat=time\r\n");
+    writeFile(path("SluiceLog.ini"), "[Console]\r\nEnabled=true\r\nLevel=info\r\nFormat=time\r\n");
     ASSERT_EQ(CLog::config("SluiceLog.ini"), 0);
     testing::internal::CaptureStdout();
     CLog::debug("hidden\n");
     CLog::warning("shown %d\n", 7);
     const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_TRUE(std::regex_match(out, std::regex(R"(\d\d:\d\d:\d\d\.\d{1,3} warning \| shown 7\n)")))
+    EXPECT_TRUE(
+        std::regex_match(out, std::regex(R"(\d\d:\d\d:\d\d\.\d{1,3} warning \| shown 7\n)")))
         << out;
 }
 
@@ -164,8 +164,8 @@ TEST_F(LogTest, DateTimeAndTimeTogetherPrintTheDate) {
     testing::internal::CaptureStdout();
     CLog::info("x\n");
     const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_TRUE(std::regex_match(
-        out, std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{1,3} info \| x\n)")))
+    EXPECT_TRUE(
+        std::regex_match(out, std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{1,3} info \| x\n)")))
         << out;
 }
 

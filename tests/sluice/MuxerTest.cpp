@@ -53,7 +53,9 @@ MediaCasterConfig videoOnly(int codec = 28) {
     return c;
 }
 
-std::string adtsFor371() { return std::string("\xFF\xF1\x4C\x80\x2F\x5F\xFC", 7); }
+std::string adtsFor371() {
+    return std::string("\xFF\xF1\x4C\x80\x2F\x5F\xFC", 7);
+}
 
 }  // namespace
 

@@ -46,7 +46,9 @@ MediaFrame frameOf(const Bytes& bytes, int64_t pts, int flags = 0) {
     return f;
 }
 
-Bytes bytesOf(const MediaFrame& f) { return Bytes(f.data, static_cast<size_t>(f.size)); }
+Bytes bytesOf(const MediaFrame& f) {
+    return Bytes(f.data, static_cast<size_t>(f.size));
+}
 
 }  // namespace
 

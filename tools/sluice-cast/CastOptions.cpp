@@ -38,7 +38,7 @@ bool parseTarget(const std::string& text, CastOptions::Target& out) {
         return false;
     }
     out.host = text.substr(0, colon);
-    return parseInt(text.substr(colon + 1), 1, 65535, out.port);
+    return parseInt(text.substr(colon + 1), 0, 65535, out.port);
 }
 
 }  // namespace

@@ -20,7 +20,9 @@ std::string ffmpegError(int code) {
 
 }  // namespace
 
-MediaReader::~MediaReader() { close(); }
+MediaReader::~MediaReader() {
+    close();
+}
 
 void MediaReader::close() {
     av_bsf_free(&m_filter);
@@ -84,8 +86,8 @@ bool MediaReader::setUpVideo(std::string& error) {
     width = par->width;
     height = par->height;
     videoProfile = par->profile < 0 ? 0 : par->profile;
-    const AVRational rate = stream->avg_frame_rate.num > 0 ? stream->avg_frame_rate
-                                                           : stream->r_frame_rate;
+    const AVRational rate =
+        stream->avg_frame_rate.num > 0 ? stream->avg_frame_rate : stream->r_frame_rate;
     if (rate.num > 0 && rate.den > 0) {
         m_videoIntervalUs = av_rescale_q(1, av_inv_q(rate), kMicroseconds);
     }
@@ -138,9 +140,8 @@ void MediaReader::toFrame(const AVPacket* packet, int streamIndex, CastFrame& ou
     out.key = (packet->flags & AV_PKT_FLAG_KEY) != 0;
     const int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
     out.ptsUs = ts != AV_NOPTS_VALUE ? av_rescale_q(ts, stream->time_base, kMicroseconds) : next;
-    out.durationUs = packet->duration > 0
-                         ? av_rescale_q(packet->duration, stream->time_base, kMicroseconds)
-                         : 0;
+    out.durationUs =
+        packet->duration > 0 ? av_rescale_q(packet->duration, stream->time_base, kMicroseconds) : 0;
     if (out.durationUs == 0) {
         const AVCodecParameters* par = stream->codecpar;
         out.durationUs = video ? m_videoIntervalUs

@@ -9,6 +9,10 @@
 #include <memory>
 #include <thread>
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 #include "CastOptions.h"
 #include "MediaReader.h"
 #include "sluice.h"
@@ -19,7 +23,9 @@ enum ExitCode { kDone = 0, kUsage = 1, kInputTrouble = 2, kLibraryRefused = 3 };
 
 std::atomic<bool> g_interrupted{false};
 
-void onSignal(int) { g_interrupted = true; }
+void onSignal(int) {
+    g_interrupted = true;
+}
 
 /// The inputs with the frame each one has read ahead, merged in timestamp order.
 class FrameSource {
@@ -82,8 +88,7 @@ public:
                 format.video_profile = reader->videoProfile;
                 format.video_clock = 1000000;
                 format.video_config_size = static_cast<int32_t>(reader->videoConfig.size());
-                format.video_config =
-                    reinterpret_cast<const uint8_t*>(reader->videoConfig.data());
+                format.video_config = reinterpret_cast<const uint8_t*>(reader->videoConfig.data());
             }
             if (reader->hasAudio()) {
                 format.audio_codec = reader->audioCodec;
@@ -92,8 +97,7 @@ public:
                 format.audio_profile = reader->audioProfile;
                 format.audio_clock = 1000000;
                 format.audio_config_size = static_cast<int32_t>(reader->audioConfig.size());
-                format.audio_config =
-                    reinterpret_cast<const uint8_t*>(reader->audioConfig.data());
+                format.audio_config = reinterpret_cast<const uint8_t*>(reader->audioConfig.data());
             }
         }
     }
@@ -190,6 +194,7 @@ int main(int argc, char** argv) {
         std::fputs(CastOptions::usage(), stdout);
         return kDone;
     }
+    av_log_set_level(AV_LOG_ERROR);  // reading the input; sluice_init takes FFmpeg's log over
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
 

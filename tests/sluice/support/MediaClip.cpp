@@ -41,8 +41,8 @@ bool makeClip(const std::string& dir, double seconds, int width, int height, std
                             ":rate=25 -f lavfi -i sine=frequency=440:sample_rate=48000 -t " +
                             length + " " + video + " " + audio + " '" + dir + "/clip.mp4' " +
                             "-map 0:v -t " + length + " " + video + " -f h264 '" + dir +
-                            "/clip.h264' -map 1:a -t " + length + " " + audio + " -f adts '" +
-                            dir + "/clip.aac' 2>&1";
+                            "/clip.h264' -map 1:a -t " + length + " " + audio + " -f adts '" + dir +
+                            "/clip.aac' 2>&1";
     std::string output;
     if (testsupport::shell(cmd, &output) != 0) {
         error = "ffmpeg failed: " + output;
@@ -172,13 +172,13 @@ bool probeTs(const std::string& bytes, TsProbe& probe, std::string& error) {
     }
     for (unsigned i = 0; i < raw->nb_streams; ++i) {
         const AVCodecParameters* par = raw->streams[i]->codecpar;
-        probe.streams.push_back(TsStream{par->codec_id, par->width, par->height,
-                                         par->sample_rate, par->ch_layout.nb_channels});
+        probe.streams.push_back(TsStream{par->codec_id, par->width, par->height, par->sample_rate,
+                                         par->ch_layout.nb_channels});
     }
     AVPacket* packet = av_packet_alloc();
     while (av_read_frame(raw, packet) >= 0) {
-        probe.packets.push_back(TsPacket{packet->stream_index, packet->pts,
-                                         (packet->flags & AV_PKT_FLAG_KEY) != 0});
+        probe.packets.push_back(
+            TsPacket{packet->stream_index, packet->pts, (packet->flags & AV_PKT_FLAG_KEY) != 0});
         av_packet_unref(packet);
     }
     av_packet_free(&packet);
