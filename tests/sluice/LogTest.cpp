@@ -5,8 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <mutex>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -62,6 +62,29 @@ protected:
     std::string m_oldCwd;
 };
 
+// Matches text against a pattern where '#' is one digit, '*' one to three digits and any
+// other character stands for itself.
+bool looksLike(const std::string& text, const std::string& pattern) {
+    size_t t = 0;
+    for (char p : pattern) {
+        if (p == '#' || p == '*') {
+            const size_t most = p == '#' ? 1 : 3;
+            size_t n = 0;
+            while (n < most && t < text.size() &&
+                   std::isdigit(static_cast<unsigned char>(text[t]))) {
+                ++t;
+                ++n;
+            }
+            if (n == 0) {
+                return false;
+            }
+        } else if (t >= text.size() || text[t++] != p) {
+            return false;
+        }
+    }
+    return t == text.size();
+}
+
 mode_t modeOf(const std::string& path) {
     struct stat st {};
     ::stat(path.c_str(), &st);
@@ -113,12 +136,9 @@ TEST_F(LogTest, PrefixesPrintUnpaddedMilliseconds) {
 TEST_F(LogTest, LinesWithAPrefixCarryTheLevelNameAndABar) {
     EXPECT_EQ(comn::detail::formatLine(3, "bare\n", 5, 0), "bare\n");
     const std::string timed = comn::detail::formatLine(3, "msg\n", 4, CLog::kTime);
-    EXPECT_TRUE(std::regex_match(timed, std::regex(R"(\d\d:\d\d:\d\d\.\d{1,3} warning \| msg\n)")))
-        << timed;
+    EXPECT_TRUE(looksLike(timed, "##:##:##.* warning | msg\n")) << timed;
     const std::string both = comn::detail::formatLine(5, "msg\n", 4, 3);
-    EXPECT_TRUE(std::regex_match(
-        both, std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{1,3} fatal \| msg\n)")))
-        << both;
+    EXPECT_TRUE(looksLike(both, "####-##-## ##:##:##.* fatal | msg\n")) << both;
 }
 
 TEST_F(LogTest, SinkThresholdPassesOnlyItsLevelAndAbove) {
@@ -153,9 +173,7 @@ TEST_F(LogTest, ConsoleTimeFormatAndCrLfSettingsFile) {
     CLog::debug("hidden\n");
     CLog::warning("shown %d\n", 7);
     const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_TRUE(
-        std::regex_match(out, std::regex(R"(\d\d:\d\d:\d\d\.\d{1,3} warning \| shown 7\n)")))
-        << out;
+    EXPECT_TRUE(looksLike(out, "##:##:##.* warning | shown 7\n")) << out;
 }
 
 TEST_F(LogTest, DateTimeAndTimeTogetherPrintTheDate) {
@@ -164,9 +182,7 @@ TEST_F(LogTest, DateTimeAndTimeTogetherPrintTheDate) {
     testing::internal::CaptureStdout();
     CLog::info("x\n");
     const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_TRUE(
-        std::regex_match(out, std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{1,3} info \| x\n)")))
-        << out;
+    EXPECT_TRUE(looksLike(out, "####-##-## ##:##:##.* info | x\n")) << out;
 }
 
 TEST_F(LogTest, ASectionWithoutEnabledIsDisabled) {
