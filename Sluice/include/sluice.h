@@ -1,0 +1,195 @@
+/*
+ * libSluice: MPEG transport stream casting for the process that produces encoded frames.
+ *
+ * The library multiplexes H.264/H.265 video and AAC (or other) audio frames into an MPEG
+ * transport stream and delivers it to the network. Open one caster per output, register
+ * targets, hand it every encoded frame, close it again:
+ *
+ *     sluice_init();
+ *     int handle = -1;
+ *     sluice_media_format fmt = {0};
+ *     fmt.video_codec = 28; fmt.width = 1920; fmt.height = 1080;  // H.264, timestamps in us
+ *     fmt.audio_codec = 86018; fmt.channels = 2; fmt.sample_rate = 48000; fmt.audio_profile = 1;
+ *     if (sluice_open(&handle, 1, 0, &fmt) == 0 && handle >= 0) {
+ *         sluice_add_target(handle, "239.1.1.1", 5000);
+ *         ... sluice_write(handle, &packet) for every frame ...
+ *         sluice_close(handle);
+ *     }
+ *     sluice_quit();
+ *
+ * Protocols of sluice_open:
+ *   1  UDP: every transport stream block (at most 1316 bytes, seven 188-byte TS packets) is
+ *      one datagram to every target; `port` is the local port to bind (0 = any).
+ *   3  RTP (RFC 3550, payload type 33, MP2T): the same blocks behind a 12-byte RTP header,
+ *      sequence starting at 0, timestamps at 90 kHz starting at 3600, SSRC 16.
+ *   2  raw TCP and 4 chunked HTTP: not available in this version; sluice_open returns 19.
+ *   any other value: UDP.
+ *
+ * Threads: call sluice_init once before anything else and sluice_quit once at the end.
+ * In between, every function may be called from any thread, also concurrently for the same
+ * handle; each caster serialises its own operations. sluice_write multiplexes and sends on
+ * the calling thread (UDP and RTP casters run no thread of their own).
+ *
+ * Ownership: the library copies what it keeps (configuration blocks, addresses); frame
+ * bytes are used only during the call. Handles belong to the caller until sluice_close.
+ *
+ * Results are Linux errno numbers:
+ *   0   success
+ *   2   ENOENT  the handle names no open caster
+ *   13  EACCES  the caster refused the target (already a target of this caster)
+ *   19  ENODEV  the caster could not open (socket not created or bound, no usable stream,
+ *               or the protocol is not available)
+ *   22  EINVAL  a required pointer is null or a required text is empty
+ *   <0          an FFmpeg error code from writing the transport stream header (sluice_open)
+ *   12  ENOMEM  out of memory (no other failure is reported this way)
+ *
+ * Logging: sluice_init reads "SluiceLog.ini" in the current directory; without that file
+ * the library logs nothing. Example:
+ *     [Console]
+ *     Enabled=true
+ *     Level=debug
+ *     Format=datetime
+ *     [File]
+ *     Enabled=true
+ *     Level=warning
+ *     Format=time
+ *     FileName=log/sluice.log
+ *     MaxSize=10
+ *     RollCount=2
+ */
+#ifndef SLUICE_H
+#define SLUICE_H
+
+#include <stdint.h>
+
+#if defined(_WIN32)
+#define SLUICE_API
+#else
+#define SLUICE_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Codec identifiers (libavcodec 57 numbering, kept stable across FFmpeg versions). */
+#define SLUICE_CODEC_NONE 0
+#define SLUICE_CODEC_H264 28
+#define SLUICE_CODEC_H265 174
+#define SLUICE_CODEC_AAC 86018
+
+/* Protocols of sluice_open. */
+#define SLUICE_PROTOCOL_UDP 1
+#define SLUICE_PROTOCOL_TCP 2
+#define SLUICE_PROTOCOL_RTP 3
+#define SLUICE_PROTOCOL_HTTP 4
+
+/* Frame types and flags of sluice_media_packet. */
+#define SLUICE_PACKET_VIDEO 0
+#define SLUICE_PACKET_AUDIO 1
+#define SLUICE_FLAG_KEY 1
+
+/* Stream description given to sluice_open. With 4-byte pointers: 68 bytes. */
+typedef struct sluice_media_format {
+    int32_t video_codec;   /* 28 H.264, 174 H.265, 0 no video */
+    int32_t width;         /* pixels; 0 or less declares 1920 x 1080 */
+    int32_t height;        /* pixels */
+    int32_t video_param;   /* kept with the configuration, not used */
+    int32_t video_profile; /* codec profile number, declared on the video stream */
+    int32_t video_clock;   /* ticks per second of video pts; 0 or less = 1000000 (microseconds) */
+    int32_t audio_codec;   /* 86018 AAC, 0 no audio; other FFmpeg audio ids pass through */
+    int32_t channels;      /* audio channel count */
+    int32_t sample_rate;   /* Hz */
+    int32_t audio_profile; /* AAC object type minus one (1 = AAC LC), for ADTS headers */
+    int32_t audio_clock;   /* ticks per second of audio pts; 0 or less = sample_rate */
+    int32_t video_config_size;
+    const uint8_t* video_config; /* parameter sets, or NULL; copied when size >= 1 */
+    int32_t audio_config_size;
+    const uint8_t* audio_config; /* AudioSpecificConfig, or NULL; copied when size >= 1 */
+    int32_t format_param15;      /* kept with the configuration, not used */
+    int32_t format_param16;      /* kept with the configuration, not used */
+} sluice_media_format;
+
+/* One encoded frame given to sluice_write. With 4-byte pointers: 32 bytes.
+ * Video: one access unit in Annex B form (start-code prefixed NAL units); parameter sets
+ * and SEI sent as frames of their own are joined to the next picture. Audio: one AAC frame
+ * with or without ADTS header (the library adds it), or one frame of another codec. */
+typedef struct sluice_media_packet {
+    int32_t type;        /* 0 video, 1 audio */
+    const uint8_t* data; /* frame bytes; must not be NULL; read only during the call */
+    int32_t size;        /* bytes in data */
+    int32_t reserved;    /* padding that keeps pts at offset 16 on every 32-bit ABI; set 0 */
+    int64_t pts;         /* presentation time in video_clock or audio_clock ticks */
+    int32_t duration;    /* carried along, not used for multiplexing */
+    int32_t flags;       /* bit 0 key frame (video key frames are also detected) */
+} sluice_media_packet;
+
+/* Initialises the library: logging from "SluiceLog.ini", SIGPIPE ignored (unless the
+ * process has its own handler), FFmpeg and the event library's thread support. Returns 0. */
+SLUICE_API int sluice_init(void);
+
+/* Releases every caster (each one closes when the last call still using it returns) and
+ * undoes the SIGPIPE setting. Returns 0; sluice_init may be called again afterwards. */
+SLUICE_API int sluice_quit(void);
+
+/* Opens a caster and writes its handle (0-63) to *handle. Returns 0, 22 (handle or format
+ * NULL), 19 (socket not created or bound, no usable stream, protocol 2/4 not available) or
+ * a negative FFmpeg code. When all 64 handles are in use it returns 0 with *handle -1 and
+ * the caster is discarded. `port` is the local port (16 bits). */
+SLUICE_API int sluice_open(int* handle, int protocol, int port, const sluice_media_format* format);
+
+/* Closes the caster and frees its handle at once; a write running on another thread
+ * finishes first. Returns 0, or 2 for a handle that names no caster (ignored). */
+SLUICE_API int sluice_close(int handle);
+
+/* Adds a unicast or multicast destination ("10.0.0.5", "239.1.1.1", or a host name).
+ * Returns 0, 22 (ip NULL or empty), 2 (unknown handle) or 13 (already a target). */
+SLUICE_API int sluice_add_target(int handle, const char* ip, int port);
+
+/* Removes a destination. Returns 0 (also when it was not a target), 22 or 2. */
+SLUICE_API int sluice_remove_target(int handle, const char* ip, int port);
+
+/* Removes every destination. Returns 0 or 2. */
+SLUICE_API int sluice_remove_all_target(int handle);
+
+/* Multiplexes one frame and sends the resulting blocks. Returns 0, 22 (packet or its data
+ * NULL) or 2 (unknown handle). Timestamp and network trouble is logged, never reported. */
+SLUICE_API int sluice_write(int handle, const sluice_media_packet* packet);
+
+/* Library-wide settings; set them before opening casters. */
+SLUICE_API void sluice_setQueueDuration(int value); /* stored, not used; default 3000 */
+SLUICE_API void sluice_setSendBufSize(int bytes);   /* SO_SNDBUF of UDP casters; > 0 only;
+                                                       default 2097152 */
+SLUICE_API void sluice_set_stack_size(int bytes);   /* worker thread stack; >= 0 only;
+                                                       default 0 (system default) */
+
+#ifdef __cplusplus
+} /* extern "C" */
+#endif
+
+/* The appliance's 32-bit ABI (4-byte pointers) has these exact layouts. */
+#if defined(UINTPTR_MAX) && UINTPTR_MAX == 0xFFFFFFFFu
+#if defined(__cplusplus)
+#define SLUICE_STATIC_ASSERT(cond, msg) static_assert(cond, msg)
+#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
+#define SLUICE_STATIC_ASSERT(cond, msg) _Static_assert(cond, msg)
+#endif
+#ifdef SLUICE_STATIC_ASSERT
+SLUICE_STATIC_ASSERT(sizeof(sluice_media_format) == 68, "sluice_media_format is 68 bytes");
+SLUICE_STATIC_ASSERT(__builtin_offsetof(sluice_media_format, video_config) == 48,
+                     "video_config at 48");
+SLUICE_STATIC_ASSERT(__builtin_offsetof(sluice_media_format, audio_config) == 56,
+                     "audio_config at 56");
+SLUICE_STATIC_ASSERT(__builtin_offsetof(sluice_media_format, format_param16) == 64,
+                     "format_param16 at 64");
+SLUICE_STATIC_ASSERT(sizeof(sluice_media_packet) == 32, "sluice_media_packet is 32 bytes");
+SLUICE_STATIC_ASSERT(__builtin_offsetof(sluice_media_packet, data) == 4, "data at 4");
+SLUICE_STATIC_ASSERT(__builtin_offsetof(sluice_media_packet, size) == 8, "size at 8");
+SLUICE_STATIC_ASSERT(__builtin_offsetof(sluice_media_packet, pts) == 16, "pts at 16");
+SLUICE_STATIC_ASSERT(__builtin_offsetof(sluice_media_packet, duration) == 24, "duration at 24");
+SLUICE_STATIC_ASSERT(__builtin_offsetof(sluice_media_packet, flags) == 28, "flags at 28");
+#undef SLUICE_STATIC_ASSERT
+#endif
+#endif
+
+#endif /* SLUICE_H */

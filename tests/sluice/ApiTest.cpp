@@ -1,0 +1,276 @@
+// The exported interface, linked as an integrator links it: sluice.h and libSluice.so only.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "TestSupport.h"
+#include "UdpReceiver.h"
+#include "sluice.h"
+
+namespace {
+
+sluice_media_format audioFormat() {
+    sluice_media_format f = {};
+    f.audio_codec = SLUICE_CODEC_AAC;
+    f.channels = 2;
+    f.sample_rate = 48000;
+    f.audio_profile = 1;
+    return f;
+}
+
+// A raw AAC frame: the library puts the ADTS header in front.
+const std::string kAudioFrame(200, '\x21');
+
+sluice_media_packet audioPacket(int64_t pts) {
+    sluice_media_packet p = {};
+    p.type = SLUICE_PACKET_AUDIO;
+    p.data = reinterpret_cast<const uint8_t*>(kAudioFrame.data());
+    p.size = static_cast<int32_t>(kAudioFrame.size());
+    p.pts = pts;
+    return p;
+}
+
+class SluiceApi : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char cwd[4096];
+        ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
+        m_oldCwd = cwd;
+        // The library reads SluiceLog.ini from the working directory: use an empty one.
+        ASSERT_EQ(::chdir(m_dir.path().c_str()), 0);
+        ASSERT_EQ(sluice_init(), 0);
+    }
+    void TearDown() override {
+        for (int h = 0; h < 64; ++h) {
+            sluice_close(h);
+        }
+        EXPECT_EQ(sluice_quit(), 0);
+        ASSERT_EQ(::chdir(m_oldCwd.c_str()), 0);
+    }
+
+    int open(int protocol = SLUICE_PROTOCOL_UDP, int port = 0) {
+        const sluice_media_format f = audioFormat();
+        int handle = -2;
+        EXPECT_EQ(sluice_open(&handle, protocol, port, &f), 0);
+        return handle;
+    }
+
+    // Sends one second of audio through the handle to a receiver; returns what arrived.
+    std::vector<std::string> castTo(int handle, sluicetest::UdpReceiver& receiver) {
+        EXPECT_EQ(sluice_add_target(handle, "127.0.0.1", receiver.port()), 0);
+        for (int i = 0; i < 50; ++i) {
+            const sluice_media_packet p = audioPacket(i * 1024);
+            EXPECT_EQ(sluice_write(handle, &p), 0);
+        }
+        sluice_close(handle);
+        EXPECT_TRUE(receiver.waitQuiet());
+        return receiver.datagrams();
+    }
+
+    testsupport::TempDir m_dir;
+    std::string m_oldCwd;
+};
+
+}  // namespace
+
+TEST_F(SluiceApi, SixtyFourHandlesThenMinusOneWithResultZero) {
+    for (int expected = 0; expected < 64; ++expected) {
+        ASSERT_EQ(open(), expected);
+    }
+    const sluice_media_format f = audioFormat();
+    int handle = 5;
+    EXPECT_EQ(sluice_open(&handle, SLUICE_PROTOCOL_UDP, 0, &f), 0);
+    EXPECT_EQ(handle, -1);
+}
+
+TEST_F(SluiceApi, TheOnlyFreeSlotIsReused) {
+    for (int i = 0; i < 64; ++i) {
+        open();
+    }
+    sluice_close(5);
+    EXPECT_EQ(open(), 5);
+}
+
+TEST_F(SluiceApi, TheSearchForAFreeSlotStartsAtTheLastOneHandedOut) {
+    EXPECT_EQ(open(), 0);
+    EXPECT_EQ(open(), 1);
+    EXPECT_EQ(open(), 2);
+    sluice_close(0);
+    EXPECT_EQ(open(), 3);
+}
+
+TEST_F(SluiceApi, QuitEmptiesTheTableAndTheSearchStartsAtZeroAgain) {
+    open();
+    open();
+    ASSERT_EQ(sluice_quit(), 0);
+    ASSERT_EQ(sluice_init(), 0);
+    EXPECT_EQ(open(), 0);
+}
+
+TEST_F(SluiceApi, UnknownHandlesGive2) {
+    const sluice_media_packet p = audioPacket(0);
+    const int closed = open();
+    sluice_close(closed);
+    for (int handle : {64, -1, closed, 1000}) {
+        EXPECT_EQ(sluice_write(handle, &p), 2) << handle;
+        EXPECT_EQ(sluice_add_target(handle, "127.0.0.1", 5000), 2) << handle;
+        EXPECT_EQ(sluice_remove_target(handle, "127.0.0.1", 5000), 2) << handle;
+        EXPECT_EQ(sluice_remove_all_target(handle), 2) << handle;
+        EXPECT_EQ(sluice_close(handle), 2) << handle;
+    }
+}
+
+TEST_F(SluiceApi, MissingPointersAndEmptyAddressesGive22) {
+    const int handle = open();
+    EXPECT_EQ(sluice_write(handle, nullptr), 22);
+    sluice_media_packet p = audioPacket(0);
+    p.data = nullptr;
+    EXPECT_EQ(sluice_write(handle, &p), 22);
+    EXPECT_EQ(sluice_add_target(handle, "", 5000), 22);
+    EXPECT_EQ(sluice_add_target(handle, nullptr, 5000), 22);
+    EXPECT_EQ(sluice_remove_target(handle, "", 5000), 22);
+    EXPECT_EQ(sluice_remove_target(handle, nullptr, 5000), 22);
+    const sluice_media_format f = audioFormat();
+    EXPECT_EQ(sluice_open(nullptr, 1, 0, &f), 22);
+    int h = -2;
+    EXPECT_EQ(sluice_open(&h, 1, 0, nullptr), 22);
+    EXPECT_EQ(h, -2);
+}
+
+TEST_F(SluiceApi, TargetsAreUniquePerCaster) {
+    const int handle = open();
+    EXPECT_EQ(sluice_add_target(handle, "127.0.0.1", 5000), 0);
+    EXPECT_EQ(sluice_add_target(handle, "127.0.0.1", 5000), 13);
+    EXPECT_EQ(sluice_add_target(handle, "127.0.0.1", 5001), 0);
+    EXPECT_EQ(sluice_remove_target(handle, "10.9.9.9", 1), 0);  // never added
+    EXPECT_EQ(sluice_remove_target(handle, "127.0.0.1", 5000), 0);
+    EXPECT_EQ(sluice_add_target(handle, "127.0.0.1", 5000), 0);
+    EXPECT_EQ(sluice_remove_all_target(handle), 0);
+    EXPECT_EQ(sluice_add_target(handle, "127.0.0.1", 5001), 0);
+}
+
+TEST_F(SluiceApi, ProtocolsZeroAndSevenCastPlainUdp) {
+    for (int protocol : {0, 1, 7}) {
+        sluicetest::UdpReceiver receiver;
+        const auto datagrams = castTo(open(protocol), receiver);
+        ASSERT_FALSE(datagrams.empty()) << protocol;
+        for (const std::string& d : datagrams) {
+            ASSERT_EQ(static_cast<uint8_t>(d[0]), 0x47) << protocol;
+            ASSERT_EQ(d.size() % 188, 0u);
+        }
+    }
+}
+
+TEST_F(SluiceApi, ProtocolThreeCastsRtp) {
+    sluicetest::UdpReceiver receiver;
+    const auto datagrams = castTo(open(SLUICE_PROTOCOL_RTP), receiver);
+    ASSERT_FALSE(datagrams.empty());
+    EXPECT_EQ(static_cast<uint8_t>(datagrams[0][0]), 0x80);
+    EXPECT_EQ(static_cast<uint8_t>(datagrams[0][1]), 33);
+    EXPECT_EQ(static_cast<uint8_t>(datagrams[0][12]), 0x47);
+}
+
+TEST_F(SluiceApi, StreamCastersAreNotAvailableYet) {
+    const sluice_media_format f = audioFormat();
+    for (int protocol : {SLUICE_PROTOCOL_TCP, SLUICE_PROTOCOL_HTTP}) {
+        int handle = -2;
+        EXPECT_EQ(sluice_open(&handle, protocol, 0, &f), 19);
+        EXPECT_EQ(handle, -2);
+    }
+    EXPECT_EQ(open(), 0);  // nothing was registered
+}
+
+TEST_F(SluiceApi, AFormatWithoutStreamsCannotOpen) {
+    const sluice_media_format none = {};
+    int handle = -2;
+    EXPECT_EQ(sluice_open(&handle, SLUICE_PROTOCOL_UDP, 0, &none), 19);
+    EXPECT_EQ(handle, -2);
+}
+
+TEST_F(SluiceApi, ABoundPortGives19) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    socklen_t length = sizeof addr;
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length);
+    const sluice_media_format f = audioFormat();
+    int handle = -2;
+    EXPECT_EQ(sluice_open(&handle, SLUICE_PROTOCOL_UDP, ntohs(addr.sin_port), &f), 19);
+    EXPECT_EQ(sluice_open(&handle, SLUICE_PROTOCOL_RTP, ntohs(addr.sin_port), &f), 19);
+    ::close(fd);
+}
+
+TEST_F(SluiceApi, SettersTakeAnyValue) {
+    sluice_setQueueDuration(-1);
+    sluice_setSendBufSize(0);
+    sluice_setSendBufSize(65536);
+    sluice_set_stack_size(-1);
+    sluice_set_stack_size(0);
+    sluice_setQueueDuration(3000);
+    sluice_setSendBufSize(2097152);
+    EXPECT_EQ(open(), 0);
+}
+
+TEST_F(SluiceApi, CloseWhileAnotherThreadWrites) {
+    // A caster closed on one thread is destroyed only after a concurrent write let go.
+    for (int round = 0; round < 20; ++round) {
+        const int handle = open();
+        ASSERT_GE(handle, 0);
+        std::atomic<bool> stop{false};
+        std::thread writer([&] {
+            for (int64_t pts = 0; !stop; pts += 1024) {
+                const sluice_media_packet p = audioPacket(pts);
+                const int rc = sluice_write(handle, &p);
+                if (rc == 2) {
+                    break;
+                }
+                ASSERT_EQ(rc, 0);
+            }
+        });
+        std::this_thread::yield();
+        sluice_close(handle);
+        stop = true;
+        writer.join();
+    }
+}
+
+TEST_F(SluiceApi, SilentWithoutSettingsFile) {
+    testing::internal::CaptureStdout();
+    sluicetest::UdpReceiver receiver;
+    const int handle = open();
+    const sluice_media_packet p = audioPacket(100);
+    sluice_write(handle, &p);
+    sluice_write(handle, &p);  // a timestamp that does not advance is logged as a warning
+    sluice_add_target(handle, "127.0.0.1", 0);
+    castTo(handle, receiver);  // and send failures too
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    std::string listing;
+    testsupport::shell("ls -A '" + m_dir.path() + "'", &listing);
+    EXPECT_EQ(listing, "");
+}
+
+TEST_F(SluiceApi, SettingsFileInTheWorkingDirectoryTurnsLoggingOn) {
+    testsupport::writeFile(m_dir.file("SluiceLog.ini"),
+                           "[File]\nEnabled=true\nLevel=debug\nFileName=logs/sluice.log\n");
+    ASSERT_EQ(sluice_init(), 0);
+    const int handle = open(SLUICE_PROTOCOL_UDP, 0);
+    const sluice_media_packet later = audioPacket(2048);
+    const sluice_media_packet earlier = audioPacket(1024);
+    sluice_write(handle, &later);
+    sluice_write(handle, &earlier);
+    const std::string log = testsupport::readFile(m_dir.file("logs/sluice.log"));
+    EXPECT_NE(log.find("sluice_open protocol:1, port:0\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("UdpTsMediaCaster(0) open. ip: port:0\n"), std::string::npos);
+    EXPECT_NE(
+        log.find("(" + std::to_string(handle) + ") autio pts is invalid. last:2048, now:1024\n"),
+        std::string::npos)
+        << log;
+}

@@ -1,0 +1,217 @@
+// The FFmpeg 5.1 transport stream multiplexer: streams, clocks, ADTS, output blocks and the
+// translation of the interface's codec identifiers.
+#include <gtest/gtest.h>
+
+extern "C" {
+#include <libavcodec/codec_id.h>
+}
+
+#include "CodecIdMap.h"
+#include "FfmpegTsMuxer.h"
+#include "LogCapture.h"
+#include "MediaClip.h"
+#include "TestSupport.h"
+
+using av::FfmpegTsMuxer;
+using av::MediaCasterConfig;
+
+namespace {
+
+class CollectingSink : public av::TsMuxerSink {
+public:
+    void onMuxData(const uint8_t* data, size_t size, int64_t pts, int flags) override {
+        blocks.emplace_back(reinterpret_cast<const char*>(data), size);
+        lastPts = pts;
+        lastFlags = flags;
+    }
+    std::string joined() const {
+        std::string all;
+        for (const auto& b : blocks) {
+            all += b;
+        }
+        return all;
+    }
+    std::vector<std::string> blocks;
+    int64_t lastPts = -1;
+    int lastFlags = -1;
+};
+
+MediaCasterConfig audioOnly() {
+    MediaCasterConfig c;
+    c.audioCodec = 86018;
+    c.sampleRate = 48000;
+    c.channels = 2;
+    c.audioProfile = 1;
+    return c;
+}
+
+MediaCasterConfig videoOnly(int codec = 28) {
+    MediaCasterConfig c;
+    c.videoCodec = codec;
+    c.width = 320;
+    c.height = 240;
+    return c;
+}
+
+std::string adtsFor371() {
+    return std::string("\xFF\xF1\x4C\x80\x2F\x5F\xFC", 7);
+}
+
+}  // namespace
+
+TEST(CodecIdMap, InterfaceNumbersTranslateToTheLinkedFfmpeg) {
+    EXPECT_EQ(av::CodecIdMap::toFfmpegVideo(28), AV_CODEC_ID_H264);
+    EXPECT_EQ(av::CodecIdMap::toFfmpegVideo(174), AV_CODEC_ID_HEVC);
+    EXPECT_EQ(AV_CODEC_ID_H264, 27);  // FFmpeg 5.1: one codec fewer before H.264
+    EXPECT_EQ(av::CodecIdMap::toFfmpegVideo(27), 0);
+    EXPECT_EQ(av::CodecIdMap::toFfmpegVideo(0), 0);
+    EXPECT_EQ(av::CodecIdMap::toFfmpegVideo(86018), 0);
+    EXPECT_EQ(av::CodecIdMap::toFfmpegAudio(86018), AV_CODEC_ID_AAC);
+    EXPECT_EQ(av::CodecIdMap::toFfmpegAudio(65542), AV_CODEC_ID_PCM_MULAW);
+    EXPECT_EQ(av::CodecIdMap::toFfmpegAudio(28), 0);
+    EXPECT_EQ(av::CodecIdMap::toFfmpegAudio(0x17000), 0);  // a subtitle codec
+}
+
+TEST(FfmpegTsMuxer, AudioOnlyStreamIsIndexZeroAndVideoIsRefused) {
+    CollectingSink sink;
+    FfmpegTsMuxer muxer;
+    muxer.setSink(&sink);
+    ASSERT_EQ(muxer.open(audioOnly()), 0);
+    EXPECT_TRUE(muxer.isOpen());
+    EXPECT_EQ(muxer.audioStream(), 0);
+    EXPECT_EQ(muxer.videoStream(), -1);
+    const std::string frame(371, '\x11');
+    const auto* bytes = reinterpret_cast<const uint8_t*>(frame.data());
+    EXPECT_FALSE(muxer.write(0, bytes, 371, 0, 0, 1));
+    EXPECT_TRUE(muxer.write(1, bytes, 371, 0, 0, 0));
+    muxer.close();
+    EXPECT_FALSE(muxer.isOpen());
+    EXPECT_EQ(muxer.audioStream(), -1);
+}
+
+TEST(FfmpegTsMuxer, NoStreamMeans19) {
+    sluicetest::LogCapture log;
+    FfmpegTsMuxer muxer;
+    EXPECT_EQ(muxer.open(MediaCasterConfig()), 19);
+    EXPECT_FALSE(muxer.isOpen());
+    EXPECT_TRUE(log.all().empty());
+
+    // FFmpeg's own H.264 number is no identifier of the interface.
+    MediaCasterConfig unknown;
+    unknown.videoCodec = 27;
+    unknown.audioCodec = 12;
+    EXPECT_EQ(muxer.open(unknown), 19);
+    EXPECT_EQ(log.count("no such video codec. id:27\n"), 1u);
+    EXPECT_EQ(log.count("no such audio codec. id:12\n"), 1u);
+    EXPECT_FALSE(muxer.write(1, reinterpret_cast<const uint8_t*>("abcdefgh"), 8, 0, 0, 0));
+}
+
+TEST(FfmpegTsMuxer, AnUnknownVideoCodecLeavesTheAudioStream) {
+    sluicetest::LogCapture log;
+    MediaCasterConfig config = audioOnly();
+    config.videoCodec = 999;
+    FfmpegTsMuxer muxer;
+    ASSERT_EQ(muxer.open(config), 0);
+    EXPECT_EQ(muxer.audioStream(), 0);
+    EXPECT_EQ(log.count("no such video codec. id:999\n"), 1u);
+}
+
+TEST(FfmpegTsMuxer, ClocksAreRescaledTo90kHz) {
+    CollectingSink sink;
+    FfmpegTsMuxer muxer;
+    muxer.setSink(&sink);
+    MediaCasterConfig config = audioOnly();
+    config.videoCodec = 28;
+    ASSERT_EQ(muxer.open(config), 0);
+    const std::string nal("\x00\x00\x00\x01\x65\x88\x84\x00", 8);
+    const auto* video = reinterpret_cast<const uint8_t*>(nal.data());
+    muxer.write(0, video, static_cast<int>(nal.size()), 1000000, 0, 1);  // microseconds
+    EXPECT_EQ(muxer.lastPts(), 90000);
+    const std::string aac(100, '\x22');
+    muxer.write(1, reinterpret_cast<const uint8_t*>(aac.data()), 100, 48000, 0, 0);  // samples
+    EXPECT_EQ(muxer.lastPts(), 90000);
+    muxer.close();
+
+    config.videoClock = 90000;
+    config.audioClock = 1000;
+    ASSERT_EQ(muxer.open(config), 0);
+    muxer.write(0, video, static_cast<int>(nal.size()), 12345, 0, 1);
+    EXPECT_EQ(muxer.lastPts(), 12345);
+    muxer.write(1, reinterpret_cast<const uint8_t*>(aac.data()), 100, 20000, 0, 0);
+    EXPECT_EQ(muxer.lastPts(), 1800000);
+}
+
+TEST(FfmpegTsMuxer, RawAacGetsAnAdtsHeaderAndFramedAacIsKept) {
+    CollectingSink sink;
+    FfmpegTsMuxer muxer;
+    muxer.setSink(&sink);
+    ASSERT_EQ(muxer.open(audioOnly()), 0);
+    const std::string raw(371, '\x11');
+    muxer.write(1, reinterpret_cast<const uint8_t*>(raw.data()), 371, 0, 0, 0);
+    const std::string framed = adtsFor371() + std::string(371, '\x33');
+    muxer.write(1, reinterpret_cast<const uint8_t*>(framed.data()), 378, 1024, 0, 0);
+    muxer.close();  // audio waits in FFmpeg's PES buffer until the trailer
+    const std::string ts = sink.joined();
+    EXPECT_NE(ts.find(adtsFor371() + std::string(8, '\x11')), std::string::npos);
+    EXPECT_NE(ts.find(adtsFor371() + std::string(8, '\x33')), std::string::npos);
+    EXPECT_EQ(ts.find(adtsFor371() + adtsFor371()), std::string::npos);
+}
+
+TEST(FfmpegTsMuxer, OutputComesInWholeTsPacketsOfAtMost1316Bytes) {
+    testsupport::TempDir dir;
+    std::string error;
+    ASSERT_TRUE(sluicetest::makeClip(dir.path(), 1, 320, 240, error)) << error;
+    std::vector<sluicetest::TestFrame> frames;
+    sluicetest::ClipInfo info;
+    ASSERT_TRUE(sluicetest::readFrames(dir.file("clip.mp4"), frames, info, error)) << error;
+
+    CollectingSink sink;
+    FfmpegTsMuxer muxer;
+    muxer.setSink(&sink);
+    MediaCasterConfig config = audioOnly();
+    config.videoCodec = 28;
+    config.width = info.width;
+    config.height = info.height;
+    ASSERT_EQ(muxer.open(config), 0);
+    for (const auto& f : frames) {
+        EXPECT_TRUE(muxer.write(f.type, reinterpret_cast<const uint8_t*>(f.bytes.data()),
+                                static_cast<int>(f.bytes.size()), f.ptsUs, 0, f.key ? 1 : 0));
+    }
+    muxer.close();
+    ASSERT_FALSE(sink.blocks.empty());
+    for (const auto& block : sink.blocks) {
+        ASSERT_LE(block.size(), 1316u);
+        ASSERT_EQ(block.size() % 188, 0u);
+        ASSERT_EQ(static_cast<uint8_t>(block[0]), 0x47);
+    }
+    EXPECT_EQ(sink.lastFlags, 0);
+
+    // The streams carry the linked FFmpeg's own codec numbers.
+    sluicetest::TsProbe probe;
+    ASSERT_TRUE(sluicetest::probeTs(sink.joined(), probe, error)) << error;
+    ASSERT_EQ(probe.streams.size(), 2u);
+    EXPECT_EQ(probe.streams[0].codecId, AV_CODEC_ID_H264);
+    EXPECT_EQ(probe.streams[0].width, 320);
+    EXPECT_EQ(probe.streams[1].codecId, AV_CODEC_ID_AAC);
+}
+
+TEST(FfmpegTsMuxer, ClosedMultiplexerRefusesFramesAndReopens) {
+    CollectingSink sink;
+    FfmpegTsMuxer muxer;
+    muxer.setSink(&sink);
+    const std::string aac(50, '\x01');
+    const auto* bytes = reinterpret_cast<const uint8_t*>(aac.data());
+    EXPECT_FALSE(muxer.write(1, bytes, 50, 0, 0, 0));
+    muxer.close();  // closing a closed multiplexer does nothing
+    ASSERT_EQ(muxer.open(audioOnly()), 0);
+    ASSERT_EQ(muxer.open(videoOnly()), 0);  // an open multiplexer is closed first
+    EXPECT_EQ(muxer.videoStream(), 0);
+    EXPECT_EQ(muxer.audioStream(), -1);
+    EXPECT_FALSE(muxer.write(1, bytes, 50, 0, 0, 0));
+}
+
+TEST(FfmpegTsMuxer, H265IsDeclaredAsHevc) {
+    FfmpegTsMuxer muxer;
+    ASSERT_EQ(muxer.open(videoOnly(174)), 0);
+    EXPECT_EQ(muxer.videoStream(), 0);
+}

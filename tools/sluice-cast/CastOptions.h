@@ -1,0 +1,26 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+/// The command line of sluice-cast.
+struct CastOptions {
+    struct Target {
+        std::string host;
+        int port = 0;
+    };
+
+    int protocol = 1;  // sluice_open's numbering: 1 UDP, 2 TCP, 3 RTP, 4 HTTP
+    int localPort = 0;
+    std::vector<Target> targets;
+    std::vector<std::string> inputs;
+    bool realTime = true;
+    int loops = 1;  // 0: forever
+    std::string sdpFile;
+    bool quiet = false;
+    bool help = false;
+
+    /// Parses argv; false with a message in error on bad usage.
+    bool parse(int argc, char** argv, std::string& error);
+    static const char* usage();
+};
