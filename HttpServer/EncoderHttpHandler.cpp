@@ -1,11 +1,265 @@
 #include "EncoderHttpHandler.h"
 
+#include <civetweb.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+
+#include "JsonCast.h"
+
 namespace enc {
 
-// The dispatcher proper arrives with the web front end; until then every path is unknown.
-int EncoderHttpHandler::handleApi(std::string_view /*method*/, std::string_view apiPath,
+namespace {
+
+// The result for a method a path does not accept (EINVAL); the server answers it with 500.
+constexpr int kWrongMethod = 22;
+
+enum class Method { Get, Post, Other };
+
+// Methods are told apart by their beginning, as the device always did.
+Method methodOf(std::string_view method) {
+    if (method.substr(0, 3) == "GET") {
+        return Method::Get;
+    }
+    if (method.substr(0, 4) == "POST") {
+        return Method::Post;
+    }
+    return Method::Other;
+}
+
+// The query variable "index" (name in any case) as a decimal number; 0 when it is absent
+// or does not begin with a number. The value is passed on unchecked.
+int indexOf(std::string_view query) {
+    char value[64];
+    if (query.empty() || mg_get_var(query.data(), query.size(), "index", value, sizeof value) < 0) {
+        return 0;
+    }
+    const long long v = std::strtoll(value, nullptr, 10);
+    return static_cast<int>(std::clamp<long long>(v, INT_MIN, INT_MAX));
+}
+
+struct Request {
+    EncoderHttpHandler& device;
+    Method method;
+    int index;
+    std::string_view body;
+    std::string& response;
+};
+
+// A read fills a fresh record and answers it encoded, also when the operation failed.
+template <class Record, class Read>
+int readOp(Request& rq, Read read) {
+    Record record;
+    const int result = read(record);
+    JsonCast::toJson(record, rq.response);
+    return result;
+}
+
+// A write decodes the body into a fresh record; the operation may set the response.
+template <class Record, class Write>
+int writeOp(Request& rq, Write write) {
+    Record record;
+    JsonCast::fromJson(record, rq.body);
+    return write(record);
+}
+
+template <class Record, class Read, class Write>
+int readOrWrite(Request& rq, Read read, Write write) {
+    switch (rq.method) {
+        case Method::Get:
+            return readOp<Record>(rq, read);
+        case Method::Post:
+            return writeOp<Record>(rq, write);
+        default:
+            return kWrongMethod;
+    }
+}
+
+using RouteFn = int (*)(Request&);
+
+struct Route {
+    std::string_view path;
+    bool indexed;  // reads the stream index from the query
+    RouteFn run;
+};
+
+// The API paths, matched exactly (same length, same bytes).
+const Route kRoutes[] = {
+    {"/input-status", true,
+     [](Request& rq) {
+         return readOp<InputStatus>(rq,
+                                    [&](auto& r) { return rq.device.getInputStatus(rq.index, r); });
+     }},
+    {"/stream-status", true,
+     [](Request& rq) {
+         return readOp<StreamStatus>(
+             rq, [&](auto& r) { return rq.device.getStreamStatus(rq.index, r); });
+     }},
+    {"/stream-url", true,
+     [](Request& rq) {
+         return readOp<StreamUrl>(rq, [&](auto& r) { return rq.device.getStreamUrl(rq.index, r); });
+     }},
+    {"/network", false,
+     [](Request& rq) {
+         return readOrWrite<NetworkSettings>(
+             rq, [&](auto& r) { return rq.device.getNetwork(r); },
+             [&](const auto& r) { return rq.device.setNetwork(r, rq.response); });
+     }},
+    {"/wifi", false,
+     [](Request& rq) {
+         return readOrWrite<WifiSettings>(
+             rq, [&](auto& r) { return rq.device.getWifiParam(r); },
+             [&](const auto& r) { return rq.device.setWifiParam(r, rq.response); });
+     }},
+    {"/video", true,
+     [](Request& rq) {
+         return readOrWrite<VideoSettings>(
+             rq, [&](auto& r) { return rq.device.getVideo(rq.index, r); },
+             [&](const auto& r) { return rq.device.setVideo(rq.index, r, rq.response); });
+     }},
+    {"/protocol", true,
+     [](Request& rq) {
+         return readOrWrite<ProtocolSettings>(
+             rq, [&](auto& r) { return rq.device.getProtocol(rq.index, r); },
+             [&](const auto& r) { return rq.device.setProtocol(rq.index, r, rq.response); });
+     }},
+    {"/osd", true,
+     [](Request& rq) {
+         OsdSettings first;
+         OsdSettings second;
+         if (rq.method == Method::Get) {
+             const int result = rq.device.getOsd(rq.index, first, second);
+             JsonCast::toJson(first, second, rq.response);
+             return result;
+         }
+         if (rq.method == Method::Post) {
+             JsonCast::fromJson(first, second, rq.body);
+             return rq.device.setOsd(rq.index, first, second, rq.response);
+         }
+         return kWrongMethod;
+     }},
+    {"/logo", true,
+     [](Request& rq) {
+         return readOrWrite<LogoSettings>(
+             rq, [&](auto& r) { return rq.device.getLogo(rq.index, r); },
+             [&](const auto& r) { return rq.device.setLogo(rq.index, r, rq.response); });
+     }},
+    {"/chroma", true,
+     [](Request& rq) {
+         return readOrWrite<ChromaSettings>(
+             rq, [&](auto& r) { return rq.device.getChroma(rq.index, r); },
+             [&](const auto& r) { return rq.device.setChroma(rq.index, r, rq.response); });
+     }},
+    {"/lte", false,
+     [](Request& rq) {
+         return readOrWrite<LteStatus>(
+             rq, [&](auto& r) { return rq.device.getLte(r); },
+             [&](const auto& r) { return rq.device.setLte(r, rq.response); });
+     }},
+    {"/rs485", false,
+     [](Request& rq) {
+         return readOrWrite<Rs485Settings>(
+             rq, [&](auto& r) { return rq.device.getRs485(r); },
+             [&](const auto& r) { return rq.device.setRs485(r, rq.response); });
+     }},
+    {"/adjusttime", false,
+     [](Request& rq) {
+         return readOrWrite<TimeSettings>(
+             rq, [&](auto& r) { return rq.device.getTime(r); },
+             [&](const auto& r) { return rq.device.setTime(r, rq.response); });
+     }},
+    {"/httpset", false,
+     [](Request& rq) {
+         return readOrWrite<UpgradeServerSettings>(
+             rq, [&](auto& r) { return rq.device.getHttpSet(r); },
+             [&](const auto& r) { return rq.device.setHttpSet(r, rq.response); });
+     }},
+    {"/ftplog", false,
+     [](Request& rq) {
+         return readOrWrite<FtpSettings>(
+             rq, [&](auto& r) { return rq.device.getFtpServer(r); },
+             [&](const auto& r) { return rq.device.setFtpServer(r, rq.response); });
+     }},
+    {"/clockSet", false,
+     [](Request& rq) {
+         return readOrWrite<FtpSettings>(
+             rq, [&](auto& r) { return rq.device.getFtpServer(r); },
+             [&](const auto& r) { return rq.device.setFtpServer(r, rq.response); });
+     }},
+    {"/audio", false,
+     [](Request& rq) {
+         return readOrWrite<AudioSettings>(
+             rq, [&](auto& r) { return rq.device.getAudio(r); },
+             [&](const auto& r) { return rq.device.setAudio(r, rq.response); });
+     }},
+    {"/output", false,
+     [](Request& rq) {
+         return readOrWrite<OutputSettings>(
+             rq, [&](auto& r) { return rq.device.getOutput(r); },
+             [&](const auto& r) { return rq.device.setOutput(r, rq.response); });
+     }},
+    {"/streamformat", false,
+     [](Request& rq) {
+         if (rq.method == Method::Get) {
+             return readOp<StreamFormat>(rq, [&](auto& r) { return rq.device.getStreamFormat(r); });
+         }
+         return rq.method == Method::Post ? 0 : kWrongMethod;  // read-only: a POST changes nothing
+     }},
+    {"/sysinfo", false,
+     [](Request& rq) {
+         return readOp<SysInfo>(rq, [&](auto& r) { return rq.device.getSysInfo(r); });
+     }},
+    {"/ircutConf", false,
+     [](Request& rq) {
+         return readOrWrite<IrcutSettings>(
+             rq, [&](auto& r) { return rq.device.getIrcutConf(r); },
+             [&](const auto& r) { return rq.device.setIrcutConf(r, rq.response); });
+     }},
+    {"/httpdetect", false,
+     [](Request& rq) {
+         if (rq.method == Method::Other) {
+             return kWrongMethod;
+         }
+         UpgradeServerSettings record;
+         if (rq.method == Method::Post) {
+             JsonCast::fromJson(record, rq.body);
+         }
+         const int result = rq.device.httpDetect(record);
+         JsonCast::toJson(record, rq.response);
+         return result;
+     }},
+    {"/httpupgrade", false,
+     [](Request& rq) {
+         return readOrWrite<UpgradeServerSettings>(
+             rq, [&](auto& r) { return rq.device.getHttpSet(r); },
+             [&](const auto& r) { return rq.device.httpUpgrade(r, rq.response); });
+     }},
+    {"/storage", false,
+     [](Request& rq) {
+         return readOrWrite<SysInfo>(
+             rq, [&](auto& r) { return rq.device.getSysInfo(r); },
+             [&](const auto& r) { return rq.device.setSysInfo(r, rq.response); });
+     }},
+    {"/update", false,
+     [](Request& rq) { return rq.device.handleUpdate(rq.device.uploadedFilePath(), rq.response); }},
+    {"/update-status", false, [](Request& rq) { return rq.device.getUpdateStatus(rq.response); }},
+    {"/reboot", false, [](Request& rq) { return rq.device.reboot(rq.response); }},
+    {"/reset", false, [](Request& rq) { return rq.device.resetFactory(rq.response); }},
+};
+
+}  // namespace
+
+int EncoderHttpHandler::handleApi(std::string_view method, std::string_view apiPath,
                                   std::string_view queryString, std::string_view body,
                                   std::string& response) {
+    for (const Route& route : kRoutes) {
+        if (route.path == apiPath) {
+            Request rq{*this, methodOf(method), route.indexed ? indexOf(queryString) : 0, body,
+                       response};
+            return route.run(rq);
+        }
+    }
     return unknownApi(apiPath, queryString, body, response);
 }
 

@@ -1,0 +1,91 @@
+#include "DeviceSettings.h"
+
+#include "board/Board.h"
+
+namespace discover {
+namespace {
+
+// The keys peerlo reads, with the defaults it uses when they are missing.
+struct TextKey {
+    const char* section;
+    const char* key;
+    const char* def;
+};
+constexpr TextKey kDeviceName{"system_infor", "deviceName", "IPC"};
+constexpr TextKey kDeviceType{"system_infor", "deviceType", "1080P"};
+constexpr TextKey kHardware{"system_infor", "hardware", "2.0.1.1"};
+constexpr TextKey kWebVersion{"system_infor", "webVersion", "2.1.0.1"};
+constexpr TextKey kDhcp{"network", "dhcp", "0"};
+constexpr int kDefaultHttpPort = 80;
+
+constexpr const char* kNetwork = "network";
+constexpr int kWired = 0;
+
+}  // namespace
+
+bool DeviceSettings::load(const std::string& boardPath) {
+    m_boardPath = boardPath;
+    // Loaded as is (no CR trimming) so that a save writes back exactly what was read.
+    if (!m_ini.load(board::path(boardPath))) {
+        m_ini.clear();
+        return false;
+    }
+    return true;
+}
+
+std::string DeviceSettings::text(const char* section, const char* key, const char* def) const {
+    std::string value = m_ini.getValue(section, key, def);
+    // A file edited on another system may end its lines in CR-LF.
+    if (!value.empty() && value.back() == '\r') {
+        value.pop_back();
+    }
+    return value;
+}
+
+int DeviceSettings::connectionType() const {
+    int value = kWired;
+    m_ini.getValue(kNetwork, "connectionType", value);
+    return value;
+}
+
+int DeviceSettings::httpPort() const {
+    int value = kDefaultHttpPort;
+    m_ini.getValue("master_protocol", "httpPort", value);
+    return value;
+}
+
+std::string DeviceSettings::deviceName() const {
+    return text(kDeviceName.section, kDeviceName.key, kDeviceName.def);
+}
+std::string DeviceSettings::deviceType() const {
+    return text(kDeviceType.section, kDeviceType.key, kDeviceType.def);
+}
+std::string DeviceSettings::hardware() const {
+    return text(kHardware.section, kHardware.key, kHardware.def);
+}
+std::string DeviceSettings::webVersion() const {
+    return text(kWebVersion.section, kWebVersion.key, kWebVersion.def);
+}
+std::string DeviceSettings::dhcpText() const {
+    return text(kDhcp.section, kDhcp.key, kDhcp.def);
+}
+
+void DeviceSettings::setStaticAddress(const StaticAddress& address) {
+    m_ini.setValue(kNetwork, "ip", address.ip);
+    m_ini.setValue(kNetwork, "mask", address.mask);
+    m_ini.setValue(kNetwork, "gate", address.gate);
+    m_ini.setValue(kNetwork, "dns0", address.dns);
+    m_ini.setValue(kNetwork, "dhcp", address.dhcp);
+    m_ini.setValue(kNetwork, "connectionType", kWired);
+}
+
+void DeviceSettings::setWiredDhcp() {
+    m_ini.setValue(kNetwork, "dhcp", 1);
+    m_ini.setValue(kNetwork, "connectionType", kWired);
+}
+
+bool DeviceSettings::save() const {
+    return m_ini.save(board::path(m_boardPath));
+}
+
+}  // namespace discover

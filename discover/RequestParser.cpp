@@ -1,0 +1,53 @@
+#include "RequestParser.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace discover {
+
+RequestParser::SetIp RequestParser::parseSetIp(const DiscoveryPacket& request) {
+    SetIpRequest raw;
+    std::memcpy(&raw, request.payload, sizeof raw);
+    SetIp fields;
+    fields.origIp = fieldText(raw.origIp);
+    fields.newIp = fieldText(raw.newIp);
+    fields.mask = fieldText(raw.mask);
+    fields.gate = fieldText(raw.gate);
+    fields.dns = fieldText(raw.dns);
+    fields.dhcp = raw.dhcp;
+    return fields;
+}
+
+bool RequestParser::isValidIpv4(const std::string& text) {
+    if (text.empty() || text[0] == '.') {
+        return false;
+    }
+    int dots = 0;
+    int group = 0;
+    for (const char c : text) {
+        if (c == '.') {
+            ++dots;
+            group = 0;
+        } else if (c >= '0' && c <= '9') {
+            group = group * 10 + (c - '0');
+            if (group > 255) {
+                return false;
+            }
+        } else {
+            return false;
+        }
+    }
+    return dots == 3;
+}
+
+bool RequestParser::isPlainUid(const std::string& text) {
+    if (text.empty() || text.size() > kMaxUidLength) {
+        return false;
+    }
+    return std::all_of(text.begin(), text.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               c == '-' || c == '_' || c == '.';
+    });
+}
+
+}  // namespace discover

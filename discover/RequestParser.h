@@ -1,0 +1,37 @@
+#pragma once
+
+#include <string>
+
+#include "DiscoveryPacket.h"
+
+namespace discover {
+
+/// Reads and checks the fields of requests that anyone on the LAN can send: every field is
+/// read within its own bytes, whatever the sender put there.
+class RequestParser {
+public:
+    /// The fields of a DEVICE_BROAD_SET_IP_REQ payload, each at most 17 characters.
+    struct SetIp {
+        std::string origIp;
+        std::string newIp;
+        std::string mask;
+        std::string gate;
+        std::string dns;
+        int dhcp = 0;
+    };
+
+    /// Longest UID the device takes.
+    static constexpr size_t kMaxUidLength = 32;
+
+    static SetIp parseSetIp(const DiscoveryPacket& request);
+
+    /// Dotted IPv4 text: not empty, not starting with '.', only digits and dots, exactly three
+    /// dots, every group 0..255 (an empty group counts as 0, so "1..2.3" passes).
+    static bool isValidIpv4(const std::string& text);
+
+    /// A plain identifier: 1 to 32 letters, digits, '-', '_' or '.'. Anything else could
+    /// smuggle options or shell syntax into the board tools.
+    static bool isPlainUid(const std::string& text);
+};
+
+}  // namespace discover

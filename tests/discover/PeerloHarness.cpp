@@ -1,0 +1,196 @@
+#include "PeerloHarness.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sched.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+
+extern char** environ;
+
+namespace peerlo_test {
+namespace {
+
+using testsupport::shell;
+
+/// A datagram socket created inside the named network namespace. Only this thread switches,
+/// and it switches back before returning.
+int socketIn(const std::string& ns) {
+    const int self = ::open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
+    const int target = ::open(("/run/netns/" + ns).c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = -1;
+    if (self >= 0 && target >= 0 && ::setns(target, CLONE_NEWNET) == 0) {
+        fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        if (::setns(self, CLONE_NEWNET) != 0) {
+            std::abort();  // the test would go on in the wrong namespace
+        }
+    }
+    for (int f : {self, target}) {
+        if (f >= 0) {
+            ::close(f);
+        }
+    }
+    return fd;
+}
+
+std::string dotted(const in_addr& a) {
+    char text[INET_ADDRSTRLEN] = {0};
+    ::inet_ntop(AF_INET, &a, text, sizeof text);
+    return text;
+}
+
+std::string quoted(const std::string& s) {
+    return "'" + s + "'";
+}
+
+}  // namespace
+
+discover::DiscoveryPacket Datagram::packet() const {
+    discover::DiscoveryPacket p;
+    std::memset(&p, 0, sizeof p);
+    std::memcpy(&p, bytes.data(), std::min(bytes.size(), sizeof p));
+    return p;
+}
+
+PeerloHarness::PeerloHarness()
+    : m_ns(std::string(kDeviceIp) + "/24", std::string(kToolIp) + "/24") {
+    if (!m_ns.ok()) {
+        m_reason = m_ns.reason();
+        return;
+    }
+    std::string err;
+    if (shell("(ip -n " + m_ns.name() + " route add default via " + kToolIp + " && ip -n " +
+                  m_ns.peerName() + " route add default via " + kDeviceIp + ") 2>&1",
+              &err) != 0) {
+        m_reason = "default routes: " + err;
+        return;
+    }
+    m_toolFd = socketIn(m_ns.peerName());
+    if (m_toolFd < 0) {
+        m_reason = "no socket in the peer namespace";
+        return;
+    }
+    const int on = 1;
+    ::setsockopt(m_toolFd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    ::setsockopt(m_toolFd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    ip_mreq group{};
+    ::inet_pton(AF_INET, discover::kDiscoveryGroup, &group.imr_multiaddr);
+    if (::bind(m_toolFd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+        ::setsockopt(m_toolFd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &group, sizeof group) != 0) {
+        m_reason = std::string("tool socket: ") + std::strerror(errno);
+        return;
+    }
+    m_ok = true;
+}
+
+PeerloHarness::~PeerloHarness() {
+    if (m_pid > 0) {
+        ::kill(m_pid, SIGTERM);
+        int status = 0;
+        ::waitpid(m_pid, &status, 0);
+    }
+    if (m_toolFd >= 0) {
+        ::close(m_toolFd);
+    }
+}
+
+bool PeerloHarness::start(bool waitUntilListening) {
+    const std::string line = "exec " + m_ns.execPrefix() +
+                             "env BOARD_ROOT=" + quoted(m_board.root()) + " " +
+                             quoted(testsupport::programPath("peerlo")) + " 1 > " +
+                             quoted(m_logDir.file("peerlo.log")) + " 2>&1";
+    const char* argv[] = {"/bin/sh", "-c", line.c_str(), nullptr};
+    if (::posix_spawn(&m_pid, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ) !=
+        0) {
+        m_pid = -1;
+        return false;
+    }
+    return !waitUntilListening || waitForOutput("start device discover sever\n");
+}
+
+int PeerloHarness::ipInside(const std::string& args) const {
+    return shell("ip -n " + m_ns.name() + " " + args + " 2>&1");
+}
+
+std::string PeerloHarness::output() const {
+    return testsupport::readFile(m_logDir.file("peerlo.log"));
+}
+
+bool PeerloHarness::waitForOutput(const std::string& text,
+                                  std::chrono::milliseconds timeout) const {
+    return testsupport::waitFor([&] { return output().find(text) != std::string::npos; }, timeout);
+}
+
+bool PeerloHarness::waitForBoardLine(const std::string& line,
+                                     std::chrono::milliseconds timeout) const {
+    return testsupport::waitFor(
+        [&] {
+            for (const auto& l : m_board.boardLog()) {
+                if (l == line) {
+                    return true;
+                }
+            }
+            return false;
+        },
+        timeout);
+}
+
+bool PeerloHarness::send(const void* data, size_t size, const std::string& address) {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(discover::kDiscoveryPort);
+    ::inet_pton(AF_INET, address.c_str(), &to.sin_addr);
+    return ::sendto(m_toolFd, data, size, 0, reinterpret_cast<sockaddr*>(&to), sizeof to) ==
+           static_cast<ssize_t>(size);
+}
+
+std::optional<Datagram> PeerloHarness::receive(std::chrono::milliseconds timeout) {
+    pollfd pfd{m_toolFd, POLLIN, 0};
+    if (::poll(&pfd, 1, static_cast<int>(timeout.count())) <= 0) {
+        return std::nullopt;
+    }
+    char buf[2048];
+    sockaddr_in from{};
+    iovec iov{buf, sizeof buf};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
+    msghdr msg{};
+    msg.msg_name = &from;
+    msg.msg_namelen = sizeof from;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    const ssize_t n = ::recvmsg(m_toolFd, &msg, 0);
+    if (n < 0) {
+        return std::nullopt;
+    }
+    Datagram d;
+    d.bytes.assign(buf, static_cast<size_t>(n));
+    d.from = dotted(from.sin_addr);
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
+        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+            in_pktinfo info;
+            std::memcpy(&info, CMSG_DATA(c), sizeof info);
+            d.to = dotted(info.ipi_addr);
+        }
+    }
+    return d;
+}
+
+int PeerloHarness::client(const std::string& args, std::string* out) const {
+    out->clear();
+    return shell(m_ns.peerExecPrefix() + quoted(testsupport::programPath("peerlo-client")) + " " +
+                     args + " 2>&1",
+                 out);
+}
+
+}  // namespace peerlo_test

@@ -1,0 +1,333 @@
+// peerlo as a process on the wire, in a private network namespace with a sandbox board.
+// The tool side is a socket in the peer namespace, or build/bin/peerlo-client.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "BoardPaths.h"
+#include "DiscoveryPacket.h"
+#include "MacText.h"
+#include "PeerloHarness.h"
+#include "TestSupport.h"
+
+using namespace discover;
+using peerlo_test::Datagram;
+using peerlo_test::PeerloHarness;
+using testsupport::readFile;
+using testsupport::writeFile;
+
+namespace {
+
+constexpr const char* kBroadcast = "255.255.255.255";
+
+class PeerloProcess : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!h.ok()) {
+            GTEST_SKIP() << h.reason();
+        }
+    }
+    /// Writes the settings file (unless empty), then starts peerlo.
+    bool startWith(const std::string& settings) {
+        if (!settings.empty()) {
+            writeFile(h.board().path(kSettingsPath), settings);
+        }
+        if (!h.start()) {
+            ADD_FAILURE() << "peerlo did not start:\n" << h.output();
+            return false;
+        }
+        h.board().clearBoardLog();
+        return true;
+    }
+    /// The next datagram, which must come.
+    Datagram next() {
+        auto d = h.receive();
+        if (!d) {
+            ADD_FAILURE() << "no datagram; peerlo printed:\n" << h.output();
+            return Datagram{};
+        }
+        return *d;
+    }
+    /// Sends an alive request and expects its reply to be the next datagram: so nothing
+    /// was answered to what was sent before.
+    void expectOnlyAliveReplyNext() {
+        ASSERT_TRUE(h.send(makePacket(DEVICE_ALIVE_REQ)));
+        const Datagram d = next();
+        EXPECT_EQ(packetCommand(d.packet()), DEVICE_ALIVE_REPLY);
+        EXPECT_EQ(d.packet().ack, 1);
+    }
+    void expectSearchReplies(const std::string& firstTo) {
+        const Datagram a = next();
+        const Datagram b = next();
+        EXPECT_EQ(a.to, firstTo);
+        EXPECT_EQ(b.to, kDiscoveryGroup);
+        for (const Datagram& d : {a, b}) {
+            EXPECT_EQ(d.bytes.size(), 200u);
+            EXPECT_EQ(d.from, PeerloHarness::kDeviceIp);
+            EXPECT_EQ(d.bytes.substr(0, 4), "MO_I");
+            EXPECT_EQ(packetCommand(d.packet()), DEVICE_SEARCH_REPLY);
+        }
+    }
+
+    PeerloHarness h;
+};
+
+DiscoveryPacket textRequest(int16_t command, const std::string& text) {
+    DiscoveryPacket p = makePacket(command, 0, static_cast<int32_t>(text.size()));
+    std::memcpy(p.payload, text.data(), text.size());
+    return p;
+}
+
+DiscoveryPacket setIpRequest(const std::string& orig, const std::string& ip,
+                             const std::string& mask = "255.255.255.0") {
+    DiscoveryPacket p = makePacket(DEVICE_BROAD_SET_IP_REQ, 0, sizeof(SetIpRequest));
+    SetIpRequest req;
+    std::memset(&req, 0, sizeof req);
+    setFieldText(req.origIp, orig);
+    setFieldText(req.newIp, ip);
+    setFieldText(req.mask, mask);
+    setFieldText(req.gate, "10.0.0.1");
+    setFieldText(req.dns, "10.0.0.2");
+    std::memcpy(p.payload, &req, sizeof req);
+    return p;
+}
+
+size_t count(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+}  // namespace
+
+TEST_F(PeerloProcess, SearchIsAnsweredByBroadcastAndGroupWithTheDeviceRecord) {
+    ASSERT_TRUE(
+        startWith("\n[network]\nconnectionType=0\ndhcp=1\n"
+                  "\n[master_protocol]\nhttpPort=8080\n"
+                  "\n[system_infor]\ndeviceName=Hall encoder number 2\ndeviceType=4K\n"));
+    writeFile(h.board().path(kUidPath), "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123\n");  // read at start
+
+    ASSERT_TRUE(h.send(makePacket(DEVICE_SEARCH_REQ), kBroadcast));
+    expectSearchReplies(kBroadcast);
+    ASSERT_TRUE(h.send(makePacket(DEVICE_SEARCH_REQ), kDiscoveryGroup));
+    expectSearchReplies(kBroadcast);
+
+    // The record, as the tool reads it.
+    std::string out;
+    ASSERT_EQ(h.client("search --json --target " + std::string(PeerloHarness::kDeviceIp), &out), 0)
+        << out;
+    EXPECT_NE(out.find("\"name\":\t\"Hall encoder number\""), std::string::npos) << out;
+    EXPECT_NE(out.find("\"ip\":\t\"192.168.77.10\""), std::string::npos) << out;
+    EXPECT_NE(out.find("\"mask\":\t\"255.255.255.0\""), std::string::npos) << out;
+    EXPECT_NE(out.find("\"gateway\":\t\"192.168.77.1\""), std::string::npos) << out;
+    EXPECT_NE(out.find("\"dns\":\t\"114.114.114.114\""), std::string::npos) << out;
+    EXPECT_NE(out.find("\"httpPort\":\t8080"), std::string::npos) << out;
+    EXPECT_NE(out.find("\"type\":\t\"4K\""), std::string::npos) << out;
+    EXPECT_NE(out.find("\"dhcp\":\t\"1\""), std::string::npos) << out;
+    EXPECT_NE(out.find("\"uid\":\t\"SANDBOX-0000000001\""), std::string::npos)
+        << "the record is a snapshot taken at start\n"
+        << out;
+    const size_t mac = out.find("\"mac\":\t\"");
+    ASSERT_NE(mac, std::string::npos);
+    EXPECT_TRUE(peerlo_test::isMacText(out.substr(mac + 8, 17))) << out;
+}
+
+TEST_F(PeerloProcess, WaitsForAnAddressAndRetriesEveryFiveSeconds) {
+    ASSERT_EQ(h.ipInside("addr flush dev eth0"), 0);
+    ASSERT_TRUE(h.start(false));
+    ASSERT_TRUE(h.waitForOutput("get ip error.\n")) << h.output();
+    EXPECT_EQ(h.output().find("start device discover sever"), std::string::npos);
+    ASSERT_EQ(h.ipInside("addr add 192.168.77.10/24 brd + dev eth0"), 0);
+    ASSERT_EQ(h.ipInside("route add default via 192.168.77.1"), 0);
+    ASSERT_TRUE(h.waitForOutput("get valid IP address :  192.168.77.10\n")) << h.output();
+    ASSERT_TRUE(h.waitForOutput("start device discover sever\n")) << h.output();
+    ASSERT_TRUE(h.send(makePacket(DEVICE_SEARCH_REQ)));
+    expectSearchReplies(kBroadcast);
+}
+
+TEST_F(PeerloProcess, LongUidIsCutAt24BytesOnTheWire) {
+    writeFile(h.board().path(kUidPath), "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123 rest\n");
+    ASSERT_TRUE(startWith(""));
+    ASSERT_TRUE(h.send(makePacket(DEVICE_SEARCH_REQ)));
+    const Datagram d = next();
+    ASSERT_EQ(d.bytes.size(), 200u);
+    EXPECT_EQ(d.bytes.substr(24, 4), std::string("IPC\0", 4));  // the default name
+    EXPECT_EQ(d.bytes.substr(176), "ABCDEFGHIJKLMNOPQRSTUVWX");
+}
+
+TEST_F(PeerloProcess, LteModeAnswersTheSenderDirectlyAndTheGroup) {
+    ASSERT_TRUE(startWith("\n[network]\nconnectionType=2\n"));
+    EXPECT_NE(h.output().find("4G LTE mode\n"), std::string::npos);
+    ASSERT_TRUE(h.send(makePacket(DEVICE_SEARCH_REQ), kBroadcast));
+    expectSearchReplies(PeerloHarness::kToolIp);
+}
+
+TEST_F(PeerloProcess, UnknownCommandsGetNoReply) {
+    ASSERT_TRUE(startWith(""));
+    ASSERT_TRUE(h.send(makePacket(10)));
+    ASSERT_TRUE(h.send(makePacket(999)));
+    ASSERT_TRUE(h.send(makePacket(-1)));
+    expectOnlyAliveReplyNext();
+}
+
+TEST_F(PeerloProcess, EmptyOrShortDatagramActsAsSearch) {
+    ASSERT_TRUE(startWith(""));
+    ASSERT_TRUE(h.send("", 0));
+    expectSearchReplies(kBroadcast);
+    // After a full alive request, three bytes: the rest of the buffer must read as zero.
+    expectOnlyAliveReplyNext();
+    ASSERT_TRUE(h.send("abc", 3));
+    expectSearchReplies(kBroadcast);
+    ASSERT_TRUE(h.send("MO_I\0", 5));
+    expectSearchReplies(kBroadcast);
+}
+
+TEST_F(PeerloProcess, SetIpSavesTheNetworkKeysRepliesAndReboots) {
+    const std::string before =
+        "# hand-kept\n\n[network]\nconnectionType=1\ndhcp=0\nip=192.168.1.230\n"
+        "\n[vendor]\n; untouched\nkey=value\n";
+    ASSERT_TRUE(startWith(before));
+    ASSERT_TRUE(h.send(setIpRequest(PeerloHarness::kDeviceIp, "10.0.0.5"), kBroadcast));
+    const Datagram d = next();
+    EXPECT_EQ(packetCommand(d.packet()), DEVICE_BROAD_SET_IP_REPLY);
+    EXPECT_EQ(d.packet().ack, 1);
+    EXPECT_EQ(packetLength(d.packet()), 86);
+    EXPECT_EQ(d.to, PeerloHarness::kToolIp);
+    ASSERT_TRUE(h.waitForBoardLine("/sbin/reboot")) << h.output();
+    EXPECT_EQ(h.board().boardLog(), (std::vector<std::string>{"sync", "/sbin/reboot"}));
+    EXPECT_EQ(readFile(h.board().path(kSettingsPath)),
+              "# hand-kept\n\n[network]\nconnectionType=0\ndhcp=0\nip=10.0.0.5\n"
+              "mask=255.255.255.0\ngate=10.0.0.1\ndns0=10.0.0.2\n"
+              "\n[vendor]\n; untouched\nkey=value\n");
+    EXPECT_NE(h.output().find("DEVICE_BROAD_SET_IP_REQ, orig ip:192.168.77.10, set ip:10.0.0.5\n"
+                              "set my IP now\nset OK, reboot now.\n"),
+              std::string::npos)
+        << h.output();
+}
+
+TEST_F(PeerloProcess, InvalidOrMalformedSetIpIsRefusedWithoutSaving) {
+    const std::string before = "\n[network]\nip=192.168.77.10\n";
+    ASSERT_TRUE(startWith(before));
+    ASSERT_TRUE(h.send(setIpRequest(PeerloHarness::kDeviceIp, "1.2.3.4")));
+    ASSERT_TRUE(h.send(setIpRequest(PeerloHarness::kDeviceIp, "10.0.0.5\n[x]\ny=z")));
+    ASSERT_TRUE(h.send(setIpRequest(PeerloHarness::kDeviceIp, "10.0.0.5", "255.255.255.0 x")));
+    ASSERT_TRUE(h.send(setIpRequest("192.168.77.99", "10.0.0.5")));
+    expectOnlyAliveReplyNext();
+    EXPECT_EQ(count(h.output(), "invalid IP\n"), 4u) << h.output();
+    EXPECT_EQ(readFile(h.board().path(kSettingsPath)), before);
+    EXPECT_TRUE(h.board().boardLog().empty());
+}
+
+TEST_F(PeerloProcess, SetUidThenQueriesAnswer156Then0AndUnsafeUidsAreIgnored) {
+    ASSERT_TRUE(startWith(""));
+    ASSERT_TRUE(h.send(textRequest(DEVICE_NEW_SET_UID_REBOOT, "$(reboot);x")));
+    ASSERT_TRUE(h.send(textRequest(DEVICE_NEW_SET_UID_REBOOT, "a b")));
+    ASSERT_TRUE(h.send(makePacket(QUERY_NEW_SET_MACUID)));
+    Datagram d = next();
+    EXPECT_EQ(packetCommand(d.packet()), 0) << "nothing was set";
+    EXPECT_TRUE(h.board().boardLog().empty());
+
+    ASSERT_TRUE(h.send(textRequest(DEVICE_NEW_SET_UID_REBOOT, "NEW-UID_1.0")));
+    d = next();
+    EXPECT_EQ(packetCommand(d.packet()), DEVICE_NEW_SET_UID_REPLY);
+    EXPECT_EQ(d.packet().ack, 1);
+    EXPECT_EQ(h.board().boardLog(),
+              (std::vector<std::string>{"/usr/sbin/nvram_set boot UID NEW-UID_1.0",
+                                        "/usr/sbin/nvram_get boot UID > /tmp/uid.txt"}));
+    EXPECT_EQ(readFile(h.board().path(kUidPath)), "NEW-UID_1.0\n");
+
+    ASSERT_TRUE(h.send(makePacket(QUERY_NEW_SET_MACUID)));
+    EXPECT_EQ(packetCommand(next().packet()), DEVICE_NEW_SET_UID_REPLY);
+    ASSERT_TRUE(h.send(makePacket(QUERY_NEW_SET_MACUID)));
+    EXPECT_EQ(packetCommand(next().packet()), 0);
+    EXPECT_NE(h.output().find("curCmd:155, ocmd:156\n"), std::string::npos);
+}
+
+TEST_F(PeerloProcess, RandomMacStartsWith62123456AndReboots) {
+    ASSERT_TRUE(startWith("\n[network]\nconnectionType=1\ndhcp=0\n"));
+    ASSERT_TRUE(h.send(makePacket(DEVICE_RANDOM_MAC_CMD)));
+    ASSERT_TRUE(h.waitForBoardLine("/sbin/reboot")) << h.output();
+    const auto log = h.board().boardLog();
+    ASSERT_EQ(log.size(), 3u);
+    EXPECT_EQ(log[0], "sync");
+    const std::string prefix = "/usr/sbin/nvram_set boot ethaddr ";
+    ASSERT_EQ(log[1].compare(0, prefix.size(), prefix), 0) << log[1];
+    const std::string mac = log[1].substr(prefix.size());
+    EXPECT_TRUE(peerlo_test::isRandomMac(mac)) << mac;
+    EXPECT_EQ(readFile(h.board().path(kSettingsPath)), "\n[network]\nconnectionType=0\ndhcp=1\n");
+    EXPECT_NE(h.output().find("random mac   " + mac + "\n"), std::string::npos) << h.output();
+    expectOnlyAliveReplyNext();  // no reply of its own, and still answering
+}
+
+TEST_F(PeerloProcess, ClientFindsTheDeviceAndDrivesRebootAndRestore) {
+    ASSERT_TRUE(startWith("\n[system_infor]\ndeviceName=Bench\n"));
+    std::string out;
+    ASSERT_EQ(h.client("search --timeout 1", &out), 0) << out;
+    const auto lines = testsupport::splitLines(out);
+    ASSERT_EQ(lines.size(), 2u) << out;  // header and one device, however often it answered
+    EXPECT_EQ(lines[0].rfind("NAME", 0), 0u);
+    EXPECT_EQ(lines[1].rfind("Bench  ", 0), 0u) << lines[1];
+    EXPECT_NE(lines[1].find(" 192.168.77.10 "), std::string::npos);
+    EXPECT_NE(lines[1].find(" SANDBOX-0000000001 "), std::string::npos);
+
+    ASSERT_EQ(h.client("alive --timeout 1", &out), 0) << out;
+    EXPECT_EQ(out, "192.168.77.10: reply 166, ack 1 (alive)\n");
+
+    EXPECT_EQ(h.client("reboot", &out), 2) << "a reboot of every device needs --broadcast";
+    ASSERT_EQ(h.client("reboot --target 192.168.77.10", &out), 0) << out;
+    ASSERT_TRUE(h.waitForBoardLine("/sbin/reboot")) << h.output();
+    EXPECT_EQ(h.board().boardLog(), (std::vector<std::string>{"/bin/sync", "/sbin/reboot"}));
+    EXPECT_NE(h.output().find("DEVICE_SYS_REBOOT_CMD !! sleep(1) 3 times!!\n"), std::string::npos);
+
+    h.board().clearBoardLog();
+    writeFile(h.board().path(kFactorySettingsPath), "[network]\n");
+    ASSERT_EQ(h.client("restore --broadcast", &out), 0) << out;
+    ASSERT_TRUE(h.waitForBoardLine("reboot")) << h.output();
+    EXPECT_EQ(h.board().boardLog(),
+              (std::vector<std::string>{
+                  "cp /etc/fs-version /customer/", "cp /customer/app_back/korrin /customer/",
+                  "cp /customer/app_back/tessel /customer/", "sync", "reboot"}));
+    EXPECT_FALSE(testsupport::fileExists(h.board().path(kFactorySettingsPath)));
+    EXPECT_NE(h.output().find("mtd erase OK:/dev/mtd9\n"), std::string::npos) << h.output();
+}
+
+TEST_F(PeerloProcess, ClientSetsUidAndQueriesIt) {
+    ASSERT_TRUE(startWith(""));
+    std::string out;
+    ASSERT_EQ(h.client("set-uid DEV-42 --target 192.168.77.10", &out), 0) << out;
+    EXPECT_EQ(out, "192.168.77.10: reply 156, ack 1 (UID stored)\n");
+    ASSERT_EQ(h.client("query-uid --target 192.168.77.10", &out), 0) << out;
+    EXPECT_EQ(out, "192.168.77.10: reply 156, ack 1 (UID stored)\n");
+    ASSERT_EQ(h.client("query-uid --target 192.168.77.10", &out), 0) << out;
+    EXPECT_EQ(out, "192.168.77.10: reply 0, ack 1 (no UID stored since the last query)\n");
+    EXPECT_EQ(h.client("set-uid 'x;y' --target 192.168.77.10 --timeout 0.3", &out), 1) << out;
+    EXPECT_EQ(readFile(h.board().path(kUidPath)), "DEV-42\n");
+}
+
+TEST(PeerloCommandLine, UsageAndModesThatDoNotStartTheResponder) {
+    testsupport::SandboxBoard board;  // nothing may touch the real board
+    std::string out;
+    const std::string peerlo = testsupport::programPath("peerlo");
+    EXPECT_EQ(testsupport::shell(peerlo + " 2>&1", &out), 255);
+    EXPECT_EQ(out, "usage ./peerlo 0 or 1\n");
+    for (const char* mode : {"0", "3", "x", "-1"}) {
+        out.clear();
+        EXPECT_EQ(testsupport::shell(peerlo + " " + mode + " 2>&1", &out), 0) << mode;
+        EXPECT_EQ(out, "") << mode;
+    }
+}
+
+TEST(PeerloClientCommandLine, HelpAndUsageErrors) {
+    std::string out;
+    const std::string client = testsupport::programPath("peerlo-client");
+    EXPECT_EQ(testsupport::shell(client + " --help", &out), 0);
+    EXPECT_NE(out.find("usage: peerlo-client COMMAND"), std::string::npos);
+    for (const char* args : {"", "frobnicate", "set-uid", "set-ip 1.2.3.4", "search --port 0",
+                             "restore", "search --bogus"}) {
+        EXPECT_EQ(testsupport::shell(client + " " + args + " 2>/dev/null"), 2) << args;
+    }
+}

@@ -1,0 +1,256 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "DocumentPath.h"
+#include "FakeDevice.h"
+#include "SameOrigin.h"
+#include "ServerFixture.h"
+
+namespace {
+
+using httptest::jsonReply;
+using httptest::roundTrip;
+using httptest::roundTripWithDigest;
+using httptest::ScriptedHandler;
+using testsupport::shell;
+using testsupport::writeFile;
+
+class Auth : public httptest::ServerTest {
+protected:
+    std::string url(const std::string& path) const {
+        return "'http://127.0.0.1:" + std::to_string(port) + path + "'";
+    }
+    // curl's status code and body for a request with the given credentials ("" for none).
+    std::string curl(const std::string& args, const std::string& path,
+                     const std::string& credentials = "") {
+        std::string out;
+        const std::string auth = credentials.empty() ? "" : " --digest -u '" + credentials + "'";
+        shell("curl -s --max-time 20 -w ' %{http_code}'" + auth + " " + args + " " + url(path),
+              &out);
+        return out;
+    }
+};
+
+TEST_F(Auth, AuthenticatedApiRequestGetsTheExactReply) {
+    httptest::FakeDevice device;
+    device.video.codec = "H.265";
+    device.video.resolution = "1920x1080";
+    device.video.bitrate = 4096;
+    startServer(device, true);
+    const auto reply = roundTripWithDigest(port, "GET", "/api/video?index=1",
+                                           "Host: 127.0.0.1\r\n\r\n", "admin", "740163");
+    ASSERT_TRUE(reply);
+    const std::string body =
+        R"({"codec":"H.265", "profile":"", "framerate":0, "bitmode":0, "field":0, "gop":0, )"
+        R"("resolution":"1920x1080","bitrate":4096, "tolerate":0, "minQp":15, "maxQp":25})";
+    EXPECT_EQ(reply->raw, jsonReply("200 OK", body));
+    EXPECT_EQ(device.calls(), std::vector<std::string>{"getVideo 1"});
+}
+
+TEST_F(Auth, EveryRouteNeedsCredentialsWhileThePasswordFileExists) {
+    ScriptedHandler handler;
+    startServer(handler, true);
+    writeFile(webRoot() + "/index.html", "page");
+    for (const char* request :
+         {"GET /api/video?index=1 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n",
+          "POST /sys/password HTTP/1.1\r\nHost: a\r\nContent-Length: 14\r\n\r\nuser=x&password",
+          "POST /upload HTTP/1.1\r\nHost: a\r\nContent-Type: multipart/form-data; boundary=b\r\n"
+          "Content-Length: 4\r\n\r\n--b-",
+          "GET /index.html HTTP/1.1\r\nHost: a\r\n\r\n", "GET / HTTP/1.1\r\nHost: a\r\n\r\n"}) {
+        const auto reply = roundTrip(port, request);
+        ASSERT_TRUE(reply) << request;
+        EXPECT_EQ(reply->status, 401) << request;
+        const std::string challenge = reply->header("www-authenticate");
+        EXPECT_EQ(challenge.rfind("Digest ", 0), 0u) << challenge;
+        EXPECT_NE(challenge.find("realm=\"HttpServer\""), std::string::npos) << challenge;
+    }
+    EXPECT_TRUE(handler.api().empty());
+    EXPECT_TRUE(handler.credentials().empty());
+    EXPECT_TRUE(handler.uploads().empty());
+
+    const auto wrong = roundTripWithDigest(port, "GET", "/api/x", "Host: a\r\n\r\n", "admin", "no");
+    EXPECT_EQ(wrong->status, 401);
+    const auto otherUser =
+        roundTripWithDigest(port, "GET", "/api/x", "Host: a\r\n\r\n", "root", "740163");
+    EXPECT_EQ(otherUser->status, 401);
+    EXPECT_TRUE(handler.api().empty());
+}
+
+TEST_F(Auth, CurlWithDigestCredentials) {
+    ScriptedHandler handler;
+    handler.response = R"({"ok":1})";
+    startServer(handler, true);
+    writeFile(webRoot() + "/index.html", "<html>home</html>");
+    EXPECT_EQ(curl("", "/api/network", "admin:740163"), R"({"ok":1} 200)");
+    EXPECT_EQ(curl("", "/", "admin:740163"), "<html>home</html> 200");
+    EXPECT_EQ(curl("-o /dev/null", "/api/network", "admin:wrong"), " 401");
+    EXPECT_EQ(curl("-o /dev/null", "/api/network"), " 401");
+    EXPECT_EQ(handler.api().size(), 1u);
+}
+
+TEST_F(Auth, ChangedPasswordTakesEffect) {
+    ScriptedHandler handler;
+    startServer(handler, true);
+    EXPECT_EQ(curl("--data 'user=ops&password=n3w'", "/sys/password", "admin:740163"), "{} 200");
+    EXPECT_EQ(handler.credentials().back(), std::make_pair(std::string("ops"), std::string("n3w")));
+    EXPECT_EQ(curl("-o /dev/null", "/api/x", "admin:740163"), " 401");
+    EXPECT_EQ(curl("", "/api/x", "ops:n3w"), "{} 200");
+}
+
+TEST_F(Auth, WithoutThePasswordFileEverythingIsOpen) {
+    ScriptedHandler handler;
+    startServer(handler, true);
+    ASSERT_EQ(::unlink(authFile().c_str()), 0);
+    writeFile(webRoot() + "/index.html", "home");
+    EXPECT_EQ(get("/api/network")->status, 200);
+    EXPECT_EQ(get("/")->body, "home");
+    EXPECT_EQ(curl("", "/api/network"), "{} 200");
+}
+
+TEST_F(Auth, CrossSiteRequestsToControlRoutesAreRefused) {
+    ScriptedHandler handler;
+    startServer(handler, false);
+    writeFile(webRoot() + "/index.html", "home");
+    const std::string foreign = "Origin: http://evil.example\r\n";
+    EXPECT_EQ(post("/api/reboot", "{}", foreign)->raw, jsonReply("403 Forbidden   ", "{}"));
+    EXPECT_EQ(post("/sys/password", "user=x&password=y", foreign)->status, 403);
+    EXPECT_EQ(post("/upload", "x", foreign)->status, 403);
+    EXPECT_EQ(post("/api/reboot", "{}", "Referer: http://evil.example/page.html\r\n")->status, 403);
+    EXPECT_EQ(post("/api/reboot", "{}", "Origin: null\r\n")->status, 403);
+    EXPECT_TRUE(handler.api().empty());
+    EXPECT_TRUE(handler.credentials().empty());
+
+    EXPECT_EQ(post("/api/reboot", "{}", "Origin: http://127.0.0.1\r\n")->status, 200);
+    EXPECT_EQ(post("/api/reboot", "{}", "Referer: http://127.0.0.1/settings.html\r\n")->status,
+              200);
+    EXPECT_EQ(post("/api/reboot", "{}")->status, 200) << "no Origin and no Referer: a tool";
+    EXPECT_EQ(get("/index.html", foreign)->status, 200) << "pages are not control routes";
+    EXPECT_EQ(handler.api().size(), 3u);
+}
+
+TEST(SameOrigin, HostComparison) {
+    using http::SameOrigin;
+    struct Case {
+        const char* host;
+        const char* origin;
+        const char* referer;
+        bool allowed;
+    };
+    const Case cases[] = {
+        {"10.0.0.5", nullptr, nullptr, true},
+        {nullptr, nullptr, nullptr, true},
+        {"10.0.0.5", "http://10.0.0.5", nullptr, true},
+        {"10.0.0.5:80", "http://10.0.0.5", nullptr, true},
+        {"10.0.0.5", "http://10.0.0.5:80", nullptr, true},
+        {"Device.LOCAL:8080", "http://device.local:8080", nullptr, true},
+        {"10.0.0.5", "http://10.0.0.5:8080", nullptr, false},
+        {"10.0.0.5", "https://10.0.0.5", nullptr, false},
+        {"10.0.0.5", "http://10.0.0.50", nullptr, false},
+        {"10.0.0.5", "http://evil.example", "http://10.0.0.5/", false},
+        {"10.0.0.5", nullptr, "http://10.0.0.5/a?b#c", true},
+        {"10.0.0.5", "", "http://10.0.0.5/", true},
+        {"10.0.0.5", nullptr, "http://user@evil.example/", false},
+        {"10.0.0.5", nullptr, "http://10.0.0.5@evil.example/", false},
+        {"10.0.0.5", "null", nullptr, false},
+        {nullptr, "http://10.0.0.5", nullptr, false},
+        {"[::1]:8080", "http://[::1]:8080", nullptr, true},
+        {"[::1]", "http://[::1]:81", nullptr, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(SameOrigin::allowed(c.host, c.origin, c.referer), c.allowed)
+            << (c.host ? c.host : "-") << " " << (c.origin ? c.origin : "-") << " "
+            << (c.referer ? c.referer : "-");
+    }
+}
+
+class Pages : public httptest::ServerTest {
+protected:
+    void SetUp() override {
+        startServer(handler, false);
+        writeFile(dir() + "/secret.txt", "SECRET");
+        ::mkdir((dir() + "/outside").c_str(), 0755);
+        writeFile(dir() + "/outside/x.html", "SECRET");
+        writeFile(webRoot() + "/index.html", "home");
+        ::mkdir((webRoot() + "/sub").c_str(), 0755);
+        writeFile(webRoot() + "/sub/index.html", "sub home");
+        writeFile(webRoot() + "/sub/style.css", "body{}");
+        ::mkdir((webRoot() + "/empty").c_str(), 0755);
+        ASSERT_EQ(::symlink("../secret.txt", (webRoot() + "/leak.txt").c_str()), 0);
+        ASSERT_EQ(::symlink(dir().c_str(), (webRoot() + "/up").c_str()), 0);
+        ASSERT_EQ(::symlink("index.html", (webRoot() + "/home.html").c_str()), 0);
+    }
+    ScriptedHandler handler;
+};
+
+TEST_F(Pages, FilesAndDirectoryIndexesAreServed) {
+    EXPECT_EQ(get("/index.html")->body, "home");
+    EXPECT_EQ(get("/")->body, "home");
+    EXPECT_EQ(get("/sub/")->body, "sub home");
+    const auto redirect = get("/sub");
+    EXPECT_EQ(redirect->status, 301);
+    EXPECT_EQ(redirect->header("location"), "/sub/");
+    ::mkdir((webRoot() + "/my dir").c_str(), 0755);
+    EXPECT_EQ(get("/my%20dir")->header("location"), "/my%20dir/");
+    EXPECT_EQ(get("/sub/style.css")->body, "body{}");
+    EXPECT_EQ(get("/sub/style.css")->header("content-type"), "text/css");
+    EXPECT_EQ(get("/sub/style%2Ecss")->body, "body{}");
+    EXPECT_EQ(get("/home.html")->body, "home") << "a link inside the root is fine";
+    EXPECT_EQ(get("/empty/")->status, 404) << "no listing";
+    EXPECT_EQ(get("/missing.html")->status, 404);
+    EXPECT_TRUE(handler.api().empty());
+}
+
+TEST_F(Pages, AttemptsToLeaveTheRootAreRefused) {
+    const char* hostile[] = {
+        "/../secret.txt",
+        "/%2e%2e/secret.txt",
+        "/%2E%2E%2Fsecret.txt",
+        "/sub/..%2f..%2fsecret.txt",
+        "/sub/../../secret.txt",
+        "/.%2e/secret.txt",
+        "/leak.txt",
+        "/up/secret.txt",
+        "/up/outside/x.html",
+        "/%2e%2e/outside/x.html",
+        "/sub/%2e%2e/%2e%2e/secret.txt",
+    };
+    for (const char* path : hostile) {
+        const auto reply = get(path);
+        ASSERT_TRUE(reply) << path;
+        EXPECT_TRUE(reply->status == 403 || reply->status == 404) << path << " " << reply->status;
+        EXPECT_EQ(reply->body.find("SECRET"), std::string::npos) << path;
+    }
+    EXPECT_EQ(get("/../secret.txt")->status, 403);
+    EXPECT_EQ(get("/leak.txt")->status, 403);
+    EXPECT_EQ(get("/up/secret.txt")->status, 403);
+}
+
+TEST(DocumentPath, ResolvesOnlyUnderTheRoot) {
+    using http::DocumentPath;
+    using Result = DocumentPath::Result;
+    testsupport::TempDir dir;
+    ::mkdir(dir.file("root").c_str(), 0755);
+    writeFile(dir.file("root/a.txt"), "a");
+    writeFile(dir.file("rootx.txt"), "neighbour");
+    ASSERT_EQ(::symlink("../rootx.txt", dir.file("root/n").c_str()), 0);
+    ASSERT_EQ(::mkfifo(dir.file("root/fifo").c_str(), 0644), 0);
+    std::string file;
+    EXPECT_EQ(DocumentPath::resolve(dir.file("root"), "/a.txt", file), Result::Found);
+    EXPECT_EQ(file, dir.file("root/a.txt"));
+    EXPECT_EQ(DocumentPath::resolve(dir.file("root") + "/", "//a.txt", file), Result::Found);
+    EXPECT_EQ(DocumentPath::resolve(dir.file("root"), "/n", file), Result::Forbidden)
+        << "a sibling sharing the root's name prefix is outside";
+    EXPECT_EQ(DocumentPath::resolve(dir.file("root"), "/fifo", file), Result::NotFound);
+    EXPECT_EQ(DocumentPath::resolve(dir.file("root"), "/", file), Result::NotFound);
+    EXPECT_EQ(DocumentPath::resolve(dir.file("root"), "", file), Result::NeedsSlash);
+    EXPECT_EQ(DocumentPath::encode("/a b/\r\n%\xc3\xa9-._~"), "/a%20b/%0D%0A%25%C3%A9-._~");
+    EXPECT_EQ(DocumentPath::resolve(dir.file("nowhere"), "/a.txt", file), Result::NotFound);
+    EXPECT_EQ(DocumentPath::resolve(dir.file("root"), "/a.txt/..", file), Result::Forbidden);
+    EXPECT_TRUE(DocumentPath::climbs(".."));
+    EXPECT_TRUE(DocumentPath::climbs("/x/../y"));
+    EXPECT_TRUE(DocumentPath::climbs(std::string_view("/a\0b", 4)));
+    EXPECT_FALSE(DocumentPath::climbs("/..x/y.."));
+    EXPECT_FALSE(DocumentPath::climbs("/./a"));
+}
+
+}  // namespace

@@ -1,0 +1,61 @@
+#pragma once
+// A small HTTP/1.1 client for the server tests: raw requests over a loopback socket, the
+// reply kept byte for byte, and digest credentials computed from a challenge.
+
+#include <chrono>
+#include <map>
+#include <optional>
+#include <string>
+
+namespace httptest {
+
+struct Reply {
+    int status = 0;
+    std::string raw;   ///< every byte of the reply
+    std::string head;  ///< status line and headers, up to and including the blank line
+    std::string body;
+    std::map<std::string, std::string> headers;  ///< names in lower case
+    std::string header(const std::string& lowerName) const {
+        auto it = headers.find(lowerName);
+        return it == headers.end() ? std::string() : it->second;
+    }
+};
+
+class HttpClient {
+public:
+    explicit HttpClient(int port);
+    ~HttpClient();
+    HttpClient(const HttpClient&) = delete;
+    HttpClient& operator=(const HttpClient&) = delete;
+
+    bool connected() const { return m_fd >= 0; }
+    bool send(const std::string& bytes);
+    /// One reply: the body is Content-Length bytes, or everything up to the close.
+    std::optional<Reply> read(std::chrono::milliseconds timeout = std::chrono::seconds(15));
+    /// Whether the server closes the connection (nothing more arrives before the end).
+    bool closedByServer(std::chrono::milliseconds timeout = std::chrono::seconds(15));
+
+private:
+    bool fill(std::chrono::steady_clock::time_point deadline);
+
+    int m_fd = -1;
+    std::string m_buffer;
+    bool m_eof = false;
+};
+
+/// Sends one request on a fresh connection and reads the reply.
+std::optional<Reply> roundTrip(int port, const std::string& request);
+
+/// The Authorization header value answering a digest challenge (a WWW-Authenticate value).
+std::string digestAuthorization(const std::string& challenge, const std::string& user,
+                                const std::string& password, const std::string& method,
+                                const std::string& uri);
+
+/// A request with digest credentials: one exchange to get the challenge, then the request
+/// with "Authorization" added after the request line. requestTail is everything after the
+/// request line ("Host: ...\r\n...\r\n\r\nbody").
+std::optional<Reply> roundTripWithDigest(int port, const std::string& method,
+                                         const std::string& uri, const std::string& requestTail,
+                                         const std::string& user, const std::string& password);
+
+}  // namespace httptest

@@ -1,0 +1,303 @@
+#include <arpa/inet.h>
+#include <civetweb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <thread>
+
+#include "FakeDevice.h"
+#include "HttpReply.h"
+#include "ServerFixture.h"
+
+namespace {
+
+using httptest::HttpClient;
+using httptest::jsonReply;
+using httptest::roundTrip;
+using httptest::ScriptedHandler;
+using testsupport::fileExists;
+using testsupport::readFile;
+
+std::string md5(const std::string& text) {
+    char hex[33];
+    mg_md5(hex, text.c_str(), nullptr);
+    return hex;
+}
+
+class HttpApi : public httptest::ServerTest {};
+
+TEST_F(HttpApi, JsonReplyBytesAndContentLength) {
+    ScriptedHandler handler;
+    handler.response = R"({"ip":"1"})";
+    startServer(handler, false);
+    const auto reply = get("/api/network");
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->raw, jsonReply("200 OK", R"({"ip":"1"})"));
+    EXPECT_EQ(reply->header("content-length"), "10");
+    ASSERT_EQ(handler.api().size(), 1u);
+    EXPECT_EQ(handler.api()[0].method, "GET");
+    EXPECT_EQ(handler.api()[0].path, "/network");
+}
+
+TEST_F(HttpApi, HandlerGetsMethodPathRawQueryAndBody) {
+    ScriptedHandler handler;
+    startServer(handler, false);
+    ASSERT_TRUE(post("/api/video?index=1&x=%41", R"({"bitrate":4096})"));
+    ASSERT_TRUE(get("/api"));
+    ASSERT_TRUE(get("/apiextra"));
+    const auto calls = handler.api();
+    ASSERT_EQ(calls.size(), 3u);
+    EXPECT_EQ(calls[0].method, "POST");
+    EXPECT_EQ(calls[0].path, "/video");
+    EXPECT_EQ(calls[0].query, "index=1&x=%41");
+    EXPECT_EQ(calls[0].body, R"({"bitrate":4096})");
+    EXPECT_EQ(calls[1].path, "");
+    EXPECT_EQ(calls[2].path, "extra") << "the prefix is compared byte for byte";
+}
+
+TEST_F(HttpApi, FailureIs500WithTheHandlersText) {
+    ScriptedHandler handler;
+    handler.result = 22;
+    startServer(handler, false);
+    EXPECT_EQ(get("/api/video")->raw, jsonReply("500 Internal Server Error", "{}"));
+    handler.result = -1;
+    handler.response = "unknown api";
+    EXPECT_EQ(get("/api/nothing")->raw, jsonReply("500 Internal Server Error", "unknown api"));
+}
+
+TEST_F(HttpApi, DispatcherBehindTheServer) {
+    httptest::FakeDevice device;
+    startServer(device, false);
+    EXPECT_EQ(roundTrip(port, "DELETE /api/video HTTP/1.1\r\nHost: a\r\n\r\n")->raw,
+              jsonReply("500 Internal Server Error", "{}"));
+    EXPECT_TRUE(device.calls().empty());
+    EXPECT_EQ(roundTrip(port, "DELETE /api/reboot HTTP/1.1\r\nHost: a\r\n\r\n")->status, 200);
+    EXPECT_EQ(post("/api/streamformat", "{}")->raw, jsonReply("200 OK", "{}"));
+    EXPECT_EQ(get("/api/Network")->raw, jsonReply("500 Internal Server Error", "unknown api"));
+    EXPECT_EQ(device.calls(), std::vector<std::string>{"reboot"});
+}
+
+TEST_F(HttpApi, NoHandlerAnswers404) {
+    ScriptedHandler handler;
+    startServer(handler, false);
+    server->setHandler(nullptr);
+    EXPECT_EQ(get("/api/network")->raw, jsonReply("404 Not Found   ", "{}"));
+    EXPECT_TRUE(handler.api().empty());
+}
+
+TEST_F(HttpApi, KeepAliveServesSeveralRequestsOnOneConnection) {
+    ScriptedHandler handler;
+    startServer(handler, false);
+    HttpClient client(port);
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(client.send("POST /api/x HTTP/1.1\r\nHost: a\r\nContent-Length: 2\r\n\r\n{}"));
+        const auto reply = client.read();
+        ASSERT_TRUE(reply) << "request " << i;
+        EXPECT_EQ(reply->status, 200);
+    }
+    EXPECT_EQ(handler.api().size(), 3u);
+}
+
+TEST_F(HttpApi, BodyLimit) {
+    ScriptedHandler handler;
+    startServer(handler, false);
+    const std::string atLimit(CHttpServer::kMaxBodyBytes, 'a');
+    EXPECT_EQ(post("/api/x", atLimit)->status, 200);
+    EXPECT_EQ(post("/api/x", atLimit + "a")->raw, jsonReply("413 Request Entity Too Large", "{}"));
+    // A chunked body has no length up front: it is counted as it arrives.
+    std::string chunked = "POST /api/x HTTP/1.1\r\nHost: a\r\nTransfer-Encoding: chunked\r\n\r\n";
+    for (int i = 0; i < 17; ++i) {
+        chunked += "1000\r\n" + std::string(4096, 'b') + "\r\n";
+    }
+    chunked += "0\r\n\r\n";
+    EXPECT_EQ(roundTrip(port, chunked)->status, 413);
+    EXPECT_EQ(post("/sys/password", "user=a&password=" + atLimit)->status, 413);
+    ASSERT_EQ(handler.api().size(), 1u);
+    EXPECT_EQ(handler.api()[0].body.size(), atLimit.size());
+}
+
+TEST_F(HttpApi, ConcurrentRequestsReachTheHandlerOneAtATime) {
+    // The first call waits for a second one to arrive beside it; serialised calls never do.
+    struct Overlap : ScriptedHandler {
+        std::mutex m;
+        std::condition_variable cv;
+        int inside = 0;
+        int most = 0;
+        int handleApi(std::string_view a, std::string_view b, std::string_view c,
+                      std::string_view d, std::string& out) override {
+            std::unique_lock<std::mutex> lock(m);
+            most = std::max(most, ++inside);
+            cv.notify_all();
+            cv.wait_for(lock, std::chrono::milliseconds(300), [&] { return inside > 1; });
+            --inside;
+            lock.unlock();
+            return ScriptedHandler::handleApi(a, b, c, d, out);
+        }
+    } handler;
+    startServer(handler, false);
+    std::vector<std::thread> clients;
+    for (int i = 0; i < 4; ++i) {
+        clients.emplace_back([this] { EXPECT_EQ(get("/api/x")->status, 200); });
+    }
+    for (auto& t : clients) {
+        t.join();
+    }
+    EXPECT_EQ(handler.api().size(), 4u);
+    EXPECT_EQ(handler.most, 1);
+}
+
+class HttpSystem : public httptest::ServerTest {};
+
+TEST_F(HttpSystem, PasswordFormWritesTheOneLineFile) {
+    ScriptedHandler handler;
+    startServer(handler, false);
+    const std::string file = dir() + "/other.htpasswd";
+    server->setAuthFile(file);             // writes the default credentials...
+    ASSERT_EQ(::unlink(file.c_str()), 0);  // ...without the file, requests pass unchecked
+
+    EXPECT_EQ(post("/sys/password", "user=admin&password=s%3Acret%21")->raw,
+              jsonReply("200 OK", "{}"));
+    EXPECT_EQ(readFile(file), "admin:HttpServer:" + md5("admin:HttpServer:s:cret!"));
+    EXPECT_EQ(handler.credentials().back(),
+              std::make_pair(std::string("admin"), std::string("s:cret!")));
+}
+
+TEST_F(HttpSystem, MissingPasswordIsEmptyAndNamesMatchInAnyCase) {
+    ScriptedHandler handler;
+    startServer(handler, false);
+    const std::string file = dir() + "/p.htpasswd";
+    server->setAuthFile(file);
+    ::unlink(file.c_str());
+    EXPECT_EQ(post("/sys/password", "USER=ops")->status, 200);
+    EXPECT_EQ(readFile(file), "ops:HttpServer:" + md5("ops:HttpServer:"));
+}
+
+TEST_F(HttpSystem, UnusableCredentialsAreRefusedAndChangeNothing) {
+    ScriptedHandler handler;
+    startServer(handler, false);
+    const std::string file = dir() + "/p.htpasswd";
+    server->setAuthFile(file);
+    ::unlink(file.c_str());
+    for (const std::string& body :
+         {std::string("password=x"), std::string("user=&password=x"),
+          std::string("user=a%3Ab&password=x"), std::string("user=a%0Ab&password=x"),
+          "user=admin&password=" + std::string(256, 'p'),
+          "user=" + std::string(256, 'u') + "&password=x"}) {
+        EXPECT_EQ(post("/sys/password", body)->raw, jsonReply("400 Bad Request", "{}")) << body;
+    }
+    EXPECT_FALSE(fileExists(file));
+    EXPECT_EQ(handler.credentials().size(), 1u) << "only the default credentials";
+    EXPECT_EQ(post("/sys/password", "user=admin&password=" + std::string(255, 'p'))->status, 200);
+}
+
+TEST_F(HttpSystem, OtherSystemPathsAre404) {
+    ScriptedHandler handler;
+    startServer(handler, false);
+    EXPECT_EQ(get("/sys/status")->raw, jsonReply("404 Not Found   ", "{}"));
+    EXPECT_EQ(get("/sys/password/x")->status, 404);
+    EXPECT_TRUE(handler.credentials().empty());
+}
+
+TEST(HttpReply, ReasonTable) {
+    using http::HttpReply;
+    EXPECT_EQ(HttpReply::reason(200), "OK");
+    EXPECT_EQ(HttpReply::reason(403), "Forbidden   ");
+    EXPECT_EQ(HttpReply::reason(404), "Not Found   ");
+    EXPECT_EQ(HttpReply::reason(410), "Gone        ");
+    EXPECT_EQ(HttpReply::reason(457), "Invalid Range   PLAY");
+    EXPECT_EQ(HttpReply::reason(502), "Bad Gateway ");
+    EXPECT_EQ(HttpReply::reason(551), "Option not support");
+    EXPECT_EQ(HttpReply::reason(409), "");
+    EXPECT_EQ(HttpReply::reason(0), "");
+    EXPECT_EQ(HttpReply::json(410, "{}"), jsonReply("410 Gone        ", "{}"));
+    EXPECT_EQ(HttpReply::json(299, "x"), jsonReply("299 ", "x"));
+}
+
+TEST(HttpServerLifecycle, StartArgumentsAndState) {
+    testsupport::TempDir dir;
+    ScriptedHandler handler;
+    CHttpServer server(dir.file("user.htpasswd"));
+    server.setListenAddress("127.0.0.1");
+    EXPECT_FALSE(server.start(-1, &handler));
+    EXPECT_FALSE(server.start(0, nullptr));
+    EXPECT_FALSE(server.isRunning());
+    EXPECT_EQ(server.boundPort(), 0);
+    EXPECT_FALSE(server.setDocumentRoot(""));
+    EXPECT_FALSE(server.setUploadDir(""));
+    ASSERT_TRUE(server.start(0, &handler));
+    EXPECT_TRUE(server.isRunning());
+    EXPECT_FALSE(server.start(0, &handler)) << "already running";
+    const int port = server.boundPort();
+    EXPECT_GT(port, 0);
+    server.stop();
+    EXPECT_FALSE(server.isRunning());
+    EXPECT_FALSE(HttpClient(port).connected());
+    ASSERT_TRUE(server.start(0, &handler)) << "a stopped server starts again";
+}
+
+TEST(HttpServerLifecycle, DefaultCredentialsWrittenWhenMissing) {
+    testsupport::TempDir dir;
+    const std::string expected = "admin:HttpServer:" + md5("admin:HttpServer:740163");
+    CHttpServer server(dir.file("a.htpasswd"));
+    EXPECT_EQ(readFile(dir.file("a.htpasswd")), expected);
+
+    testsupport::writeFile(dir.file("b.htpasswd"), "kept");
+    server.setAuthFile(dir.file("b.htpasswd"));
+    EXPECT_EQ(readFile(dir.file("b.htpasswd")), "kept");
+
+    ScriptedHandler handler;
+    server.setListenAddress("127.0.0.1");
+    ASSERT_TRUE(server.start(0, &handler));
+    server.setAuthFile(dir.file("c.htpasswd"));
+    EXPECT_EQ(readFile(dir.file("c.htpasswd")), expected);
+    ASSERT_EQ(handler.credentials().size(), 1u);
+    EXPECT_EQ(handler.credentials()[0],
+              std::make_pair(std::string("admin"), std::string("740163")));
+    EXPECT_TRUE(server.setAuthFile(""));
+}
+
+TEST(HttpServerLifecycle, PortInUseEndsTheProcessWithTheMessage) {
+    const int busy = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(busy, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::listen(busy, 1), 0);
+    socklen_t len = sizeof addr;
+    ::getsockname(busy, reinterpret_cast<sockaddr*>(&addr), &len);
+    const int port = ntohs(addr.sin_port);
+
+    testsupport::TempDir dir;
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::dup2(out[1], STDOUT_FILENO);
+        ScriptedHandler handler;
+        CHttpServer server(dir.file("user.htpasswd"));
+        server.setListenAddress("127.0.0.1");
+        server.start(port, &handler);
+        ::_exit(0);  // not reached when the bind fails
+    }
+    ::close(out[1]);
+    std::string text;
+    char buf[256];
+    ssize_t n;
+    while ((n = ::read(out[0], buf, sizeof buf)) > 0) {
+        text.append(buf, static_cast<size_t>(n));
+    }
+    ::close(out[0]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ::close(busy);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_EQ(text, "\nweb server can not bind port : " + std::to_string(port) + "\n, exit !!!");
+}
+
+}  // namespace
