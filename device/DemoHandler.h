@@ -1,0 +1,104 @@
+#pragma once
+
+#include <string>
+
+#include "EncoderConfigFile.h"
+#include "EncoderHttpHandler.h"
+
+namespace enc {
+class MediaSender;
+class MediaState;
+}  // namespace enc
+
+/// The device handler behind the web API: reads and writes the settings file, applies a few
+/// settings to the board (network mode file, Wi-Fi client file, reboot, factory reset),
+/// tells the media process which group of settings changed, and forms the live status
+/// texts from the media process's records and the board.
+///
+/// Every getter of stored settings reloads the settings file first; every setter copies the
+/// request into the settings object, saves the file, sends its change code (where it has
+/// one) and runs "/bin/sync". A failed save is printed as "save settings failed" and, except
+/// in setIrcutConf, does not change the result. Stream-indexed operations accept index 0
+/// (main) and 1 (sub) and answer -1 without effect for any other; the chroma pair takes 0
+/// as main and anything else as sub.
+///
+/// Thread rules: all operations run on the HTTP worker, one at a time. The media state is
+/// read as whole record copies, so the main loop may replace records meanwhile.
+class DemoHandler : public enc::EncoderHttpHandler {
+public:
+    /// Board path of the settings file.
+    static constexpr const char* kSettingsFile = "/mnt/config/encoder.ini";
+
+    /// Uses the process-wide media link and media state.
+    DemoHandler();
+    /// Sends change codes to sender and reads status records from media; both must outlive
+    /// the handler. settingsPath is a real path ("" for the board's settings file).
+    DemoHandler(enc::MediaSender& sender, const enc::MediaState& media,
+                const std::string& settingsPath = std::string());
+    ~DemoHandler() override;
+
+    /// The settings as last loaded or changed (the program entry reads the time and network
+    /// settings at start-up).
+    const enc::EncoderConfigFile& settings() const { return m_config; }
+    const std::string& settingsPath() const { return m_settingsPath; }
+
+    void handleUpload(const std::string& name, const std::string& filePath) override;
+    void handleRtspInfo(const std::string& user, const std::string& password) override;
+
+    int getInputStatus(int index, enc::InputStatus& out) override;
+    int getStreamStatus(int index, enc::StreamStatus& out) override;
+    int getStreamUrl(int index, enc::StreamUrl& out) override;
+    int getNetwork(enc::NetworkSettings& out) override;
+    int setNetwork(const enc::NetworkSettings& in, std::string& response) override;
+    int getWifiParam(enc::WifiSettings& out) override;
+    int setWifiParam(const enc::WifiSettings& in, std::string& response) override;
+    int getVideo(int index, enc::VideoSettings& out) override;
+    int setVideo(int index, const enc::VideoSettings& in, std::string& response) override;
+    int getProtocol(int index, enc::ProtocolSettings& out) override;
+    int setProtocol(int index, const enc::ProtocolSettings& in, std::string& response) override;
+    int getOsd(int index, enc::OsdSettings& first, enc::OsdSettings& second) override;
+    int setOsd(int index, const enc::OsdSettings& first, const enc::OsdSettings& second,
+               std::string& response) override;
+    int getChroma(int index, enc::ChromaSettings& out) override;
+    int setChroma(int index, const enc::ChromaSettings& in, std::string& response) override;
+    int getAudio(enc::AudioSettings& out) override;
+    int setAudio(const enc::AudioSettings& in, std::string& response) override;
+    int getSysInfo(enc::SysInfo& out) override;
+    int getStreamFormat(enc::StreamFormat& out) override;
+    int getOutput(enc::OutputSettings& out) override;
+    int setOutput(const enc::OutputSettings& in, std::string& response) override;
+    int handleUpdate(const std::string& uploadedFilePath, std::string& response) override;
+    int httpUpgrade(const enc::UpgradeServerSettings& in, std::string& response) override;
+    int httpDetect(enc::UpgradeServerSettings& inOut) override;
+    int getUpdateStatus(std::string& response) override;
+    int resetFactory(std::string& response) override;
+    int reboot(std::string& response) override;
+    int getLte(enc::LteStatus& out) override;
+    int setLte(const enc::LteStatus& in, std::string& response) override;
+    int getRs485(enc::Rs485Settings& out) override;
+    int setRs485(const enc::Rs485Settings& in, std::string& response) override;
+    int getTime(enc::TimeSettings& out) override;
+    int setTime(const enc::TimeSettings& in, std::string& response) override;
+    int getLogo(int index, enc::LogoSettings& out) override;
+    int setLogo(int index, const enc::LogoSettings& in, std::string& response) override;
+    int getHttpSet(enc::UpgradeServerSettings& out) override;
+    int setHttpSet(const enc::UpgradeServerSettings& in, std::string& response) override;
+    int getFtpServer(enc::FtpSettings& out) override;
+    int setFtpServer(const enc::FtpSettings& in, std::string& response) override;
+    int reloadSysInfo(enc::SysInfo& out) override;
+    int setSysInfo(const enc::SysInfo& in, std::string& response) override;
+    int getIrcutConf(enc::IrcutSettings& out) override;
+    int setIrcutConf(const enc::IrcutSettings& in, std::string& response) override;
+
+private:
+    void reload();
+    bool save();
+    void notify(int code);
+    static void syncStorage();
+    static std::string deviceAddress();
+
+    enc::MediaSender& m_sender;
+    const enc::MediaState& m_media;
+    std::string m_settingsPath;
+    enc::EncoderConfigFile m_config;
+};
