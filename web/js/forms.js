@@ -30,7 +30,10 @@ const EncForms = (() => {
       const groups = opts.groups || [{ fields: opts.fields }];
       for (const group of groups) {
         const box = el('div', { class: 'fields' });
-        for (const field of group.fields) box.append(this.render(field));
+        for (const field of group.fields) {
+          field.fullName = group.legend ? `${group.legend}: ${field.label}` : field.label;
+          box.append(this.render(field));
+        }
         this.form.append(group.legend ? el('fieldset', {}, el('legend', { text: group.legend }), box) : box);
       }
       this.button = el('button', { type: 'submit', text: opts.saveLabel || 'Save' });
@@ -266,7 +269,7 @@ const EncForms = (() => {
       const stored = this.values();
       const changed = this.fields.filter((f) => f.kind !== 'info' && String(sent[f.key]) !== String(stored[f.key]));
       if (changed.length) {
-        const list = changed.map((f) => `${f.label} ${shown(f, sent[f.key])} → ${shown(f, stored[f.key])}`).join('; ');
+        const list = changed.map((f) => `${f.fullName} ${shown(f, sent[f.key])} → ${shown(f, stored[f.key])}`).join('; ');
         Enc.setStatus(this.status, 'warn', `Saved at ${Enc.clock()}, but the device adjusted: ${list}.`);
       } else {
         Enc.setStatus(this.status, 'ok', `Saved at ${Enc.clock()}. The form shows what the device stored.`);

@@ -59,7 +59,7 @@
       const input = await Enc.getDoc('input-status', 0);
       const match = /@\s*(\d+)/.exec(input.video || '');
       inputFps = match ? Number(match[1]) : null;
-      $('#video-input').textContent = `Input: ${input.type || 'unknown'} ${input.video || ''}`.trim();
+      $('#video-input').textContent = `Input: ${[input.type, input.video].filter(Boolean).join(', ') || 'no signal'}`;
     } catch (e) {
       inputFps = null;
     }

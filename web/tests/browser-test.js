@@ -1,0 +1,233 @@
+'use strict';
+// End-to-end test of the device's web pages in Debian's Chromium, driven by playwright-core.
+// It talks to a running device (Quillon on a virtual board, fed by korrin-sim); the script
+// scripts/test.d/40-web-browser starts those pieces and passes their whereabouts:
+//
+//   node browser-test.js --url http://127.0.0.1:PORT --board BOARD_ROOT --shots DIR
+//                        [--user admin --password 740163]
+//
+// Every check prints one line; the exit status is 0 only when all of them passed.
+
+const fs = require('fs');
+const os = require('os');
+const path = require('path');
+const { execFileSync } = require('child_process');
+const { chromium } = require('playwright-core');
+
+const kChromium = '/usr/bin/chromium';
+// No check waits longer than this for the page to show something.
+const kWaitMs = 15000;
+// Flags for a quiet, self-contained browser: nothing phones home, nothing needs a GPU.
+const kFlags = ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+  '--disable-background-networking', '--disable-component-update', '--disable-sync'];
+
+function options() {
+  const out = { user: 'admin', password: '740163' };
+  const argv = process.argv.slice(2);
+  for (let i = 0; i < argv.length; i += 2) {
+    if (!argv[i].startsWith('--') || argv[i + 1] === undefined) throw new Error('usage: see the head of browser-test.js');
+    out[argv[i].slice(2)] = argv[i + 1];
+  }
+  for (const name of ['url', 'board', 'shots']) if (!out[name]) throw new Error(`--${name} is missing`);
+  return out;
+}
+
+const opt = options();
+let failures = 0;
+const browsers = [];
+
+function check(name, ok, detail) {
+  console.log(`${ok ? 'ok  ' : 'FAIL'} ${name}${!ok && detail ? ': ' + detail : ''}`);
+  if (!ok) failures++;
+}
+
+// A browser with its own fresh profile, holding the given digest credentials.
+async function openBrowser(user, password, viewport) {
+  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'web-test-profile-'));
+  const context = await chromium.launchPersistentContext(profile, {
+    executablePath: kChromium,
+    headless: true,
+    args: kFlags,
+    httpCredentials: { username: user, password },
+    viewport: viewport || { width: 1100, height: 900 },
+  });
+  const entry = { context, profile, errors: [] };
+  browsers.push(entry);
+  context.on('page', (page) => watch(page, entry));
+  for (const page of context.pages()) watch(page, entry);
+  return entry;
+}
+
+function watch(page, entry) {
+  page.on('pageerror', (e) => entry.errors.push(`${page.url()}: ${e.message}`));
+}
+
+async function closeBrowser(entry) {
+  await entry.context.close().catch(() => {});
+  fs.rmSync(entry.profile, { recursive: true, force: true });
+  browsers.splice(browsers.indexOf(entry), 1);
+}
+
+async function page(entry) {
+  return entry.context.pages()[0] || entry.context.newPage();
+}
+
+// GET of an /api document from inside a page, so that the browser does the digest login.
+async function api(entry, name) {
+  const p = await page(entry);
+  return p.evaluate(async (url) => (await fetch(url, { cache: 'no-store' })).json(), `${opt.url}/api/${name}`);
+}
+
+// The HTTP status curl gets for a page with these digest credentials.
+function statusWith(user, password) {
+  return execFileSync('curl', ['-s', '-o', '/dev/null', '-w', '%{http_code}', '--max-time', '10', '--digest',
+    '-u', `${user}:${password}`, `${opt.url}/index.html`]).toString();
+}
+
+async function text(p, selector) {
+  return (await p.locator(selector).innerText()).trim();
+}
+
+async function testEveryPageLoads(entry) {
+  const p = await page(entry);
+  const pages = ['index.html', 'video.html', 'audio.html', 'picture.html', 'outputs.html', 'network.html',
+    'time.html', 'system.html'];
+  for (const name of pages) {
+    const reply = await p.goto(`${opt.url}/${name}`);
+    await p.waitForLoadState('networkidle');
+    const errors = await p.locator('.status.error').allInnerTexts();
+    check(`${name} loads without errors`, reply.status() === 200 && errors.length === 0 && entry.errors.length === 0,
+      `HTTP ${reply.status()} ${errors.join(' | ')} ${entry.errors.join(' | ')}`);
+  }
+}
+
+async function testDashboard(entry) {
+  const p = await page(entry);
+  await p.goto(`${opt.url}/index.html`);
+  await p.locator('#updated', { hasText: 'Updated' }).waitFor({ timeout: kWaitMs });
+  const input = await api(entry, 'input-status?index=0');
+  const status = await api(entry, 'stream-status?index=0');
+  const url = await api(entry, 'stream-url?index=0');
+  const shownInput = await text(p, '#input');
+  check('the device reports an input signal', /\d+ \* \d+/.test(input.video), JSON.stringify(input));
+  check('the dashboard shows the input signal', shownInput.includes(input.video.trim()), shownInput);
+  const shownMain = await text(p, '#stream-0');
+  check('the device reports the main stream encoding', /\(H\.26[45]\) \d+ \* \d+ @ \d+ fps/.test(status.video),
+    JSON.stringify(status));
+  check('the dashboard shows the main stream status', shownMain.includes(status.video) && shownMain.includes(status.audio),
+    shownMain);
+  if (url.rtsp) {
+    const shownUrl = await p.locator('#url-0-rtsp').inputValue();
+    check('the dashboard shows the RTSP address', shownUrl === url.rtsp, shownUrl);
+  }
+  await p.screenshot({ path: path.join(opt.shots, 'dashboard.png'), fullPage: true });
+
+  // The device stops answering (every request refused), then comes back.
+  await p.route('**/api/**', (route) => route.abort('connectionrefused'));
+  await p.locator('#connection', { hasText: 'not answering' }).waitFor({ timeout: kWaitMs });
+  check('the dashboard says when the device stops answering', (await p.locator('#live.stale').count()) === 1);
+  await p.unroute('**/api/**');
+  await p.locator('#connection').waitFor({ state: 'hidden', timeout: kWaitMs });
+  check('the dashboard recovers when the device answers again', (await p.locator('#live.stale').count()) === 0);
+}
+
+async function testVideo(entry) {
+  const p = await page(entry);
+  await p.goto(`${opt.url}/video.html`);
+  const bitrate = p.locator('#video-form [name=bitrate]');
+  await p.waitForFunction(() => document.querySelector('#video-form [name=bitrate]').value !== '', null, { timeout: kWaitMs });
+  const before = (await api(entry, 'video?index=0')).bitrate;
+  const wanted = before === 3000 ? 3500 : 3000;
+
+  await bitrate.fill(String(wanted));
+  await p.locator('#video-form button[type=submit]').click();
+  await p.locator('#video-form .status', { hasText: 'Saved' }).waitFor({ timeout: kWaitMs });
+  const stored = (await api(entry, 'video?index=0')).bitrate;
+  check('a bit rate changed in the video page is stored', stored === wanted, `stored ${stored}, wanted ${wanted}`);
+  check('the video form shows the stored bit rate', Number(await bitrate.inputValue()) === stored);
+
+  // A value outside the device's range never leaves the page.
+  let posted = 0;
+  const count = (req) => { if (req.method() === 'POST' && req.url().includes('/api/video')) posted++; };
+  p.on('request', count);
+  await bitrate.fill('99999');
+  await p.locator('#video-form button[type=submit]').click();
+  await p.locator('#video-form-bitrate-error', { hasText: '256 to 12000' }).waitFor({ timeout: kWaitMs });
+  check('an out-of-range bit rate is marked invalid', (await bitrate.getAttribute('aria-invalid')) === 'true');
+  check('an out-of-range bit rate is not sent', posted === 0, `${posted} POST requests`);
+  check('the device keeps the last good bit rate', (await api(entry, 'video?index=0')).bitrate === wanted);
+  p.off('request', count);
+  await p.screenshot({ path: path.join(opt.shots, 'video.png'), fullPage: true });
+}
+
+async function testLogoUpload(entry) {
+  const p = await page(entry);
+  await p.goto(`${opt.url}/picture.html`);
+  await p.waitForLoadState('networkidle');
+  // The device checks names and sizes only; any bytes make a picture here.
+  const picture = Buffer.alloc(20000, 0x5a);
+  await p.locator('#logo-file').setInputFiles({ name: 'company logo.JPG', mimeType: 'image/jpeg', buffer: picture });
+  await p.locator('#logo-upload button[type=submit]').click();
+  await p.locator('#logo-status', { hasText: 'Stored as main.jpg' }).waitFor({ timeout: kWaitMs });
+  for (const stored of ['var/main.jpg', 'customer/logo/main.jpg']) {
+    const file = path.join(opt.board, stored);
+    check(`an uploaded logo is stored as /${stored}`, fs.existsSync(file) && fs.readFileSync(file).equals(picture));
+  }
+  check('the logo settings name the uploaded picture', (await api(entry, 'logo?index=0')).name === 'main.jpg');
+  check('the logo form shows the uploaded picture', (await p.locator('#logo-form [name=name]').inputValue()) === 'main.jpg');
+
+  // Too large for a JPEG logo: refused in the page.
+  await p.locator('#logo-file').setInputFiles({ name: 'big.jpg', mimeType: 'image/jpeg', buffer: Buffer.alloc(102401) });
+  await p.locator('#logo-upload button[type=submit]').click();
+  await p.locator('#logo-status', { hasText: 'too large' }).waitFor({ timeout: kWaitMs });
+  check('a logo over the size limit is refused by the page', true);
+}
+
+async function testPasswordChange(entry) {
+  const p = await page(entry);
+  const newPassword = 'n3w-Pass';
+  await p.goto(`${opt.url}/system.html`);
+  await p.waitForLoadState('networkidle');
+  await p.locator('#pw-user').fill(opt.user);
+  await p.locator('#pw-new').fill(newPassword);
+  await p.locator('#pw-again').fill(newPassword);
+  await p.locator('#pw-form button[type=submit]').click();
+  await p.getByRole('dialog').getByRole('button', { name: 'Change password' }).click();
+  await p.locator('#pw-status', { hasText: 'password was changed' }).waitFor({ timeout: kWaitMs });
+
+  check('the old credentials fail after the password change', statusWith(opt.user, opt.password) === '401');
+  check('the new credentials are accepted', statusWith(opt.user, newPassword) === '200');
+  // A browser that still holds the old credentials gets no page.
+  const stale = await openBrowser(opt.user, opt.password);
+  const refused = await (await page(stale)).goto(`${opt.url}/index.html`).catch((e) => e);
+  check('a browser with the old credentials is refused',
+    refused instanceof Error ? /ERR_/.test(refused.message) : refused.status() === 401, String(refused));
+  await closeBrowser(stale);
+
+  const fresh = await openBrowser(opt.user, newPassword);
+  const accepted = await (await page(fresh)).goto(`${opt.url}/index.html`);
+  check('a browser with the new credentials gets the pages', accepted.status() === 200, `HTTP ${accepted.status()}`);
+  await closeBrowser(fresh);
+}
+
+async function main() {
+  fs.mkdirSync(opt.shots, { recursive: true });
+  const entry = await openBrowser(opt.user, opt.password);
+  const steps = [testEveryPageLoads, testDashboard, testVideo, testLogoUpload, testPasswordChange];
+  for (const step of steps) {
+    try {
+      await step(entry);
+    } catch (e) {
+      check(step.name, false, e.message.split('\n')[0]);
+    }
+  }
+  check('no script errors in the pages', entry.errors.length === 0, entry.errors.join(' | '));
+}
+
+main()
+  .catch((e) => check('browser test', false, e.stack))
+  .finally(async () => {
+    for (const entry of [...browsers]) await closeBrowser(entry);
+    console.log(failures === 0 ? 'browser test: all checks passed' : `browser test: ${failures} checks failed`);
+    process.exitCode = failures === 0 ? 0 : 1;
+  });
