@@ -88,17 +88,37 @@ async function text(p, selector) {
   return (await p.locator(selector).innerText()).trim();
 }
 
+const kPages = ['index.html', 'video.html', 'audio.html', 'picture.html', 'outputs.html', 'network.html',
+  'time.html', 'system.html'];
+
 async function testEveryPageLoads(entry) {
   const p = await page(entry);
-  const pages = ['index.html', 'video.html', 'audio.html', 'picture.html', 'outputs.html', 'network.html',
-    'time.html', 'system.html'];
-  for (const name of pages) {
+  for (const name of kPages) {
     const reply = await p.goto(`${opt.url}/${name}`);
     await p.waitForLoadState('networkidle');
     const errors = await p.locator('.status.error').allInnerTexts();
     check(`${name} loads without errors`, reply.status() === 200 && errors.length === 0 && entry.errors.length === 0,
       `HTTP ${reply.status()} ${errors.join(' | ')} ${entry.errors.join(' | ')}`);
+    // Every control has a name a screen reader can announce.
+    const unlabelled = await p.evaluate(() => [...document.querySelectorAll('input, select, button')]
+      .filter((c) => !(c.labels && c.labels.length) && !c.getAttribute('aria-label') && !c.textContent.trim())
+      .map((c) => c.id || c.name || c.outerHTML.slice(0, 40)));
+    check(`${name}: every control is labelled`, unlabelled.length === 0, unlabelled.join(', '));
   }
+}
+
+// On a phone-sized window no page needs sideways scrolling.
+async function testPhoneWindow() {
+  const phone = await openBrowser(opt.user, opt.password, { width: 375, height: 740 });
+  const p = await page(phone);
+  for (const name of kPages) {
+    await p.goto(`${opt.url}/${name}`);
+    await p.waitForLoadState('networkidle');
+    const overflow = await p.evaluate(() => document.documentElement.scrollWidth - window.innerWidth);
+    check(`${name} fits a phone-sized window`, overflow <= 0, `${overflow}px too wide`);
+    if (name === 'index.html') await p.screenshot({ path: path.join(opt.shots, 'dashboard-phone.png'), fullPage: true });
+  }
+  await closeBrowser(phone);
 }
 
 async function testDashboard(entry) {
@@ -213,7 +233,7 @@ async function testPasswordChange(entry) {
 async function main() {
   fs.mkdirSync(opt.shots, { recursive: true });
   const entry = await openBrowser(opt.user, opt.password);
-  const steps = [testEveryPageLoads, testDashboard, testVideo, testLogoUpload, testPasswordChange];
+  const steps = [testEveryPageLoads, testPhoneWindow, testDashboard, testVideo, testLogoUpload, testPasswordChange];
   for (const step of steps) {
     try {
       await step(entry);
