@@ -142,6 +142,15 @@ async function testDashboard(entry) {
   }
   await p.screenshot({ path: path.join(opt.shots, 'dashboard.png'), fullPage: true });
 
+  // On an LTE connection the dashboard adds the modem's state (the connection type is
+  // rewritten in the reply here; the modem part comes from the device).
+  check('the LTE part is hidden on a wired connection', await p.locator('#lte-card').isHidden());
+  const lteNetwork = Object.assign(await api(entry, 'network'), { connectionType: 2 });
+  await p.route('**/api/network', (route) => route.fulfill({ json: lteNetwork }));
+  await p.locator('#lte-card').waitFor({ timeout: kWaitMs });
+  check('the LTE part shows the modem on an LTE connection', /SIM/.test(await text(p, '#lte')));
+  await p.unroute('**/api/network');
+
   // The device stops answering (every request refused), then comes back.
   await p.route('**/api/**', (route) => route.abort('connectionrefused'));
   await p.locator('#connection', { hasText: 'not answering' }).waitFor({ timeout: kWaitMs });
@@ -243,6 +252,9 @@ async function main() {
   }
   check('no script errors in the pages', entry.errors.length === 0, entry.errors.join(' | '));
 }
+
+// A failure inside a route handler or page callback counts as a failed check, not a crash.
+process.on('unhandledRejection', (e) => check('no unexpected failure', false, String(e && e.message)));
 
 main()
   .catch((e) => check('browser test', false, e.stack))
