@@ -51,6 +51,10 @@ int WebServerMode::run() {
     link.startMediaLink();  // without it the link silently sends and receives nothing
 
     auto handler = std::make_unique<DemoHandler>();
+    // Copied now: once the server runs, its requests reload the handler's settings on the
+    // server's thread.
+    const enc::NetworkSettings network = handler->settings().network;
+    const enc::FtpSettings timeSettings = handler->settings().ftp;
     // The password file is ensured where the device keeps it, not in the working
     // directory.
     const std::string passwordFile = board::path(kPasswordFile);
@@ -71,12 +75,11 @@ int WebServerMode::run() {
     enc::MediaState& media = enc::MediaState::instance();
     media.clearStatusRecords();
 
-    const enc::EncoderConfigFile& settings = handler->settings();
-    const bool lteMode = settings.network.connectionType == kLteConnection;
+    const bool lteMode = network.connectionType == kLteConnection;
     if (lteMode) {
         enc::startLteMonitor();
     }
-    enc::TimeSyncSchedule schedule(enc::timeSyncSettings(settings.ftp, settings.network));
+    enc::TimeSyncSchedule schedule(enc::timeSyncSettings(timeSettings, network));
     schedule.printSettings();
 
     const enc::Sleeper sleeper = enc::steppedSleeper([] { return ShutdownSignals::running(); });
