@@ -2,6 +2,7 @@
 // while blocks are written and everyone is disconnected now and then. Nothing may crash,
 // leak or race (the sanitizer builds run this too), each connection closes exactly once
 // and the table ends empty.
+#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -32,6 +33,18 @@ void PrintTo(const StormCase& c, std::ostream* out) {
 
 class DisconnectStorm : public ::testing::TestWithParam<StormCase> {};
 
+/// Descriptors this process has open.
+size_t openDescriptors() {
+    size_t n = 0;
+    if (DIR* dir = ::opendir("/proc/self/fd")) {
+        while (::readdir(dir) != nullptr) {
+            ++n;
+        }
+        ::closedir(dir);
+    }
+    return n;
+}
+
 constexpr int kRounds = 4;
 constexpr int kClientsPerRound = 50;
 
@@ -40,6 +53,7 @@ constexpr int kClientsPerRound = 50;
 TEST_P(DisconnectStorm, ClientsComeAndGoWhileBlocksAreWritten) {
     const bool http = GetParam().http;
     sluicetest::LogCapture log;
+    const size_t descriptorsBefore = openDescriptors();
     std::unique_ptr<av::TcpTsMediaCaster> caster;
     if (http) {
         caster = std::make_unique<av::HttpTsMediaCaster>();
@@ -118,6 +132,9 @@ TEST_P(DisconnectStorm, ClientsComeAndGoWhileBlocksAreWritten) {
     }));
     caster.reset();
     EXPECT_TRUE(fresh.waitForClose());
+    fresh.close();
+    // Every socket, and the event loop's own descriptors, went with the caster.
+    EXPECT_EQ(openDescriptors(), descriptorsBefore);
 }
 
 INSTANTIATE_TEST_SUITE_P(Casters, DisconnectStorm,
