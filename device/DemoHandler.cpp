@@ -4,13 +4,16 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <ctime>
 
+#include "LteState.h"
 #include "MediaLink.h"
 #include "MediaMessage.h"
 #include "MediaState.h"
 #include "NetQuery.h"
+#include "RemoteUpgrade.h"
 #include "StatusReport.h"
+#include "TimeKeeping.h"
+#include "Uploads.h"
 #include "WifiClientFile.h"
 #include "board/Board.h"
 #include "board/Command.h"
@@ -75,9 +78,10 @@ void printLine(const char* text) {
 DemoHandler::DemoHandler() : DemoHandler(MediaLink::instance(), MediaState::instance()) {}
 
 DemoHandler::DemoHandler(MediaSender& sender, const MediaState& media,
-                         const std::string& settingsPath)
+                         const std::string& settingsPath, const LteState* lte)
     : m_sender(sender),
       m_media(media),
+      m_lte(lte != nullptr ? *lte : LteState::instance()),
       m_settingsPath(settingsPath.empty() ? board::path(kSettingsFile) : settingsPath) {
     m_config.load(m_settingsPath);  // a missing file leaves the defaults in force
 }
@@ -112,10 +116,8 @@ std::string DemoHandler::deviceAddress() {
 }
 
 void DemoHandler::handleUpload(const std::string& name, const std::string& filePath) {
-    std::printf("%s, %d, name:%s, filepath:%s\n", "handleUpload", __LINE__, name.c_str(),
-                filePath.c_str());
-    std::fflush(stdout);
     EncoderHttpHandler::handleUpload(name, filePath);
+    enc::handleUpload(name, filePath, m_config, m_settingsPath, [this](int code) { notify(code); });
 }
 
 void DemoHandler::handleRtspInfo(const std::string& user, const std::string& password) {
@@ -459,17 +461,7 @@ int DemoHandler::setLte(const LteStatus& in, std::string& /*response*/) {
 }
 
 int DemoHandler::getTime(TimeSettings& out) {
-    const time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    out.year = local.tm_year + 1900;
-    out.month = local.tm_mon + 1;
-    out.date = local.tm_mday;
-    out.day = local.tm_wday;
-    out.hour = local.tm_hour;
-    out.min = local.tm_min;
-    out.sec = local.tm_sec;
-    return 0;
+    return enc::getLocalTime(out);
 }
 
 // ---- device actions ----
@@ -489,28 +481,24 @@ int DemoHandler::reboot(std::string& /*response*/) {
     return 0;
 }
 
-// Firmware upgrades, remote upgrades and setting the clock by hand come with the upgrade
-// and time keeping work; until then they change nothing and say so by their results.
-int DemoHandler::handleUpdate(const std::string& /*uploadedFilePath*/, std::string& /*response*/) {
-    return 0;
+int DemoHandler::handleUpdate(const std::string& uploadedFilePath, std::string& /*response*/) {
+    return enc::handleUpdate(uploadedFilePath);
 }
 
-int DemoHandler::httpUpgrade(const UpgradeServerSettings& /*in*/, std::string& /*response*/) {
-    return -1;
+int DemoHandler::httpUpgrade(const UpgradeServerSettings& in, std::string& /*response*/) {
+    return enc::httpUpgrade(in);
 }
 
 int DemoHandler::httpDetect(UpgradeServerSettings& inOut) {
-    inOut.version.clear();
-    return 0;
+    return enc::httpDetect(inOut);
 }
 
 int DemoHandler::getUpdateStatus(std::string& response) {
-    response = "finished";
-    return 0;
+    return enc::getUpdateStatus(response);
 }
 
-int DemoHandler::setTime(const TimeSettings& /*in*/, std::string& /*response*/) {
-    return -1;
+int DemoHandler::setTime(const TimeSettings& in, std::string& /*response*/) {
+    return enc::setManualTime(in);
 }
 
 // ---- live status ----
@@ -574,13 +562,12 @@ int DemoHandler::getOutput(OutputSettings& out) {
 }
 
 int DemoHandler::getLte(LteStatus& out) {
+    const LteSnapshot modem = m_lte.snapshot();  // one whole copy, never half updated
     LteStatus& lte = m_config.lte;
-    // The modem's own values (SIM state, operator, signal, ICCID) come from the LTE monitor;
-    // without one they read as a modem that has not answered yet.
-    lte.state = 0;
-    lte.server.clear();
-    lte.signal = 0;
-    lte.iccid.clear();
+    lte.state = modem.simReady;
+    lte.server = modem.operatorName;
+    lte.signal = modem.signal;
+    lte.iccid = modem.iccid;
     lte.ip = ipv4Text(getInterfaceAddress("ppp0"));
     lte.gate = ipv4Text(getDefaultGateway());
     lte.mask = "255.255.255.255";

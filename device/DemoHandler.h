@@ -6,6 +6,7 @@
 #include "EncoderHttpHandler.h"
 
 namespace enc {
+class LteState;
 class MediaSender;
 class MediaState;
 }  // namespace enc
@@ -13,7 +14,9 @@ class MediaState;
 /// The device handler behind the web API: reads and writes the settings file, applies a few
 /// settings to the board (network mode file, Wi-Fi client file, reboot, factory reset),
 /// tells the media process which group of settings changed, and forms the live status
-/// texts from the media process's records and the board.
+/// texts from the media process's records, the LTE monitor's state and the board. Uploads,
+/// remote upgrades and the clock are handed to the device core (Uploads.h,
+/// RemoteUpgrade.h, TimeKeeping.h).
 ///
 /// Every getter of stored settings reloads the settings file first; every setter copies the
 /// request into the settings object, saves the file, sends its change code (where it has
@@ -23,18 +26,21 @@ class MediaState;
 /// as main and anything else as sub.
 ///
 /// Thread rules: all operations run on the HTTP worker, one at a time. The media state is
-/// read as whole record copies, so the main loop may replace records meanwhile.
+/// read as whole record copies, so the main loop may replace records meanwhile; the LTE
+/// state likewise, so the monitor thread may update it meanwhile.
 class DemoHandler : public enc::EncoderHttpHandler {
 public:
     /// Board path of the settings file.
     static constexpr const char* kSettingsFile = "/mnt/config/encoder.ini";
 
-    /// Uses the process-wide media link and media state.
+    /// Uses the process-wide media link, media state and LTE state.
     DemoHandler();
-    /// Sends change codes to sender and reads status records from media; both must outlive
-    /// the handler. settingsPath is a real path ("" for the board's settings file).
+    /// Sends change codes to sender, reads status records from media and the modem's state
+    /// from lte (nullptr: the process-wide LTE state); all must outlive the handler.
+    /// settingsPath is a real path ("" for the board's settings file).
     DemoHandler(enc::MediaSender& sender, const enc::MediaState& media,
-                const std::string& settingsPath = std::string());
+                const std::string& settingsPath = std::string(),
+                const enc::LteState* lte = nullptr);
     ~DemoHandler() override;
 
     /// The settings as last loaded or changed (the program entry reads the time and network
@@ -42,6 +48,9 @@ public:
     const enc::EncoderConfigFile& settings() const { return m_config; }
     const std::string& settingsPath() const { return m_settingsPath; }
 
+    /// Remembers the path (uploadedFilePath()) and hands the file to enc::handleUpload: a
+    /// picture is copied to its place, a firmware image written to flash (code 100 to the
+    /// media process first, "/sbin/reboot" after). Blocks the web server for the write.
     void handleUpload(const std::string& name, const std::string& filePath) override;
     void handleRtspInfo(const std::string& user, const std::string& password) override;
 
@@ -99,6 +108,7 @@ private:
 
     enc::MediaSender& m_sender;
     const enc::MediaState& m_media;
+    const enc::LteState& m_lte;
     std::string m_settingsPath;
     enc::EncoderConfigFile m_config;
 };

@@ -142,7 +142,7 @@ void MediaLink::drain() {
     }
 }
 
-bool MediaLink::receiveMediaMessage(void* buffer, size_t capacity, size_t* received) {
+bool MediaLink::receiveMediaMessage(void* buffer, size_t capacity, size_t* received, int wakeFd) {
     if (buffer == nullptr) {
         return false;
     }
@@ -152,9 +152,9 @@ bool MediaLink::receiveMediaMessage(void* buffer, size_t capacity, size_t* recei
     if (fd < 1) {
         return false;
     }
-    pollfd p{fd, POLLIN, 0};
-    const int ready = ::poll(&p, 1, kReceiveTimeoutMs);
-    if (ready <= 0 || (p.revents & POLLIN) == 0) {
+    pollfd p[2] = {{fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+    const int ready = ::poll(p, wakeFd >= 0 ? 2 : 1, kReceiveTimeoutMs);
+    if (ready <= 0 || (p[1].revents & POLLIN) != 0 || (p[0].revents & POLLIN) == 0) {
         return false;
     }
     const ssize_t n = ::recv(fd, buffer, capacity, MSG_DONTWAIT);
@@ -167,9 +167,9 @@ bool MediaLink::receiveMediaMessage(void* buffer, size_t capacity, size_t* recei
     return true;
 }
 
-bool MediaLink::relayTo(MediaState& state) {
+bool MediaLink::relayTo(MediaState& state, int wakeFd) {
     uint8_t buffer[kMediaReceiveBufferSize];
-    if (!receiveMediaMessage(buffer, sizeof buffer)) {
+    if (!receiveMediaMessage(buffer, sizeof buffer, nullptr, wakeFd)) {
         return false;
     }
     // The buffer was zero-filled, so a short datagram's record is completed with zeros.

@@ -53,11 +53,15 @@ public:
     bool sendMediaMessage(int kind, int code, const void* payload, size_t length);
     /// Zero-fills buffer, waits at most 3 seconds for a datagram and reads one of at most
     /// capacity bytes. True only when a datagram was read (its size in *received when
-    /// given); false on time-out, on a failed read or without socket.
-    bool receiveMediaMessage(void* buffer, size_t capacity, size_t* received = nullptr);
-    /// One step of the main loop: receive one datagram (up to 3 seconds) and copy its record
-    /// into state. True when a datagram was received, whatever its code.
-    bool relayTo(MediaState& state);
+    /// given); false on time-out, on a failed read or without socket. A readable wakeFd
+    /// (when not -1) ends the wait at once with false, so a shutdown need not sit out the
+    /// 3 seconds; the descriptor is only polled, never read.
+    bool receiveMediaMessage(void* buffer, size_t capacity, size_t* received = nullptr,
+                             int wakeFd = -1);
+    /// One step of the main loop: receive one datagram (up to 3 seconds, or until wakeFd is
+    /// readable) and copy its record into state. True when a datagram was received,
+    /// whatever its code.
+    bool relayTo(MediaState& state, int wakeFd = -1);
 
     int fd() const { return m_fd.load(); }
 

@@ -27,37 +27,9 @@ constexpr int kResolverLineSize = 256;
 constexpr size_t kShortestServerLine = 5;
 constexpr const char* kFallbackNameServer = "114.114.114.114";
 
-// A datagram socket for interface ioctls, closed when the scope ends.
-class QuerySocket {
-public:
-    QuerySocket() : m_fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {}
-    ~QuerySocket() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    QuerySocket(const QuerySocket&) = delete;
-    QuerySocket& operator=(const QuerySocket&) = delete;
-    int fd() const { return m_fd; }
-    bool ok() const { return m_fd >= 0; }
-
-private:
-    int m_fd;
-};
-
-bool fillName(ifreq& request, const std::string& name) {
-    std::memset(&request, 0, sizeof request);
-    if (name.empty() || name.size() >= IFNAMSIZ) {
-        return false;
-    }
-    std::memcpy(request.ifr_name, name.data(), name.size());
-    return true;
-}
-
 uint32_t queryAddress(const std::string& name, unsigned long request) {
-    QuerySocket sock;
-    ifreq ifr;
-    if (!sock.ok() || !fillName(ifr, name) || board::netQuery(sock.fd(), request, &ifr) != 0) {
+    ifreq ifr{};
+    if (board::interfaceQuery(request, name, ifr) != 0) {
         return kNoAddress;
     }
     return reinterpret_cast<const sockaddr_in*>(&ifr.ifr_addr)->sin_addr.s_addr;
@@ -76,17 +48,9 @@ uint32_t parseAddress(const std::string& text) {
 
 }  // namespace
 
-std::string ipv4Text(uint32_t address) {
-    in_addr in{};
-    in.s_addr = address;
-    char text[INET_ADDRSTRLEN] = {0};
-    ::inet_ntop(AF_INET, &in, text, sizeof text);
-    return text;
-}
-
 int getActiveInterface(std::string& name) {
-    QuerySocket sock;
-    if (!sock.ok()) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
         std::fprintf(stderr, "socket(AF_INET, SOCK_DGRAM, 0) error!\n");
         return -1;
     }
@@ -95,7 +59,9 @@ int getActiveInterface(std::string& name) {
     ifconf conf{};
     conf.ifc_len = sizeof entries;
     conf.ifc_req = entries;
-    if (board::netQuery(sock.fd(), SIOCGIFCONF, &conf) != 0) {
+    const int listed = board::netQuery(fd, SIOCGIFCONF, &conf);
+    ::close(fd);
+    if (listed != 0) {
         return -1;
     }
     const int count = conf.ifc_len / static_cast<int>(sizeof(ifreq));
@@ -122,13 +88,13 @@ uint32_t getInterfaceNetmask(const std::string& name) {
 }
 
 int getInterfaceMac(const std::string& name, std::string& mac) {
-    QuerySocket sock;
-    if (!sock.ok()) {
+    ifreq ifr{};
+    const int rc = board::interfaceQuery(SIOCGIFHWADDR, name, ifr);
+    if (rc == board::kNoQuerySocket) {
         std::perror("socket error");
         return -1;
     }
-    ifreq ifr;
-    if (!fillName(ifr, name) || board::netQuery(sock.fd(), SIOCGIFHWADDR, &ifr) != 0) {
+    if (rc != 0) {
         std::fprintf(stderr, "net_get_hwaddr: ioctl SIOCGIFHWADDR\n");
         return -1;
     }
@@ -194,28 +160,6 @@ uint32_t getNameServer(const std::string& file, int n) {
     }
     std::fclose(in);
     return parseAddress(counted == 0 ? kFallbackNameServer : chosen);
-}
-
-bool isValidIpv4(const std::string& text) {
-    if (text.empty() || text[0] == '.') {
-        return false;
-    }
-    int dots = 0;
-    int group = 0;
-    for (char c : text) {
-        if (c == '.') {
-            ++dots;
-            group = 0;
-        } else if (c >= '0' && c <= '9') {
-            group = group * 10 + (c - '0');
-            if (group > 255) {
-                return false;
-            }
-        } else {
-            return false;
-        }
-    }
-    return dots == 3;
 }
 
 }  // namespace enc

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "Ipv4.h"
+
 namespace enc {
 
 constexpr uint32_t kNoAddress = 0xFFFFFFFFu;
@@ -34,11 +36,8 @@ uint32_t getDefaultGateway();
 /// kNoAddress when the file cannot be opened or the text is not an address.
 uint32_t getNameServer(const std::string& file, int n);
 
-/// Not empty, no leading ".", only digits and dots, exactly three dots, every group
-/// 0..255 (an empty group counts as 0).
-bool isValidIpv4(const std::string& text);
-
-/// Dotted text of an address in network byte order.
-std::string ipv4Text(uint32_t address);
+// The address text rules are the common runtime's.
+using comn::ipv4Text;
+using comn::isValidIpv4;
 
 }  // namespace enc

@@ -1,5 +1,7 @@
 #include "Provisioner.h"
 
+#include "Ipv4.h"
+
 #include <unistd.h>
 
 #include <chrono>
@@ -60,10 +62,9 @@ std::optional<DiscoveryPacket> Provisioner::setIp(const DiscoveryPacket& request
     std::printf("DEVICE_BROAD_SET_IP_REQ, orig ip:%s, set ip:%s\n", req.origIp.c_str(),
                 req.newIp.c_str());
     const bool forUs = req.origIp == m_deviceIp;
-    const bool valid = req.newIp.size() >= kShortestNewIp &&
-                       RequestParser::isValidIpv4(req.newIp) &&
-                       RequestParser::isValidIpv4(req.mask) &&
-                       RequestParser::isValidIpv4(req.gate) && RequestParser::isValidIpv4(req.dns);
+    const bool valid = req.newIp.size() >= kShortestNewIp && comn::isValidIpv4(req.newIp) &&
+                       comn::isValidIpv4(req.mask) && comn::isValidIpv4(req.gate) &&
+                       comn::isValidIpv4(req.dns);
     if (!forUs || !valid) {
         std::printf("invalid IP\n");
         return std::nullopt;

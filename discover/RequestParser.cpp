@@ -18,28 +18,6 @@ RequestParser::SetIp RequestParser::parseSetIp(const DiscoveryPacket& request) {
     return fields;
 }
 
-bool RequestParser::isValidIpv4(const std::string& text) {
-    if (text.empty() || text[0] == '.') {
-        return false;
-    }
-    int dots = 0;
-    int group = 0;
-    for (const char c : text) {
-        if (c == '.') {
-            ++dots;
-            group = 0;
-        } else if (c >= '0' && c <= '9') {
-            group = group * 10 + (c - '0');
-            if (group > 255) {
-                return false;
-            }
-        } else {
-            return false;
-        }
-    }
-    return dots == 3;
-}
-
 bool RequestParser::isPlainUid(const std::string& text) {
     if (text.empty() || text.size() > kMaxUidLength) {
         return false;

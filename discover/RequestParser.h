@@ -25,10 +25,6 @@ public:
 
     static SetIp parseSetIp(const DiscoveryPacket& request);
 
-    /// Dotted IPv4 text: not empty, not starting with '.', only digits and dots, exactly three
-    /// dots, every group 0..255 (an empty group counts as 0, so "1..2.3" passes).
-    static bool isValidIpv4(const std::string& text);
-
     /// A plain identifier: 1 to 32 letters, digits, '-', '_' or '.'. Anything else could
     /// smuggle options or shell syntax into the board tools.
     static bool isPlainUid(const std::string& text);

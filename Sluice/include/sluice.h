@@ -22,23 +22,32 @@
  *      one datagram to every target; `port` is the local port to bind (0 = any).
  *   3  RTP (RFC 3550, payload type 33, MP2T): the same blocks behind a 12-byte RTP header,
  *      sequence starting at 0, timestamps at 90 kHz starting at 3600, SSRC 16.
- *   2  raw TCP and 4 chunked HTTP: not available in this version; sluice_open returns 19.
+ *   2  raw TCP: listens on `port` (every interface) and sends the bare transport stream to
+ *      every client that connects, from the next block on. Targets are kept but not used.
+ *   4  HTTP: listens like TCP; a client that has sent any complete HTTP message gets
+ *      "HTTP/1.1 200 OK" (Content-Type: video/MP2T, Transfer-Encoding: chunked), then one
+ *      chunk per block. The body has no end: it stops when the connection closes.
  *   any other value: UDP.
+ *   A TCP or HTTP client that falls more than 1,024,000 bytes behind loses whole blocks
+ *   until it has caught up to 256,000 bytes. sluice_remove_all_target disconnects every
+ *   client; sluice_close (and the last release by sluice_quit) disconnects them too.
  *
  * Threads: call sluice_init once before anything else and sluice_quit once at the end.
  * In between, every function may be called from any thread, also concurrently for the same
  * handle; each caster serialises its own operations. sluice_write multiplexes and sends on
- * the calling thread (UDP and RTP casters run no thread of their own).
+ * the calling thread (UDP and RTP casters run no thread of their own; a TCP or HTTP caster
+ * runs one thread that accepts and serves its clients).
  *
  * Ownership: the library copies what it keeps (configuration blocks, addresses); frame
  * bytes are used only during the call. Handles belong to the caller until sluice_close.
  *
  * Results are Linux errno numbers:
  *   0   success
- *   2   ENOENT  the handle names no open caster
+ *   2   ENOENT  the handle names no open caster; from sluice_open: a TCP or HTTP caster
+ *               cannot listen on the port (in use, or a bad address)
  *   13  EACCES  the caster refused the target (already a target of this caster)
- *   19  ENODEV  the caster could not open (socket not created or bound, no usable stream,
- *               or the protocol is not available)
+ *   19  ENODEV  the UDP/RTP caster could not open (socket not created or bound, or no
+ *               usable stream)
  *   22  EINVAL  a required pointer is null or a required text is empty
  *   <0          an FFmpeg error code from writing the transport stream header (sluice_open)
  *   12  ENOMEM  out of memory (no other failure is reported this way)
@@ -133,9 +142,10 @@ SLUICE_API int sluice_init(void);
 SLUICE_API int sluice_quit(void);
 
 /* Opens a caster and writes its handle (0-63) to *handle. Returns 0, 22 (handle or format
- * NULL), 19 (socket not created or bound, no usable stream, protocol 2/4 not available) or
- * a negative FFmpeg code. When all 64 handles are in use it returns 0 with *handle -1 and
- * the caster is discarded. `port` is the local port (16 bits). */
+ * NULL), 2 (TCP/HTTP: the port cannot be listened on), 19 (UDP/RTP: socket not created or
+ * bound, or no usable stream) or a negative FFmpeg code. When all 64 handles are in use it
+ * returns 0 with *handle -1 and the caster is discarded. `port` is the local port (16 bits);
+ * a TCP/HTTP caster whose streams cannot be multiplexed still opens, and sends nothing. */
 SLUICE_API int sluice_open(int* handle, int protocol, int port, const sluice_media_format* format);
 
 /* Closes the caster and frees its handle at once; a write running on another thread
@@ -158,8 +168,9 @@ SLUICE_API int sluice_write(int handle, const sluice_media_packet* packet);
 
 /* Library-wide settings; set them before opening casters. */
 SLUICE_API void sluice_setQueueDuration(int value); /* stored, not used; default 3000 */
-SLUICE_API void sluice_setSendBufSize(int bytes);   /* SO_SNDBUF of UDP casters; > 0 only;
-                                                       default 2097152 */
+SLUICE_API void sluice_setSendBufSize(int bytes);   /* SO_SNDBUF of UDP casters and of TCP/
+                                                       HTTP clients accepted afterwards;
+                                                       > 0 only; default 2097152 */
 SLUICE_API void sluice_set_stack_size(int bytes);   /* worker thread stack; >= 0 only;
                                                        default 0 (system default) */
 

@@ -7,9 +7,11 @@ extern "C" {
 #include <event2/thread.h>
 
 #include "CLog.h"
+#include "HttpTsMediaCaster.h"
 #include "RtpTsMediaCaster.h"
 #include "Singleton.h"
 #include "Socket.h"
+#include "TcpTsMediaCaster.h"
 #include "UdpTsMediaCaster.h"
 
 namespace av {
@@ -60,8 +62,9 @@ std::shared_ptr<TsMediaCaster> TsApplication::createCaster(int protocol) {
         case SLUICE_PROTOCOL_RTP:
             return std::make_shared<RtpTsMediaCaster>();
         case SLUICE_PROTOCOL_TCP:
+            return std::make_shared<TcpTsMediaCaster>();
         case SLUICE_PROTOCOL_HTTP:
-            return nullptr;
+            return std::make_shared<HttpTsMediaCaster>();
         default:
             return std::make_shared<UdpTsMediaCaster>();
     }

@@ -5,6 +5,8 @@
 #include <net/route.h>
 #include <netinet/in.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -29,7 +31,8 @@ std::string describe(unsigned long request, const void* arg) {
         case SIOCSIFNETMASK: {
             const auto* ifr = static_cast<const ifreq*>(arg);
             std::string name(ifr->ifr_name, strnlen(ifr->ifr_name, IFNAMSIZ));
-            return std::string(request == SIOCSIFADDR ? "ioctl SIOCSIFADDR " : "ioctl SIOCSIFNETMASK ") +
+            return std::string(request == SIOCSIFADDR ? "ioctl SIOCSIFADDR "
+                                                      : "ioctl SIOCSIFNETMASK ") +
                    name + " " + addressText(ifr->ifr_addr);
         }
         case SIOCADDRT:
@@ -75,6 +78,26 @@ int netChange(int fd, unsigned long request, void* arg) {
     return ::ioctl(fd, request, arg) == 0 ? 0 : -1;
 }
 
-int netQuery(int fd, unsigned long request, void* arg) { return ::ioctl(fd, request, arg); }
+int netQuery(int fd, unsigned long request, void* arg) {
+    return ::ioctl(fd, request, arg);
+}
+
+int interfaceQuery(unsigned long request, const std::string& name, ifreq& ifr) {
+    if (name.empty() || name.size() >= IFNAMSIZ) {
+        errno = EINVAL;
+        return -1;
+    }
+    std::memset(ifr.ifr_name, 0, IFNAMSIZ);
+    std::memcpy(ifr.ifr_name, name.data(), name.size());
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return kNoQuerySocket;
+    }
+    const int rc = ::ioctl(fd, request, &ifr) == 0 ? 0 : -1;
+    const int saved = errno;
+    ::close(fd);
+    errno = saved;
+    return rc;
+}
 
 }  // namespace board

@@ -498,23 +498,6 @@ TEST_F(DeviceTest, WithoutMediaProcessEveryOperationStillAnswers) {
     EXPECT_EQ(savedSettings().video[1].framerate, 25);
 }
 
-TEST_F(DeviceTest, UpdateStatusAndUnfinishedOperations) {
-    auto handler = makeHandler();
-    EXPECT_EQ(handler->getUpdateStatus(response), 0);
-    EXPECT_EQ(response, "finished");
-    std::string r2 = "{}";
-    EXPECT_EQ(handler->handleUpdate("/var/x.bin", r2), 0);
-    EXPECT_EQ(r2, "{}");
-    enc::UpgradeServerSettings u;
-    u.version = "stale";
-    EXPECT_EQ(handler->httpDetect(u), 0);
-    EXPECT_EQ(u.version, "");
-    EXPECT_EQ(handler->httpUpgrade(u, r2), -1);
-    EXPECT_EQ(handler->setTime({}, r2), -1);
-    handler->handleUpload("file", "/var//logo.png");
-    EXPECT_EQ(handler->uploadedFilePath(), "/var//logo.png");
-}
-
 TEST_F(DeviceTest, GetTimeReportsLocalTimeWithMonthsFromOne) {
     auto handler = makeHandler();
     enc::TimeSettings t;

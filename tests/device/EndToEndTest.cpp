@@ -8,7 +8,9 @@
 
 #include "CHttpServer.h"
 #include "DeviceFixture.h"
+#include "LteMonitor.h"
 #include "MediaMessage.h"
+#include "ModemSimProcess.h"
 
 namespace {
 
@@ -278,6 +280,45 @@ TEST_F(EndToEndTest, PasswordChangeIsStoredInTheSettings) {
     EXPECT_EQ(request("GET", "/api/audio").status, 401);
     credentials = "admin:n3w-pass";
     EXPECT_EQ(request("GET", "/api/audio").status, 200);
+}
+
+// The modem's answers travel from modem-sim through the monitor thread and the handler to
+// the JSON document; the waits are shortened so a monitoring cycle takes milliseconds.
+TEST_F(EndToEndTest, LteAnswerReportsTheSimulatedModem) {
+    testsupport::ScopedEnv module("LTE_MODULE", "EC20");
+    devicetest::ModemSimProcess sim(board.path("/dev/ttyUSB4"), {"--csq", "23,99"});
+    ASSERT_TRUE(sim.ok());
+    enc::LteTimings timings;
+    timings.startupRetry = std::chrono::milliseconds(2);
+    timings.imeiRetry = std::chrono::milliseconds(2);
+    timings.shortStep = std::chrono::milliseconds(1);
+    timings.longStep = std::chrono::milliseconds(2);
+    timings.radioPause = std::chrono::milliseconds(2);
+    timings.answerWait = std::chrono::milliseconds(2);
+    timings.byteGap = std::chrono::microseconds(0);
+    enc::LteState lte;
+    enc::LteMonitor monitor(lte, timings);
+    DemoHandler lteHandler(link, media, std::string(), &lte);
+    server->setHandler(&lteHandler);
+    ASSERT_TRUE(monitor.begin());
+    const bool reported = testsupport::waitFor([&] {
+        const enc::LteSnapshot s = lte.snapshot();
+        return s.signal == 23 && !s.operatorName.empty();
+    });
+
+    const Answer a = request("GET", "/api/lte");
+    EXPECT_TRUE(monitor.end(3000));
+    server->setHandler(handler.get());
+    ASSERT_TRUE(reported);
+    EXPECT_EQ(a.status, 200);
+    Json doc(a.body);
+    ASSERT_TRUE(doc.ok()) << a.body;
+    EXPECT_EQ(doc.number("state"), 1);
+    EXPECT_EQ(doc.text("server"), "中国联通");
+    EXPECT_EQ(doc.number("signal"), 23);
+    EXPECT_EQ(doc.text("iccid"), "89860012345678901234");
+    EXPECT_EQ(doc.number("esimActive"), 1);  // the monitor recorded the module's IMEI
+    EXPECT_EQ(doc.text("mask"), "255.255.255.255");
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "MediaStandIn.h"
 #include "MediaState.h"
 #include "TestSupport.h"
+#include "WakeEvent.h"
 
 namespace {
 
@@ -110,6 +111,23 @@ TEST_F(MediaLinkTest, ReceiveWaitsThreeSecondsThenGivesUp) {
     const auto waited = std::chrono::steady_clock::now() - start;
     EXPECT_GE(waited, std::chrono::milliseconds(2900));
     EXPECT_EQ(buffer[0], 0);  // zero-filled even when nothing came
+}
+
+// A shutdown request outranks a waiting record: the main loop must see it first.
+TEST_F(MediaLinkTest, ReadableWakeDescriptorEndsTheReceiveWithoutReading) {
+    enc::WakeEvent wake;
+    enc::MediaState state;
+    enc::InputSignalRecord record{};
+    record.width = 1920;
+    ASSERT_TRUE(standIn->sendRecord(enc::kCodeInputSignal, &record, sizeof record));
+    ASSERT_TRUE(testsupport::waitFor([&] { return pending(); }));
+    wake.wake();
+    EXPECT_FALSE(link.relayTo(state, wake.fd()));
+    EXPECT_TRUE(pending());  // the record is still there for the next pass
+    EXPECT_EQ(state.inputSignal().width, 0);
+    wake.reset();
+    EXPECT_TRUE(link.relayTo(state, wake.fd()));
+    EXPECT_EQ(state.inputSignal().width, 1920);
 }
 
 TEST_F(MediaLinkTest, ReceiveZeroFillsBeforeEachDatagram) {

@@ -177,16 +177,6 @@ TEST_F(SluiceApi, ProtocolThreeCastsRtp) {
     EXPECT_EQ(static_cast<uint8_t>(datagrams[0][12]), 0x47);
 }
 
-TEST_F(SluiceApi, StreamCastersAreNotAvailableYet) {
-    const sluice_media_format f = audioFormat();
-    for (int protocol : {SLUICE_PROTOCOL_TCP, SLUICE_PROTOCOL_HTTP}) {
-        int handle = -2;
-        EXPECT_EQ(sluice_open(&handle, protocol, 0, &f), 19);
-        EXPECT_EQ(handle, -2);
-    }
-    EXPECT_EQ(open(), 0);  // nothing was registered
-}
-
 TEST_F(SluiceApi, AFormatWithoutStreamsCannotOpen) {
     const sluice_media_format none = {};
     int handle = -2;

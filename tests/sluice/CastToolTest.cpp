@@ -177,6 +177,8 @@ TEST(CastToolUsage, HelpAndBadUsage) {
     EXPECT_EQ(shell("'" + cast() + "' 2>&1"), 1);
     EXPECT_EQ(shell("'" + cast() + "' -p carrier-pigeon x.mp4 2>&1"), 1);
     EXPECT_EQ(shell("'" + cast() + "' -t 127.0.0.1 x.mp4 2>&1"), 1);
+    EXPECT_EQ(shell("'" + cast() + "' -p http x.mp4 2>&1", &out), 1);  // clients need a port
+    EXPECT_NE(out.find("need --port"), std::string::npos) << out;
     EXPECT_EQ(shell("'" + cast() + "' /nonexistent/clip.mp4 2>&1"), 2);
 }
 
@@ -293,12 +295,4 @@ TEST_F(CastTool, SluiceLogIniInTheWorkingDirectoryLogsToTheConsole) {
     EXPECT_NE(out.find(" debug | sluice_open protocol:1, port:0\n"), std::string::npos) << out;
     EXPECT_NE(out.find(" debug | (0) addTarget. ip:127.0.0.1 port:0\n"), std::string::npos);
     EXPECT_NE(out.find(" warning | (0) sendTo 127.0.0.1:0 failed. size:"), std::string::npos);
-}
-
-TEST_F(CastTool, StreamProtocolsAreRefusedForNow) {
-    std::string out;
-    EXPECT_EQ(
-        shell("'" + cast() + "' -p tcp -t 127.0.0.1:9 '" + m_dir.file("clip.mp4") + "' 2>&1", &out),
-        3);
-    EXPECT_NE(out.find("sluice_open failed: 19"), std::string::npos) << out;
 }

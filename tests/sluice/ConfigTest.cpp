@@ -1,9 +1,11 @@
 // The stream configuration, the library-wide settings and the handle table.
 #include <gtest/gtest.h>
 
+#include "HttpTsMediaCaster.h"
 #include "LibrarySettings.h"
 #include "MediaCasterConfig.h"
 #include "RtpTsMediaCaster.h"
+#include "TcpTsMediaCaster.h"
 #include "TsApplication.h"
 #include "UdpTsMediaCaster.h"
 
@@ -115,6 +117,8 @@ TEST(TsApplication, ProtocolNumbersChooseTheCaster) {
         EXPECT_NE(dynamic_cast<av::UdpTsMediaCaster*>(caster.get()), nullptr) << protocol;
         EXPECT_EQ(dynamic_cast<av::RtpTsMediaCaster*>(caster.get()), nullptr) << protocol;
     }
-    EXPECT_EQ(TsApplication::createCaster(2), nullptr);  // TCP and HTTP come later
-    EXPECT_EQ(TsApplication::createCaster(4), nullptr);
+    auto tcp = TsApplication::createCaster(2);
+    EXPECT_NE(dynamic_cast<av::TcpTsMediaCaster*>(tcp.get()), nullptr);
+    EXPECT_EQ(dynamic_cast<av::HttpTsMediaCaster*>(tcp.get()), nullptr);
+    EXPECT_NE(dynamic_cast<av::HttpTsMediaCaster*>(TsApplication::createCaster(4).get()), nullptr);
 }

@@ -55,7 +55,8 @@ const char* CastOptions::usage() {
            "\n"
            "Options:\n"
            "  -p, --protocol P      udp (default), rtp, tcp, http, or a protocol number\n"
-           "  -l, --port N          local port the caster binds to (default 0: any)\n"
+           "  -l, --port N          local port the caster binds to (default 0: any);\n"
+           "                        for tcp and http the port clients connect to\n"
            "  -t, --target H:PORT   destination address (unicast or multicast) and port;\n"
            "                        repeat for several targets\n"
            "      --fast            send as fast as possible (default: real-time pacing)\n"
@@ -74,7 +75,11 @@ const char* CastOptions::usage() {
            "  sluice-cast -t 127.0.0.1:5000 --loop 0 clip.mp4 &\n"
            "  ffplay udp://127.0.0.1:5000\n"
            "  sluice-cast -p rtp -t 127.0.0.1:5004 --sdp clip.sdp clip.mp4 &\n"
-           "  ffplay -protocol_whitelist file,udp,rtp clip.sdp\n";
+           "  ffplay -protocol_whitelist file,udp,rtp clip.sdp\n"
+           "  sluice-cast -p http -l 8080 --loop 0 clip.mp4 &\n"
+           "  ffplay http://127.0.0.1:8080/\n"
+           "  sluice-cast -p tcp -l 8081 --loop 0 clip.mp4 &\n"
+           "  ffplay tcp://127.0.0.1:8081\n";
 }
 
 bool CastOptions::parse(int argc, char** argv, std::string& error) {
@@ -133,6 +138,10 @@ bool CastOptions::parse(int argc, char** argv, std::string& error) {
     }
     if (inputs.empty() || inputs.size() > 2) {
         error = "give one or two input files";
+        return false;
+    }
+    if ((protocol == 2 || protocol == 4) && localPort == 0) {
+        error = "tcp and http need --port: the port clients connect to";
         return false;
     }
     if (!sdpFile.empty() && targets.empty()) {

@@ -4,6 +4,9 @@
 // BOARD_NET=apply applies the network ones (tests in a private network namespace).
 
 #include <ctime>
+#include <string>
+
+struct ifreq;
 
 namespace board {
 
@@ -20,6 +23,16 @@ int netChange(int fd, unsigned long request, void* arg);
 /// Interface queries (SIOCGIFCONF, SIOCGIFADDR, SIOCGIFNETMASK, SIOCGIFHWADDR,
 /// SIOCETHTOOL, ...) always act on the interfaces of the current network namespace.
 int netQuery(int fd, unsigned long request, void* arg);
+
+/// Result of interfaceQuery when no socket could be made for it.
+constexpr int kNoQuerySocket = -2;
+
+/// One query of one interface (SIOCGIFADDR, SIOCGIFNETMASK, SIOCGIFHWADDR, SIOCETHTOOL, ...)
+/// on an AF_INET datagram socket of its own. The name is written into ifr; any other field the
+/// request needs (ifr_data for SIOCETHTOOL) is the caller's. 0 on success; -1 when the name is
+/// empty or too long, or the ioctl fails (errno set); kNoQuerySocket when no socket could be
+/// made.
+int interfaceQuery(unsigned long request, const std::string& name, ifreq& ifr);
 
 /// True when network changes are applied in the sandbox (BOARD_NET=apply).
 bool netApplyInSandbox();

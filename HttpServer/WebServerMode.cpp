@@ -1,0 +1,106 @@
+#include "WebServerMode.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "CHttpServer.h"
+#include "DemoHandler.h"
+#include "EncoderConfigFile.h"
+#include "LteMonitor.h"
+#include "MediaLink.h"
+#include "MediaState.h"
+#include "ShutdownSignals.h"
+#include "TimeKeeping.h"
+#include "TimeSyncSchedule.h"
+#include "board/Board.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int kLteConnection = 2;
+constexpr int kMaxPort = 65535;
+// Without a media link there is nothing to wait for; a pass still lasts as long as one
+// with a link, since the time synchronisation counts every pass as 3 seconds.
+constexpr auto kPassWait = 3000ms;
+constexpr auto kPassPause = 100ms;
+
+}  // namespace
+
+int WebServerMode::httpPort(const char* envValue, int defaultPort) {
+    if (envValue == nullptr) {
+        return defaultPort;
+    }
+    char* end = nullptr;
+    const long value = std::strtol(envValue, &end, 10);
+    const bool digitsOnly = *envValue >= '0' && *envValue <= '9' && end != nullptr && *end == 0;
+    if (!digitsOnly || value < 1 || value > kMaxPort) {
+        std::printf("%s=%s is not a port, using %d\n", kPortVariable, envValue, defaultPort);
+        return defaultPort;
+    }
+    return static_cast<int>(value);
+}
+
+int WebServerMode::run() {
+    ShutdownSignals::install();
+    std::printf("start web server...\n");
+
+    enc::MediaLink& link = enc::MediaLink::instance();
+    link.startMediaLink();  // without it the link silently sends and receives nothing
+
+    auto handler = std::make_unique<DemoHandler>();
+    // Copied now: once the server runs, its requests reload the handler's settings on the
+    // server's thread.
+    const enc::NetworkSettings network = handler->settings().network;
+    const enc::FtpSettings timeSettings = handler->settings().ftp;
+    // The password file is ensured where the device keeps it, not in the working
+    // directory.
+    const std::string passwordFile = board::path(kPasswordFile);
+    auto server = std::make_unique<CHttpServer>(passwordFile);
+    const std::string webRoot = board::path(kWebRoot);
+    std::printf("load web path:%s\n", webRoot.c_str());
+    server->setUploadDir(board::path(kUploadDir));
+    server->setDocumentRoot(webRoot);
+    server->setAuthFile(passwordFile);
+    // The port of the never-loaded default settings: the device always serves on 80.
+    const int port =
+        httpPort(std::getenv(kPortVariable), enc::EncoderConfigFile().protocol[0].httpPort);
+    if (!server->start(port, handler.get())) {
+        std::printf("web server can not start on port %d\n", port);
+        return 1;
+    }
+
+    enc::MediaState& media = enc::MediaState::instance();
+    media.clearStatusRecords();
+
+    const bool lteMode = network.connectionType == kLteConnection;
+    if (lteMode) {
+        enc::startLteMonitor();
+    }
+    enc::TimeSyncSchedule schedule(enc::timeSyncSettings(timeSettings, network));
+    schedule.printSettings();
+
+    const enc::Sleeper sleeper = enc::steppedSleeper([] { return ShutdownSignals::running(); });
+    while (ShutdownSignals::running()) {
+        if (link.fd() >= 1) {
+            link.relayTo(media, ShutdownSignals::wakeFd());
+        } else {
+            ShutdownSignals::waitForStop(kPassWait);
+        }
+        if (!ShutdownSignals::running()) {
+            break;
+        }
+        schedule.onPass([&](const std::string& ntpServer) { enc::syncNtp(ntpServer, sleeper); });
+        ShutdownSignals::waitForStop(kPassPause);
+    }
+
+    server->stop();
+    if (lteMode) {
+        enc::stopLteMonitor();
+    }
+    server.reset();
+    handler.reset();
+    return 0;
+}

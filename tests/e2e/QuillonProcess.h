@@ -1,0 +1,50 @@
+#pragma once
+// Runs build/bin/Quillon as a child process for a test: its standard output and error go
+// to a file the test reads, extra environment variables are added to the test's own.
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+
+namespace e2etest {
+
+class QuillonProcess {
+public:
+    /// Starts Quillon with these arguments; env entries are added to (or replace) the
+    /// test's environment, an empty value removes the variable.
+    explicit QuillonProcess(const std::vector<std::string>& args,
+                            const std::map<std::string, std::string>& env = {});
+    /// Kills the process (SIGKILL) when it still runs, and reaps it.
+    ~QuillonProcess();
+    QuillonProcess(const QuillonProcess&) = delete;
+    QuillonProcess& operator=(const QuillonProcess&) = delete;
+
+    bool started() const { return m_pid > 0; }
+
+    /// Everything printed so far.
+    std::string output() const;
+    /// Waits until the output contains text.
+    bool waitForOutput(const std::string& text,
+                       std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
+
+    /// Sends a signal; false when the process has been reaped already.
+    bool signal(int sig) const;
+    /// Waits for the process to end; its wait status, or -1 when it was still running at
+    /// the deadline (it is then left running for the destructor).
+    int waitExit(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+    /// A TCP port on 127.0.0.1 that was free a moment ago (bound to port 0 and released).
+    static int freePort();
+
+private:
+    testsupport::TempDir m_dir;
+    pid_t m_pid = -1;
+    int m_status = -1;
+};
+
+}  // namespace e2etest

@@ -1,0 +1,299 @@
+// Quillon as a process on a sandbox board: the command line and its modes, the web server
+// with digest credentials on QUILLON_HTTP_PORT, the relay of the media process's status
+// records, a firmware upload written to the emulated flash, the LTE modem through
+// modem-sim, and the signals that end it.
+
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <memory>
+
+#include "MediaStandIn.h"
+#include "ModemSimProcess.h"
+#include "QuillonProcess.h"
+#include "TestSupport.h"
+
+namespace {
+
+using e2etest::QuillonProcess;
+using testsupport::readFile;
+using testsupport::shell;
+using testsupport::splitLines;
+using testsupport::writeFile;
+using namespace std::chrono_literals;
+
+// Longest a stopped server may take here: one pass of the main loop is at most about
+// 3.1 s, with room for a loaded machine. A synchronisation sleeping its 15 s would miss it.
+constexpr auto kStopDeadline = 8s;
+
+constexpr size_t kFlashBlock = 65536;
+
+bool exitedWith(int status, int code) {
+    return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == code;
+}
+
+struct Answer {
+    int status = 0;
+    std::string body;
+};
+
+class QuillonTest : public ::testing::Test {
+protected:
+    void writeSettings(const std::string& text) const {
+        writeFile(board.path("/mnt/config/encoder.ini"), text);
+    }
+    bool logHas(const std::string& line) const {
+        for (const auto& l : board.boardLog()) {
+            if (l == line) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // Runs a mode that ends by itself.
+    std::unique_ptr<QuillonProcess> runToEnd(const std::vector<std::string>& args) {
+        auto p = std::make_unique<QuillonProcess>(args, environment());
+        status = p->waitExit();
+        return p;
+    }
+
+    // "Quillon 1", ready once it has printed the time synchronisation line (the last line
+    // of its start-up, after the server started).
+    std::unique_ptr<QuillonProcess> startServer(std::map<std::string, std::string> env = {}) {
+        port = QuillonProcess::freePort();
+        env["QUILLON_HTTP_PORT"] = std::to_string(port);
+        for (const auto& [name, value] : environment()) {
+            env.emplace(name, value);
+        }
+        auto p = std::make_unique<QuillonProcess>(std::vector<std::string>{"1"}, env);
+        EXPECT_TRUE(p->waitForOutput("npt enable:")) << p->output();
+        return p;
+    }
+
+    // Stops the server as the boot scripts do and checks it ends well.
+    void stop(QuillonProcess& p, int sig = SIGTERM) {
+        ASSERT_TRUE(p.signal(sig));
+        EXPECT_TRUE(exitedWith(p.waitExit(kStopDeadline), 0)) << p.output();
+    }
+
+    Answer request(const std::string& target, const std::string& curlOptions = std::string(),
+                   const std::string& credentials = "admin:740163") {
+        std::string out;
+        const std::string auth = credentials.empty() ? "" : " --digest -u " + credentials;
+        shell("curl -s --max-time 20" + auth + " " + curlOptions + " -w '\\n%{http_code}' " +
+                  "'http://127.0.0.1:" + std::to_string(port) + target + "'",
+              &out);
+        Answer answer;
+        const size_t split = out.rfind('\n');
+        if (split != std::string::npos) {
+            answer.body = out.substr(0, split);
+            answer.status = std::atoi(out.c_str() + split + 1);
+        }
+        return answer;
+    }
+
+    // Network changes are only logged in the sandbox, and no modem is named unless a test
+    // says so.
+    static std::map<std::string, std::string> environment() {
+        return {{"BOARD_NET", ""}, {"LTE_MODULE", ""}, {"QUILLON_HTTP_PORT", ""}};
+    }
+
+    testsupport::SandboxBoard board;
+    int status = -1;
+    int port = 0;
+};
+
+TEST_F(QuillonTest, WithoutModePrintsUsageAndExits255) {
+    auto p = runToEnd({});
+    EXPECT_TRUE(exitedWith(status, 255));
+    EXPECT_EQ(p->output(),
+              "usage ./Quillon 0 or 1 or 2\n"
+              "0: set net, 1: start web server, 2: copy wifi configure file\n");
+}
+
+TEST_F(QuillonTest, UnknownModesOnlySetTheNetworkInterface) {
+    writeSettings(
+        "[network]\nconnectionType=0\ndhcp=0\nip=10.0.0.5\nmask=255.255.255.0\n"
+        "gate=10.0.0.1\ndns0=10.0.0.53\ndns1=\n");
+    for (const char* mode : {"0", "5", "-1", "abc"}) {
+        writeFile(board.path("/etc/resolv.conf"), "nameserver 192.0.2.1\n");
+        auto p = runToEnd({mode, "ignored"});
+        EXPECT_TRUE(exitedWith(status, 0)) << mode;
+        const auto lines = splitLines(p->output());
+        ASSERT_GE(lines.size(), 2u) << mode;
+        // "build at : Mmm dd yyyy", the compiler's date format.
+        EXPECT_EQ(lines[0].rfind("build at : ", 0), 0u) << mode;
+        EXPECT_EQ(lines[0].size(), std::strlen("build at : ") + std::strlen("Jan  9 2024"));
+        EXPECT_EQ(lines[1], "only set net interface") << mode;
+        EXPECT_EQ(readFile(board.path("/etc/resolv.conf")), "nameserver 10.0.0.53\n") << mode;
+        EXPECT_EQ(p->output().find("start web server"), std::string::npos) << mode;
+    }
+}
+
+TEST_F(QuillonTest, Mode2CopiesThePreparedWifiFile) {
+    struct Case {
+        int encrypt;
+        const char* source;
+    };
+    for (const Case c :
+         {Case{1, "/mnt/config/wifi_conf_key.conf"}, Case{0, "/mnt/config/wifi_conf_nokey.conf"}}) {
+        writeSettings("[network]\nconnectionType=1\n[wifi]\nencrypt=" + std::to_string(c.encrypt) +
+                      "\n");
+        writeFile(board.path(c.source), std::string("network={ from ") + c.source + " }\n");
+        board.clearBoardLog();
+        auto p = runToEnd({"2"});
+        EXPECT_TRUE(exitedWith(status, 0));
+        EXPECT_NE(p->output().find("generate wifi configure file.\n"), std::string::npos);
+        EXPECT_EQ(board.boardLog(),
+                  std::vector<std::string>{std::string("cp ") + c.source + "  /var/wifi.conf"});
+        EXPECT_EQ(readFile(board.path("/var/wifi.conf")), readFile(board.path(c.source)));
+    }
+}
+
+TEST_F(QuillonTest, WebServerServesTheApiAndPagesWithDigestCredentials) {
+    writeSettings("[server]\ntime_mode=1\ncycle=0\ntimeServer=\n");
+    auto p = startServer();
+    EXPECT_NE(p->output().find("npt enable:1, interval:4, server:pool.ntp.org\n"),
+              std::string::npos)
+        << p->output();
+    EXPECT_NE(p->output().find("load web path:" + board.path("/root/custom_files/web/website/")),
+              std::string::npos);
+
+    Answer a = request("/api/video?index=0");
+    EXPECT_EQ(a.status, 200);
+    EXPECT_NE(a.body.find("\"codec\""), std::string::npos) << a.body;
+    EXPECT_EQ(request("/api/video?index=0", "", "").status, 401);
+    EXPECT_EQ(request("/api/video?index=0", "", "admin:wrong").status, 401);
+    a = request("/");
+    EXPECT_EQ(a.status, 200);
+    EXPECT_NE(a.body.find("Encoder sandbox"), std::string::npos) << a.body;
+
+    a = request("/api/audio", "-H 'Content-Type: application/json' -d '{\"codec\":\"G.711\"}'");
+    EXPECT_EQ(a.status, 200);
+    EXPECT_NE(readFile(board.path("/mnt/config/encoder.ini")).find("G.711"), std::string::npos);
+
+    // The first pass synchronises the clock (time_mode 1); its 15 s wait must not hold up
+    // the stop.
+    EXPECT_TRUE(p->waitForOutput("start NTP"));
+    stop(*p);
+    EXPECT_NE(p->output().find("Get a signal -- SIGTERM\n"), std::string::npos);
+}
+
+TEST_F(QuillonTest, EachStopSignalEndsTheServerWithStatus0) {
+    for (const auto& [sig, line] : {std::pair<int, const char*>{SIGINT, "Get a signal -- SIGINT"},
+                                    {SIGUSR1, "Get a signal -- SIGUSR1"},
+                                    {SIGTERM, "Get a signal -- SIGTERM"}}) {
+        auto p = startServer();
+        stop(*p, sig);
+        EXPECT_NE(p->output().find(std::string(line) + "\n"), std::string::npos) << p->output();
+    }
+}
+
+TEST_F(QuillonTest, PortInUseEndsTheProgramWithStatus1) {
+    const int holder = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(holder, 1), 0);
+    ASSERT_EQ(::getsockname(holder, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const int taken = ntohs(address.sin_port);
+
+    auto env = environment();
+    env["QUILLON_HTTP_PORT"] = std::to_string(taken);
+    QuillonProcess p({"1"}, env);
+    EXPECT_TRUE(exitedWith(p.waitExit(), 1)) << p.output();
+    EXPECT_NE(p.output().find("\nweb server can not bind port : " + std::to_string(taken) +
+                              "\n, exit !!!"),
+              std::string::npos)
+        << p.output();
+    ::close(holder);
+}
+
+TEST_F(QuillonTest, StatusRecordsFromTheMediaProcessReachTheStatusDocuments) {
+    testsupport::MediaStandIn standIn(board.path("/tmp/server.socket"),
+                                      board.path("/tmp/client.socket"));
+    ASSERT_TRUE(standIn.ok());
+    auto p = startServer();
+    // Input signal record as the media process lays it out: flags at 6, scan type at 8,
+    // width, height and rate at 10, 12, 14 (little-endian 16-bit).
+    uint8_t record[16] = {};
+    const uint16_t fields[] = {1, 'P', 1920, 1080, 60};
+    std::memcpy(record + 6, fields, sizeof fields);
+    ASSERT_TRUE(standIn.sendRecord(4715, record, sizeof record));
+    EXPECT_TRUE(testsupport::waitFor(
+        [&] {
+            return request("/api/input-status?index=0").body.find("1920 * 1080 P @ 60") !=
+                   std::string::npos;
+        },
+        10s, 50ms))
+        << request("/api/input-status?index=0").body;
+    stop(*p);
+}
+
+TEST_F(QuillonTest, UploadedFirmwareIsWrittenToFlashAndTheBoardReboots) {
+    testsupport::MediaStandIn standIn(board.path("/tmp/server.socket"),
+                                      board.path("/tmp/client.socket"));
+    ASSERT_TRUE(standIn.ok());
+    testsupport::TempDir dir;
+    std::string content(3 * kFlashBlock + 10, '\0');
+    for (size_t i = 0; i < content.size(); ++i) {
+        content[i] = static_cast<char>((i * 7 + 1) % 251);
+    }
+    writeFile(dir.file("image"), content);
+    auto p = startServer();
+    board.clearBoardLog();
+
+    const Answer a =
+        request("/upload", "-F 'file=@" + dir.file("image") + ";filename=rootfs_sqfs.img'");
+    EXPECT_EQ(a.status, 200);
+    EXPECT_NE(a.body.find("Written 196618 of POST data to file:"), std::string::npos) << a.body;
+    ASSERT_TRUE(testsupport::waitFor([&] { return logHas("/sbin/reboot"); })) << p->output();
+    EXPECT_EQ(standIn.codes(), std::vector<int>{100});
+    const std::string flash = readFile(board.path("/dev/mtd2"));
+    ASSERT_GE(flash.size(), 4 * kFlashBlock);
+    EXPECT_EQ(flash.substr(0, content.size()), content);
+    EXPECT_EQ(flash.substr(content.size(), 4 * kFlashBlock - content.size()),
+              std::string(4 * kFlashBlock - content.size(), '\xff'));
+    EXPECT_NE(p->output().find("write image OK"), std::string::npos);
+    stop(*p);
+}
+
+TEST_F(QuillonTest, LteModeReportsTheSimulatedModemAndStillStopsPromptly) {
+    devicetest::ModemSimProcess sim(board.path("/dev/ttyUSB4"), {"--csq", "21,99"});
+    ASSERT_TRUE(sim.ok());
+    writeSettings("[network]\nconnectionType=2\n[server]\ntime_mode=0\ncycle=0\n");
+    auto p = startServer({{"LTE_MODULE", "EC20"}});
+    // LTE mode synchronises the clock even with time_mode 0.
+    EXPECT_NE(p->output().find("npt enable:0, interval:4, server:pool.ntp.org\n"),
+              std::string::npos);
+    EXPECT_TRUE(p->waitForOutput("start NTP"));
+
+    // The monitor runs with the device's own waits: start-up checks, then one cycle.
+    Answer a;
+    EXPECT_TRUE(testsupport::waitFor(
+        [&] {
+            a = request("/api/lte");
+            return a.body.find("\"signal\":21") != std::string::npos;
+        },
+        30s, 200ms))
+        << a.body << "\n"
+        << p->output();
+    EXPECT_EQ(a.status, 200);
+    EXPECT_NE(a.body.find("\"state\":1"), std::string::npos) << a.body;
+    EXPECT_NE(a.body.find("\"server\":\"中国联通\""), std::string::npos) << a.body;
+    EXPECT_NE(a.body.find("\"iccid\":\"89860012345678901234\""), std::string::npos) << a.body;
+    EXPECT_EQ(readFile(board.path("/mnt/config/active_sim")), "866123456789012");
+
+    stop(*p);
+    EXPECT_NE(p->output().find("gprs monitor exit"), std::string::npos) << p->output();
+}
+
+}  // namespace

@@ -1,0 +1,202 @@
+// The TCP and HTTP casters through the exported interface only (sluice.h and libSluice.so):
+// opening on a port, ports in use, disconnecting everyone, closing and quitting.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "TcpClient.h"
+#include "TestSupport.h"
+#include "sluice.h"
+
+using sluicetest::TcpClient;
+using testsupport::waitFor;
+
+namespace {
+
+const std::string kHeader =
+    "HTTP/1.1 200 OK\r\nCache-Control: no-cache\r\nContent-Type: video/MP2T\r\n"
+    "Transfer-Encoding: chunked\r\n\r\n";
+
+/// A socket bound to an ephemeral port of every interface; listening when asked.
+class PortHolder {
+public:
+    explicit PortHolder(bool listening) {
+        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        if (listening) {
+            ::listen(m_fd, 1);
+        }
+        socklen_t length = sizeof address;
+        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length);
+        m_port = ntohs(address.sin_port);
+    }
+    ~PortHolder() { release(); }
+    void release() {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+    }
+    int port() const { return m_port; }
+
+private:
+    int m_fd = -1;
+    int m_port = 0;
+};
+
+/// sluice_open needs a concrete port: one that was free a moment ago.
+int freePort() {
+    PortHolder holder(false);
+    return holder.port();
+}
+
+class StreamApi : public ::testing::TestWithParam<int> {
+protected:
+    void SetUp() override { ASSERT_EQ(sluice_init(), 0); }
+    void TearDown() override {
+        for (int h = 0; h < 64; ++h) {
+            sluice_close(h);
+        }
+        sluice_quit();
+    }
+
+    static sluice_media_format format() {
+        sluice_media_format f = {};
+        f.audio_codec = SLUICE_CODEC_AAC;
+        f.channels = 2;
+        f.sample_rate = 48000;
+        f.audio_profile = 1;
+        return f;
+    }
+    bool http() const { return GetParam() == SLUICE_PROTOCOL_HTTP; }
+
+    /// Opens a caster of the parameter's protocol on a free port.
+    int open(int& port) {
+        const sluice_media_format f = format();
+        int handle = -2;
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            port = freePort();
+            if (sluice_open(&handle, GetParam(), port, &f) == 0) {
+                return handle;
+            }
+        }
+        ADD_FAILURE() << "no free port";
+        return -1;
+    }
+    /// A client that gets the stream (HTTP clients ask for it first).
+    std::unique_ptr<TcpClient> client(int port) {
+        auto c = std::make_unique<TcpClient>(static_cast<uint16_t>(port));
+        EXPECT_TRUE(c->connected());
+        if (http()) {
+            c->send("GET / HTTP/1.1\r\n\r\n");
+            EXPECT_TRUE(c->waitForSize(kHeader.size()));
+        }
+        return c;
+    }
+    /// Writes AAC frames until the client has received transport-stream bytes.
+    bool streamTo(int handle, TcpClient& c) {
+        const std::string aac(200, '\x21');
+        const size_t before = c.receivedSize();
+        return waitFor([&] {
+            sluice_media_packet p = {};
+            p.type = SLUICE_PACKET_AUDIO;
+            p.data = reinterpret_cast<const uint8_t*>(aac.data());
+            p.size = static_cast<int32_t>(aac.size());
+            p.pts = m_pts += 1024;
+            sluice_write(handle, &p);
+            return c.receivedSize() > before;
+        });
+    }
+
+    int64_t m_pts = 0;
+};
+
+}  // namespace
+
+TEST_P(StreamApi, OpensOnTheGivenPortAndStreams) {
+    int port = 0;
+    const int handle = open(port);
+    ASSERT_EQ(handle, 0);
+    auto c = client(port);
+    ASSERT_TRUE(streamTo(handle, *c));
+    const std::string bytes = c->received();
+    if (http()) {
+        // The header, then a chunk: its size in hexadecimal (whole TS packets), the packets.
+        EXPECT_EQ(bytes.compare(0, kHeader.size(), kHeader), 0);
+        const size_t eol = bytes.find("\r\n", kHeader.size());
+        ASSERT_NE(eol, std::string::npos);
+        const size_t size =
+            std::stoul(bytes.substr(kHeader.size(), eol - kHeader.size()), nullptr, 16);
+        EXPECT_EQ(size % 188, 0u);
+        EXPECT_LE(size, 1316u);
+        EXPECT_EQ(static_cast<uint8_t>(bytes[eol + 2]), 0x47);
+    } else {
+        EXPECT_EQ(static_cast<uint8_t>(bytes[0]), 0x47);
+    }
+}
+
+TEST_P(StreamApi, APortInUseGives2AndRegistersNothing) {
+    PortHolder listening(true);
+    const sluice_media_format f = format();
+    int handle = -2;
+    EXPECT_EQ(sluice_open(&handle, GetParam(), listening.port(), &f), 2);
+    EXPECT_EQ(handle, -2);
+    int port = 0;
+    EXPECT_EQ(open(port), 0);  // the first handle is still free
+}
+
+TEST_P(StreamApi, RemoveAllTargetDisconnectsEveryClient) {
+    int port = 0;
+    const int handle = open(port);
+    auto a = client(port);
+    auto b = client(port);
+    // Streaming to them proves the caster has taken them in.
+    ASSERT_TRUE(streamTo(handle, *a));
+    ASSERT_TRUE(streamTo(handle, *b));
+    EXPECT_EQ(sluice_remove_all_target(handle), 0);
+    EXPECT_TRUE(a->waitForClose());
+    EXPECT_TRUE(b->waitForClose());
+    auto later = client(port);
+    EXPECT_TRUE(streamTo(handle, *later));
+}
+
+TEST_P(StreamApi, CloseDisconnectsTheClientsAndFreesThePort) {
+    int port = 0;
+    const int handle = open(port);
+    auto c = client(port);
+    ASSERT_TRUE(streamTo(handle, *c));
+    sluice_close(handle);
+    EXPECT_TRUE(c->waitForClose());
+    // The same port and another one both open again.
+    const sluice_media_format f = format();
+    int again = -2;
+    EXPECT_EQ(sluice_open(&again, GetParam(), port, &f), 0);
+    int other = 0;
+    const int second = open(other);
+    EXPECT_GE(second, 0);
+    auto d = client(other);
+    EXPECT_TRUE(streamTo(second, *d));
+}
+
+TEST_P(StreamApi, QuitReleasesOpenCastersAndTheirClients) {
+    int port = 0;
+    const int handle = open(port);
+    auto c = client(port);
+    ASSERT_TRUE(streamTo(handle, *c));
+    sluice_quit();
+    EXPECT_TRUE(c->waitForClose());
+    TcpClient refused(static_cast<uint16_t>(port), 0, false);
+    EXPECT_FALSE(refused.connected());
+}
+
+INSTANTIATE_TEST_SUITE_P(Protocols, StreamApi,
+                         ::testing::Values(SLUICE_PROTOCOL_TCP, SLUICE_PROTOCOL_HTTP),
+                         [](const auto& test) {
+                             return std::string(test.param == SLUICE_PROTOCOL_TCP ? "Tcp" : "Http");
+                         });

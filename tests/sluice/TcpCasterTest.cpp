@@ -1,0 +1,324 @@
+// The raw TCP caster with real clients on loopback: what each client receives, stalled
+// clients, disconnecting everyone, ports in use and reopening.
+#include <event2/buffer.h>
+#include <event2/bufferevent.h>
+#include <gtest/gtest.h>
+#include <sys/ioctl.h>
+
+#include <atomic>
+#include <memory>
+#include <vector>
+
+#include "LibrarySettings.h"
+#include "LogCapture.h"
+#include "MediaClip.h"
+#include "StreamBlocks.h"
+#include "TcpClient.h"
+#include "TcpTsMediaCaster.h"
+#include "TestSupport.h"
+
+using av::TcpTsMediaCaster;
+using sluicetest::blockNumbers;
+using sluicetest::kBlockSize;
+using sluicetest::numberedBlock;
+using sluicetest::TcpClient;
+using testsupport::waitFor;
+
+namespace {
+
+// Shows what the server holds of the bytes its clients sent.
+class InspectableTcpCaster : public TcpTsMediaCaster {
+public:
+    ~InspectableTcpCaster() override { close(); }
+    /// Bytes waiting in the connections' sockets and input buffers.
+    size_t unreadInput() {
+        size_t total = 0;
+        connections().forEach([&](int fd, const std::shared_ptr<TcpConnection>& connection) {
+            int queued = 0;
+            ::ioctl(fd, FIONREAD, &queued);
+            total += static_cast<size_t>(queued);
+            total += evbuffer_get_length(bufferevent_get_input(connection->getBufferEvent()));
+        });
+        return total;
+    }
+};
+
+class TcpCaster : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(m_caster.open("127.0.0.1", 0, config()), 0); }
+
+    virtual av::MediaCasterConfig config() { return sluicetest::audioOnlyConfig(); }
+
+    void feed(uint32_t number) {
+        const std::string block = numberedBlock(number);
+        m_caster.onMuxData(reinterpret_cast<const uint8_t*>(block.data()), block.size(), 0, 0);
+    }
+    void feed(uint32_t first, uint32_t count) {
+        for (uint32_t n = first; n < first + count; ++n) {
+            feed(n);
+        }
+    }
+    bool waitForClients(size_t count) {
+        return waitFor([&] { return m_caster.connectionCount() == count; });
+    }
+    static std::vector<uint32_t> numbers(TcpClient& client) {
+        std::vector<uint32_t> n;
+        EXPECT_TRUE(blockNumbers(client.received(), n));
+        return n;
+    }
+    static std::vector<uint32_t> range(uint32_t first, uint32_t end) {
+        std::vector<uint32_t> n;
+        for (uint32_t i = first; i < end; ++i) {
+            n.push_back(i);
+        }
+        return n;
+    }
+
+    InspectableTcpCaster m_caster;
+};
+
+}  // namespace
+
+TEST_F(TcpCaster, BlocksWithoutClientsAreDroppedAndNothingIsReplayed) {
+    feed(0, 10);
+    TcpClient client(m_caster.port());
+    ASSERT_TRUE(waitForClients(1));
+    feed(10, 5);
+    ASSERT_TRUE(client.waitForSize(5 * kBlockSize));
+    EXPECT_EQ(numbers(client), range(10, 15));
+}
+
+TEST_F(TcpCaster, TwoClientsReceiveTheSameBytesFromTheLaterOnesConnect) {
+    TcpClient first(m_caster.port());
+    ASSERT_TRUE(waitForClients(1));
+    feed(0, 30);
+    TcpClient second(m_caster.port());
+    ASSERT_TRUE(waitForClients(2));
+    feed(30, 40);
+    ASSERT_TRUE(first.waitForSize(70 * kBlockSize));
+    ASSERT_TRUE(second.waitForSize(40 * kBlockSize));
+    EXPECT_EQ(numbers(first), range(0, 70));
+    const std::string all = first.received();
+    EXPECT_EQ(second.received(), all.substr(all.size() - 40 * kBlockSize));
+}
+
+TEST_F(TcpCaster, FiftyConcurrentClientsReceiveIdenticalBytes) {
+    std::vector<std::unique_ptr<TcpClient>> clients;
+    for (int i = 0; i < 50; ++i) {
+        clients.push_back(std::make_unique<TcpClient>(m_caster.port()));
+        ASSERT_TRUE(clients.back()->connected());
+    }
+    ASSERT_TRUE(waitForClients(50));
+    // 200 blocks (263,200 bytes) stay below the jam limit even for a client not yet read.
+    feed(0, 200);
+    for (auto& client : clients) {
+        ASSERT_TRUE(client->waitForSize(200 * kBlockSize));
+    }
+    const std::string expected = clients.front()->received();
+    EXPECT_EQ(numbers(*clients.front()), range(0, 200));
+    for (auto& client : clients) {
+        EXPECT_EQ(client->received(), expected);
+    }
+}
+
+TEST_F(TcpCaster, BytesAClientSendsChangeNothing) {
+    TcpClient talker(m_caster.port());
+    TcpClient silent(m_caster.port());
+    ASSERT_TRUE(waitForClients(2));
+    ASSERT_TRUE(talker.send("GET / HTTP/1.1\r\n\r\n"));
+    ASSERT_TRUE(talker.send(std::string(256 * 1024, 'x')));
+    feed(0, 20);
+    ASSERT_TRUE(talker.waitForSize(20 * kBlockSize));
+    ASSERT_TRUE(silent.waitForSize(20 * kBlockSize));
+    EXPECT_EQ(talker.received(), silent.received());  // no answer, no framing
+    EXPECT_FALSE(talker.closedByServer());
+    EXPECT_EQ(m_caster.connectionCount(), 2u);
+    // Everything sent has reached the server and been read off the socket, and none of it
+    // is kept.
+    ASSERT_TRUE(waitFor([&] { return talker.unsent() == 0 && m_caster.unreadInput() == 0; }));
+}
+
+TEST_F(TcpCaster, RemoveAllTargetDisconnectsEveryClientAndNewOnesCanConnect) {
+    EXPECT_TRUE(m_caster.addTarget("10.0.0.1", 5000));
+    TcpClient a(m_caster.port());
+    TcpClient b(m_caster.port());
+    TcpClient c(m_caster.port());
+    ASSERT_TRUE(waitForClients(3));
+    feed(0, 3);
+    m_caster.removeAllTarget();
+    EXPECT_EQ(m_caster.targetCount(), 0);
+    EXPECT_EQ(m_caster.connectionCount(), 0u);
+    EXPECT_TRUE(a.waitForClose());
+    EXPECT_TRUE(b.waitForClose());
+    EXPECT_TRUE(c.waitForClose());
+
+    TcpClient later(m_caster.port());
+    ASSERT_TRUE(waitForClients(1));
+    feed(3, 2);
+    ASSERT_TRUE(later.waitForSize(2 * kBlockSize));
+    EXPECT_EQ(numbers(later), range(3, 5));
+}
+
+TEST_F(TcpCaster, APortInUseGives2AndAClosedCasterOpensOnAnotherPort) {
+    TcpTsMediaCaster second;
+    EXPECT_EQ(second.open("", m_caster.port(), sluicetest::audioOnlyConfig()), 2);
+    EXPECT_FALSE(second.isOpen());
+
+    TcpClient stays(m_caster.port());
+    ASSERT_TRUE(waitForClients(1));
+    const uint16_t oldPort = m_caster.port();
+    m_caster.close();
+    EXPECT_FALSE(m_caster.isOpen());
+    EXPECT_EQ(m_caster.port(), 0);
+    EXPECT_FALSE(stays.closedByServer());  // connected clients keep their sockets
+
+    ASSERT_EQ(m_caster.open("127.0.0.1", 0, config()), 0);
+    EXPECT_TRUE(m_caster.isOpen());
+    if (m_caster.port() != oldPort) {
+        TcpClient refused(oldPort, 0, false);
+        EXPECT_FALSE(refused.connected());
+    }
+    TcpClient fresh(m_caster.port());
+    ASSERT_TRUE(waitForClients(2));
+    feed(0, 4);
+    ASSERT_TRUE(fresh.waitForSize(4 * kBlockSize));
+    EXPECT_EQ(numbers(fresh), range(0, 4));
+}
+
+TEST_F(TcpCaster, DestroyingTheCasterClosesTheClientsSockets) {
+    auto caster = std::make_unique<TcpTsMediaCaster>();
+    ASSERT_EQ(caster->open("127.0.0.1", 0, config()), 0);
+    TcpClient client(caster->port());
+    ASSERT_TRUE(waitFor([&] { return caster->connectionCount() == 1; }));
+    caster->close();
+    EXPECT_FALSE(client.closedByServer());
+    caster.reset();
+    EXPECT_TRUE(client.waitForClose());
+}
+
+// A stalled client is jammed once its backlog passes 1,024,000 bytes, loses whole blocks
+// until it has drained to 256,000 bytes, then resumes; a client that keeps reading loses
+// nothing meanwhile.
+TEST_F(TcpCaster, AStalledClientIsJammedAndResumesWhileAFastOneGetsEverything) {
+    sluicetest::LogCapture log;
+    // Small socket buffers: the backlog builds up in the bufferevent, where it is measured.
+    const int oldSendBuffer = av::LibrarySettings::sendBufferSize();
+    av::LibrarySettings::setSendBufferSize(8192);
+    TcpClient fast(m_caster.port());
+    TcpClient slow(m_caster.port(), 4096, false);
+    ASSERT_TRUE(waitForClients(2));
+    av::LibrarySettings::setSendBufferSize(oldSendBuffer);
+    const std::string jamming = "TcpMediaCasterConnection(" + slow.name() + ") is jamming.";
+    const std::string resumed = "TcpMediaCasterConnection(" + slow.name() + ") resume from jam:";
+
+    uint32_t next = 0;
+    // The fast client never falls more than 100 blocks (131,600 bytes) behind, well below
+    // the limits, so it must get every block.
+    auto feedPaced = [&] {
+        if (!fast.waitForSize((next > 100 ? next - 100 : 0) * kBlockSize)) {
+            return false;
+        }
+        feed(next++);
+        return true;
+    };
+    auto feedUntil = [&](const std::string& prefix) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (log.starting(prefix).empty()) {
+            if (std::chrono::steady_clock::now() > deadline || !feedPaced()) {
+                return false;
+            }
+        }
+        return true;
+    };
+
+    ASSERT_TRUE(feedUntil(jamming));
+    const uint32_t jammedAt = next - 1;
+    EXPECT_GT(jammedAt * kBlockSize, 1024000u);
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_TRUE(feedPaced());
+    }
+    // Nothing drains while the client does not read: each of the 20 blocks is dropped with
+    // the message.
+    EXPECT_EQ(log.starting("evbuffer cache is too much. cache:").size(), 20u);
+    EXPECT_EQ(log.starting("evbuffer cache is too much. cache:").front().find(", drop:0\n") !=
+                  std::string::npos,
+              true);
+
+    slow.resume();
+    ASSERT_TRUE(feedUntil(resumed));
+    const uint32_t resumedAt = next - 1;
+    for (int i = 0; i < 30; ++i) {
+        ASSERT_TRUE(feedPaced());
+    }
+    ASSERT_TRUE(fast.waitForSize(next * kBlockSize));
+    EXPECT_EQ(numbers(fast), range(0, next));
+
+    // The slow client: every block up to the jam, none while jammed, every one from the
+    // resume on.
+    ASSERT_TRUE(waitFor([&] {
+        std::vector<uint32_t> n;
+        return blockNumbers(slow.received(), n) && !n.empty() && n.back() == next - 1;
+    }));
+    const std::vector<uint32_t> got = numbers(slow);
+    std::vector<uint32_t> expected = range(0, jammedAt);
+    const std::vector<uint32_t> tail = range(resumedAt, next);
+    expected.insert(expected.end(), tail.begin(), tail.end());
+    EXPECT_EQ(got, expected);
+    EXPECT_EQ(log.starting(jamming).size(), 1u);
+    EXPECT_EQ(log.starting(resumed).size(), 1u);
+    const std::string resumeLine = log.starting(resumed).front();
+    const int level = std::stoi(resumeLine.substr(resumeLine.find("size") + 4));
+    EXPECT_LE(level, 256000);
+    EXPECT_TRUE(log.starting("TcpMediaCasterConnection(" + fast.name() + ")").empty());
+}
+
+namespace {
+
+// Counts the bytes the multiplexer produced, to know when a client has all of them.
+class CountingTcpCaster : public TcpTsMediaCaster {
+public:
+    ~CountingTcpCaster() override { close(); }
+    void onMuxData(const uint8_t* data, size_t size, int64_t pts, int flags) override {
+        produced += size;
+        TcpTsMediaCaster::onMuxData(data, size, pts, flags);
+    }
+    std::atomic<size_t> produced{0};
+};
+
+}  // namespace
+
+TEST(TcpCasterClip, AClientReceivesAStreamThatDemuxesAsTheClip) {
+    testsupport::TempDir dir;
+    std::string error;
+    ASSERT_TRUE(sluicetest::makeClip(dir.path(), 1, 320, 240, error)) << error;
+    std::vector<sluicetest::TestFrame> frames;
+    sluicetest::ClipInfo info;
+    ASSERT_TRUE(sluicetest::readFrames(dir.file("clip.mp4"), frames, info, error)) << error;
+    av::MediaCasterConfig config = sluicetest::audioOnlyConfig();
+    config.videoCodec = 28;
+    config.width = info.width;
+    config.height = info.height;
+    config.audioConfig = info.audioConfig;
+    config.audioClock = 1000000;
+
+    CountingTcpCaster caster;
+    ASSERT_EQ(caster.open("", 0, config), 0);
+    TcpClient client(caster.port());
+    ASSERT_TRUE(waitFor([&] { return caster.connectionCount() == 1; }));
+    for (const auto& f : frames) {
+        caster.write(f.type, reinterpret_cast<const uint8_t*>(f.bytes.data()),
+                     static_cast<int>(f.bytes.size()), f.ptsUs, 0, f.key ? 1 : 0);
+    }
+    ASSERT_GT(caster.produced.load(), 0u);
+    ASSERT_TRUE(client.waitForSize(caster.produced));
+    const std::string ts = client.received();
+    EXPECT_EQ(ts.size(), caster.produced.load());
+    EXPECT_EQ(ts.size() % 188, 0u);
+
+    sluicetest::TsProbe probe;
+    ASSERT_TRUE(sluicetest::probeTs(ts, probe, error)) << error;
+    ASSERT_EQ(probe.streams.size(), 2u);
+    EXPECT_EQ(probe.streams[0].width, 320);
+    EXPECT_EQ(probe.streams[0].height, 240);
+    EXPECT_EQ(probe.streams[1].sampleRate, 48000);
+}
