@@ -218,8 +218,10 @@ int KorrinSimProcess::stop() {
     return status;
 }
 
-int freeUdpPort() {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+namespace {
+
+int freePort(int type) {
+    const int fd = ::socket(AF_INET, type, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -231,6 +233,16 @@ int freeUdpPort() {
     }
     ::close(fd);
     return port;
+}
+
+}  // namespace
+
+int freeUdpPort() {
+    return freePort(SOCK_DGRAM);
+}
+
+int freeTcpPort() {
+    return freePort(SOCK_STREAM);
 }
 
 std::string probe(const std::string& url, std::string* details, const std::string& prefix) {
