@@ -1,0 +1,104 @@
+#pragma once
+// Runs build/bin/korrin-sim for a test against the sandbox board of the scope (BOARD_ROOT),
+// with its output in a private temporary directory, and plays Quillon's end of the media
+// link: a socket bound to the board's client address that collects the status records and
+// sends change codes. The wire format is read at the documented offsets, independently of
+// the project's record structures.
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "TestSupport.h"
+
+namespace toolstest {
+
+/// Quillon's end of the media link.
+class LinkClient {
+public:
+    /// Binds board path "/tmp/client.socket" of the sandbox at boardRoot.
+    explicit LinkClient(const std::string& boardRoot);
+    ~LinkClient();
+    LinkClient(const LinkClient&) = delete;
+    LinkClient& operator=(const LinkClient&) = delete;
+
+    bool ok() const { return m_fd >= 0; }
+
+    /// The payload of the last record received with this code (empty when none yet).
+    std::vector<uint8_t> last(int code) const;
+    /// How many records with this code arrived, and whether every one had a well-formed
+    /// header (length equal to length2 and to the payload's size, magic "HT_V").
+    size_t count(int code) const;
+    bool headersWellFormed() const;
+    void clear();
+
+    /// Waits until a record with this code satisfies the predicate.
+    bool waitFor(int code, const std::function<bool(const std::vector<uint8_t>&)>& predicate,
+                 std::chrono::milliseconds timeout = std::chrono::seconds(15));
+
+    /// Sends a change code as Quillon does: header "HT_O", no payload.
+    bool sendCode(int code);
+
+private:
+    void receiveLoop();
+
+    int m_fd = -1;
+    std::string m_path;
+    std::string m_server;
+    std::atomic<bool> m_stop{false};
+    mutable std::mutex m_mutex;
+    std::map<int, std::vector<uint8_t>> m_last;
+    std::map<int, size_t> m_counts;
+    bool m_wellFormed = true;
+    std::thread m_thread;
+};
+
+/// Little-endian reads at a record offset (0 when the record is too short).
+int32_t i32(const std::vector<uint8_t>& record, size_t offset);
+uint16_t u16(const std::vector<uint8_t>& record, size_t offset);
+std::string text(const std::vector<uint8_t>& record, size_t offset, size_t size);
+
+class KorrinSimProcess {
+public:
+    /// Starts korrin-sim with the options and waits until its media link socket is bound.
+    KorrinSimProcess(const std::string& boardRoot, const std::vector<std::string>& options = {},
+                     const std::string& execPrefix = std::string());
+    /// Stops it (SIGTERM) when still running.
+    ~KorrinSimProcess();
+    KorrinSimProcess(const KorrinSimProcess&) = delete;
+    KorrinSimProcess& operator=(const KorrinSimProcess&) = delete;
+
+    bool ok() const { return m_ready; }
+    std::string output() const;
+    /// Waits until the output contains the text.
+    bool waitForOutput(const std::string& text,
+                       std::chrono::milliseconds timeout = std::chrono::seconds(15)) const;
+    /// Sends SIGTERM and waits for the exit; the wait status, -1 when it did not end within
+    /// 10 s (it is then killed), -2 when it was stopped before or never started.
+    int stop();
+
+private:
+    testsupport::TempDir m_dir;
+    pid_t m_pid = -1;
+    bool m_ready = false;
+};
+
+/// A UDP (TCP) port of 127.0.0.1 that was free a moment ago.
+int freeUdpPort();
+int freeTcpPort();
+
+/// What ffprobe sees at a URL: "codec WxH" of the first video stream plus ",aac" when there
+/// is an AAC stream, or "" with the probe's output in *details.
+std::string probe(const std::string& url, std::string* details = nullptr,
+                  const std::string& prefix = std::string());
+
+}  // namespace toolstest

@@ -1,0 +1,390 @@
+// korrin-sim as a program: on a sandbox board, with a bound client socket in Quillon's place
+// and Debian's ffprobe reading what it casts.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "KorrinSimProcess.h"
+#include "TestSupport.h"
+
+using namespace toolstest;
+
+namespace {
+
+// Record codes and offsets of the media link.
+constexpr int kInputSignal = 4715;
+constexpr int kAudioInput = 4716;
+constexpr int kEncodeStatus = 4717;
+constexpr int kActiveStream = 4719;
+constexpr int kSystemStatus = 4864;
+
+std::string video(const std::string& section, const std::string& codec,
+                  const std::string& resolution, int fps = 25, int kbps = 500) {
+    return "[" + section + "]\ncodec=" + codec + "\nresolution=" + resolution +
+           "\nframerate=" + std::to_string(fps) + "\ngop=" + std::to_string(fps) +
+           "\nbitrate=" + std::to_string(kbps) + "\n\n";
+}
+
+std::string udpTs(const std::string& section, const std::string& address, int port) {
+    return "[" + section + "]\ntsEnabled=1\ntsAddr=" + address +
+           "\ntsPort=" + std::to_string(port) + "\n\n";
+}
+
+// A small main stream and a tiny sub stream, so several tests can run side by side.
+std::string smallStreams(const std::string& mainProtocol = std::string(),
+                         const std::string& mainResolution = "320*240",
+                         const std::string& mainCodec = "H.264") {
+    return video("master_video", mainCodec, mainResolution) + mainProtocol +
+           video("sub_video", "H.264", "160*120", 15, 200);
+}
+
+bool encodes(const std::vector<uint8_t>& encode, int entry, int w, int h, int fps) {
+    return i32(encode, entry * 32) == w && i32(encode, entry * 32 + 4) == h &&
+           i32(encode, entry * 32 + 8) == fps;
+}
+
+class KorrinSimTest : public ::testing::Test {
+protected:
+    void writeSettings(const std::string& ini) {
+        testsupport::writeFile(board.path("/mnt/config/encoder.ini"), ini);
+    }
+    KorrinSimProcess* start(const std::vector<std::string>& options = {},
+                            const std::string& execPrefix = std::string()) {
+        m_sims.push_back(std::make_unique<KorrinSimProcess>(board.root(), options, execPrefix));
+        EXPECT_TRUE(m_sims.back()->ok()) << m_sims.back()->output();
+        return m_sims.back().get();
+    }
+    // Every run ends cleanly on SIGTERM (a sanitizer report would make it fail).
+    void TearDown() override {
+        for (auto& sim : m_sims) {
+            const int status = sim->stop();
+            EXPECT_TRUE(status == -2 || (WIFEXITED(status) && WEXITSTATUS(status) == 0))
+                << status << "\n"
+                << sim->output();
+        }
+    }
+
+    testsupport::SandboxBoard board;
+    LinkClient link{board.root()};
+
+private:
+    std::vector<std::unique_ptr<KorrinSimProcess>> m_sims;
+};
+
+}  // namespace
+
+TEST_F(KorrinSimTest, StatusRecordsCarryTheInputAndWhatEachStreamReallyEncodes) {
+    ASSERT_TRUE(link.ok());
+    writeSettings(smallStreams());
+    auto sim = start();
+    ASSERT_TRUE(link.waitFor(kEncodeStatus, [](const std::vector<uint8_t>& r) {
+        return encodes(r, 0, 320, 240, 25) && encodes(r, 1, 160, 120, 15);
+    })) << sim->output();
+    ASSERT_TRUE(link.waitFor(kSystemStatus,
+                             [](const std::vector<uint8_t>& r) { return i32(r, 328) == 320; }));
+    ASSERT_TRUE(link.waitFor(kActiveStream, [](const std::vector<uint8_t>& r) {
+        return text(r, 4, 64).find("H.264 320*240") == 0;
+    })) << text(link.last(kActiveStream), 4, 64);
+
+    const auto input = link.last(kInputSignal);
+    ASSERT_EQ(input.size(), 16u);
+    EXPECT_NE(u16(input, 6) & 3, 0);  // signal present
+    EXPECT_EQ(u16(input, 8), 'P');
+    EXPECT_EQ(u16(input, 10), 1920);
+    EXPECT_EQ(u16(input, 12), 1080);
+    EXPECT_EQ(u16(input, 14), 60);
+
+    const auto audio = link.last(kAudioInput);
+    ASSERT_EQ(audio.size(), 20u);
+    EXPECT_EQ(text(audio, 4, 8), "PCM");
+    EXPECT_EQ(i32(audio, 12), 48000);
+    EXPECT_EQ(u16(audio, 16), 16);
+
+    const auto system = link.last(kSystemStatus);
+    ASSERT_EQ(system.size(), 364u);
+    EXPECT_GT(i32(system, 0), 0);
+    EXPECT_EQ(text(system, 4, 64), "HDMI");
+    EXPECT_EQ(text(system, 68, 64), "HDMI");
+    EXPECT_EQ(i32(system, 332), 240);
+    EXPECT_EQ(i32(system, 336), 25);
+    EXPECT_EQ(i32(system, 340), 60);  // the input's frame rate
+    EXPECT_EQ(i32(system, 348), 160);
+    EXPECT_EQ(i32(system, 352), 120);
+    EXPECT_EQ(i32(system, 356), 15);
+
+    EXPECT_EQ(link.last(kEncodeStatus).size(), 128u);
+    const auto active = link.last(kActiveStream);
+    ASSERT_EQ(active.size(), 132u);
+    EXPECT_EQ(i32(active, 0), 0);  // the main stream
+    EXPECT_NE(text(active, 68, 64).find("AAC 48000Hz"), std::string::npos);
+
+    // Every period brings the set again.
+    const size_t seen = link.count(kInputSignal);
+    EXPECT_TRUE(testsupport::waitFor([&] { return link.count(kInputSignal) >= seen + 2; },
+                                     std::chrono::seconds(5)));
+    EXPECT_TRUE(link.headersWellFormed());
+
+    const int status = sim->stop();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(sim->stop(), -2);  // already reaped
+    EXPECT_FALSE(testsupport::fileExists(board.path("/tmp/server.socket")));
+    EXPECT_NE(sim->output().find("korrin-sim: stopping"), std::string::npos);
+}
+
+TEST_F(KorrinSimTest, InputOptionsShowInTheRecordsAndSizeTheStreams) {
+    ASSERT_TRUE(link.ok());
+    // An interlaced 640x360 input at 50 fields: a "0*0" main stream takes its size and at
+    // most its 25 frames.
+    writeSettings(video("master_video", "H.264", "0*0", 30) +
+                  video("sub_video", "H.264", "160*120", 15, 200));
+    auto sim = start({"--interlaced", "--input-size", "640x360", "--input-rate", "50", "--line-in",
+                      "--status-interval", "200"});
+    ASSERT_TRUE(link.waitFor(kEncodeStatus, [](const std::vector<uint8_t>& r) {
+        return encodes(r, 0, 640, 360, 25);
+    })) << sim->output();
+    const auto input = link.last(kInputSignal);
+    EXPECT_EQ(u16(input, 8), 'I');
+    EXPECT_EQ(u16(input, 10), 640);
+    EXPECT_EQ(u16(input, 14), 50);
+    EXPECT_EQ(u16(link.last(kAudioInput), 16), 100);  // the line input
+    EXPECT_EQ(i32(link.last(kSystemStatus), 340), 25);
+}
+
+TEST_F(KorrinSimTest, ControlFileTakesTheSignalAwayWhileRunning) {
+    ASSERT_TRUE(link.ok());
+    writeSettings(smallStreams());
+    const std::string control = board.path("/tmp/korrin-control");
+    auto sim = start({"--control", control, "--status-interval", "200"});
+    ASSERT_TRUE(
+        link.waitFor(kInputSignal, [](const std::vector<uint8_t>& r) { return u16(r, 6) == 1; }));
+    testsupport::writeFile(control, "signal=0\n");
+    ASSERT_TRUE(link.waitFor(kSystemStatus, [](const std::vector<uint8_t>& r) {
+        return text(r, 132, 64) == "No Signal";
+    })) << sim->output();
+    EXPECT_EQ(u16(link.last(kInputSignal), 6), 0);
+    EXPECT_EQ(text(link.last(kSystemStatus), 260, 64), "No Signal");
+    EXPECT_TRUE(sim->waitForOutput("input now: HDMI No Signal"));
+    // The streams go on, showing the "no signal" picture.
+    EXPECT_TRUE(encodes(link.last(kEncodeStatus), 0, 320, 240, 25));
+}
+
+TEST_F(KorrinSimTest, UdpTsOnLoopbackIsReadByFfprobeAsTheConfiguredH264) {
+    const int port = freeUdpPort();
+    writeSettings(smallStreams(udpTs("master_protocol", "127.0.0.1", port)));
+    auto sim = start();
+    ASSERT_TRUE(sim->waitForOutput("UDP TS to 127.0.0.1:" + std::to_string(port) + ": casting"))
+        << sim->output();
+    std::string details;
+    EXPECT_EQ(probe("udp://127.0.0.1:" + std::to_string(port) + "?timeout=5000000", &details),
+              "h264 320x240,aac")
+        << details;
+}
+
+TEST_F(KorrinSimTest, MainVideoCodeRestartsTheMainEncoderWithTheNewSize) {
+    ASSERT_TRUE(link.ok());
+    const int port = freeUdpPort();
+    const std::string protocol = udpTs("master_protocol", "127.0.0.1", port);
+    const std::string url = "udp://127.0.0.1:" + std::to_string(port) + "?timeout=5000000";
+    writeSettings(smallStreams(protocol));
+    auto sim = start({"--status-interval", "200"});
+    ASSERT_TRUE(link.waitFor(kEncodeStatus, [](const std::vector<uint8_t>& r) {
+        return encodes(r, 0, 320, 240, 25);
+    })) << sim->output();
+    std::string details;
+    ASSERT_EQ(probe(url, &details), "h264 320x240,aac") << details;
+
+    writeSettings(smallStreams(protocol, "480*272"));
+    ASSERT_TRUE(link.sendCode(4707));
+    ASSERT_TRUE(link.waitFor(kEncodeStatus, [](const std::vector<uint8_t>& r) {
+        return encodes(r, 0, 480, 272, 25);
+    })) << sim->output();
+    EXPECT_EQ(i32(link.last(kSystemStatus), 328), 480);
+    EXPECT_EQ(probe(url, &details), "h264 480x272,aac") << details;
+    const std::string out = sim->output();
+    EXPECT_NE(out.find("change code 4707 (main stream encoder settings changed)"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("main stream: restarting the encoder"), std::string::npos);
+    EXPECT_EQ(out.find("sub stream: restarting the encoder"), std::string::npos);
+}
+
+TEST_F(KorrinSimTest, SubVideoCodeRestartsOnlyTheSubEncoder) {
+    ASSERT_TRUE(link.ok());
+    writeSettings(smallStreams());
+    auto sim = start({"--status-interval", "200"});
+    ASSERT_TRUE(sim->waitForOutput("sub stream: encoding"));
+    writeSettings(video("master_video", "H.264", "320*240") +
+                  video("sub_video", "H.264", "192*108", 10, 200));
+    ASSERT_TRUE(link.sendCode(4708));
+    ASSERT_TRUE(link.waitFor(kEncodeStatus, [](const std::vector<uint8_t>& r) {
+        return encodes(r, 1, 192, 108, 10) && encodes(r, 0, 320, 240, 25);
+    })) << sim->output();
+    EXPECT_TRUE(sim->waitForOutput("sub stream: restarting the encoder"));
+    EXPECT_EQ(sim->output().find("main stream: restarting the encoder"), std::string::npos);
+}
+
+TEST_F(KorrinSimTest, ProtocolCodeReopensTheCastersAtTheNewDestination) {
+    const int first = freeUdpPort();
+    writeSettings(smallStreams());  // nothing cast yet
+    auto sim = start();
+    ASSERT_TRUE(sim->waitForOutput("main stream: nothing to cast to")) << sim->output();
+
+    writeSettings(smallStreams(udpTs("master_protocol", "127.0.0.1", first)));
+    ASSERT_TRUE(link.sendCode(4709));
+    ASSERT_TRUE(sim->waitForOutput("127.0.0.1:" + std::to_string(first) + ": casting"))
+        << sim->output();
+    std::string details;
+    EXPECT_EQ(probe("udp://127.0.0.1:" + std::to_string(first) + "?timeout=5000000", &details),
+              "h264 320x240,aac")
+        << details;
+
+    int second = freeUdpPort();
+    while (second == first) {
+        second = freeUdpPort();
+    }
+    writeSettings(smallStreams(udpTs("master_protocol", "127.0.0.1", second)));
+    ASSERT_TRUE(link.sendCode(4709));
+    ASSERT_TRUE(sim->waitForOutput("127.0.0.1:" + std::to_string(second) + ": casting"))
+        << sim->output();
+    EXPECT_EQ(probe("udp://127.0.0.1:" + std::to_string(second) + "?timeout=5000000", &details),
+              "h264 320x240,aac")
+        << details;
+    // The first destination gets nothing any more.
+    EXPECT_EQ(probe("udp://127.0.0.1:" + std::to_string(first) + "?timeout=2000000"), "");
+    EXPECT_EQ(sim->output().find("restarting the encoder"), std::string::npos);
+}
+
+TEST_F(KorrinSimTest, UpgradeCodeStopsTheStreamsAndOtherCodesAreOnlyLogged) {
+    ASSERT_TRUE(link.ok());
+    writeSettings(smallStreams());
+    auto sim = start({"--status-interval", "200"});
+    ASSERT_TRUE(link.waitFor(
+        kEncodeStatus, [](const std::vector<uint8_t>& r) { return encodes(r, 0, 320, 240, 25); }));
+    for (int code : {4711, 4718, 4704}) {
+        ASSERT_TRUE(link.sendCode(code));
+        EXPECT_TRUE(sim->waitForOutput("change code " + std::to_string(code)));
+    }
+    EXPECT_TRUE(sim->waitForOutput("change code 4718 (unknown code): noted, nothing to do"));
+    EXPECT_TRUE(encodes(link.last(kEncodeStatus), 0, 320, 240, 25));
+
+    ASSERT_TRUE(link.sendCode(100));
+    ASSERT_TRUE(link.waitFor(kActiveStream, [](const std::vector<uint8_t>& r) {
+        return i32(r, 0) == 2;
+    })) << sim->output();
+    EXPECT_TRUE(encodes(link.last(kEncodeStatus), 0, 0, 0, 0));
+    EXPECT_TRUE(encodes(link.last(kEncodeStatus), 1, 0, 0, 0));
+    EXPECT_TRUE(
+        sim->waitForOutput("change code 100 (an upgrade is starting): stopping the streams"));
+
+    // A later settings change brings them back.
+    ASSERT_TRUE(link.sendCode(4707));
+    EXPECT_TRUE(link.waitFor(kEncodeStatus, [](const std::vector<uint8_t>& r) {
+        return encodes(r, 0, 320, 240, 25) && encodes(r, 1, 160, 120, 15);
+    })) << sim->output();
+}
+
+TEST_F(KorrinSimTest, HttpTsServesTheStreamAndATakenPortIsReported) {
+    // A listener of our own holds the sub stream's port.
+    const int taken = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(taken, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(taken, 1), 0);
+    ASSERT_EQ(::getsockname(taken, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const int takenPort = ntohs(address.sin_port);
+    const int mainPort = freeTcpPort();
+    writeSettings(video("master_video", "H.264", "320*240") +
+                  "[master_protocol]\ntsHttpEnabled=1\ntsHttpPort=" + std::to_string(mainPort) +
+                  "\n\n" + video("sub_video", "H.264", "160*120", 15, 200) +
+                  "[sub_protocol]\ntsHttpEnabled=1\ntsHttpPort=" + std::to_string(takenPort) +
+                  "\n");
+    auto sim = start();
+    ASSERT_TRUE(sim->waitForOutput("HTTP-TS on port " + std::to_string(mainPort) + ": casting"))
+        << sim->output();
+    EXPECT_TRUE(sim->waitForOutput("sub stream: HTTP-TS on port " + std::to_string(takenPort) +
+                                   ": not cast, sluice_open returned 2"))
+        << sim->output();
+    ::close(taken);
+    std::string details;
+    EXPECT_EQ(probe("http://127.0.0.1:" + std::to_string(mainPort) + "/", &details),
+              "h264 320x240,aac")
+        << details;
+}
+
+TEST_F(KorrinSimTest, DestinationsOffTheMachineAreSkippedWithAMessage) {
+    std::string ini = smallStreams(
+        "[master_protocol]\ntsEnabled=1\ntsAddr=192.168.1.98\ntsPort=20000\n"
+        "multicastEnabled=1\nmulticastAddr=235.250.42.42\nmulticastPort=5000\n\n");
+    writeSettings(ini);
+    auto sim = start();
+    ASSERT_TRUE(sim->waitForOutput("main stream: nothing to cast to")) << sim->output();
+    const std::string out = sim->output();
+    EXPECT_NE(out.find("UDP TS to 192.168.1.98:20000 skipped: 192.168.1.98 is not loopback"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("multicast to 235.250.42.42:5000 skipped"), std::string::npos);
+    EXPECT_NE(out.find("--allow-network"), std::string::npos);
+    EXPECT_EQ(out.find(": casting"), std::string::npos);
+}
+
+TEST_F(KorrinSimTest, AllowNetworkSendsToAnotherHostInAPrivateNamespace) {
+    std::string why;
+    if (!testsupport::NetNamespace::available(&why)) {
+        GTEST_SKIP() << why;
+    }
+    testsupport::NetNamespace ns;
+    ASSERT_TRUE(ns.ok()) << ns.reason();
+    const int port = freeUdpPort();
+    writeSettings(smallStreams(udpTs("master_protocol", "192.168.77.1", port)));
+    auto sim = start({"--allow-network"}, ns.execPrefix());
+    ASSERT_TRUE(sim->waitForOutput("192.168.77.1:" + std::to_string(port) + ": casting"))
+        << sim->output();
+    std::string details;
+    EXPECT_EQ(probe("udp://192.168.77.1:" + std::to_string(port) + "?timeout=5000000", &details,
+                    ns.peerExecPrefix()),
+              "h264 320x240,aac")
+        << details;
+    // Before the namespace goes away.
+    const int status = sim->stop();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+TEST_F(KorrinSimTest, H265StreamIsEncodedWithLibx265) {
+    const int port = freeUdpPort();
+    writeSettings(smallStreams(udpTs("master_protocol", "127.0.0.1", port), "320*240", "H.265"));
+    auto sim = start();
+    ASSERT_TRUE(sim->waitForOutput("main stream: encoding")) << sim->output();
+    if (sim->output().find("no libx265") != std::string::npos) {
+        EXPECT_NE(sim->output().find("encoding H.264 instead of H.265"), std::string::npos);
+        GTEST_SKIP() << "this libavcodec has no libx265";
+    }
+    std::string details;
+    EXPECT_EQ(probe("udp://127.0.0.1:" + std::to_string(port) + "?timeout=5000000", &details),
+              "hevc 320x240,aac")
+        << details;
+}
+
+TEST_F(KorrinSimTest, WithoutASettingsFileTheDefaultsApply) {
+    ASSERT_TRUE(link.ok());
+    auto sim = start({"--status-interval", "200"});
+    // Main: H.265, "0*0" from the 1080p input to the demo bound; sub: H.264 640x360.
+    ASSERT_TRUE(link.waitFor(kEncodeStatus, [](const std::vector<uint8_t>& r) {
+        return encodes(r, 0, 1280, 720, 30) && encodes(r, 1, 640, 360, 30);
+    })) << sim->output();
+    EXPECT_NE(sim->output().find("no settings file at"), std::string::npos);
+}
+
+TEST(KorrinSimUsage, HelpAndBadOptions) {
+    const std::string sim = "'" + testsupport::programPath("korrin-sim") + "'";
+    std::string out;
+    EXPECT_EQ(testsupport::shell(sim + " --help", &out), 0);
+    EXPECT_NE(out.find("usage: korrin-sim"), std::string::npos);
+    EXPECT_NE(out.find("--allow-network"), std::string::npos);
+    EXPECT_EQ(testsupport::shell(sim + " --input-size huge 2>&1", &out), 2);
+    EXPECT_NE(out.find("bad value 'huge' for size"), std::string::npos) << out;
+    EXPECT_EQ(testsupport::shell(sim + " --bogus 2>&1", &out), 2);
+}

@@ -1,0 +1,64 @@
+#include "StreamCasters.h"
+
+namespace ksim {
+namespace {
+
+std::string openFailure(int rc, int protocol) {
+    std::string text = "sluice_open returned " + std::to_string(rc);
+    if (rc == 19 && (protocol == SLUICE_PROTOCOL_HTTP || protocol == SLUICE_PROTOCOL_TCP)) {
+        text += " (ENODEV: this libSluice has no HTTP caster, or it cannot open)";
+    } else if (rc == 19) {
+        text += " (ENODEV: the socket could not be created or bound)";
+    } else if (rc == 2) {
+        text += " (ENOENT: the listening port is taken or cannot be bound)";
+    }
+    return text;
+}
+
+}  // namespace
+
+size_t StreamCasters::open(const std::vector<CasterSpec>& casters,
+                           const sluice_media_format& format, const Log& log) {
+    close();
+    for (const CasterSpec& spec : casters) {
+        int handle = -1;
+        const int rc = sluice_open(&handle, spec.protocol, spec.localPort, &format);
+        if (rc != 0 || handle < 0) {
+            log(spec.label + ": not cast, " +
+                (rc != 0 ? openFailure(rc, spec.protocol) : std::string("no free caster handle")));
+            continue;
+        }
+        if (!spec.host.empty()) {
+            const int added = sluice_add_target(handle, spec.host.c_str(), spec.port);
+            if (added != 0) {
+                log(spec.label + ": not cast, sluice_add_target returned " + std::to_string(added));
+                sluice_close(handle);
+                continue;
+            }
+        }
+        log(spec.label + ": casting");
+        m_handles.push_back(handle);
+    }
+    return m_handles.size();
+}
+
+void StreamCasters::close() {
+    for (int handle : m_handles) {
+        sluice_close(handle);
+    }
+    m_handles.clear();
+}
+
+void StreamCasters::write(int type, const uint8_t* data, int size, int64_t ptsUs, bool key) {
+    sluice_media_packet packet{};
+    packet.type = type;
+    packet.data = data;
+    packet.size = size;
+    packet.pts = ptsUs;
+    packet.flags = key ? SLUICE_FLAG_KEY : 0;
+    for (int handle : m_handles) {
+        sluice_write(handle, &packet);
+    }
+}
+
+}  // namespace ksim

@@ -1,0 +1,39 @@
+#pragma once
+// The libSluice casters of one stream, used through sluice.h only: opened from an output
+// plan, fed every encoded frame, closed again.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "OutputPlan.h"
+#include "sluice.h"
+
+namespace ksim {
+
+class StreamCasters {
+public:
+    using Log = std::function<void(const std::string&)>;
+
+    StreamCasters() = default;
+    ~StreamCasters() { close(); }
+    StreamCasters(const StreamCasters&) = delete;
+    StreamCasters& operator=(const StreamCasters&) = delete;
+
+    /// Closes what is open, then opens one caster per entry of the plan with this stream
+    /// description; each success and failure is logged through log, by the entry's label.
+    /// Returns how many casters are open.
+    size_t open(const std::vector<CasterSpec>& casters, const sluice_media_format& format,
+                const Log& log);
+    void close();
+    size_t count() const { return m_handles.size(); }
+
+    /// Hands one frame to every open caster (time stamps in microseconds).
+    void write(int type, const uint8_t* data, int size, int64_t ptsUs, bool key);
+
+private:
+    std::vector<int> m_handles;
+};
+
+}  // namespace ksim
