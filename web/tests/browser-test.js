@@ -143,12 +143,12 @@ async function testDashboard(entry) {
   await p.screenshot({ path: path.join(opt.shots, 'dashboard.png'), fullPage: true });
 
   // On an LTE connection the dashboard adds the modem's state (the connection type is
-  // rewritten in the reply here; the modem part comes from the device).
-  check('the LTE part is hidden on a wired connection', await p.locator('#lte-card').isHidden());
+  // rewritten in the reply here; the modem's state comes from the device).
+  check('the LTE card is hidden on a wired connection', await p.locator('#lte-card').isHidden());
   const lteNetwork = Object.assign(await api(entry, 'network'), { connectionType: 2 });
   await p.route('**/api/network', (route) => route.fulfill({ json: lteNetwork }));
   await p.locator('#lte-card').waitFor({ timeout: kWaitMs });
-  check('the LTE part shows the modem on an LTE connection', /SIM/.test(await text(p, '#lte')));
+  check('the LTE card shows the modem on an LTE connection', /SIM/.test(await text(p, '#lte')));
   await p.unroute('**/api/network');
 
   // The device stops answering (every request refused), then comes back.
