@@ -18,6 +18,7 @@ struct LoadRunner::Connection {
     size_t written = 0;
     int64_t sentNs = 0;       // 0: no request outstanding
     bool authorized = false;  // the outstanding request carried credentials
+    bool answered = false;    // got at least one ok answer
     http_parser parser{};
     std::string field;
     std::string value;
@@ -225,6 +226,10 @@ void LoadRunner::onAnswer(Connection& c) {
     } else if (status == 200) {
         if (!m_stopping) {
             ++m_result.ok;
+            if (!c.answered) {
+                c.answered = true;
+                ++m_result.answered;
+            }
             m_result.latencyUs.push_back(static_cast<uint32_t>((now - sent) / 1000));
         }
     } else if (!m_stopping) {

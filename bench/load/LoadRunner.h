@@ -25,6 +25,7 @@ public:
     };
     struct Result {
         long ok = 0;
+        int answered = 0;  // connections that got at least one ok answer
         long challenges = 0;
         std::map<std::string, long> errors;
         double seconds = 0;

@@ -86,9 +86,10 @@ int main(int argc, char** argv) {
             (kinds.empty() ? "\"" : ",\"") + entry.first + "\":" + std::to_string(entry.second);
     }
     std::printf(
-        "{\"ok\":%ld,\"challenges\":%ld,\"errors\":%ld,\"error_kinds\":{%s},\"seconds\":%.3f,"
+        "{\"ok\":%ld,\"answered_connections\":%d,\"challenges\":%ld,\"errors\":%ld,\"error_kinds\":"
+        "{%s},\"seconds\":%.3f,"
         "\"rps\":%.1f,\"p50_us\":%u,\"p99_us\":%u,\"max_us\":%u}\n",
-        result.ok, result.challenges, errors, kinds.c_str(), result.seconds,
+        result.ok, result.answered, result.challenges, errors, kinds.c_str(), result.seconds,
         result.seconds > 0 ? static_cast<double>(result.ok) / result.seconds : 0.0,
         percentile(result.latencyUs, 0.5), percentile(result.latencyUs, 0.99),
         result.latencyUs.empty() ? 0 : result.latencyUs.back());

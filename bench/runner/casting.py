@@ -174,19 +174,24 @@ class Caster:
 
     def ceiling(self, seconds, pause_us):
         """The largest number of UDP targets at which libSluice still keeps real time: each
-        probe casts the clip as fast as possible and stops once writing falls 200 ms behind
-        the media clock."""
+        probe casts the clip as fast as possible; it keeps real time when the whole clip took
+        no longer than its duration. A probe stops early once writing falls 2 s behind the
+        media clock (more than a GOP's burst: a key frame alone takes a while at many
+        targets, and is caught up on the frames after it)."""
         clip = self.media.clip(seconds)
         media_s = self.media.duration(clip)
         probes = {}
+        datagrams = {}
 
         def keeps(count):
             if count not in probes:
                 received, _, report = self.run_datagram(
-                    PROJECT, "udp", count, seconds, extra=["--behind-limit-ms", "200"])
+                    PROJECT, "udp", count, seconds, extra=["--behind-limit-ms", "2000"])
                 cast = json.loads(report[-1])
                 wall = (cast["end_ns"] - cast["start_ns"]) / 1e9
-                probes[count] = (not cast["behind"], cast["media_s"] / wall if wall else 0)
+                speed = cast["media_s"] / wall if wall else 0
+                probes[count] = (not cast["behind"] and speed >= 1.0, speed)
+                datagrams[count] = received["datagrams"] / count
                 print(f"    ceiling probe {count} targets: "
                       f"{'keeps' if probes[count][0] else 'falls behind'} "
                       f"({probes[count][1]:.2f}× real time)", file=self.log, flush=True)
@@ -203,7 +208,9 @@ class Caster:
                 else:
                     high = middle
             best = low
-        blocks_per_s = self.expected_bytes(PROJECT, "udp", seconds) / DATAGRAM_BYTES / media_s
+        # The multiplexer hands over partial blocks too (at the end of a frame), so the real
+        # rate is the number of datagrams one target got in a probe that kept real time.
+        blocks_per_s = datagrams[best] / media_s
         # Every fifth send of a block waits one pause; sends themselves are left out.
         budget_pauses = 1.0 / (blocks_per_s * pause_us / 1e6)
         predicted = 5 * int(budget_pauses) + 4

@@ -62,7 +62,7 @@ def ceiling_table(c):
         f"| **{c['ceiling']}** ({at}; one more: {above}) |",
         f"| Predicted from the pause alone | {c['predicted']} |",
         f"| Measured pause (select, 1 ms time-out) | {c['pause_us']:.0f} µs |",
-        f"| Blocks of 1316 bytes per second of this stream | {c['blocks_per_s']:.0f} |",
+        f"| Blocks (datagrams) per second of this stream | {c['blocks_per_s']:.0f} |",
     ])
 
 
@@ -100,8 +100,8 @@ def _slow_rows(case, pairs):
 
 
 def web_table(results, connections_list, endpoints):
-    lines = ["| Request | Connections | Requests/s | p50 ms | p99 ms | Errors | "
-             "Req/s ÷ static file |", "|---|---|---|---|---|---|---|"]
+    lines = ["| Request | Connections | Answered connections | Requests/s | p50 ms | p99 ms "
+             "| Errors | Req/s ÷ static file |", "|---|---|---|---|---|---|---|---|"]
     static_label = endpoints[-1][0]
     for connections in connections_list:
         static_rows = results.get((static_label, connections), [])
@@ -112,14 +112,17 @@ def web_table(results, connections_list, endpoints):
             rps = median(r["rps"] for r in rows)
             p50 = median(r["p50_us"] for r in rows) / 1000
             p99 = median(r["p99_us"] for r in rows) / 1000
-            errors = sum(r["errors"] for r in rows)
+            errors = median(r["errors"] for r in rows)
+            kinds = sorted({k for r in rows for k in r["error_kinds"]})
+            errors_text = f"{errors:.0f}" + (f" ({', '.join(kinds)})" if kinds else "")
+            answered = median(r.get("answered_connections", 0) for r in rows)
             if label == static_label or not static_rows:
                 ratio = "—"
             else:
                 ratio = _fmt(median(r["rps"] / s["rps"] for r, s in zip(rows, static_rows)
                                     if s["rps"] > 0), 2) + "×"
-            lines.append(f"| {label} | {connections} | {rps:.0f} | {p50:.2f} | {p99:.2f} | "
-                         f"{errors} | {ratio} |")
+            lines.append(f"| {label} | {connections} | {answered:.0f} | {rps:.0f} | {p50:.2f} | "
+                         f"{p99:.2f} | {errors_text} | {ratio} |")
     return "\n".join(lines)
 
 

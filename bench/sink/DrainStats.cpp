@@ -18,10 +18,11 @@ void DrainStats::print(const char* kind, bool timedOut) const {
     std::printf(",");
     printList("stalled_bytes", stalledBytes);
     std::printf(
-        ",\"wire_bytes\":%llu,\"kernel_drops\":%llu,\"first_ns\":%lld,\"last_ns\":%lld,"
+        ",\"wire_bytes\":%llu,\"kernel_drops\":%llu,\"datagrams\":%llu,\"first_ns\":%lld,"
+        "\"last_ns\":%lld,"
         "\"closed\":%d,\"errors\":%d,\"timed_out\":%s}\n",
         static_cast<unsigned long long>(wireBytes), static_cast<unsigned long long>(kernelDrops),
-        static_cast<long long>(firstNs), static_cast<long long>(lastNs), closed, errors,
-        timedOut ? "true" : "false");
+        static_cast<unsigned long long>(datagrams), static_cast<long long>(firstNs),
+        static_cast<long long>(lastNs), closed, errors, timedOut ? "true" : "false");
     std::fflush(stdout);
 }

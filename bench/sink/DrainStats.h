@@ -12,6 +12,7 @@ struct DrainStats {
     std::vector<uint64_t> stalledBytes;  // per receiver that stopped reading on purpose
     uint64_t wireBytes = 0;              // everything read, framing included
     uint64_t kernelDrops = 0;            // datagrams the kernel dropped at our sockets
+    uint64_t datagrams = 0;              // datagrams received, all sockets
     int64_t firstNs = 0;
     int64_t lastNs = 0;
     int closed = 0;  // stream receivers whose sender closed the connection

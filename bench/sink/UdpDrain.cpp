@@ -87,6 +87,7 @@ void UdpDrain::onReadable(size_t index, DrainStats& stats) {
             wire += length;
             payload += m_rtp ? (length > kRtpHeaderBytes ? length - kRtpHeaderBytes : 0) : length;
         }
+        stats.datagrams += static_cast<uint64_t>(n);
         stats.arrived(index, payload, wire, monotonicNs());
         if (n < kBatch) {
             return;

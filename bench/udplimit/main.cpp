@@ -17,7 +17,6 @@
 
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -98,9 +97,10 @@ int main(int argc, char** argv) {
         addr.sin_port = htons(static_cast<uint16_t>(port));
         targets.push_back(addr);
     }
-    std::ifstream in(args.positional()[0], std::ios::binary);
-    const std::vector<char> stream{std::istreambuf_iterator<char>(in),
-                                   std::istreambuf_iterator<char>()};
+    std::ifstream in(args.positional()[0], std::ios::binary | std::ios::ate);
+    std::vector<char> stream(in ? static_cast<size_t>(in.tellg()) : 0);
+    in.seekg(0);
+    in.read(stream.data(), static_cast<std::streamsize>(stream.size()));
     if (stream.empty()) {
         return usage("cannot read " + args.positional()[0]);
     }
