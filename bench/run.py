@@ -74,7 +74,7 @@ def main():
 
     progress("preparing the clip (made once, then reused)")
     clip = media.clip(casting.cases(args.quick)[0].seconds)
-    caster = casting.Caster(args.bin, media)
+    caster = casting.Caster(args.bin, media, args.work)
 
     if "casting" in parts or "slow" in parts:
         cases = casting.cases(args.quick)

@@ -4,7 +4,6 @@ GStreamer, a bare sender) to receivers on 127.0.0.1 that count what arrives."""
 import json
 import os
 import sys
-import tempfile
 
 from .procs import BenchError, Children, run
 
@@ -58,12 +57,12 @@ def cases(quick):
 
 
 class Caster:
-    def __init__(self, bindir, media, log=sys.stderr):
+    def __init__(self, bindir, media, workdir, log=sys.stderr):
         self.bin = bindir
         self.media = media
         self.log = log
         self._expected = {}
-        self._tmp = tempfile.mkdtemp(prefix="bench-targets-")
+        self._targets = os.path.join(workdir, "bench-targets.txt")
 
     def tool(self, name):
         return os.path.join(self.bin, name)
@@ -91,7 +90,7 @@ class Caster:
         return head + ["-f", "tee", "|".join(f"[f={fmt}]{u}" for u in urls)]
 
     def _datagram_command(self, producer, proto, ports, clip, seconds):
-        targets = os.path.join(self._tmp, "targets")
+        targets = self._targets
         with open(targets, "w") as out:
             out.write("".join(f"127.0.0.1:{p}\n" for p in ports))
         if producer == PROJECT:
