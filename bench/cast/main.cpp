@@ -1,0 +1,278 @@
+// bench-cast: pushes one media file through libSluice as fast as the library takes it, using
+// only sluice.h and libSluice.so (plus FFmpeg to read the file, as ffmpeg -c copy reads it).
+//
+//   bench-cast --protocol udp|rtp --target H:P ... | --targets-file F   INPUT
+//   bench-cast --protocol tcp|http --clients N [--hold]                  INPUT
+//   bench-cast --footprint
+//
+// Stream casters print "listening PORT", wait for "go" on standard input and then until N
+// clients have been accepted. With --hold, "written" is printed after the last frame and the
+// caster stays open (its clients still draining) until standard input gives a line or ends.
+// --behind-limit-ms stops as soon as writing falls that far behind the media's own clock;
+// --pace F writes at F times real time instead of as fast as the library takes the frames.
+// The last line is one JSON object: start_ns and end_ns (CLOCK_MONOTONIC around the writes),
+// media_s (media time written), frames, behind (stopped by the limit).
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <iostream>
+#include <string>
+#include <thread>
+
+#include "BenchArgs.h"
+#include "BenchClock.h"
+#include "MediaReader.h"
+#include "ProcStatus.h"
+#include "sluice.h"
+
+namespace {
+
+// A listener accepted by the kernel is in the caster's table microseconds after the accept;
+// this margin covers that step once every client's descriptor has appeared.
+constexpr auto kAcceptSettle = std::chrono::milliseconds(20);
+constexpr int kClientWaitMs = 30000;
+// Frames read before casting to find where the timeline starts.
+constexpr size_t kLookAhead = 16;
+
+int usage(const std::string& why) {
+    std::fprintf(stderr,
+                 "bench-cast: %s\n"
+                 "usage: bench-cast --protocol udp|rtp|tcp|http [--target H:P ...] "
+                 "[--targets-file F] [--clients N] [--hold] [--behind-limit-ms MS] "
+                 "[--pace F] INPUT\n"
+                 "       bench-cast --footprint\n",
+                 why.c_str());
+    return 2;
+}
+
+int protocolNumber(const std::string& name) {
+    if (name == "udp") {
+        return SLUICE_PROTOCOL_UDP;
+    }
+    if (name == "rtp") {
+        return SLUICE_PROTOCOL_RTP;
+    }
+    if (name == "tcp") {
+        return SLUICE_PROTOCOL_TCP;
+    }
+    if (name == "http") {
+        return SLUICE_PROTOCOL_HTTP;
+    }
+    return -1;
+}
+
+void describe(const MediaReader& reader, sluice_media_format& format) {
+    format = {};
+    format.video_codec = reader.videoCodec;
+    format.width = reader.width;
+    format.height = reader.height;
+    format.video_profile = reader.videoProfile;
+    format.video_clock = 1000000;
+    format.video_config_size = static_cast<int32_t>(reader.videoConfig.size());
+    format.video_config = reinterpret_cast<const uint8_t*>(reader.videoConfig.data());
+    format.audio_codec = reader.audioCodec;
+    format.channels = reader.channels;
+    format.sample_rate = reader.sampleRate;
+    format.audio_profile = reader.audioProfile;
+    format.audio_clock = 1000000;
+    format.audio_config_size = static_cast<int32_t>(reader.audioConfig.size());
+    format.audio_config = reinterpret_cast<const uint8_t*>(reader.audioConfig.data());
+}
+
+// A port nobody listens on right now; the caster binds it a moment later.
+int freeTcpPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    socklen_t length = sizeof addr;
+    int port = 0;
+    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) == 0) {
+        port = ntohs(addr.sin_port);
+    }
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    return port;
+}
+
+bool waitForLine() {
+    std::string line;
+    return static_cast<bool>(std::getline(std::cin, line));
+}
+
+// The process of an integrator that opened one caster of each protocol and has sent nothing
+// yet: the stream description is the clip's, without reading any file.
+int footprint() {
+    const long before = procStatusKb("self", "VmRSS");
+    sluice_init();
+    const long initialised = procStatusKb("self", "VmRSS");
+    sluice_media_format format = {};
+    format.video_codec = SLUICE_CODEC_H264;
+    format.width = 1280;
+    format.height = 720;
+    format.video_clock = 1000000;
+    format.audio_codec = SLUICE_CODEC_AAC;
+    format.channels = 2;
+    format.sample_rate = 48000;
+    format.audio_profile = 1;  // AAC LC
+    format.audio_clock = 1000000;
+    const int protocols[] = {SLUICE_PROTOCOL_UDP, SLUICE_PROTOCOL_RTP, SLUICE_PROTOCOL_TCP,
+                             SLUICE_PROTOCOL_HTTP};
+    int handles[4] = {-1, -1, -1, -1};
+    for (int i = 0; i < 4; ++i) {
+        const bool stream =
+            protocols[i] == SLUICE_PROTOCOL_TCP || protocols[i] == SLUICE_PROTOCOL_HTTP;
+        if (sluice_open(&handles[i], protocols[i], stream ? freeTcpPort() : 0, &format) != 0) {
+            std::fprintf(stderr, "bench-cast: cannot open protocol %d\n", protocols[i]);
+            return 1;
+        }
+    }
+    const long open = procStatusKb("self", "VmRSS");
+    for (int handle : handles) {
+        sluice_close(handle);
+    }
+    sluice_quit();
+    std::printf("{\"rss_loaded_kb\":%ld,\"rss_init_kb\":%ld,\"rss_four_casters_kb\":%ld}\n", before,
+                initialised, open);
+    return 0;
+}
+
+// baseline: our socket count before any client could connect (the listener included).
+bool waitForClients(int baseline, int expected) {
+    for (int waited = 0; waited < kClientWaitMs; ++waited) {
+        if (ownSocketCount() >= baseline + expected) {
+            std::this_thread::sleep_for(kAcceptSettle);
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    BenchArgs args(argc, argv, {"--hold", "--footprint"});
+    if (args.ok() && args.has("--footprint")) {
+        return footprint();
+    }
+    if (!args.ok() || args.positional().size() != 1) {
+        return usage(args.ok() ? "one INPUT is needed" : args.error());
+    }
+    const int protocol = protocolNumber(args.text("--protocol", "udp"));
+    const int clients = static_cast<int>(args.number("--clients", 0, 0, 4096));
+    const long behindLimitMs = args.number("--behind-limit-ms", 0, 0, 3600000);
+    const double pace = std::atof(args.text("--pace", "0").c_str());
+    std::vector<std::string> targets = args.all("--target");
+    if (args.has("--targets-file") && !readTargetFile(args.text("--targets-file"), targets)) {
+        return usage("cannot read " + args.text("--targets-file"));
+    }
+    if (!args.ok() || protocol < 0) {
+        return usage(args.ok() ? "unknown protocol" : args.error());
+    }
+
+    MediaReader reader;
+    std::string error;
+    if (!reader.open(args.positional()[0], true, true, error)) {
+        return usage(error);
+    }
+
+    sluice_init();
+    sluice_media_format format;
+    describe(reader, format);
+    const bool stream = protocol == SLUICE_PROTOCOL_TCP || protocol == SLUICE_PROTOCOL_HTTP;
+    int handle = -1;
+    int port = 0;
+    int status = -1;
+    for (int attempt = 0; attempt < 5 && status != 0; ++attempt) {  // another may take the port
+        port = stream ? freeTcpPort() : 0;
+        status = sluice_open(&handle, protocol, port, &format);
+    }
+    if (status != 0 || handle < 0) {
+        return usage("sluice_open failed: " + std::to_string(status));
+    }
+    for (const std::string& target : targets) {
+        std::string host;
+        int targetPort = 0;
+        if (!splitHostPort(target, host, targetPort) ||
+            sluice_add_target(handle, host.c_str(), targetPort) != 0) {
+            return usage("bad target " + target);
+        }
+    }
+    if (stream) {
+        const int baseline = ownSocketCount();
+        std::printf("listening %d\n", port);
+        std::fflush(stdout);
+        if (!waitForLine() || !waitForClients(baseline, clients)) {
+            return usage("the clients did not come");
+        }
+    }
+
+    // The earliest of the first frames starts the timeline (audio may begin a little before
+    // the first picture).
+    std::deque<CastFrame> ahead(kLookAhead);
+    size_t filled = 0;
+    while (filled < ahead.size() && reader.next(ahead[filled])) {
+        ++filled;
+    }
+    ahead.resize(filled);
+    int64_t first = INT64_MAX;
+    for (const CastFrame& early : ahead) {
+        first = std::min(first, early.ptsUs);
+    }
+    CastFrame frame;
+    long frames = 0;
+    int64_t mediaEnd = 0;
+    bool behind = false;
+    const int64_t start = monotonicNs();
+    for (;;) {
+        if (!ahead.empty()) {
+            frame = std::move(ahead.front());
+            ahead.pop_front();
+        } else if (!reader.next(frame)) {
+            break;
+        }
+        if (pace > 0) {
+            const auto due = std::chrono::nanoseconds(
+                start +
+                static_cast<int64_t>(static_cast<double>(frame.ptsUs - first) * 1000 / pace));
+            std::this_thread::sleep_until(std::chrono::steady_clock::time_point(due));
+        }
+        sluice_media_packet packet = {};
+        packet.type = frame.type;
+        packet.data = frame.bytes.data();
+        packet.size = static_cast<int32_t>(frame.bytes.size());
+        packet.pts = frame.ptsUs - first;
+        packet.duration = static_cast<int32_t>(frame.durationUs);
+        packet.flags = frame.key ? SLUICE_FLAG_KEY : 0;
+        sluice_write(handle, &packet);
+        ++frames;
+        mediaEnd = std::max(mediaEnd, packet.pts + frame.durationUs);
+        if (behindLimitMs > 0 &&
+            (monotonicNs() - start) / 1000 > packet.pts + behindLimitMs * 1000) {
+            behind = true;
+            break;
+        }
+    }
+    const int64_t end = monotonicNs();
+    if (args.has("--hold")) {
+        std::printf("written\n");
+        std::fflush(stdout);
+        waitForLine();
+    }
+    sluice_close(handle);
+    sluice_quit();
+    std::printf(
+        "{\"start_ns\":%lld,\"end_ns\":%lld,\"media_s\":%.6f,\"frames\":%ld,\"behind\":%s}\n",
+        static_cast<long long>(start), static_cast<long long>(end),
+        static_cast<double>(mediaEnd) / 1e6, frames, behind ? "true" : "false");
+    return 0;
+}

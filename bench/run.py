@@ -1,0 +1,158 @@
+#!/usr/bin/env python3
+"""Runs every benchmark and prints one Markdown table (see bench/README.md). Started by
+scripts/bench, which builds the programs first; run it directly to repeat a part:
+
+    bench/run.py --bin build-bench/bin --lib build-bench/lib --work build-bench [--quick]
+                 [--runs N] [--only casting,ceiling,slow,web,footprint]
+"""
+
+import argparse
+import datetime
+import json
+import os
+import platform
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+from runner import casting, footprint, report  # noqa: E402
+from runner.media import Media  # noqa: E402
+from runner.procs import run  # noqa: E402
+from runner.web import WebBench  # noqa: E402
+
+PARTS = ("casting", "ceiling", "slow", "web", "footprint")
+
+
+def progress(text):
+    print(f"[{time.strftime('%H:%M:%S')}] {text}", file=sys.stderr, flush=True)
+
+
+def first_line(argv):
+    try:
+        out = subprocess.run(argv, capture_output=True, text=True).stdout.strip()
+        return out.splitlines()[0] if out else "n/a"
+    except OSError:
+        return "n/a"
+
+
+def machine():
+    cpu = "n/a"
+    for line in run(["lscpu"]).splitlines():
+        if line.startswith("Model name:"):
+            cpu = line.split(":", 1)[1].strip()
+    with open("/etc/debian_version") as version:
+        debian = version.read().strip()
+    return {
+        "cpu": cpu, "cores": os.cpu_count(), "kernel": platform.release(), "debian": debian,
+        "date": datetime.datetime.now().strftime("%Y-%m-%d %H:%M"),
+        "load_before": os.getloadavg(),
+        "ffmpeg": first_line(["ffmpeg", "-version"]),
+        "gstreamer": first_line(["gst-launch-1.0", "--version"]),
+    }
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--bin", required=True)
+    parser.add_argument("--lib", required=True)
+    parser.add_argument("--work", required=True)
+    parser.add_argument("--quick", action="store_true")
+    parser.add_argument("--runs", type=int)
+    parser.add_argument("--only", default=",".join(PARTS))
+    args = parser.parse_args()
+    parts = set(args.only.split(","))
+    runs = args.runs or (1 if args.quick else 3)
+    repo = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    media = Media(os.path.join(args.work, "media"))
+    info = machine()
+    started = time.monotonic()
+    sections = []
+    raw = {"machine": info, "runs": runs, "quick": args.quick}
+
+    progress("preparing the clip (made once, then reused)")
+    clip = media.clip(casting.cases(args.quick)[0].seconds)
+    caster = casting.Caster(args.bin, media, args.work)
+
+    if "casting" in parts or "slow" in parts:
+        cases = casting.cases(args.quick)
+        results = {}
+        slow_pairs = {}
+        slow_cases = [casting.Case("http", 16, 10 if args.quick else 60, [casting.PROJECT]),
+                      casting.Case("http", 16, 3 if args.quick else 10, [casting.PROJECT],
+                                   paced=True)]
+        for rep in range(runs):
+            if "casting" in parts:
+                for case in cases:
+                    for producer in case.producers:
+                        figures = caster.measure(producer, case)
+                        results.setdefault((case.key, producer), []).append(figures)
+                        progress(f"cast {rep + 1}/{runs}: {case.key} {producer}: "
+                                 f"{figures['xrt']:.1f}× real time, "
+                                 f"{100 * figures['delivered']:.1f}% delivered")
+            if "slow" in parts:
+                for slow_case in slow_cases:
+                    plain = caster.measure(casting.PROJECT, slow_case)
+                    stalled = caster.measure(casting.PROJECT, slow_case, stalled=1)
+                    slow_pairs.setdefault(slow_case, []).append((plain, stalled))
+                    progress(f"slow client {rep + 1}/{runs} ({slow_case.key}): "
+                             f"{plain['xrt_delivered']:.1f} vs {stalled['xrt_delivered']:.1f}× "
+                             f"real time delivered")
+        if "casting" in parts:
+            sections.append(("Casting library", report.casting_table(cases, results)))
+            raw["casting"] = {f"{k[0]} {k[1]}": v for k, v in results.items()}
+        if "slow" in parts:
+            sections.append(("Slow-client isolation (HTTP, libSluice)",
+                             report.slow_client_table(slow_pairs)))
+            raw["slow"] = {case.key: pairs for case, pairs in slow_pairs.items()}
+
+    if "ceiling" in parts:
+        pause = json.loads(run([os.path.join(args.bin, "bench-udp-limit"), "--pause-probe"]))
+        ceiling = caster.ceiling(3 if args.quick else 10, pause["pause_us"])
+        sections.append(("Real-time ceiling of the UDP caster (8 Mbit/s stream)",
+                         report.ceiling_table(ceiling)))
+        raw["ceiling"] = ceiling
+
+    quillon_rss = None
+    if "web" in parts:
+        web = WebBench(repo, args.bin, args.work, sys.stderr)
+        connections = [16, 64]
+        seconds = 3 if args.quick else 20
+        web_results, quillon_rss = web.run(connections, seconds, runs, progress)
+        sections.append((f"Web API (Quillon on a virtual board, {seconds} s per load)",
+                         report.web_table(web_results, connections, web.endpoints())))
+        raw["web"] = {f"{k[0]} {k[1]}": v for k, v in web_results.items()}
+
+    if "footprint" in parts:
+        sizes = footprint.stripped_sizes(args.bin, args.lib)
+        peerlo_kb = footprint.peerlo_idle_rss(repo, args.bin, args.work)
+        casters_rss = footprint.caster_rss(args.bin)
+        sections.append(("Footprint", report.footprint_table(sizes, quillon_rss, peerlo_kb,
+                                                            casters_rss)))
+        raw["footprint"] = {"sizes": sizes, "quillon": quillon_rss, "peerlo_kb": peerlo_kb,
+                            "casters": casters_rss}
+
+    info["load_after"] = os.getloadavg()
+    minutes = (time.monotonic() - started) / 60
+    load = (f"load average {info['load_before'][0]:.2f} before, "
+            f"{info['load_after'][0]:.2f} after")
+    head = (f"Measured {info['date']} on {info['cpu']}, {info['cores']} cores, Linux "
+            f"{info['kernel']}, Debian {info['debian']}; {load}; "
+            f"{'--quick, ' if args.quick else ''}median of {runs} run(s); "
+            f"{minutes:.0f} min.\n{info['ffmpeg']}; {info['gstreamer']}.")
+    text = head + "\n\n" + "\n\n".join(f"### {title}\n\n{table}" for title, table in sections)
+    print(text)
+    out_dir = os.path.join(args.work, "bench-results")
+    os.makedirs(out_dir, exist_ok=True)
+    stamp = time.strftime("%Y%m%d-%H%M%S")
+    with open(os.path.join(out_dir, f"{stamp}.md"), "w") as out:
+        out.write(text + "\n")
+    with open(os.path.join(out_dir, f"{stamp}.json"), "w") as out:
+        json.dump(raw, out, indent=1, default=str)
+    progress(f"results in {out_dir}/{stamp}.md and .json")
+
+
+if __name__ == "__main__":
+    main()

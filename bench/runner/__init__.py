@@ -1,0 +1,1 @@
+"""The benchmark runner behind scripts/bench (see bench/README.md)."""

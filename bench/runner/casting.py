@@ -1,0 +1,246 @@
+"""The casting benchmarks: one clip pushed through libSluice and through its peers (FFmpeg,
+GStreamer, a bare sender) to receivers on 127.0.0.1 that count what arrives."""
+
+import json
+import os
+import sys
+
+from .procs import BenchError, Children, run
+
+PEER_FFMPEG = "FFmpeg"
+PEER_GST = "GStreamer"
+PROJECT = "libSluice"
+BARE_SENDTO = "sendto"
+BARE_SENDMMSG = "sendmmsg"
+
+DATAGRAM_BYTES = 1316
+
+
+class Case:
+    """One row group of the table: a protocol, a number of receivers, a clip length."""
+
+    def __init__(self, proto, count, seconds, producers, paced=False):
+        self.proto = proto
+        self.count = count
+        self.seconds = seconds
+        self.producers = producers
+        self.paced = paced  # at the stream's own rate instead of as fast as possible
+
+    @property
+    def key(self):
+        return f"{self.proto.upper()} ×{self.count}" + (", real-time pace" if self.paced else "")
+
+
+def cases(quick):
+    """The casting cases; clip lengths keep every run short (the UDP caster's 1 ms pauses
+    make 8 and 64 targets slow by design)."""
+    s = (lambda full, short: short if quick else full)
+    datagram = [PROJECT, PEER_FFMPEG, PEER_GST]
+    bare = [BARE_SENDTO, BARE_SENDMMSG]
+    return [
+        Case("udp", 1, s(60, 10), datagram + bare),
+        Case("udp", 8, s(10, 3), datagram + bare),
+        Case("udp", 64, s(2, 1), datagram + bare),
+        Case("rtp", 1, s(60, 10), datagram),
+        Case("rtp", 8, s(10, 3), datagram),
+        Case("tcp", 1, s(60, 10), [PROJECT, PEER_GST]),
+        Case("tcp", 16, s(60, 10), [PROJECT, PEER_GST]),
+        Case("tcp", 100, s(20, 5), [PROJECT, PEER_GST]),
+        Case("http", 1, s(60, 10), [PROJECT, PEER_GST]),
+        Case("http", 16, s(60, 10), [PROJECT, PEER_GST]),
+        Case("http", 100, s(20, 5), [PROJECT, PEER_GST]),
+        # At the stream's own rate, as on the device: completeness and CPU per GB are the
+        # figures here, not speed.
+        Case("tcp", 100, s(10, 3), [PROJECT, PEER_GST], paced=True),
+        Case("http", 100, s(10, 3), [PROJECT, PEER_GST], paced=True),
+    ]
+
+
+class Caster:
+    def __init__(self, bindir, media, workdir, log=sys.stderr):
+        self.bin = bindir
+        self.media = media
+        self.log = log
+        self._expected = {}
+        self._targets = os.path.join(workdir, "bench-targets.txt")
+
+    def tool(self, name):
+        return os.path.join(self.bin, name)
+
+    # --- producers ------------------------------------------------------------------------
+
+    def _gst_datagram(self, proto, ports, clip):
+        clients = ",".join(f"127.0.0.1:{p}" for p in ports)
+        pay = ["rtpmp2tpay", "!"] if proto == "rtp" else []
+        return (["gst-launch-1.0", "-q", "filesrc", f"location={clip}", "!", "qtdemux", "name=d",
+                 "d.video_0", "!", "queue", "!", "h264parse", "!", "mux.",
+                 "d.audio_0", "!", "queue", "!", "aacparse", "!", "mux.",
+                 "mpegtsmux", "name=mux", "alignment=7", "!"] + pay +
+                ["multiudpsink", f"clients={clients}", "sync=false"])
+
+    def _ffmpeg_datagram(self, proto, ports, clip):
+        if proto == "rtp":
+            fmt, urls = "rtp_mpegts", [f"rtp://127.0.0.1:{p}?pkt_size=1328" for p in ports]
+        else:
+            fmt, urls = "mpegts", [f"udp://127.0.0.1:{p}?pkt_size=1316" for p in ports]
+        head = ["ffmpeg", "-nostdin", "-loglevel", "error", "-i", clip, "-map", "0", "-c", "copy"]
+        if len(urls) == 1:
+            return head + ["-f", fmt, urls[0]]
+        # Several targets the way FFmpeg's documentation does it: the tee muxer.
+        return head + ["-f", "tee", "|".join(f"[f={fmt}]{u}" for u in urls)]
+
+    def _datagram_command(self, producer, proto, ports, clip, seconds):
+        targets = self._targets
+        with open(targets, "w") as out:
+            out.write("".join(f"127.0.0.1:{p}\n" for p in ports))
+        if producer == PROJECT:
+            return [self.tool("bench-cast"), "--protocol", proto, "--targets-file", targets, clip]
+        if producer == PEER_FFMPEG:
+            return self._ffmpeg_datagram(proto, ports, clip)
+        if producer == PEER_GST:
+            return self._gst_datagram(proto, ports, clip)
+        return [self.tool("bench-udp-limit"), "--mode", producer, "--targets-file", targets,
+                self.media.transport_stream(seconds)]
+
+    # --- runs -----------------------------------------------------------------------------
+
+    def run_datagram(self, producer, proto, count, seconds, extra=None):
+        clip = self.media.clip(seconds)
+        with Children() as kids:
+            sink_args = [self.tool("bench-sink"), "udp", "--count", str(count)]
+            sink = kids.start(sink_args + (["--rtp"] if proto == "rtp" else []))
+            ports = sink.expect("ports", 30).split()[1:]
+            command = self._datagram_command(producer, proto, ports, clip, seconds)
+            prod = kids.start(command + (extra or []), name=producer)
+            if prod.finish(timeout=1800) != 0:
+                raise BenchError(f"{producer} failed:\n{prod.stderr_text()}")
+            sink.send("finish")
+            received = sink.expect_json(120)
+            sink.finish(30)
+            report = [line for line in prod.remaining_lines() if line.startswith("{")]
+        return received, prod.rusage, report
+
+    def run_stream(self, producer, proto, count, seconds, stalled=0, paced=False):
+        clip = self.media.clip(seconds)
+        if producer == PROJECT:
+            command = [self.tool("bench-cast"), "--protocol", proto]
+            command += ["--pace", "1"] if paced else []
+        else:
+            command = [self.tool("bench-gst")] + (["--realtime"] if paced else [])
+            proto = "tcp"  # GStreamer serves the raw stream
+        command += ["--clients", str(count + stalled), "--hold", clip]
+        with Children() as kids:
+            prod = kids.start(command, name=producer)
+            port = int(prod.expect("listening", 60).split()[1])
+            sink = kids.start([self.tool("bench-sink"), proto, "--connect", f"127.0.0.1:{port}",
+                               "--count", str(count), "--stall", str(stalled)])
+            sink.expect("ready", 60)
+            prod.send("go")
+            prod.expect("written", 1800)
+            sink.send("finish")
+            received = sink.expect_json(600)
+            prod.send("done")
+            prod.finish(60)
+            sink.finish(30)
+        return received, prod.rusage
+
+    def expected_bytes(self, producer, proto, seconds):
+        """The whole stream a receiver should get: what one receiver got over UDP (RTP) with
+        a deep receive buffer and no kernel drop, or the transport stream file's size for the
+        bare sender."""
+        datagram = "rtp" if proto == "rtp" else "udp"
+        key = (producer, datagram, seconds)
+        if key not in self._expected:
+            if producer in (BARE_SENDTO, BARE_SENDMMSG):
+                self._expected[key] = os.path.getsize(self.media.transport_stream(seconds))
+            else:
+                received, _, _ = self.run_datagram(producer, datagram, 1, seconds)
+                if received["kernel_drops"] != 0:
+                    raise BenchError(f"calibration of {producer} lost datagrams")
+                self._expected[key] = received["bytes"][0]
+        return self._expected[key]
+
+    def measure(self, producer, case, stalled=0):
+        """One run of one producer in one case, reduced to the table's figures."""
+        if case.proto in ("udp", "rtp"):
+            received, usage, _ = self.run_datagram(producer, case.proto, case.count, case.seconds)
+        else:
+            received, usage = self.run_stream(producer, case.proto, case.count, case.seconds,
+                                              stalled, case.paced)
+        expected = self.expected_bytes(producer, case.proto, case.seconds)
+        media_s = self.media.duration(self.media.clip(case.seconds))
+        return figures(received, usage, expected, media_s)
+
+    def ceiling(self, seconds, pause_us):
+        """The largest number of UDP targets at which libSluice still keeps real time: each
+        probe casts the clip as fast as possible; it keeps real time when the whole clip took
+        no longer than its duration. A probe stops early once writing falls 2 s behind the
+        media clock (more than a GOP's burst: a key frame alone takes a while at many
+        targets, and is caught up on the frames after it)."""
+        clip = self.media.clip(seconds)
+        media_s = self.media.duration(clip)
+        probes = {}
+        datagrams = {}
+
+        def keeps(count):
+            if count not in probes:
+                received, _, report = self.run_datagram(
+                    PROJECT, "udp", count, seconds, extra=["--behind-limit-ms", "2000"])
+                cast = json.loads(report[-1])
+                wall = (cast["end_ns"] - cast["start_ns"]) / 1e9
+                speed = cast["media_s"] / wall if wall else 0
+                probes[count] = (not cast["behind"] and speed >= 1.0, speed)
+                datagrams[count] = received["datagrams"] / count
+                print(f"    ceiling probe {count} targets: "
+                      f"{'keeps' if probes[count][0] else 'falls behind'} "
+                      f"({probes[count][1]:.2f}× real time)", file=self.log, flush=True)
+            return probes[count][0]
+
+        low, high = 1, 64
+        if keeps(high):
+            best = high
+        else:
+            while high - low > 1:
+                middle = (low + high) // 2
+                if keeps(middle):
+                    low = middle
+                else:
+                    high = middle
+            best = low
+        # The multiplexer hands over partial blocks too (at the end of a frame), so the real
+        # rate is the number of datagrams one target got in a probe that kept real time.
+        blocks_per_s = datagrams[best] / media_s
+        # Every fifth send of a block waits one pause; sends themselves are left out.
+        budget_pauses = 1.0 / (blocks_per_s * pause_us / 1e6)
+        predicted = 5 * int(budget_pauses) + 4
+        keep_speed = probes.get(best, (True, None))[1]
+        if best + 1 <= 64:
+            keeps(best + 1)
+        return {"ceiling": best, "xrt_at_ceiling": keep_speed,
+                "xrt_above": probes.get(best + 1, (None, None))[1], "predicted": predicted,
+                "blocks_per_s": blocks_per_s, "pause_us": pause_us, "seconds": media_s}
+
+
+def figures(received, usage, expected, media_s):
+    delivered = sum(received["bytes"])
+    receivers = len(received["bytes"])
+    wall = (received["last_ns"] - received["first_ns"]) / 1e9
+    if delivered == 0 or wall <= 0:
+        raise BenchError(f"nothing arrived: {received}")
+    fraction = delivered / (expected * receivers)
+    xrt = media_s / wall
+    gigabytes = delivered / 1e9
+    return {
+        "xrt": xrt,
+        "xrt_delivered": xrt * min(fraction, 1.0),
+        "user_per_gb": usage.ru_utime / gigabytes,
+        "sys_per_gb": usage.ru_stime / gigabytes,
+        "cpu_per_gb": (usage.ru_utime + usage.ru_stime) / gigabytes,
+        "rss_mb": usage.ru_maxrss / 1024,
+        "delivered": fraction,
+        "worst": min(received["bytes"]) / expected,
+        "drops": received["kernel_drops"],
+        "stalled_bytes": received.get("stalled_bytes", []),
+        "expected_bytes": expected,
+        "wall_s": wall,
+    }

@@ -1,0 +1,146 @@
+"""The one table of scripts/bench, in Markdown: medians of the repetitions, and ratios taken
+inside each repetition (side by side) before their median."""
+
+from statistics import median
+
+from .casting import PROJECT
+
+
+def _fmt(value, digits=1):
+    if value is None:
+        return "n/a"
+    if value >= 100:
+        return f"{value:.0f}"
+    return f"{value:.{digits}f}"
+
+
+def _pct(value):
+    return "n/a" if value is None else f"{100 * value:.1f}%"
+
+
+def casting_table(cases, runs):
+    """runs: {(case key, producer): [figures per repetition]}"""
+    lines = ["| Case | Clip | Sender | × real time | Delivered | CPU user s/GB | CPU sys s/GB "
+             "| Peak RSS MB | Speed ÷ libSluice | CPU ÷ libSluice |",
+             "|---|---|---|---|---|---|---|---|---|---|"]
+    for case in cases:
+        ours = runs.get((case.key, PROJECT), [])
+        for producer in case.producers:
+            rows = runs.get((case.key, producer), [])
+            if not rows:
+                continue
+            m = {k: median(r[k] for r in rows) for k in
+                 ("xrt", "xrt_delivered", "user_per_gb", "sys_per_gb", "rss_mb", "delivered",
+                  "worst")}
+            delivered = _pct(m["delivered"])
+            if m["worst"] < m["delivered"] - 0.001:
+                delivered += f" (worst {_pct(m['worst'])})"
+            speed = m["xrt"] if m["delivered"] > 0.999 else None
+            xrt = _fmt(m["xrt"]) if speed is not None else \
+                f"{_fmt(m['xrt'])} ({_fmt(m['xrt_delivered'])} delivered)"
+            if producer == PROJECT or not ours:
+                speed_ratio = cpu_ratio = "—"
+            else:
+                pairs = list(zip(rows, ours))
+                speed_ratio = _fmt(median(p["xrt_delivered"] / o["xrt_delivered"]
+                                          for p, o in pairs), 2) + "×"
+                cpu_ratio = _fmt(median(p["cpu_per_gb"] / o["cpu_per_gb"] for p, o in pairs),
+                                 2) + "×"
+            sender = f"**{producer}**" if producer == PROJECT else producer
+            lines.append(f"| {case.key} | {case.seconds} s | {sender} | {xrt} | {delivered} | "
+                         f"{_fmt(m['user_per_gb'], 2)} | {_fmt(m['sys_per_gb'], 2)} | "
+                         f"{_fmt(m['rss_mb'])} | {speed_ratio} | {cpu_ratio} |")
+    return "\n".join(lines)
+
+
+def ceiling_table(c):
+    above = "n/a" if c["xrt_above"] is None else f"{c['xrt_above']:.2f}× real time"
+    at = "n/a" if c["xrt_at_ceiling"] is None else f"{c['xrt_at_ceiling']:.2f}× real time"
+    return "\n".join([
+        "| Figure | Value |", "|---|---|",
+        f"| Largest UDP target count that keeps real time (measured, {c['seconds']:.0f} s clip) "
+        f"| **{c['ceiling']}** ({at}; one more: {above}) |",
+        f"| Predicted from the pause alone | {c['predicted']} |",
+        f"| Measured pause (select, 1 ms time-out) | {c['pause_us']:.0f} µs |",
+        f"| Blocks (datagrams) per second of this stream | {c['blocks_per_s']:.0f} |",
+    ])
+
+
+def slow_client_table(pairs_by_case):
+    """pairs_by_case: {case: [(plain figures, stalled figures)] per repetition}."""
+    lines = ["| HTTP run | Clip | Fast clients × real time (delivered) | Fast clients delivered "
+             "| Peak RSS MB | Stalled client received |",
+             "|---|---|---|---|---|---|"]
+    for case, pairs in pairs_by_case.items():
+        lines += _slow_rows(case, pairs)
+    return "\n".join(lines)
+
+
+def _slow_rows(case, pairs):
+    def row(name, rows, stalled):
+        xrt = median(r["xrt_delivered"] for r in rows)
+        delivered = median(r["delivered"] for r in rows)
+        worst = median(r["worst"] for r in rows)
+        rss = median(r["rss_mb"] for r in rows)
+        got = "—"
+        if stalled:
+            got_bytes = median(sum(r["stalled_bytes"]) for r in rows)
+            got = f"{got_bytes / 1e3:.0f} kB"
+        return (f"| {name} | {case.seconds} s | {_fmt(xrt)} | {_pct(delivered)} "
+                f"(worst {_pct(worst)}) | {_fmt(rss)} | {got} |")
+    plain = [p for p, _ in pairs]
+    stalled = [s for _, s in pairs]
+    ratio = median(s["xrt_delivered"] / p["xrt_delivered"] for p, s in pairs)
+    pace = "real-time pace" if case.paced else "as fast as possible"
+    return [
+        row(f"16 fast clients, {pace}", plain, False),
+        row(f"16 fast + 1 that never reads, {pace}", stalled, True),
+        f"| ... fast clients' speed with the stalled client ÷ without | | {ratio:.2f}× | | | |",
+    ]
+
+
+def web_table(results, connections_list, endpoints):
+    lines = ["| Request | Connections | Answered connections | Requests/s | p50 ms | p99 ms "
+             "| Errors | Req/s ÷ static file |", "|---|---|---|---|---|---|---|---|"]
+    static_label = endpoints[-1][0]
+    for connections in connections_list:
+        static_rows = results.get((static_label, connections), [])
+        for label, *_ in endpoints:
+            rows = results.get((label, connections), [])
+            if not rows:
+                continue
+            rps = median(r["rps"] for r in rows)
+            p50 = median(r["p50_us"] for r in rows) / 1000
+            p99 = median(r["p99_us"] for r in rows) / 1000
+            errors = median(r["errors"] for r in rows)
+            kinds = sorted({k for r in rows for k in r["error_kinds"]})
+            errors_text = f"{errors:.0f}" + (f" ({', '.join(kinds)})" if kinds else "")
+            answered = median(r.get("answered_connections", 0) for r in rows)
+            if label == static_label or not static_rows:
+                ratio = "—"
+            else:
+                ratio = _fmt(median(r["rps"] / s["rps"] for r, s in zip(rows, static_rows)
+                                    if s["rps"] > 0), 2) + "×"
+            lines.append(f"| {label} | {connections} | {answered:.0f} | {rps:.0f} | {p50:.2f} | "
+                         f"{p99:.2f} | {errors_text} | {ratio} |")
+    return "\n".join(lines)
+
+
+def footprint_table(sizes, quillon, peerlo_kb, casters):
+    def mb(kb):
+        return "n/a" if kb is None else f"{kb / 1024:.1f} MB"
+    lines = ["| Item | Size |", "|---|---|"]
+    for name, (stripped, unstripped) in sizes.items():
+        lines.append(f"| `{name}` stripped (unstripped Release) | {stripped / 1024:.0f} KiB "
+                     f"({unstripped / 1024:.0f} KiB) |")
+    if quillon:
+        lines.append(f"| `Quillon` RSS idle | {mb(quillon['idle_kb'])} |")
+        lines.append(f"| `Quillon` RSS peak under the web load | {mb(quillon['load_peak_kb'])} |")
+    lines.append(f"| `peerlo` RSS idle (in a private network namespace) | {mb(peerlo_kb)} |")
+    if casters:
+        lines.append(f"| Caster process: libraries loaded, before `sluice_init` | "
+                     f"{mb(casters['rss_loaded_kb'])} |")
+        lines.append(f"| ... after `sluice_init` | {mb(casters['rss_init_kb'])} |")
+        lines.append(f"| ... with one open caster of each protocol (UDP, RTP, TCP, HTTP) | "
+                     f"{mb(casters['rss_four_casters_kb'])} |")
+    return "\n".join(lines)

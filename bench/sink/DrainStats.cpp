@@ -1,0 +1,28 @@
+#include "DrainStats.h"
+
+namespace {
+
+void printList(const char* name, const std::vector<uint64_t>& values) {
+    std::printf("\"%s\":[", name);
+    for (size_t i = 0; i < values.size(); ++i) {
+        std::printf("%s%llu", i == 0 ? "" : ",", static_cast<unsigned long long>(values[i]));
+    }
+    std::printf("]");
+}
+
+}  // namespace
+
+void DrainStats::print(const char* kind, bool timedOut) const {
+    std::printf("{\"kind\":\"%s\",", kind);
+    printList("bytes", bytes);
+    std::printf(",");
+    printList("stalled_bytes", stalledBytes);
+    std::printf(
+        ",\"wire_bytes\":%llu,\"kernel_drops\":%llu,\"datagrams\":%llu,\"first_ns\":%lld,"
+        "\"last_ns\":%lld,"
+        "\"closed\":%d,\"errors\":%d,\"timed_out\":%s}\n",
+        static_cast<unsigned long long>(wireBytes), static_cast<unsigned long long>(kernelDrops),
+        static_cast<unsigned long long>(datagrams), static_cast<long long>(firstNs),
+        static_cast<long long>(lastNs), closed, errors, timedOut ? "true" : "false");
+    std::fflush(stdout);
+}

@@ -1,0 +1,146 @@
+// bench-sink: the receiving end of the casting benchmarks. Opens datagram receivers or stream
+// clients on 127.0.0.1, drains everything that arrives and counts it, then prints one JSON
+// line (see DrainStats). All receivers share one epoll loop on one thread.
+//
+//   bench-sink udp  --count N [--rtp] [--rcvbuf BYTES]      prints "ports P1 P2 ..." first
+//   bench-sink tcp  --connect HOST:PORT --count N [--stall K] prints "ready" once connected
+//   bench-sink http --connect HOST:PORT --count N [--stall K] ... and the headers are in
+//
+// It ends when told "finish" on standard input (or standard input closes) and no byte has
+// arrived for --quiet-ms, when every stream connection was closed by the sender, or after
+// --timeout-s.
+#include <sys/epoll.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "BenchArgs.h"
+#include "BenchClock.h"
+#include "DrainStats.h"
+#include "StreamDrain.h"
+#include "UdpDrain.h"
+
+namespace {
+
+constexpr uint64_t kStdinTag = ~0ULL;
+
+int usage(const std::string& why) {
+    std::fprintf(stderr,
+                 "bench-sink: %s\n"
+                 "usage: bench-sink udp --count N [--rtp] [--rcvbuf BYTES]\n"
+                 "       bench-sink tcp|http --connect HOST:PORT --count N [--stall K]\n"
+                 "       common: [--quiet-ms MS] [--timeout-s S]\n",
+                 why.c_str());
+    return 2;
+}
+
+void watch(int epollFd, int fd, uint64_t tag, unsigned events, int op) {
+    epoll_event event{};
+    event.events = events;
+    event.data.u64 = tag;
+    epoll_ctl(epollFd, op, fd, &event);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    BenchArgs args(argc, argv, {"--rtp"});
+    if (!args.ok() || args.positional().size() != 1) {
+        return usage(args.ok() ? "one mode: udp, tcp or http" : args.error());
+    }
+    const std::string mode = args.positional()[0];
+    const int count = static_cast<int>(args.number("--count", 1, 1, 4096));
+    const int stalled = static_cast<int>(args.number("--stall", 0, 0, 4096));
+    const int64_t quietNs = args.number("--quiet-ms", 300, 1, 60000) * 1000000;
+    const int64_t timeoutNs = args.number("--timeout-s", 900, 1, 86400) * 1000000000LL;
+    // Deep enough for a whole clip, so loss means the sender lost it, not that we slept.
+    const int receiveBuffer = static_cast<int>(args.number("--rcvbuf", 256 << 20, 4096, 1 << 30));
+    if (!args.ok()) {
+        return usage(args.error());
+    }
+
+    DrainStats stats;
+    UdpDrain udp;
+    StreamDrain streams;
+    std::string error;
+    const int epollFd = epoll_create1(EPOLL_CLOEXEC);
+    bool isStream = false;
+    if (mode == "udp") {
+        if (!udp.open(count, args.has("--rtp"), receiveBuffer, stats, error)) {
+            return usage(error);
+        }
+        std::printf("ports");
+        for (int port : udp.ports()) {
+            std::printf(" %d", port);
+        }
+        std::printf("\n");
+        std::fflush(stdout);
+        for (size_t i = 0; i < udp.descriptors().size(); ++i) {
+            watch(epollFd, udp.descriptors()[i], i, EPOLLIN, EPOLL_CTL_ADD);
+        }
+    } else if (mode == "tcp" || mode == "http") {
+        std::string host;
+        int port = 0;
+        if (!splitHostPort(args.text("--connect"), host, port)) {
+            return usage("--connect HOST:PORT is needed");
+        }
+        if (!streams.open(host, port, count, stalled, mode == "http", stats, error)) {
+            return usage(error);
+        }
+        for (size_t i = 0; i < streams.size(); ++i) {
+            watch(epollFd, streams.descriptor(i), i, EPOLLOUT, EPOLL_CTL_ADD);
+        }
+        isStream = true;
+    } else {
+        return usage("unknown mode " + mode);
+    }
+    watch(epollFd, STDIN_FILENO, kStdinTag, EPOLLIN, EPOLL_CTL_ADD);
+
+    const int64_t started = monotonicNs();
+    bool announced = false;
+    bool finishing = false;
+    bool timedOut = false;
+    epoll_event events[256];
+    for (;;) {
+        const int n = epoll_wait(epollFd, events, 256, 20);
+        for (int i = 0; i < n; ++i) {
+            const uint64_t tag = events[i].data.u64;
+            if (tag == kStdinTag) {
+                char line[256];
+                if (::read(STDIN_FILENO, line, sizeof line) <= 0) {
+                    epoll_ctl(epollFd, EPOLL_CTL_DEL, STDIN_FILENO, nullptr);
+                }
+                finishing = true;  // "finish" or end of input: the same
+            } else if (isStream) {
+                const unsigned wanted = streams.onEvent(tag, events[i].events, stats);
+                watch(epollFd, streams.descriptor(tag), tag, wanted,
+                      wanted == 0 ? EPOLL_CTL_DEL : EPOLL_CTL_MOD);
+            } else {
+                udp.onReadable(tag, stats);
+            }
+        }
+        const int64_t now = monotonicNs();
+        if (isStream && !announced && streams.ready()) {
+            std::printf("ready\n");
+            std::fflush(stdout);
+            announced = true;
+        }
+        if (isStream && announced && streams.allClosed()) {
+            break;
+        }
+        if (finishing && now - (stats.lastNs != 0 ? stats.lastNs : started) >= quietNs) {
+            break;
+        }
+        if (now - started > timeoutNs) {
+            timedOut = true;
+            break;
+        }
+    }
+    if (!isStream) {
+        udp.countDrops(stats);
+    }
+    stats.print(mode.c_str(), timedOut);
+    ::close(epollFd);
+    return 0;
+}

@@ -1,0 +1,87 @@
+// The benchmark programs still build and talk the runner's protocol. Counts are checked
+// exactly (loopback loses nothing at these sizes); no speed is judged here.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "BenchChild.h"
+#include "TestSupport.h"
+
+namespace {
+
+using testsupport::programPath;
+
+std::vector<std::string> words(const std::string& line) {
+    std::istringstream in(line);
+    std::vector<std::string> out;
+    for (std::string word; in >> word;) {
+        out.push_back(word);
+    }
+    return out;
+}
+
+// The value of "name":[...] in the sink's JSON line, as text.
+std::string listField(const std::string& json, const std::string& name) {
+    const std::string key = "\"" + name + "\":[";
+    const size_t at = json.find(key);
+    if (at == std::string::npos) {
+        return "?";
+    }
+    const size_t begin = at + key.size();
+    return json.substr(begin, json.find(']', begin) - begin);
+}
+
+TEST(BenchSmoke, SinkCountsEveryDatagramOfTheBareSenderBothWays) {
+    testsupport::TempDir dir;
+    const std::string ts = dir.path() + "/stream.ts";
+    testsupport::writeFile(ts, std::string(10 * 1316 + 188, '\x47'));  // a short last datagram
+    for (const char* mode : {"sendto", "sendmmsg"}) {
+        BenchChild sink({programPath("bench-sink"), "udp", "--count", "2"});
+        const std::vector<std::string> ports = words(sink.lineStartingWith("ports"));
+        ASSERT_EQ(ports.size(), 3u) << mode;
+        BenchChild sender({programPath("bench-udp-limit"), "--mode", mode, "--target",
+                           "127.0.0.1:" + ports[1], "--target", "127.0.0.1:" + ports[2], ts});
+        EXPECT_NE(sender.lineStartingWith("{\"start_ns\""), "") << mode;
+        EXPECT_EQ(sender.wait(), 0) << mode;
+        sink.send("finish");
+        const std::string result = sink.lineStartingWith("{");
+        EXPECT_EQ(listField(result, "bytes"), "13348,13348") << mode << ": " << result;
+        EXPECT_NE(result.find("\"kernel_drops\":0"), std::string::npos) << result;
+        EXPECT_EQ(sink.wait(), 0);
+    }
+}
+
+TEST(BenchSmoke, CastDriverFeedsHttpClientsThatDecodeTheChunks) {
+    testsupport::TempDir dir;
+    const std::string clip = dir.path() + "/clip.mp4";
+    ASSERT_EQ(testsupport::shell("ffmpeg -nostdin -loglevel error -f lavfi -i "
+                                 "testsrc2=size=320x240:rate=25 -f lavfi -i sine=f=440 -t 1 "
+                                 "-c:v libx264 -bf 0 -g 25 -c:a aac " +
+                                 clip),
+              0);
+    BenchChild cast(
+        {programPath("bench-cast"), "--protocol", "http", "--clients", "2", "--hold", clip});
+    const std::vector<std::string> listening = words(cast.lineStartingWith("listening"));
+    ASSERT_EQ(listening.size(), 2u);
+    BenchChild sink({programPath("bench-sink"), "http", "--connect", "127.0.0.1:" + listening[1],
+                     "--count", "2"});
+    ASSERT_NE(sink.lineStartingWith("ready"), "");
+    cast.send("go");
+    ASSERT_NE(cast.lineStartingWith("written"), "");
+    sink.send("finish");
+    const std::string result = sink.lineStartingWith("{");
+    cast.send("done");
+    EXPECT_NE(cast.lineStartingWith("{\"start_ns\""), "");
+    EXPECT_EQ(cast.wait(), 0);
+    // Both clients got the same whole number of TS packets, and no framing error.
+    const std::string bytes = listField(result, "bytes");
+    const size_t comma = bytes.find(',');
+    ASSERT_NE(comma, std::string::npos) << result;
+    const long first = std::stol(bytes.substr(0, comma));
+    EXPECT_GT(first, 0) << result;
+    EXPECT_EQ(first % 188, 0) << result;
+    EXPECT_EQ(bytes.substr(comma + 1), bytes.substr(0, comma)) << result;
+    EXPECT_NE(result.find("\"errors\":0"), std::string::npos) << result;
+}
+
+}  // namespace
