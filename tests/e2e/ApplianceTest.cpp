@@ -85,9 +85,9 @@ std::vector<std::string> processesOfBoard(const std::string& root) {
 class ApplianceTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        webPort = QuillonProcess::freePort();
-        mainPort = QuillonProcess::freePort();
-        subPort = QuillonProcess::freePort();
+        webPort = testsupport::freeTcpPort();
+        mainPort = testsupport::freeTcpPort();
+        subPort = testsupport::freeTcpPort();
         ASSERT_TRUE(webPort != mainPort && mainPort != subPort && webPort != subPort);
         // The demo's settings, on ports found now.
         testsupport::writeFile(board.path("/mnt/config/encoder.ini"),

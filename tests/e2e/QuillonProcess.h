@@ -38,9 +38,6 @@ public:
     /// the deadline (it is then left running for the destructor).
     int waitExit(std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
-    /// A TCP port on 127.0.0.1 that was free a moment ago (bound to port 0 and released).
-    static int freePort();
-
 private:
     testsupport::TempDir m_dir;
     pid_t m_pid = -1;

@@ -4,9 +4,7 @@
 // modem-sim, and the signals that end it.
 
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -66,7 +64,7 @@ protected:
     // "Quillon 1", ready once it has printed the time synchronisation line (the last line
     // of its start-up, after the server started).
     std::unique_ptr<QuillonProcess> startServer(std::map<std::string, std::string> env = {}) {
-        port = QuillonProcess::freePort();
+        port = testsupport::freeTcpPort();
         env["QUILLON_HTTP_PORT"] = std::to_string(port);
         for (const auto& [name, value] : environment()) {
             env.emplace(name, value);
@@ -197,15 +195,9 @@ TEST_F(QuillonTest, EachStopSignalEndsTheServerWithStatus0) {
 }
 
 TEST_F(QuillonTest, PortInUseEndsTheProgramWithStatus1) {
-    const int holder = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(holder, 1), 0);
-    ASSERT_EQ(::getsockname(holder, reinterpret_cast<sockaddr*>(&address), &length), 0);
-    const int taken = ntohs(address.sin_port);
+    const testsupport::TakenPort holder;
+    ASSERT_NE(holder.port(), 0);
+    const int taken = holder.port();
 
     auto env = environment();
     env["QUILLON_HTTP_PORT"] = std::to_string(taken);
@@ -215,7 +207,6 @@ TEST_F(QuillonTest, PortInUseEndsTheProgramWithStatus1) {
                               "\n, exit !!!"),
               std::string::npos)
         << p.output();
-    ::close(holder);
 }
 
 TEST_F(QuillonTest, StatusRecordsFromTheMediaProcessReachTheStatusDocuments) {

@@ -261,15 +261,9 @@ TEST(HttpServerLifecycle, DefaultCredentialsWrittenWhenMissing) {
 }
 
 TEST(HttpServerLifecycle, PortInUseEndsTheProcessWithTheMessage) {
-    const int busy = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(busy, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    ASSERT_EQ(::listen(busy, 1), 0);
-    socklen_t len = sizeof addr;
-    ::getsockname(busy, reinterpret_cast<sockaddr*>(&addr), &len);
-    const int port = ntohs(addr.sin_port);
+    const testsupport::TakenPort busy;
+    ASSERT_NE(busy.port(), 0);
+    const int port = busy.port();
 
     testsupport::TempDir dir;
     int out[2];
@@ -294,7 +288,6 @@ TEST(HttpServerLifecycle, PortInUseEndsTheProcessWithTheMessage) {
     ::close(out[0]);
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ::close(busy);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 1);
     EXPECT_EQ(text, "\nweb server can not bind port : " + std::to_string(port) + "\n, exit !!!");

@@ -1,8 +1,5 @@
 // The exported interface, linked as an integrator links it: sluice.h and libSluice.so only.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -185,17 +182,12 @@ TEST_F(SluiceApi, AFormatWithoutStreamsCannotOpen) {
 }
 
 TEST_F(SluiceApi, ABoundPortGives19) {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    socklen_t length = sizeof addr;
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length);
+    const testsupport::TakenPort bound(testsupport::TakenPort::Kind::Udp);
+    ASSERT_NE(bound.port(), 0);
     const sluice_media_format f = audioFormat();
     int handle = -2;
-    EXPECT_EQ(sluice_open(&handle, SLUICE_PROTOCOL_UDP, ntohs(addr.sin_port), &f), 19);
-    EXPECT_EQ(sluice_open(&handle, SLUICE_PROTOCOL_RTP, ntohs(addr.sin_port), &f), 19);
-    ::close(fd);
+    EXPECT_EQ(sluice_open(&handle, SLUICE_PROTOCOL_UDP, bound.port(), &f), 19);
+    EXPECT_EQ(sluice_open(&handle, SLUICE_PROTOCOL_RTP, bound.port(), &f), 19);
 }
 
 TEST_F(SluiceApi, SettersTakeAnyValue) {

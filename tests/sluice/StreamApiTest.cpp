@@ -1,10 +1,6 @@
 // The TCP and HTTP casters through the exported interface only (sluice.h and libSluice.so):
 // opening on a port, ports in use, disconnecting everyone, closing and quitting.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <string>
 
@@ -20,41 +16,6 @@ namespace {
 const std::string kHeader =
     "HTTP/1.1 200 OK\r\nCache-Control: no-cache\r\nContent-Type: video/MP2T\r\n"
     "Transfer-Encoding: chunked\r\n\r\n";
-
-/// A socket bound to an ephemeral port of every interface; listening when asked.
-class PortHolder {
-public:
-    explicit PortHolder(bool listening) {
-        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        if (listening) {
-            ::listen(m_fd, 1);
-        }
-        socklen_t length = sizeof address;
-        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length);
-        m_port = ntohs(address.sin_port);
-    }
-    ~PortHolder() { release(); }
-    void release() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-            m_fd = -1;
-        }
-    }
-    int port() const { return m_port; }
-
-private:
-    int m_fd = -1;
-    int m_port = 0;
-};
-
-/// sluice_open needs a concrete port: one that was free a moment ago.
-int freePort() {
-    PortHolder holder(false);
-    return holder.port();
-}
 
 class StreamApi : public ::testing::TestWithParam<int> {
 protected:
@@ -81,7 +42,8 @@ protected:
         const sluice_media_format f = format();
         int handle = -2;
         for (int attempt = 0; attempt < 5; ++attempt) {
-            port = freePort();
+            // sluice_open needs a concrete port: one that was free a moment ago.
+            port = testsupport::freeTcpPort();
             if (sluice_open(&handle, GetParam(), port, &f) == 0) {
                 return handle;
             }
@@ -142,7 +104,7 @@ TEST_P(StreamApi, OpensOnTheGivenPortAndStreams) {
 }
 
 TEST_P(StreamApi, APortInUseGives2AndRegistersNothing) {
-    PortHolder listening(true);
+    const testsupport::TakenPort listening;
     const sluice_media_format f = format();
     int handle = -2;
     EXPECT_EQ(sluice_open(&handle, GetParam(), listening.port(), &f), 2);

@@ -18,17 +18,6 @@ using testsupport::waitFor;
 
 namespace {
 
-int freeTcpPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
 bool listening(int port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
@@ -121,7 +110,7 @@ protected:
     /// sluice-cast serving the clip in a loop on a free port; waits until it listens.
     std::unique_ptr<Background> serve(const std::string& protocol) {
         for (int attempt = 0; attempt < 5; ++attempt) {
-            m_port = freeTcpPort();
+            m_port = testsupport::freeTcpPort();
             auto cast = std::make_unique<Background>(
                 "'" + testsupport::programPath("sluice-cast") + "' -q --loop 0 -p " + protocol +
                     " -l " + std::to_string(m_port) + " '" + m_dir.file("clip.mp4") + "' 2>&1",

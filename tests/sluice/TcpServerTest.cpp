@@ -1,10 +1,6 @@
 // TcpServer and TcpConnection with a recording connection: listening, reopening, refusing,
 // and every way a connection leaves the table.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <memory>
@@ -59,27 +55,6 @@ protected:
     void onConnectionClosed(std::shared_ptr<TcpConnection>) override { ++counters.dropped; }
 };
 
-/// A socket listening on an ephemeral loopback port, to find a port in use.
-class Blocker {
-public:
-    Blocker() {
-        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(m_fd, 1);
-        socklen_t length = sizeof address;
-        ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length);
-        m_port = ntohs(address.sin_port);
-    }
-    ~Blocker() { ::close(m_fd); }
-    uint16_t port() const { return m_port; }
-
-private:
-    int m_fd;
-    uint16_t m_port = 0;
-};
-
 bool connectable(uint16_t port) {
     TcpClient probe(port, 0, false);
     return probe.connected();
@@ -102,9 +77,9 @@ TEST(TcpServerListening, PortZeroListensOnAnEphemeralPort) {
 }
 
 TEST(TcpServerListening, APortInUseFailsAndLeavesNoThread) {
-    Blocker blocker;
+    const testsupport::TakenPort taken;
     RecordingServer server;
-    EXPECT_FALSE(server.open("", blocker.port()));
+    EXPECT_FALSE(server.open("", static_cast<uint16_t>(taken.port())));
     EXPECT_FALSE(server.isOpen());
     EXPECT_FALSE(server.isRunning());
 }

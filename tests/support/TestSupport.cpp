@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -131,6 +133,51 @@ int shell(const std::string& commandLine, std::string* output) {
     }
     const int status = ::pclose(pipe);
     return status == -1 ? -1 : (WIFEXITED(status) ? WEXITSTATUS(status) : 128);
+}
+
+namespace {
+
+/// An ephemeral port of a socket bound to the address; the socket stays open in *fd.
+int bindEphemeral(int type, uint32_t address, int* fd) {
+    *fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(address);
+    socklen_t length = sizeof local;
+    if (*fd < 0 || ::bind(*fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+        ::getsockname(*fd, reinterpret_cast<sockaddr*>(&local), &length) != 0) {
+        return 0;
+    }
+    return ntohs(local.sin_port);
+}
+
+int freePort(int type) {
+    int fd = -1;
+    const int port = bindEphemeral(type, INADDR_LOOPBACK, &fd);
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    return port;
+}
+
+}  // namespace
+
+int freeTcpPort() { return freePort(SOCK_STREAM); }
+
+int freeUdpPort() { return freePort(SOCK_DGRAM); }
+
+TakenPort::TakenPort(Kind kind) {
+    const bool tcp = kind == Kind::TcpListener;
+    const int port = bindEphemeral(tcp ? SOCK_STREAM : SOCK_DGRAM, INADDR_ANY, &m_fd);
+    if (port != 0 && (!tcp || ::listen(m_fd, 1) == 0)) {
+        m_port = port;
+    }
+}
+
+TakenPort::~TakenPort() {
+    if (m_fd >= 0) {
+        ::close(m_fd);
+    }
 }
 
 bool NetNamespace::available(std::string* why) {

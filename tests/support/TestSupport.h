@@ -1,7 +1,7 @@
 #pragma once
 // Helpers shared by the test suites: temporary directories, environment overrides,
-// sandbox boards made by tools/virtual-board, files, deadline waits and private network
-// namespaces.
+// sandbox boards made by tools/virtual-board, files, deadline waits, free and taken ports,
+// and private network namespaces.
 
 #include <chrono>
 #include <functional>
@@ -74,6 +74,29 @@ bool waitFor(const std::function<bool()>& condition,
 
 /// Runs a shell command line and returns its exit status (-1 when it could not run).
 int shell(const std::string& commandLine, std::string* output = nullptr);
+
+/// A TCP (UDP) port of 127.0.0.1 that was free a moment ago (bound to port 0 and released);
+/// 0 when none could be had. Another process may take it before the test does.
+int freeTcpPort();
+int freeUdpPort();
+
+/// A socket on every interface that holds an ephemeral port for its scope, so that a
+/// program under test finds the port taken: a TCP listener, or a bound UDP socket.
+class TakenPort {
+public:
+    enum class Kind { TcpListener, Udp };
+    explicit TakenPort(Kind kind = Kind::TcpListener);
+    ~TakenPort();
+    TakenPort(const TakenPort&) = delete;
+    TakenPort& operator=(const TakenPort&) = delete;
+
+    /// The port held, 0 when the listener could not be made.
+    int port() const { return m_port; }
+
+private:
+    int m_fd = -1;
+    int m_port = 0;
+};
 
 /// A private network namespace with a veth pair: "eth0" inside, with the given address, and
 /// its peer "eth0p" in a second private namespace, so that the inside link is up without

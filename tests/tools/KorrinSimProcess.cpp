@@ -1,7 +1,6 @@
 #include "KorrinSimProcess.h"
 
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -216,33 +215,6 @@ int KorrinSimProcess::stop() {
     }
     m_pid = -1;
     return status;
-}
-
-namespace {
-
-int freePort(int type) {
-    const int fd = ::socket(AF_INET, type, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-        port = ntohs(address.sin_port);
-    }
-    ::close(fd);
-    return port;
-}
-
-}  // namespace
-
-int freeUdpPort() {
-    return freePort(SOCK_DGRAM);
-}
-
-int freeTcpPort() {
-    return freePort(SOCK_STREAM);
 }
 
 std::string probe(const std::string& url, std::string* details, const std::string& prefix) {

@@ -92,10 +92,6 @@ private:
     bool m_ready = false;
 };
 
-/// A UDP (TCP) port of 127.0.0.1 that was free a moment ago.
-int freeUdpPort();
-int freeTcpPort();
-
 /// What ffprobe sees at a URL: "codec WxH" of the first video stream plus ",aac" when there
 /// is an AAC stream, or "" with the probe's output in *details.
 std::string probe(const std::string& url, std::string* details = nullptr,

@@ -1,8 +1,6 @@
 // korrin-sim as a program: on a sandbox board, with a bound client socket in Quillon's place
 // and Debian's ffprobe reading what it casts.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,6 +8,8 @@
 #include "TestSupport.h"
 
 using namespace toolstest;
+using testsupport::freeTcpPort;
+using testsupport::freeUdpPort;
 
 namespace {
 
@@ -287,15 +287,9 @@ TEST_F(KorrinSimTest, UpgradeCodeStopsTheStreamsAndOtherCodesAreOnlyLogged) {
 
 TEST_F(KorrinSimTest, HttpTsServesTheStreamAndATakenPortIsReported) {
     // A listener of our own holds the sub stream's port.
-    const int taken = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(taken, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(taken, 1), 0);
-    ASSERT_EQ(::getsockname(taken, reinterpret_cast<sockaddr*>(&address), &length), 0);
-    const int takenPort = ntohs(address.sin_port);
+    auto taken = std::make_unique<testsupport::TakenPort>();
+    ASSERT_NE(taken->port(), 0);
+    const int takenPort = taken->port();
     const int mainPort = freeTcpPort();
     writeSettings(video("master_video", "H.264", "320*240") +
                   "[master_protocol]\ntsHttpEnabled=1\ntsHttpPort=" + std::to_string(mainPort) +
@@ -308,7 +302,7 @@ TEST_F(KorrinSimTest, HttpTsServesTheStreamAndATakenPortIsReported) {
     EXPECT_TRUE(sim->waitForOutput("sub stream: HTTP-TS on port " + std::to_string(takenPort) +
                                    ": not cast, sluice_open returned 2"))
         << sim->output();
-    ::close(taken);
+    taken.reset();
     std::string details;
     EXPECT_EQ(probe("http://127.0.0.1:" + std::to_string(mainPort) + "/", &details),
               "h264 320x240,aac")
