@@ -202,6 +202,7 @@ bool CHttpServer::start(int port, HttpHandler* handler) {
     }
     const std::string threads = std::to_string(kWorkerThreads);
     const std::string timeout = std::to_string(kRequestTimeoutMs);
+    const std::string keepAlive = std::to_string(kKeepAliveTimeoutMs);
     // No document root: civetweb's own file serving is never reached, every path is ours.
     // No CGI, server-side includes, listings or CORS answers of its own either.
     const char* options[] = {"listening_ports",
@@ -211,9 +212,13 @@ bool CHttpServer::start(int port, HttpHandler* handler) {
                              "request_timeout_ms",
                              timeout.c_str(),
                              "keep_alive_timeout_ms",
-                             timeout.c_str(),
+                             keepAlive.c_str(),
                              "enable_keep_alive",
                              "yes",
+                             // Files go out as a header write and a body write; without this
+                             // the body waits for the client's delayed ACK (40 ms a file).
+                             "tcp_nodelay",
+                             "1",
                              "enable_directory_listing",
                              "no",
                              "cgi_pattern",

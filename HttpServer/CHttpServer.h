@@ -39,8 +39,12 @@ public:
     static constexpr long long kUploadFramingBytes = 64 * 1024;
     /// A client that sends nothing for this long loses its connection.
     static constexpr int kRequestTimeoutMs = 10000;
-    /// Enough for a few browsers loading pages while an upload runs.
-    static constexpr int kWorkerThreads = 8;
+    /// An idle keep-alive connection holds one worker; it is closed after this long, so that
+    /// browsers keeping connections open do not shut other clients out.
+    static constexpr int kKeepAliveTimeoutMs = 2000;
+    /// civetweb gives every open connection a worker of its own: enough for a few browsers
+    /// (six connections each) loading pages while an upload runs.
+    static constexpr int kWorkerThreads = 16;
 
     /// authFile is the password file; when it does not exist it is written with the default
     /// credentials ("admin", "740163"), so that a fresh device is never open.
