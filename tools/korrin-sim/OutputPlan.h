@@ -9,21 +9,21 @@
 namespace ksim {
 
 /// One caster to open through libSluice.
-struct CasterSpec {
+struct CasterPlan {
     int protocol = 0;   // SLUICE_PROTOCOL_UDP or SLUICE_PROTOCOL_HTTP
     int localPort = 0;  // HTTP: the listening port; UDP: 0 (any)
     std::string host;   // UDP: the target address; HTTP: empty
     int port = 0;       // UDP: the target port
     std::string label;  // "HTTP-TS on port 8081", "UDP TS to 127.0.0.1:20000", ...
 
-    bool operator==(const CasterSpec& o) const {
+    bool operator==(const CasterPlan& o) const {
         return protocol == o.protocol && localPort == o.localPort && host == o.host &&
                port == o.port;
     }
 };
 
 struct OutputPlan {
-    std::vector<CasterSpec> casters;
+    std::vector<CasterPlan> casters;
     std::vector<std::string> skipped;  // one line per output left out, with the reason
 };
 

@@ -25,7 +25,7 @@ namespace ksim {
 struct StreamConfig {
     bool enabled = false;  // false: no encoder, no casters
     EncodeParams video;
-    std::vector<CasterSpec> casters;
+    std::vector<CasterPlan> casters;
     int audioSampleRate = 48000;
     int audioChannels = 2;
     int audioBitrate = 64000;

@@ -17,26 +17,26 @@ std::string openFailure(int rc, int protocol) {
 
 }  // namespace
 
-size_t StreamCasters::open(const std::vector<CasterSpec>& casters,
+size_t StreamCasters::open(const std::vector<CasterPlan>& casters,
                            const sluice_media_format& format, const Log& log) {
     close();
-    for (const CasterSpec& spec : casters) {
+    for (const CasterPlan& plan : casters) {
         int handle = -1;
-        const int rc = sluice_open(&handle, spec.protocol, spec.localPort, &format);
+        const int rc = sluice_open(&handle, plan.protocol, plan.localPort, &format);
         if (rc != 0 || handle < 0) {
-            log(spec.label + ": not cast, " +
-                (rc != 0 ? openFailure(rc, spec.protocol) : std::string("no free caster handle")));
+            log(plan.label + ": not cast, " +
+                (rc != 0 ? openFailure(rc, plan.protocol) : std::string("no free caster handle")));
             continue;
         }
-        if (!spec.host.empty()) {
-            const int added = sluice_add_target(handle, spec.host.c_str(), spec.port);
+        if (!plan.host.empty()) {
+            const int added = sluice_add_target(handle, plan.host.c_str(), plan.port);
             if (added != 0) {
-                log(spec.label + ": not cast, sluice_add_target returned " + std::to_string(added));
+                log(plan.label + ": not cast, sluice_add_target returned " + std::to_string(added));
                 sluice_close(handle);
                 continue;
             }
         }
-        log(spec.label + ": casting");
+        log(plan.label + ": casting");
         m_handles.push_back(handle);
     }
     return m_handles.size();

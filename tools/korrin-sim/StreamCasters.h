@@ -24,7 +24,7 @@ public:
     /// Closes what is open, then opens one caster per entry of the plan with this stream
     /// description; each success and failure is logged through log, by the entry's label.
     /// Returns how many casters are open.
-    size_t open(const std::vector<CasterSpec>& casters, const sluice_media_format& format,
+    size_t open(const std::vector<CasterPlan>& casters, const sluice_media_format& format,
                 const Log& log);
     void close();
     size_t count() const { return m_handles.size(); }
