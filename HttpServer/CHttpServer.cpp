@@ -71,24 +71,26 @@ void continueIfExpected(mg_connection* conn) {
     }
 }
 
-enum class BodyRead { Complete, TooLarge, Broken };
-
-BodyRead readBody(mg_connection* conn, long long limit, std::string& body) {
+// Reads the body of an "/api" or "/sys/" request into body: 0 when it is complete, else the
+// status it was refused with (413 answered and closed; 400 when the client broke off).
+int readControlBody(mg_connection* conn, std::string& body) {
+    const long long limit = CHttpServer::kMaxBodyBytes;
     if (mg_get_request_info(conn)->content_length > limit) {
-        return BodyRead::TooLarge;
+        return sendAndClose(conn, 413, HttpReply::json(413, "{}"));
     }
     continueIfExpected(conn);
     char buf[4096];
     for (;;) {
         const int n = mg_read(conn, buf, sizeof buf);
         if (n == 0) {
-            return BodyRead::Complete;
+            return 0;
         }
         if (n < 0) {
-            return BodyRead::Broken;
+            mg_disable_connection_keep_alive(conn);
+            return 400;
         }
         if (static_cast<long long>(body.size()) + n > limit) {
-            return BodyRead::TooLarge;
+            return sendAndClose(conn, 413, HttpReply::json(413, "{}"));
         }
         body.append(buf, static_cast<size_t>(n));
     }
@@ -331,14 +333,8 @@ int CHttpServer::serveApi(mg_connection* conn) {
         return refused;
     }
     std::string body;
-    switch (readBody(conn, kMaxBodyBytes, body)) {
-        case BodyRead::TooLarge:
-            return sendAndClose(conn, 413, HttpReply::json(413, "{}"));
-        case BodyRead::Broken:
-            mg_disable_connection_keep_alive(conn);
-            return 400;
-        case BodyRead::Complete:
-            break;
+    if (const int refused = readControlBody(conn, body)) {
+        return refused;
     }
     const mg_request_info* ri = mg_get_request_info(conn);
     const std::string_view apiPath = std::string_view(ri->local_uri).substr(4);  // after "/api"
@@ -362,14 +358,8 @@ int CHttpServer::serveSystem(mg_connection* conn) {
         return refused;
     }
     std::string body;
-    switch (readBody(conn, kMaxBodyBytes, body)) {
-        case BodyRead::TooLarge:
-            return sendAndClose(conn, 413, HttpReply::json(413, "{}"));
-        case BodyRead::Broken:
-            mg_disable_connection_keep_alive(conn);
-            return 400;
-        case BodyRead::Complete:
-            break;
+    if (const int refused = readControlBody(conn, body)) {
+        return refused;
     }
     const std::string_view systemPath =
         std::string_view(mg_get_request_info(conn)->local_uri).substr(4);
