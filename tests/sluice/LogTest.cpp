@@ -1,6 +1,6 @@
-// The logger: thresholds, level names, line formats, the settings file, rolling files and
-// silence without a settings file. The logger is process-wide, so every test starts from no
-// sinks and its own working directory.
+// The logger: time prefixes, the settings file, rolling files and the file sink's
+// recovery. The logger is process-wide, so every test starts from no sinks and its own
+// working directory. (Silence without a settings file is checked through sluice_init.)
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,7 +13,6 @@
 #include "CLog.h"
 #include "FileLogWriter.h"
 #include "LogPrefix.h"
-#include "SyslogWriter.h"
 #include "TestSupport.h"
 
 using testsupport::readFile;
@@ -21,16 +20,12 @@ using testsupport::writeFile;
 
 namespace {
 
-struct Captured {
-    int level;
-    std::string text;
-};
 std::mutex g_mutex;
-std::vector<Captured> g_captured;
+std::vector<std::string> g_captured;
 
-void capture(int level, const char* text, size_t length, int) {
+void capture(int, const char* text, size_t length, int) {
     std::lock_guard<std::mutex> lock(g_mutex);
-    g_captured.push_back(Captured{level, std::string(text, length)});
+    g_captured.emplace_back(text, length);
 }
 
 class LogTest : public ::testing::Test {
@@ -62,231 +57,129 @@ protected:
     std::string m_oldCwd;
 };
 
-// Matches text against a pattern where '#' is one digit, '*' one to three digits and any
-// other character stands for itself.
-bool looksLike(const std::string& text, const std::string& pattern) {
-    size_t t = 0;
-    for (char p : pattern) {
-        if (p == '#' || p == '*') {
-            const size_t most = p == '#' ? 1 : 3;
-            size_t n = 0;
-            while (n < most && t < text.size() &&
-                   std::isdigit(static_cast<unsigned char>(text[t]))) {
-                ++t;
-                ++n;
-            }
-            if (n == 0) {
-                return false;
-            }
-        } else if (t >= text.size() || text[t++] != p) {
-            return false;
+// The text with every run of digits replaced by one '#' (the prefixes' own digits are
+// checked in PrefixesPrintUnpaddedMilliseconds).
+std::string digitsHidden(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (!std::isdigit(static_cast<unsigned char>(c))) {
+            out += c;
+        } else if (out.empty() || out.back() != '#') {
+            out += '#';
         }
     }
-    return t == text.size();
-}
-
-mode_t modeOf(const std::string& path) {
-    struct stat st {};
-    ::stat(path.c_str(), &st);
-    return st.st_mode & 07777;
+    return out;
 }
 
 }  // namespace
-
-TEST_F(LogTest, LevelNamesClampOutOfRangeLevels) {
-    EXPECT_STREQ(CLog::levelName(-3), "all");
-    EXPECT_STREQ(CLog::levelName(0), "all");
-    EXPECT_STREQ(CLog::levelName(1), "debug");
-    EXPECT_STREQ(CLog::levelName(2), "info");
-    EXPECT_STREQ(CLog::levelName(3), "warning");
-    EXPECT_STREQ(CLog::levelName(4), "error");
-    EXPECT_STREQ(CLog::levelName(5), "fatal");
-    EXPECT_STREQ(CLog::levelName(9), "fatal");
-}
-
-TEST_F(LogTest, LevelNamesAreMatchedExactly) {
-    EXPECT_EQ(CLog::levelFromName("warning"), 3);
-    EXPECT_EQ(CLog::levelFromName("fatal"), 5);
-    EXPECT_EQ(CLog::levelFromName("Warning"), 0);
-    EXPECT_EQ(CLog::levelFromName("warning "), 0);
-    EXPECT_EQ(CLog::levelFromName(""), 0);
-}
-
-TEST_F(LogTest, FormatItemsAreCommaSeparatedAndUntrimmed) {
-    EXPECT_EQ(CLog::formatFromText("datetime,time"), 3);
-    EXPECT_EQ(CLog::formatFromText("time"), 2);
-    EXPECT_EQ(CLog::formatFromText("datetime"), 1);
-    EXPECT_EQ(CLog::formatFromText("datetime, time"), 1);
-    EXPECT_EQ(CLog::formatFromText("clock,,"), 0);
-    EXPECT_EQ(CLog::formatFromText(""), 0);
-}
 
 TEST_F(LogTest, PrefixesPrintUnpaddedMilliseconds) {
     testsupport::ScopedEnv tz("TZ", "UTC");
     ::tzset();
     timeval t{1735704000 + 3661, 7000};  // 2025-01-01 05:01:01.007 UTC
     EXPECT_EQ(comn::detail::dateTimePrefix(t), "2025-01-01 05:01:01.7");
-    EXPECT_EQ(comn::detail::timePrefix(t), "05:01:01.7");
     t.tv_usec = 123999;
     EXPECT_EQ(comn::detail::timePrefix(t), "05:01:01.123");
-    t.tv_usec = 0;
-    EXPECT_EQ(comn::detail::timePrefix(t), "05:01:01.0");
 }
 
-TEST_F(LogTest, LinesWithAPrefixCarryTheLevelNameAndABar) {
-    EXPECT_EQ(comn::detail::formatLine(3, "bare\n", 5, 0), "bare\n");
-    const std::string timed = comn::detail::formatLine(3, "msg\n", 4, CLog::kTime);
-    EXPECT_TRUE(looksLike(timed, "##:##:##.* warning | msg\n")) << timed;
-    const std::string both = comn::detail::formatLine(5, "msg\n", 4, 3);
-    EXPECT_TRUE(looksLike(both, "####-##-## ##:##:##.* fatal | msg\n")) << both;
+// Settings files that install a file sink, and what every level then leaves in the file.
+TEST_F(LogTest, SettingsFileFileSink) {
+    const struct {
+        const char* ini;
+        const char* file;
+        const char* expected;  // nullptr: no file at all
+    } cases[] = {
+        {"[File]\nEnabled=true\nLevel=warning\nFormat=\nFileName=out.log\n", "out.log",
+         "w\ne\nf\n"},
+        {"[File]\nEnabled=1\nLevel=Warning\nFileName=out.log\n", "out.log", "d\ni\nw\ne\nf\n"},
+        {"[File]\nEnabled=true\nLevel=error\nFileName=first second.log\n", "first", "e\nf\n"},
+        {"[Console]\nEnabled=true\nLevel=fatal\n[File]\nFileName=out.log\n", "out.log", nullptr},
+    };
+    for (const auto& c : cases) {
+        CLog::clearWriters();
+        ::unlink(path(c.file).c_str());
+        writeFile(path("SluiceLog.ini"), c.ini);
+        ASSERT_EQ(CLog::config("SluiceLog.ini"), 0) << c.ini;
+        testing::internal::CaptureStdout();
+        logEveryLevel();
+        testing::internal::GetCapturedStdout();
+        if (c.expected == nullptr) {
+            EXPECT_FALSE(testsupport::fileExists(path(c.file))) << c.ini;
+        } else {
+            EXPECT_EQ(readFile(path(c.file)), c.expected) << c.ini;
+        }
+    }
 }
 
-TEST_F(LogTest, SinkThresholdPassesOnlyItsLevelAndAbove) {
-    CLog::setFunctionWriter(&capture, CLog::kWarning, 0);
-    logEveryLevel();
-    std::lock_guard<std::mutex> lock(g_mutex);
-    ASSERT_EQ(g_captured.size(), 3u);
-    EXPECT_EQ(g_captured[0].text, "w\n");
-    EXPECT_EQ(g_captured[1].level, 4);
-    EXPECT_EQ(g_captured[2].text, "f\n");
+TEST_F(LogTest, SettingsFileConsoleSink) {
+    const struct {
+        const char* ini;
+        const char* pattern;
+    } cases[] = {
+        {"[Console]\r\nEnabled=true\r\nLevel=info\r\nFormat=time\r\n",
+         "#:#:#.# warning | shown #\n"},
+        {"[Console]\nEnabled=true\nFormat=datetime,time\n",
+         "#-#-# #:#:#.# debug | detail\n#-#-# #:#:#.# warning | shown #\n"},
+    };
+    for (const auto& c : cases) {
+        CLog::clearWriters();
+        writeFile(path("SluiceLog.ini"), c.ini);
+        ASSERT_EQ(CLog::config("SluiceLog.ini"), 0);
+        testing::internal::CaptureStdout();
+        CLog::debug("detail\n");
+        CLog::warning("shown %d\n", 7);
+        const std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(digitsHidden(out), c.pattern) << out;
+    }
 }
 
-TEST_F(LogTest, ConfigInstallsAFileSinkWithThresholdAndBareLines) {
-    writeFile(path("SluiceLog.ini"),
-              "[File]\nEnabled=true\nLevel=warning\nFormat=\nFileName=out.log\n");
-    ASSERT_EQ(CLog::config("SluiceLog.ini"), 0);
-    logEveryLevel();
-    EXPECT_EQ(readFile(path("out.log")), "w\ne\nf\n");
-}
-
-TEST_F(LogTest, ALevelWithACapitalIsNotRecognisedAndPassesEverything) {
-    writeFile(path("SluiceLog.ini"), "[File]\nEnabled=1\nLevel=Warning\nFileName=out.log\n");
-    ASSERT_EQ(CLog::config("SluiceLog.ini"), 0);
-    logEveryLevel();
-    EXPECT_EQ(readFile(path("out.log")), "d\ni\nw\ne\nf\n");
-}
-
-TEST_F(LogTest, ConsoleTimeFormatAndCrLfSettingsFile) {
-    writeFile(path("SluiceLog.ini"), "[Console]\r\nEnabled=true\r\nLevel=info\r\nFormat=time\r\n");
-    ASSERT_EQ(CLog::config("SluiceLog.ini"), 0);
-    testing::internal::CaptureStdout();
-    CLog::debug("hidden\n");
-    CLog::warning("shown %d\n", 7);
-    const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_TRUE(looksLike(out, "##:##:##.* warning | shown 7\n")) << out;
-}
-
-TEST_F(LogTest, DateTimeAndTimeTogetherPrintTheDate) {
-    writeFile(path("SluiceLog.ini"), "[Console]\nEnabled=true\nFormat=datetime,time\n");
-    ASSERT_EQ(CLog::config("SluiceLog.ini"), 0);
-    testing::internal::CaptureStdout();
-    CLog::info("x\n");
-    const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_TRUE(looksLike(out, "####-##-## ##:##:##.* info | x\n")) << out;
-}
-
-TEST_F(LogTest, ASectionWithoutEnabledIsDisabled) {
-    writeFile(path("SluiceLog.ini"),
-              "[Console]\nEnabled=true\nLevel=fatal\n[File]\nFileName=out.log\n");
-    ASSERT_EQ(CLog::config("SluiceLog.ini"), 0);
-    CLog::fatal("x\n");
-    EXPECT_FALSE(testsupport::fileExists(path("out.log")));
-}
-
-TEST_F(LogTest, MissingSettingsFileKeepsTheSinks) {
+TEST_F(LogTest, MissingSettingsFileKeepsTheSinksAndBadSinkTypesAreRefused) {
     CLog::setFunctionWriter(&capture, 0, 0);
     EXPECT_EQ(CLog::config("SluiceLog.ini"), 2);
-    EXPECT_EQ(CLog::config(""), 0);
     EXPECT_EQ(CLog::config(nullptr), 0);
-    CLog::info("still here\n");
-    std::lock_guard<std::mutex> lock(g_mutex);
-    ASSERT_EQ(g_captured.size(), 1u);
-}
-
-TEST_F(LogTest, SilentWithoutSettingsFile) {
-    // What library start-up does when the file is missing.
-    ASSERT_NE(CLog::config("SluiceLog.ini"), 0);
-    ASSERT_EQ(CLog::setWriter(CLog::kDebugger, 0, CLog::kDateTime), 0);
-    testing::internal::CaptureStdout();
-    logEveryLevel();
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-    std::string listing;
-    testsupport::shell("ls -A '" + m_dir.path() + "'", &listing);
-    EXPECT_EQ(listing, "");
-}
-
-TEST_F(LogTest, UnknownSinkTypeIsRefused) {
-    EXPECT_EQ(CLog::setWriter(4, 0, 0), 22);
-    EXPECT_EQ(CLog::setWriter(-1, 0, 0), 22);
-    EXPECT_EQ(CLog::setWriter(5, 0, 0), 22);
-}
-
-TEST_F(LogTest, LongMessageReachesTheSinksWhole) {
-    CLog::setFunctionWriter(&capture, 0, 0);
-    const std::string body(3000, 'x');
+    for (int type : {-1, 4, 5}) {
+        EXPECT_EQ(CLog::setWriter(type, 0, 0), 22) << type;
+    }
+    const std::string body(3000, 'x');  // longer than any fixed line buffer
     CLog::warning("%s|%d\n", body.c_str(), 42);
     std::lock_guard<std::mutex> lock(g_mutex);
-    ASSERT_EQ(g_captured.size(), 1u);
-    EXPECT_EQ(g_captured[0].text, body + "|42\n");
+    EXPECT_EQ(g_captured, std::vector<std::string>{body + "|42\n"});
 }
 
-TEST_F(LogTest, FileNameIsCutAtTheFirstSpace) {
-    writeFile(path("SluiceLog.ini"), "[File]\nEnabled=true\nFileName=first second.log\n");
-    ASSERT_EQ(CLog::config("SluiceLog.ini"), 0);
-    EXPECT_EQ(CLog::getFileName(), "first");
-    CLog::info("x\n");
-    EXPECT_EQ(readFile(path("first")), "x\n");
-}
-
-TEST_F(LogTest, MissingDirectoriesAreCreatedWithMode0700) {
-    writeFile(path("SluiceLog.ini"), "[File]\nEnabled=true\nFileName=one/two/sluice.log\n");
-    ASSERT_EQ(CLog::config("SluiceLog.ini"), 0);
-    CLog::info("x\n");
-    EXPECT_EQ(modeOf(path("one")), 0700u);
-    EXPECT_EQ(modeOf(path("one/two")), 0700u);
-    EXPECT_EQ(readFile(path("one/two/sluice.log")), "x\n");
-}
-
-TEST_F(LogTest, FileParametersFallBackToDefaults) {
+TEST_F(LogTest, FileSinkCreatesDirectoriesAndMovesWithTheFileName) {
+    EXPECT_EQ(CLog::setFileParam(std::string(256, 'a').c_str(), 1, 1), 22);
     EXPECT_EQ(CLog::setFileParam(nullptr, 0, 0), 0);
     EXPECT_EQ(CLog::getFileName(), "app.log");
-    EXPECT_EQ(CLog::setFileParam(std::string(256, 'a').c_str(), 1, 1), 22);
-    EXPECT_EQ(CLog::getFileName(), "app.log");
-}
-
-TEST_F(LogTest, FileSinkMovesWhenTheFileNameChanges) {
     ASSERT_EQ(CLog::setWriter(CLog::kFile, 0, 0), 0);
     CLog::info("a\n");
-    CLog::setFileParam("moved/b.log", 1, 2);
+    CLog::setFileParam("one/two/b.log", 1, 2);
     CLog::info("b\n");
     EXPECT_EQ(readFile(path("app.log")), "a\n");
-    EXPECT_EQ(readFile(path("moved/b.log")), "b\n");
+    EXPECT_EQ(readFile(path("one/two/b.log")), "b\n");
+    for (const char* dir : {"one", "one/two"}) {
+        struct stat st {};
+        ASSERT_EQ(::stat(path(dir).c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0700u) << dir;
+    }
 }
 
-TEST_F(LogTest, RollingWithRollCountTwoKeepsTwoOlderFiles) {
+TEST_F(LogTest, RollingKeepsRollCountOlderFilesAndCountsAnExistingFile) {
     const std::string log = path("roll.log");
+    writeFile(log, "12345");
     writeFile(log + ".1", "older\n");
     writeFile(log + ".2", "oldest\n");
     comn::detail::FileLogWriter writer(log, 20, 2);
-    writer.write(1, "0123456789\n", 11, 0);  // 11 bytes: below the limit
+    EXPECT_EQ(writer.currentSize(), 5u);
+    writer.write(1, "0123456789\n", 11, 0);  // 16 bytes: below the limit
     EXPECT_EQ(readFile(log + ".1"), "older\n");
-    writer.write(1, "abcdefghij\n", 11, 0);  // 22 bytes: reaches the limit, rolls over
+    writer.write(1, "abcd\n", 5, 0);  // 21 bytes: reaches the limit, rolls over
     EXPECT_FALSE(testsupport::fileExists(log));
-    EXPECT_EQ(readFile(log + ".1"), "0123456789\nabcdefghij\n");
+    EXPECT_EQ(readFile(log + ".1"), "123450123456789\nabcd\n");
     EXPECT_EQ(readFile(log + ".2"), "older\n");
     EXPECT_FALSE(testsupport::fileExists(log + ".3"));
     writer.write(1, "new\n", 4, 0);
     EXPECT_EQ(readFile(log), "new\n");
     EXPECT_EQ(writer.currentSize(), 4u);
-}
-
-TEST_F(LogTest, FileSinkAppendsToAnExistingFileAndCountsItsSize) {
-    const std::string log = path("keep.log");
-    writeFile(log, "12345");
-    comn::detail::FileLogWriter writer(log, 8, 2);
-    EXPECT_EQ(writer.currentSize(), 5u);
-    writer.write(1, "678", 3, 0);
-    EXPECT_EQ(readFile(log + ".1"), "12345678");
 }
 
 TEST_F(LogTest, UnwritableFileDropsMessagesAndRetries) {
@@ -298,21 +191,4 @@ TEST_F(LogTest, UnwritableFileDropsMessagesAndRetries) {
     ASSERT_EQ(::mkdir(blocked.c_str(), 0700), 0);
     writer.write(1, "kept\n", 5, 0);
     EXPECT_EQ(readFile(blocked + "/x.log"), "kept\n");
-}
-
-TEST_F(LogTest, SyslogPrioritiesFollowTheLevels) {
-    using comn::detail::SyslogWriter;
-    EXPECT_EQ(SyslogWriter::priorityOf(0), LOG_DEBUG);
-    EXPECT_EQ(SyslogWriter::priorityOf(1), LOG_DEBUG);
-    EXPECT_EQ(SyslogWriter::priorityOf(2), LOG_INFO);
-    EXPECT_EQ(SyslogWriter::priorityOf(3), LOG_WARNING);
-    EXPECT_EQ(SyslogWriter::priorityOf(4), LOG_ERR);
-    EXPECT_EQ(SyslogWriter::priorityOf(5), LOG_CRIT);
-    EXPECT_EQ(SyslogWriter::priorityOf(17), LOG_DEBUG);
-}
-
-TEST(HexString, TwoLowercaseDigitsPerByte) {
-    const uint8_t bytes[] = {0x00, 0x1F, 0xAB, 0x67};
-    EXPECT_EQ(comn::toHexString(bytes, sizeof bytes), "001fab67");
-    EXPECT_EQ(comn::toHexString(bytes, 0), "");
 }

@@ -1,4 +1,4 @@
-// Media packets and the packet queue: stale-data dropping and waiting pops.
+// Media packets and the packet queue: the byte store, stale-data dropping and waiting pops.
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -11,159 +11,87 @@ using av::MediaPacketQueue;
 
 namespace {
 
+// 'A' audio, 'K' video key frame, 'V' video non-key frame, 'a' audio flagged as key
 std::shared_ptr<MediaPacket> packet(char kind) {
-    // 'A' audio, 'K' video key frame, 'V' video non-key frame
     auto p = std::make_shared<MediaPacket>();
-    p->type = kind == 'A' ? 1 : 0;
-    p->flags = kind == 'K' ? 1 : 0;
+    p->type = kind == 'A' || kind == 'a' ? 1 : 0;
+    p->flags = kind == 'K' || kind == 'a' ? 1 : 0;
     p->assign(&kind, 1);
     return p;
 }
 
-std::string kinds(MediaPacketQueue& queue) {
-    std::string out;
-    std::shared_ptr<MediaPacket> p;
-    while (queue.pop(p)) {
-        out += static_cast<char>(p->data[0]);
-    }
-    return out;
-}
-
-void fill(MediaPacketQueue& queue, const std::string& sequence) {
-    for (char c : sequence) {
-        queue.push(packet(c));
-    }
+std::string text(const MediaPacket& p) {
+    return std::string(reinterpret_cast<const char*>(p.data), p.size);
 }
 
 }  // namespace
 
-TEST(MediaPacket, DataAndSizeFollowTheStore) {
-    MediaPacket p;
-    EXPECT_EQ(p.data, nullptr);
-    EXPECT_EQ(p.size, 0u);
-    p.assign("abc", 3);
-    EXPECT_EQ(p.size, 3u);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(p.data), p.size), "abc");
-    p.append("de", 2);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(p.data), p.size), "abcde");
-    p.resize(2);
-    EXPECT_EQ(p.size, 2u);
-    p.reserve(1000);
-    EXPECT_GE(p.capacity(), 1000u);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(p.data), p.size), "ab");
-}
-
-TEST(MediaPacket, ClearKeepsTheCapacity) {
+TEST(MediaPacket, StoreGrowsAndClearKeepsTheCapacity) {
     MediaPacket p(512);
-    EXPECT_EQ(p.capacity(), 512u);
-    p.assign("xyz", 3);
+    p.assign("abc", 3);
+    p.append("de", 2);
+    EXPECT_EQ(text(p), "abcde");
+    p.resize(2);
+    EXPECT_EQ(text(p), "ab");
     p.type = 1;
-    p.pts = 99;
-    p.duration = 3;
+    p.pts = 1234;
+    p.duration = 40;
     p.flags = 1;
+    MediaPacket copy;
+    copy.copyFrom(p);
+    EXPECT_EQ(text(copy), "ab");
+    EXPECT_NE(copy.data, p.data);
+    EXPECT_EQ(copy.type, 1);
+    EXPECT_EQ(copy.pts, 1234);
+    EXPECT_EQ(copy.duration, 40);
+    EXPECT_EQ(copy.flags, 1);
     p.clear();
     EXPECT_EQ(p.size, 0u);
     EXPECT_EQ(p.capacity(), 512u);
-    EXPECT_EQ(p.type, 0);
-    EXPECT_EQ(p.pts, 0);
-    EXPECT_EQ(p.duration, 0);
-    EXPECT_EQ(p.flags, 0);
+    EXPECT_EQ(p.type + p.pts + p.duration + p.flags, 0);
 }
 
-TEST(MediaPacket, CopyFromTakesFieldsAndBytes) {
-    MediaPacket a;
-    a.assign("key", 3);
-    a.type = 0;
-    a.pts = 1234;
-    a.duration = 40;
-    a.flags = 1;
-    MediaPacket b;
-    b.copyFrom(a);
-    EXPECT_TRUE(b.isVideo());
-    EXPECT_TRUE(b.isKey());
-    EXPECT_EQ(b.pts, 1234);
-    EXPECT_EQ(b.duration, 40);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(b.data), b.size), "key");
-    EXPECT_NE(b.data, a.data);
+TEST(MediaPacketQueue, DropToLastKeyStartsAtTheLastVideoKeyFrameAfterTheFront) {
+    const struct {
+        const char* queued;
+        size_t dropped;
+        const char* left;
+    } cases[] = {
+        {"", 0, ""},           {"K", 0, "K"},     {"AKAVKA", 4, "KA"},
+        {"KVAVA", 0, "KVAVA"},                     // a key frame only at the front is no drop point
+        {"VAVA", 0, "VAVA"},   {"VVa", 0, "VVa"},  // audio flagged as key neither
+    };
+    for (const auto& c : cases) {
+        MediaPacketQueue queue;
+        size_t length = 0;
+        for (const char* k = c.queued; *k != '\0'; ++k) {
+            length = queue.push(packet(*k));
+        }
+        EXPECT_EQ(length, queue.size());
+        EXPECT_EQ(queue.dropToLastKey(), c.dropped) << c.queued;
+        std::string left;
+        std::shared_ptr<MediaPacket> p;
+        while (queue.pop(p)) {
+            left += text(*p);
+        }
+        EXPECT_EQ(left, c.left) << c.queued;
+        EXPECT_TRUE(queue.empty());
+    }
 }
 
-TEST(MediaPacketQueue, DropToLastKeyKeepsASingleKeyFrame) {
-    MediaPacketQueue queue;
-    fill(queue, "K");
-    EXPECT_EQ(queue.dropToLastKey(), 0u);
-    EXPECT_EQ(kinds(queue), "K");
-}
-
-TEST(MediaPacketQueue, DropToLastKeyStartsAtTheLastKeyFrame) {
-    MediaPacketQueue queue;
-    fill(queue, "AKAVKA");
-    EXPECT_EQ(queue.dropToLastKey(), 4u);
-    EXPECT_EQ(kinds(queue), "KA");
-}
-
-TEST(MediaPacketQueue, AKeyFrameOnlyAtTheFrontIsNoDropPoint) {
-    MediaPacketQueue queue;
-    fill(queue, "KVAVA");
-    EXPECT_EQ(queue.dropToLastKey(), 0u);
-    EXPECT_EQ(kinds(queue), "KVAVA");
-}
-
-TEST(MediaPacketQueue, WithoutKeyFramesNothingIsDropped) {
-    MediaPacketQueue queue;
-    EXPECT_EQ(queue.dropToLastKey(), 0u);
-    fill(queue, "VAVA");
-    EXPECT_EQ(queue.dropToLastKey(), 0u);
-    EXPECT_EQ(queue.size(), 4u);
-}
-
-TEST(MediaPacketQueue, AudioFlaggedAsKeyIsNoDropPoint) {
-    MediaPacketQueue queue;
-    fill(queue, "VV");
-    auto audioKey = packet('A');
-    audioKey->flags = 1;
-    queue.push(audioKey);
-    EXPECT_EQ(queue.dropToLastKey(), 0u);
-}
-
-TEST(MediaPacketQueue, PushReturnsTheLengthAndPopIsFirstInFirstOut) {
-    MediaPacketQueue queue;
-    EXPECT_TRUE(queue.empty());
-    EXPECT_EQ(queue.push(packet('K')), 1u);
-    EXPECT_EQ(queue.push(packet('A')), 2u);
-    EXPECT_FALSE(queue.empty());
-    EXPECT_EQ(kinds(queue), "KA");
-    EXPECT_TRUE(queue.empty());
-}
-
-TEST(MediaPacketQueue, PopWithZeroTimeoutOnAnEmptyQueueReturnsAtOnce) {
+TEST(MediaPacketQueue, PopWaitsAsLongAsItIsTold) {
     MediaPacketQueue queue;
     std::shared_ptr<MediaPacket> out;
     EXPECT_FALSE(queue.pop(out, 0));
     EXPECT_EQ(out, nullptr);
-}
-
-TEST(MediaPacketQueue, PopWithTimeoutGivesUpWhenNothingArrives) {
-    MediaPacketQueue queue;
-    std::shared_ptr<MediaPacket> out;
     EXPECT_FALSE(queue.pop(out, 30));
-}
-
-TEST(MediaPacketQueue, PopWithoutLimitWaitsForThePush) {
-    MediaPacketQueue queue;
-    std::shared_ptr<MediaPacket> out;
-    std::thread consumer([&] { queue.pop(out, -1); });
-    queue.push(packet('K'));
-    consumer.join();
-    ASSERT_NE(out, nullptr);
-    EXPECT_TRUE(out->isKey());
-}
-
-TEST(MediaPacketQueue, PopWithTimeoutTakesAPacketPushedWhileWaiting) {
-    MediaPacketQueue queue;
-    std::shared_ptr<MediaPacket> out;
-    bool got = false;
-    std::thread consumer([&] { got = queue.pop(out, 10000); });
-    queue.push(packet('V'));
-    consumer.join();
-    EXPECT_TRUE(got);
+    for (int timeout : {-1, 10000}) {
+        bool got = false;
+        std::thread consumer([&] { got = queue.pop(out, timeout); });
+        queue.push(packet('K'));
+        consumer.join();
+        EXPECT_TRUE(got) << timeout;
+        ASSERT_NE(out, nullptr);
+        EXPECT_TRUE(out->isKey());
+    }
 }
