@@ -102,12 +102,7 @@ TEST(SluiceInstall, InstalledLibraryBuildsAProgramThroughPkgConfig) {
                     &out),
               0)
         << out;
-    out.clear();
-    ASSERT_EQ(shell("find '" + prefix + "' -type f | sed 's|" + prefix + "/||' | sort", &out), 0);
-    EXPECT_NE(out.find("include/sluice.h"), std::string::npos) << out;
-    EXPECT_NE(out.find("libSluice.so"), std::string::npos) << out;
-    EXPECT_NE(out.find("pkgconfig/sluice.pc"), std::string::npos) << out;
-
+    // A C program that casts a frame, built from the installed files only.
     testsupport::writeFile(dir.file("example.c"), R"(
 #include <sluice.h>
 #include <stdio.h>
@@ -115,21 +110,18 @@ int main(void) {
     static const uint8_t frame[64] = {0x21};
     sluice_media_format format = {0};
     sluice_media_packet packet = {0};
-    int handle = -1, i, rc;
+    int handle = -1;
     format.audio_codec = SLUICE_CODEC_AAC;
     format.channels = 2;
     format.sample_rate = 48000;
     format.audio_profile = 1;
-    sluice_init();
-    rc = sluice_open(&handle, SLUICE_PROTOCOL_UDP, 0, &format);
-    if (rc != 0 || handle < 0) { printf("open %d\n", rc); return 1; }
-    if (sluice_add_target(handle, "127.0.0.1", 9) != 0) { return 2; }
     packet.type = SLUICE_PACKET_AUDIO;
     packet.data = frame;
     packet.size = sizeof frame;
-    for (i = 0; i < 10; ++i) {
-        packet.pts = i * 1024;
-        if (sluice_write(handle, &packet) != 0) { return 3; }
+    sluice_init();
+    if (sluice_open(&handle, SLUICE_PROTOCOL_UDP, 0, &format) != 0 || handle < 0 ||
+        sluice_add_target(handle, "127.0.0.1", 9) != 0 || sluice_write(handle, &packet) != 0) {
+        return 1;
     }
     sluice_close(handle);
     sluice_quit();
@@ -137,6 +129,7 @@ int main(void) {
     return 0;
 }
 )");
+
     out.clear();
     const std::string pc =
         "PKG_CONFIG_PATH=$(dirname $(find '" + prefix + "' -name sluice.pc)) pkg-config";
