@@ -1,12 +1,11 @@
-// HttpParser and HttpMessageParser on Debian's http_parser: canonical header names,
-// messages in any number of pieces, responses, bodies, errors and what is kept.
+// HttpParser and HttpMessageParser on Debian's http_parser: canonical header names, messages
+// in any number of pieces, one message per call, and how much of a huge body is kept.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "HttpMessageParser.h"
-#include "LogCapture.h"
 
 namespace {
 
@@ -44,15 +43,10 @@ TEST(HttpParserNames, CanonicalHeaderNames) {
     } cases[] = {
         {"content-type", "Content-Type"},
         {"CONTENT-TYPE", "Content-Type"},
-        {"Content-Type", "Content-Type"},
-        {"host", "Host"},
-        {"x-forwarded-for", "X-Forwarded-For"},
         {"ETag", "Etag"},
         {"-leading", "-Leading"},
         {"double--dash", "Double--Dash"},
-        {"trailing-", "Trailing-"},
         {"", ""},
-        {"a", "A"},
         {"x_y-z1", "X_y-Z1"},
     };
     for (const auto& c : cases) {
@@ -60,49 +54,27 @@ TEST(HttpParserNames, CanonicalHeaderNames) {
     }
 }
 
-TEST(HttpMessageParsing, ARequestWithHeadersInLowerCase) {
-    HttpMessageParser parser;
-    const std::string text =
-        "GET /live?x=1 HTTP/1.1\r\nhost: cam\r\ncontent-type: a\r\nUSER-AGENT: b\r\n"
-        "x-dup: first\r\nX-Dup: second\r\n\r\n";
-    const Parsed parsed = parseInPieces(parser, text);
-    ASSERT_EQ(parsed.messages.size(), 1u);
-    const HttpMessage& m = parsed.messages[0];
-    EXPECT_EQ(m.method, "GET");
-    EXPECT_EQ(m.url, "/live?x=1");
-    EXPECT_EQ(m.version, "HTTP/1.1");
-    EXPECT_EQ(m.status, 0);
-    const std::map<std::string, std::string> expected = {
-        {"Host", "cam"}, {"Content-Type", "a"}, {"User-Agent", "b"}, {"X-Dup", "second"}};
-    EXPECT_EQ(m.headers, expected);
-    EXPECT_EQ(parsed.raw[0], text);
-}
-
+// Whatever the read sizes, the same message: canonical header names (the last of a repeated
+// header wins), the body and the raw text.
 TEST(HttpMessageParsing, TheSameMessageWhateverTheReadSizes) {
     const std::string text =
-        "POST /upload HTTP/1.1\r\nContent-Length: 11\r\nX-Long-Header-Name: some value\r\n\r\n"
-        "hello world";
-    for (size_t piece : {1u, 2u, 3u, 7u, 16u, 1000u}) {
+        "POST /live?x=1 HTTP/1.1\r\nhost: cam\r\ncontent-length: 11\r\nUSER-AGENT: b\r\n"
+        "x-dup: first\r\nX-Dup: second\r\n\r\nhello world";
+    const std::map<std::string, std::string> headers = {
+        {"Host", "cam"}, {"Content-Length", "11"}, {"User-Agent", "b"}, {"X-Dup", "second"}};
+    for (size_t piece : {0u, 1u, 2u, 3u, 7u, 16u}) {
         HttpMessageParser parser;
         const Parsed parsed = parseInPieces(parser, text, piece);
         ASSERT_EQ(parsed.messages.size(), 1u) << piece;
-        EXPECT_EQ(parsed.messages[0].method, "POST");
-        EXPECT_EQ(parsed.messages[0].url, "/upload");
-        EXPECT_EQ(parsed.messages[0].body, "hello world");
-        EXPECT_EQ(parsed.messages[0].headers.at("X-Long-Header-Name"), "some value") << piece;
+        const HttpMessage& m = parsed.messages[0];
+        EXPECT_EQ(m.method, "POST");
+        EXPECT_EQ(m.url, "/live?x=1");
+        EXPECT_EQ(m.version, "HTTP/1.1");
+        EXPECT_EQ(m.status, 0);
+        EXPECT_EQ(m.headers, headers) << piece;
+        EXPECT_EQ(m.body, "hello world");
         EXPECT_EQ(parsed.raw[0], text) << piece;
     }
-}
-
-TEST(HttpMessageParsing, AResponseCarriesItsStatusAndNoUrl) {
-    HttpMessageParser parser;
-    const Parsed parsed =
-        parseInPieces(parser, "HTTP/1.1 404 Not Found\r\nContent-Length: 2\r\n\r\nno");
-    ASSERT_EQ(parsed.messages.size(), 1u);
-    EXPECT_EQ(parsed.messages[0].status, 404);
-    EXPECT_EQ(parsed.messages[0].url, "");
-    EXPECT_EQ(parsed.messages[0].method, "");
-    EXPECT_EQ(parsed.messages[0].body, "no");
 }
 
 TEST(HttpMessageParsing, ParsingStopsAfterEachCompleteMessage) {
@@ -119,19 +91,6 @@ TEST(HttpMessageParsing, ParsingStopsAfterEachCompleteMessage) {
     EXPECT_EQ(calls, 2);
     EXPECT_EQ(parser.message().url, "/2");
     EXPECT_EQ(parser.message().headers.size(), 1u);  // nothing left of the first message
-}
-
-TEST(HttpMessageParsing, GarbageIsReportedAndTheParserStartsOver) {
-    sluicetest::LogCapture log;
-    HttpMessageParser parser;
-    const std::string garbage = "\x01garbage";
-    EXPECT_EQ(parser.parse(garbage.data(), garbage.size(), nullptr), 0u);
-    EXPECT_EQ(log.count("parse return 0. buffer size: 8\n"), 1u);
-    EXPECT_EQ(parser.parse(nullptr, 5, nullptr), 0u);
-    EXPECT_EQ(parser.parse("x", 0, nullptr), 0u);
-    EXPECT_EQ(log.all().size(), 1u);  // empty input is not an error
-    const Parsed parsed = parseInPieces(parser, "GET / HTTP/1.1\r\n\r\n");
-    EXPECT_EQ(parsed.messages.size(), 1u);
 }
 
 TEST(HttpMessageParsing, AHugeBodyIsParsedButOnlyItsStartIsKept) {

@@ -6,7 +6,6 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
-#include <cstring>
 #include <memory>
 
 #include "TestSupport.h"
@@ -121,69 +120,6 @@ bool readFrames(const std::string& path, std::vector<TestFrame>& frames, ClipInf
             av_packet_unref(packet.get());
         }
     }
-    return true;
-}
-
-namespace {
-
-struct MemoryReader {
-    const std::string* bytes;
-    size_t position = 0;
-};
-
-int readMemory(void* opaque, uint8_t* buffer, int size) {
-    auto* reader = static_cast<MemoryReader*>(opaque);
-    const size_t left = reader->bytes->size() - reader->position;
-    if (left == 0) {
-        return AVERROR_EOF;
-    }
-    const size_t n = std::min(left, static_cast<size_t>(size));
-    std::memcpy(buffer, reader->bytes->data() + reader->position, n);
-    reader->position += n;
-    return static_cast<int>(n);
-}
-
-}  // namespace
-
-bool probeTs(const std::string& bytes, TsProbe& probe, std::string& error) {
-    MemoryReader reader{&bytes};
-    constexpr int kBufferSize = 4096;
-    auto* buffer = static_cast<uint8_t*>(av_malloc(kBufferSize));
-    AVIOContext* io =
-        avio_alloc_context(buffer, kBufferSize, 0, &reader, &readMemory, nullptr, nullptr);
-    AVFormatContext* raw = avformat_alloc_context();
-    raw->pb = io;
-    int rc = avformat_open_input(&raw, nullptr, av_find_input_format("mpegts"), nullptr);
-    auto freeIo = [&] {
-        av_freep(&io->buffer);
-        avio_context_free(&io);
-    };
-    if (rc < 0) {
-        error = "mpegts open: " + ffmpegError(rc);
-        freeIo();
-        return false;
-    }
-    std::unique_ptr<AVFormatContext, InputCloser> input(raw);
-    if ((rc = avformat_find_stream_info(raw, nullptr)) < 0) {
-        error = "stream info: " + ffmpegError(rc);
-        input.reset();
-        freeIo();
-        return false;
-    }
-    for (unsigned i = 0; i < raw->nb_streams; ++i) {
-        const AVCodecParameters* par = raw->streams[i]->codecpar;
-        probe.streams.push_back(TsStream{par->codec_id, par->width, par->height, par->sample_rate,
-                                         par->ch_layout.nb_channels});
-    }
-    AVPacket* packet = av_packet_alloc();
-    while (av_read_frame(raw, packet) >= 0) {
-        probe.packets.push_back(
-            TsPacket{packet->stream_index, packet->pts, (packet->flags & AV_PKT_FLAG_KEY) != 0});
-        av_packet_unref(packet);
-    }
-    av_packet_free(&packet);
-    input.reset();
-    freeIo();
     return true;
 }
 

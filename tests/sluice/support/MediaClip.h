@@ -34,25 +34,4 @@ bool makeClip(const std::string& dir, double seconds, int width, int height, std
 bool readFrames(const std::string& path, std::vector<TestFrame>& frames, ClipInfo& info,
                 std::string& error);
 
-/// What libavformat finds in a transport stream.
-struct TsStream {
-    int codecId = 0;  // the linked FFmpeg's AVCodecID
-    int width = 0;
-    int height = 0;
-    int sampleRate = 0;
-    int channels = 0;
-};
-struct TsPacket {
-    int stream = 0;
-    int64_t pts = 0;  // 90 kHz
-    bool key = false;
-};
-struct TsProbe {
-    std::vector<TsStream> streams;
-    std::vector<TsPacket> packets;
-};
-
-/// Demuxes transport stream bytes with libavformat.
-bool probeTs(const std::string& bytes, TsProbe& probe, std::string& error);
-
 }  // namespace sluicetest
