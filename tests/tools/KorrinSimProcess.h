@@ -7,7 +7,6 @@
 
 #include <sys/types.h>
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -15,9 +14,9 @@
 #include <map>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "DatagramReceiver.h"
 #include "TestSupport.h"
 
 namespace toolstest {
@@ -27,11 +26,10 @@ class LinkClient {
 public:
     /// Binds board path "/tmp/client.socket" of the sandbox at boardRoot.
     explicit LinkClient(const std::string& boardRoot);
-    ~LinkClient();
     LinkClient(const LinkClient&) = delete;
     LinkClient& operator=(const LinkClient&) = delete;
 
-    bool ok() const { return m_fd >= 0; }
+    bool ok() const { return m_socket.ok(); }
 
     /// The payload of the last record received with this code (empty when none yet).
     std::vector<uint8_t> last(int code) const;
@@ -49,17 +47,14 @@ public:
     bool sendCode(int code);
 
 private:
-    void receiveLoop();
+    void receive(const uint8_t* data, size_t size);
 
-    int m_fd = -1;
-    std::string m_path;
     std::string m_server;
-    std::atomic<bool> m_stop{false};
     mutable std::mutex m_mutex;
     std::map<int, std::vector<uint8_t>> m_last;
     std::map<int, size_t> m_counts;
     bool m_wellFormed = true;
-    std::thread m_thread;
+    testsupport::DatagramReceiver m_socket;  // last: its thread stops before the members above go
 };
 
 /// Little-endian reads at a record offset (0 when the record is too short).
