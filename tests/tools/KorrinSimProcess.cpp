@@ -1,16 +1,10 @@
 #include "KorrinSimProcess.h"
 
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <cstring>
 #include <sstream>
-
-extern char** environ;
 
 namespace toolstest {
 namespace {
@@ -112,63 +106,12 @@ KorrinSimProcess::KorrinSimProcess(const std::string& boardRoot,
     }
     argv.push_back(testsupport::programPath("korrin-sim"));
     argv.insert(argv.end(), options.begin(), options.end());
-    std::vector<char*> args;
-    for (auto& a : argv) {
-        args.push_back(a.data());
-    }
-    args.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    const std::string out = m_dir.file("output.txt");
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
     const std::string server = boardRoot + "/tmp/server.socket";
     ::unlink(server.c_str());
-    const int rc = posix_spawnp(&m_pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) {
-        m_pid = -1;
-        return;
-    }
-    m_ready = testsupport::waitFor([&] {
-        struct stat st {};
-        return ::stat(server.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
-    });
-}
-
-KorrinSimProcess::~KorrinSimProcess() {
-    stop();
-}
-
-std::string KorrinSimProcess::output() const {
-    const std::string file = m_dir.file("output.txt");
-    return testsupport::fileExists(file) ? testsupport::readFile(file) : std::string();
-}
-
-bool KorrinSimProcess::waitForOutput(const std::string& text,
-                                     std::chrono::milliseconds timeout) const {
-    return testsupport::waitFor([&] { return output().find(text) != std::string::npos; }, timeout,
-                                std::chrono::milliseconds(20));
-}
-
-int KorrinSimProcess::stop() {
-    if (m_pid <= 0) {
-        return -2;
-    }
-    ::kill(m_pid, SIGTERM);
-    int status = -1;
-    const bool ended =
-        testsupport::waitFor([&] { return ::waitpid(m_pid, &status, WNOHANG) == m_pid; },
-                             std::chrono::seconds(10), std::chrono::milliseconds(10));
-    if (!ended) {
-        ::kill(m_pid, SIGKILL);
-        ::waitpid(m_pid, &status, 0);
-        status = -1;
-    }
-    m_pid = -1;
-    return status;
+    m_ready = m_child.start(argv) && testsupport::waitFor([&] {
+                  struct stat st {};
+                  return ::stat(server.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
+              });
 }
 
 std::string probe(const std::string& url, std::string* details, const std::string& prefix) {

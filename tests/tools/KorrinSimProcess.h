@@ -5,8 +5,6 @@
 // sends change codes. The wire format is read at the documented offsets, independently of
 // the project's record structures.
 
-#include <sys/types.h>
-
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -16,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "ChildProcess.h"
 #include "DatagramReceiver.h"
 #include "TestSupport.h"
 
@@ -67,23 +66,23 @@ public:
     /// Starts korrin-sim with the options and waits until its media link socket is bound.
     KorrinSimProcess(const std::string& boardRoot, const std::vector<std::string>& options = {},
                      const std::string& execPrefix = std::string());
-    /// Stops it (SIGTERM) when still running.
-    ~KorrinSimProcess();
+    /// The destructor stops it (SIGTERM) when still running.
     KorrinSimProcess(const KorrinSimProcess&) = delete;
     KorrinSimProcess& operator=(const KorrinSimProcess&) = delete;
 
     bool ok() const { return m_ready; }
-    std::string output() const;
+    std::string output() const { return m_child.output(); }
     /// Waits until the output contains the text.
     bool waitForOutput(const std::string& text,
-                       std::chrono::milliseconds timeout = std::chrono::seconds(15)) const;
+                       std::chrono::milliseconds timeout = std::chrono::seconds(15)) const {
+        return m_child.waitForOutput(text, timeout);
+    }
     /// Sends SIGTERM and waits for the exit; the wait status, -1 when it did not end within
     /// 10 s (it is then killed), -2 when it was stopped before or never started.
-    int stop();
+    int stop() { return m_child.stop(); }
 
 private:
-    testsupport::TempDir m_dir;
-    pid_t m_pid = -1;
+    testsupport::ChildProcess m_child;
     bool m_ready = false;
 };
 
