@@ -28,8 +28,6 @@ public:
 
     /// Binds serverPath (removing a stale file) and sends to clientPath; both real paths.
     MediaStandIn(const std::string& serverPath, const std::string& clientPath);
-    MediaStandIn(const MediaStandIn&) = delete;
-    MediaStandIn& operator=(const MediaStandIn&) = delete;
 
     bool ok() const { return m_socket.ok(); }
 

@@ -19,8 +19,6 @@ public:
                             const std::map<std::string, std::string>& env = {});
     /// Kills the process (SIGKILL) when it still runs, and reaps it.
     ~QuillonProcess();
-    QuillonProcess(const QuillonProcess&) = delete;
-    QuillonProcess& operator=(const QuillonProcess&) = delete;
 
     bool started() const { return m_child.started(); }
 

@@ -23,33 +23,22 @@ std::vector<char*> pointers(std::vector<std::string>& texts) {
 
 // The test's environment with the changes applied.
 std::vector<std::string> environment(const std::map<std::string, std::string>& changes) {
-    std::map<std::string, std::string> merged;
+    std::vector<std::string> result;
     for (char** e = environ; *e != nullptr; ++e) {
         const std::string entry = *e;
-        const size_t eq = entry.find('=');
-        if (eq != std::string::npos) {
-            merged[entry.substr(0, eq)] = entry.substr(eq + 1);
+        if (changes.count(entry.substr(0, entry.find('='))) == 0) {
+            result.push_back(entry);
         }
     }
     for (const auto& [name, value] : changes) {
-        if (value.empty()) {
-            merged.erase(name);
-        } else {
-            merged[name] = value;
+        if (!value.empty()) {
+            result.push_back(name + "=" + value);
         }
-    }
-    std::vector<std::string> result;
-    for (const auto& [name, value] : merged) {
-        result.push_back(name + "=" + value);
     }
     return result;
 }
 
 }  // namespace
-
-ChildProcess::~ChildProcess() {
-    stop();
-}
 
 bool ChildProcess::start(const std::vector<std::string>& argv, Stderr stderrTo,
                          const std::map<std::string, std::string>& env) {
@@ -75,8 +64,7 @@ bool ChildProcess::start(const std::vector<std::string>& argv, Stderr stderrTo,
     sigemptyset(&none);
     posix_spawnattr_setsigmask(&attributes, &none);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
-    const int rc = posix_spawnp(&m_pid, args[0], &actions, &attributes, args.data(),
-                                env.empty() ? environ : envp.data());
+    const int rc = posix_spawnp(&m_pid, args[0], &actions, &attributes, args.data(), envp.data());
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
@@ -86,8 +74,7 @@ bool ChildProcess::start(const std::vector<std::string>& argv, Stderr stderrTo,
 }
 
 std::string ChildProcess::output() const {
-    const std::string file = m_dir.file("output.txt");
-    return fileExists(file) ? readFile(file) : std::string();
+    return readFile(m_dir.file("output.txt"));
 }
 
 bool ChildProcess::waitForOutput(const std::string& text, std::chrono::milliseconds timeout) const {

@@ -21,7 +21,7 @@ public:
     /// Makes the temporary directory; start() runs the program.
     ChildProcess() = default;
     /// Stops the child as stop() does when it still runs.
-    ~ChildProcess();
+    ~ChildProcess() { stop(); }
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 

@@ -25,8 +25,6 @@ class LinkClient {
 public:
     /// Binds board path "/tmp/client.socket" of the sandbox at boardRoot.
     explicit LinkClient(const std::string& boardRoot);
-    LinkClient(const LinkClient&) = delete;
-    LinkClient& operator=(const LinkClient&) = delete;
 
     bool ok() const { return m_socket.ok(); }
 
@@ -64,11 +62,9 @@ std::string text(const std::vector<uint8_t>& record, size_t offset, size_t size)
 class KorrinSimProcess {
 public:
     /// Starts korrin-sim with the options and waits until its media link socket is bound.
+    /// The destructor stops it (SIGTERM) when still running.
     KorrinSimProcess(const std::string& boardRoot, const std::vector<std::string>& options = {},
                      const std::string& execPrefix = std::string());
-    /// The destructor stops it (SIGTERM) when still running.
-    KorrinSimProcess(const KorrinSimProcess&) = delete;
-    KorrinSimProcess& operator=(const KorrinSimProcess&) = delete;
 
     bool ok() const { return m_ready; }
     std::string output() const { return m_child.output(); }
