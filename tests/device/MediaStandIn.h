@@ -4,16 +4,14 @@
 // parses the 36-byte header itself, as the media process does, so tests check the wire
 // format rather than this project's own structures.
 
-#include <sys/un.h>
-
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "DatagramReceiver.h"
 
 namespace testsupport {
 
@@ -30,11 +28,8 @@ public:
 
     /// Binds serverPath (removing a stale file) and sends to clientPath; both real paths.
     MediaStandIn(const std::string& serverPath, const std::string& clientPath);
-    ~MediaStandIn();
-    MediaStandIn(const MediaStandIn&) = delete;
-    MediaStandIn& operator=(const MediaStandIn&) = delete;
 
-    bool ok() const { return m_fd >= 0; }
+    bool ok() const { return m_socket.ok(); }
 
     /// Codes received so far, in order.
     std::vector<int> codes() const;
@@ -50,16 +45,13 @@ public:
     bool sendRecord(int32_t code, const void* payload, size_t length);
 
 private:
-    void receiveLoop();
+    void receive(const uint8_t* data, size_t size);
 
-    int m_fd = -1;
-    std::string m_serverPath;
-    sockaddr_un m_client{};
-    std::atomic<bool> m_stop{false};
+    std::string m_clientPath;
     mutable std::mutex m_mutex;
     std::condition_variable m_arrived;
     std::vector<Received> m_messages;
-    std::thread m_thread;
+    DatagramReceiver m_socket;  // last: its thread stops before the members above go
 };
 
 }  // namespace testsupport

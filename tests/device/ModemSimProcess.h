@@ -2,24 +2,18 @@
 // Runs build/bin/modem-sim for a test: linked at a given path, with its command log and
 // control file in a private temporary directory.
 
-#include <sys/types.h>
-
 #include <string>
 #include <vector>
 
-#include "TestSupport.h"
+#include "ChildProcess.h"
 
 namespace devicetest {
 
 class ModemSimProcess {
 public:
     /// Starts the simulator linked at `link` with extra options ("--imei", "123", ...) and
-    /// waits until the link is in place.
+    /// waits until the link is in place. The destructor stops it (SIGTERM) and reaps it.
     explicit ModemSimProcess(const std::string& link, const std::vector<std::string>& options = {});
-    /// Stops the simulator (SIGTERM) and reaps it.
-    ~ModemSimProcess();
-    ModemSimProcess(const ModemSimProcess&) = delete;
-    ModemSimProcess& operator=(const ModemSimProcess&) = delete;
 
     bool ok() const { return m_ready; }
 
@@ -32,8 +26,7 @@ public:
     size_t count(const std::string& command) const;
 
 private:
-    testsupport::TempDir m_dir;
-    pid_t m_pid = -1;
+    testsupport::ChildProcess m_child;
     bool m_ready = false;
 };
 

@@ -2,14 +2,12 @@
 // Runs build/bin/Quillon as a child process for a test: its standard output and error go
 // to a file the test reads, extra environment variables are added to the test's own.
 
-#include <sys/types.h>
-
 #include <chrono>
 #include <map>
 #include <string>
 #include <vector>
 
-#include "TestSupport.h"
+#include "ChildProcess.h"
 
 namespace e2etest {
 
@@ -21,27 +19,27 @@ public:
                             const std::map<std::string, std::string>& env = {});
     /// Kills the process (SIGKILL) when it still runs, and reaps it.
     ~QuillonProcess();
-    QuillonProcess(const QuillonProcess&) = delete;
-    QuillonProcess& operator=(const QuillonProcess&) = delete;
 
-    bool started() const { return m_pid > 0; }
+    bool started() const { return m_child.started(); }
 
     /// Everything printed so far.
-    std::string output() const;
+    std::string output() const { return m_child.output(); }
     /// Waits until the output contains text.
     bool waitForOutput(const std::string& text,
-                       std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
+                       std::chrono::milliseconds timeout = std::chrono::seconds(10)) const {
+        return m_child.waitForOutput(text, timeout);
+    }
 
     /// Sends a signal; false when the process has been reaped already.
-    bool signal(int sig) const;
+    bool signal(int sig) const { return m_child.signal(sig); }
     /// Waits for the process to end; its wait status, or -1 when it was still running at
     /// the deadline (it is then left running for the destructor).
-    int waitExit(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    int waitExit(std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+        return m_child.waitExit(timeout);
+    }
 
 private:
-    testsupport::TempDir m_dir;
-    pid_t m_pid = -1;
-    int m_status = -1;
+    testsupport::ChildProcess m_child;
 };
 
 }  // namespace e2etest

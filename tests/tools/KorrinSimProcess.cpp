@@ -1,33 +1,15 @@
 #include "KorrinSimProcess.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <spawn.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <cstring>
 #include <sstream>
-
-extern char** environ;
 
 namespace toolstest {
 namespace {
 
 constexpr size_t kHeaderSize = 36;
-// How often the receive loop looks at its stop flag.
-constexpr int kStopCheckMs = 50;
-
-sockaddr_un unixAddress(const std::string& path) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-    return address;
-}
 
 }  // namespace
 
@@ -55,55 +37,23 @@ std::string text(const std::vector<uint8_t>& record, size_t offset, size_t size)
 }
 
 LinkClient::LinkClient(const std::string& boardRoot)
-    : m_path(boardRoot + "/tmp/client.socket"), m_server(boardRoot + "/tmp/server.socket") {
-    const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    const sockaddr_un address = unixAddress(m_path);
-    ::unlink(m_path.c_str());
-    if (fd < 0 || ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        if (fd >= 0) {
-            ::close(fd);
-        }
+    : m_server(boardRoot + "/tmp/server.socket"),
+      m_socket(boardRoot + "/tmp/client.socket",
+               [this](const uint8_t* data, size_t size) { receive(data, size); }) {}
+
+void LinkClient::receive(const uint8_t* data, size_t size) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (size < kHeaderSize) {
+        m_wellFormed = false;
         return;
     }
-    m_fd = fd;
-    m_thread = std::thread([this] { receiveLoop(); });
-}
-
-LinkClient::~LinkClient() {
-    m_stop = true;
-    if (m_thread.joinable()) {
-        m_thread.join();
-    }
-    if (m_fd >= 0) {
-        ::close(m_fd);
-        ::unlink(m_path.c_str());
-    }
-}
-
-void LinkClient::receiveLoop() {
-    uint8_t buffer[2048];
-    while (!m_stop) {
-        pollfd p{m_fd, POLLIN, 0};
-        if (::poll(&p, 1, kStopCheckMs) <= 0) {
-            continue;
-        }
-        const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT);
-        if (n < 0) {
-            continue;
-        }
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (size_t(n) < kHeaderSize) {
-            m_wellFormed = false;
-            continue;
-        }
-        const std::vector<uint8_t> header(buffer, buffer + kHeaderSize);
-        const int32_t code = i32(header, 8);
-        const int32_t length = i32(header, 12);
-        m_wellFormed = m_wellFormed && std::memcmp(buffer, "HT_V", 4) == 0 &&
-                       length == i32(header, 16) && size_t(length) == size_t(n) - kHeaderSize;
-        m_last[code].assign(buffer + kHeaderSize, buffer + n);
-        ++m_counts[code];
-    }
+    const std::vector<uint8_t> header(data, data + kHeaderSize);
+    const int32_t code = i32(header, 8);
+    const int32_t length = i32(header, 12);
+    m_wellFormed = m_wellFormed && std::memcmp(data, "HT_V", 4) == 0 && length == i32(header, 16) &&
+                   size_t(length) == size - kHeaderSize;
+    m_last[code].assign(data + kHeaderSize, data + size);
+    ++m_counts[code];
 }
 
 std::vector<uint8_t> LinkClient::last(int code) const {
@@ -143,9 +93,7 @@ bool LinkClient::waitFor(int code,
 bool LinkClient::sendCode(int code) {
     uint8_t message[kHeaderSize] = {'H', 'T', '_', 'O'};
     std::memcpy(message + 8, &code, 4);
-    const sockaddr_un peer = unixAddress(m_server);
-    return ::sendto(m_fd, message, sizeof message, 0, reinterpret_cast<const sockaddr*>(&peer),
-                    sizeof peer) == ssize_t(sizeof message);
+    return m_socket.sendTo(m_server, message, sizeof message);
 }
 
 KorrinSimProcess::KorrinSimProcess(const std::string& boardRoot,
@@ -158,63 +106,12 @@ KorrinSimProcess::KorrinSimProcess(const std::string& boardRoot,
     }
     argv.push_back(testsupport::programPath("korrin-sim"));
     argv.insert(argv.end(), options.begin(), options.end());
-    std::vector<char*> args;
-    for (auto& a : argv) {
-        args.push_back(a.data());
-    }
-    args.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    const std::string out = m_dir.file("output.txt");
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
     const std::string server = boardRoot + "/tmp/server.socket";
     ::unlink(server.c_str());
-    const int rc = posix_spawnp(&m_pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) {
-        m_pid = -1;
-        return;
-    }
-    m_ready = testsupport::waitFor([&] {
-        struct stat st {};
-        return ::stat(server.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
-    });
-}
-
-KorrinSimProcess::~KorrinSimProcess() {
-    stop();
-}
-
-std::string KorrinSimProcess::output() const {
-    const std::string file = m_dir.file("output.txt");
-    return testsupport::fileExists(file) ? testsupport::readFile(file) : std::string();
-}
-
-bool KorrinSimProcess::waitForOutput(const std::string& text,
-                                     std::chrono::milliseconds timeout) const {
-    return testsupport::waitFor([&] { return output().find(text) != std::string::npos; }, timeout,
-                                std::chrono::milliseconds(20));
-}
-
-int KorrinSimProcess::stop() {
-    if (m_pid <= 0) {
-        return -2;
-    }
-    ::kill(m_pid, SIGTERM);
-    int status = -1;
-    const bool ended =
-        testsupport::waitFor([&] { return ::waitpid(m_pid, &status, WNOHANG) == m_pid; },
-                             std::chrono::seconds(10), std::chrono::milliseconds(10));
-    if (!ended) {
-        ::kill(m_pid, SIGKILL);
-        ::waitpid(m_pid, &status, 0);
-        status = -1;
-    }
-    m_pid = -1;
-    return status;
+    m_ready = m_child.start(argv) && testsupport::waitFor([&] {
+                  struct stat st {};
+                  return ::stat(server.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
+              });
 }
 
 std::string probe(const std::string& url, std::string* details, const std::string& prefix) {

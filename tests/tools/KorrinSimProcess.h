@@ -5,9 +5,6 @@
 // sends change codes. The wire format is read at the documented offsets, independently of
 // the project's record structures.
 
-#include <sys/types.h>
-
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -15,9 +12,10 @@
 #include <map>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "ChildProcess.h"
+#include "DatagramReceiver.h"
 #include "TestSupport.h"
 
 namespace toolstest {
@@ -27,11 +25,8 @@ class LinkClient {
 public:
     /// Binds board path "/tmp/client.socket" of the sandbox at boardRoot.
     explicit LinkClient(const std::string& boardRoot);
-    ~LinkClient();
-    LinkClient(const LinkClient&) = delete;
-    LinkClient& operator=(const LinkClient&) = delete;
 
-    bool ok() const { return m_fd >= 0; }
+    bool ok() const { return m_socket.ok(); }
 
     /// The payload of the last record received with this code (empty when none yet).
     std::vector<uint8_t> last(int code) const;
@@ -49,17 +44,14 @@ public:
     bool sendCode(int code);
 
 private:
-    void receiveLoop();
+    void receive(const uint8_t* data, size_t size);
 
-    int m_fd = -1;
-    std::string m_path;
     std::string m_server;
-    std::atomic<bool> m_stop{false};
     mutable std::mutex m_mutex;
     std::map<int, std::vector<uint8_t>> m_last;
     std::map<int, size_t> m_counts;
     bool m_wellFormed = true;
-    std::thread m_thread;
+    testsupport::DatagramReceiver m_socket;  // last: its thread stops before the members above go
 };
 
 /// Little-endian reads at a record offset (0 when the record is too short).
@@ -70,25 +62,23 @@ std::string text(const std::vector<uint8_t>& record, size_t offset, size_t size)
 class KorrinSimProcess {
 public:
     /// Starts korrin-sim with the options and waits until its media link socket is bound.
+    /// The destructor stops it (SIGTERM) when still running.
     KorrinSimProcess(const std::string& boardRoot, const std::vector<std::string>& options = {},
                      const std::string& execPrefix = std::string());
-    /// Stops it (SIGTERM) when still running.
-    ~KorrinSimProcess();
-    KorrinSimProcess(const KorrinSimProcess&) = delete;
-    KorrinSimProcess& operator=(const KorrinSimProcess&) = delete;
 
     bool ok() const { return m_ready; }
-    std::string output() const;
+    std::string output() const { return m_child.output(); }
     /// Waits until the output contains the text.
     bool waitForOutput(const std::string& text,
-                       std::chrono::milliseconds timeout = std::chrono::seconds(15)) const;
+                       std::chrono::milliseconds timeout = std::chrono::seconds(15)) const {
+        return m_child.waitForOutput(text, timeout);
+    }
     /// Sends SIGTERM and waits for the exit; the wait status, -1 when it did not end within
     /// 10 s (it is then killed), -2 when it was stopped before or never started.
-    int stop();
+    int stop() { return m_child.stop(); }
 
 private:
-    testsupport::TempDir m_dir;
-    pid_t m_pid = -1;
+    testsupport::ChildProcess m_child;
     bool m_ready = false;
 };
 
