@@ -36,36 +36,18 @@ protected:
     }
 };
 
+// Which image goes where, and the refusals, are checked on enc::handleUpload.
 TEST_F(DeviceCoreTest, FirmwareUploadTellsTheMediaProcessWritesFlashAndReboots) {
     auto handler = makeHandler();
     const std::string content = image(3 * kBlock + 10);
     testing::internal::CaptureStdout();
     upload(*handler, "rootfs_sqfs.img", content);
-    const std::string out = testing::internal::GetCapturedStdout();
+    testing::internal::GetCapturedStdout();
     EXPECT_EQ(handler->uploadedFilePath(), board.path("/var/") + "/rootfs_sqfs.img");
     ASSERT_TRUE(standIn->waitForCode(100));
     EXPECT_EQ(standIn->codes(), std::vector<int>{100});
-
-    const std::string flash = readFile(board.path("/dev/mtd2"));
-    ASSERT_GE(flash.size(), 4 * kBlock);
-    EXPECT_EQ(flash.compare(0, content.size(), content), 0);
-    // The last block is written whole; beyond the image it reads as erased flash.
-    EXPECT_EQ(flash.substr(content.size(), 4 * kBlock - content.size()),
-              std::string(4 * kBlock - content.size(), '\xff'));
+    EXPECT_EQ(readFile(board.path("/dev/mtd2")).compare(0, content.size(), content), 0);
     EXPECT_TRUE(logHas("/sbin/reboot"));
-    EXPECT_NE(out.find("update mtd:/dev/mtd2\n"), std::string::npos) << out;
-    EXPECT_NE(out.find("write image OK"), std::string::npos) << out;
-}
-
-TEST_F(DeviceCoreTest, SmallFirmwareIsIgnoredWithoutTellingTheMediaProcess) {
-    auto handler = makeHandler();
-    const std::string before = readFile(board.path("/dev/mtd2"));
-    testing::internal::CaptureStdout();
-    upload(*handler, "rootfs_sqfs.img", image(40000));
-    testing::internal::GetCapturedStdout();
-    EXPECT_EQ(readFile(board.path("/dev/mtd2")), before);
-    EXPECT_FALSE(standIn->waitForCount(1, std::chrono::milliseconds(200)));
-    EXPECT_FALSE(logHas("/sbin/reboot"));
 }
 
 TEST_F(DeviceCoreTest, PictureUploadIsCopiedAndItsNameSavedInTheHandlersSettings) {
@@ -97,8 +79,6 @@ TEST_F(DeviceCoreTest, RemoteUpgradeAndVersionComeThroughTheBoardScript) {
     EXPECT_EQ(handler->httpDetect(request), 0);
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(request.version, "V2.4.1\n");
-    EXPECT_TRUE(logHas("/etc/upgrade_remote.sh 192.168.1.20 upgrade_pack.tar.gz"));
-    EXPECT_TRUE(logHas("/etc/upgrade_remote.sh 192.168.1.20 version.txt"));
 
     EXPECT_EQ(handler->getUpdateStatus(response), 0);
     EXPECT_EQ(response, "finished");
@@ -107,34 +87,24 @@ TEST_F(DeviceCoreTest, RemoteUpgradeAndVersionComeThroughTheBoardScript) {
     EXPECT_EQ(untouched, "{}");
 }
 
+// The conversions are checked on enc::setManualTime; here, that the handler hands over.
 TEST_F(DeviceCoreTest, SetTimeWritesTheEmulatedRtcAndOnlyLogsTheSystemClock) {
-    writeFile(board.path("/etc/TZ"), "CST-8\n");
     auto handler = makeHandler();
-    enc::TimeSettings request;
-    request.year = 2023;
-    request.month = 11;  // December, counted from 0
-    request.date = 31;
-    request.hour = 20;
+    enc::TimeSettings request{2023, 11, 31, 0, 20, 0, 0};
     testing::internal::CaptureStdout();
     EXPECT_EQ(handler->setTime(request, response), 0);
-    testing::internal::GetCapturedStdout();
-    const std::string bytes = readFile(board.path("/dev/hi_rtc"));
-    board::RtcTime rtc{};
-    ASSERT_GE(bytes.size(), sizeof rtc);
-    std::memcpy(&rtc, bytes.data(), sizeof rtc);
-    EXPECT_EQ(rtc.year, 2024);
-    EXPECT_EQ(rtc.month, 1);
-    EXPECT_EQ(rtc.date, 1);
-    EXPECT_EQ(rtc.hour, 4);
-    bool clockLogged = false;
-    for (const auto& line : board.boardLog()) {
-        clockLogged = clockLogged || line.rfind("stime ", 0) == 0;
-    }
-    EXPECT_TRUE(clockLogged);
-    EXPECT_TRUE(logHas("/sbin/hwclock -w"));
-
     request.month = 12;  // no thirteenth month: nothing is changed
     EXPECT_EQ(handler->setTime(request, response), -1);
+    testing::internal::GetCapturedStdout();
+    board::RtcTime rtc{};
+    const std::string bytes = readFile(board.path("/dev/hi_rtc"));
+    ASSERT_GE(bytes.size(), sizeof rtc);
+    std::memcpy(&rtc, bytes.data(), sizeof rtc);
+    EXPECT_EQ(rtc.year, 2024);  // CST-8: 20:00 on New Year's Eve is 04:00 UTC the next day
+    const auto log = board.boardLog();
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[0].rfind("stime ", 0), 0u) << log[0];
+    EXPECT_EQ(log[1], "/sbin/hwclock -w");
 }
 
 TEST_F(DeviceCoreTest, LteAnswerCarriesTheMonitorsValues) {

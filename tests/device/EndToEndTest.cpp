@@ -8,9 +8,6 @@
 
 #include "CHttpServer.h"
 #include "DeviceFixture.h"
-#include "LteMonitor.h"
-#include "MediaMessage.h"
-#include "ModemSimProcess.h"
 
 namespace {
 
@@ -25,26 +22,19 @@ struct Answer {
 // A parsed JSON reply, freed with the object.
 class Json {
 public:
-    explicit Json(const std::string& text) : m_root(cJSON_Parse(text.c_str())) {}
-    ~Json() { cJSON_Delete(m_root); }
-    Json(const Json&) = delete;
-    Json& operator=(const Json&) = delete;
+    explicit Json(const std::string& text) : m_root(cJSON_Parse(text.c_str()), cJSON_Delete) {}
     bool ok() const { return m_root != nullptr; }
-    const cJSON* root() const { return m_root; }
+    const cJSON* root() const { return m_root.get(); }
     const cJSON* member(const char* name) const {
-        return cJSON_GetObjectItemCaseSensitive(m_root, name);
+        return cJSON_GetObjectItemCaseSensitive(m_root.get(), name);
     }
     std::string text(const char* name) const {
         const cJSON* item = member(name);
         return cJSON_IsString(item) ? item->valuestring : "<not a string>";
     }
-    int number(const char* name) const {
-        const cJSON* item = member(name);
-        return cJSON_IsNumber(item) ? item->valueint : -99999;
-    }
 
 private:
-    cJSON* m_root;
+    std::unique_ptr<cJSON, void (*)(cJSON*)> m_root;
 };
 
 class EndToEndTest : public DeviceTest {
@@ -93,31 +83,6 @@ protected:
     std::unique_ptr<CHttpServer> server;
     std::string credentials = "admin:740163";
 };
-
-TEST_F(EndToEndTest, PostingSubStreamVideoReachesTheMediaProcess) {
-    const Answer a =
-        request("POST", "/api/video?index=1",
-                R"({"codec":"H.264","framerate":60,"gop":1,"bitrate":100,"minQp":45,"maxQp":30})");
-    EXPECT_EQ(a.status, 200);
-    EXPECT_EQ(a.body, "{}");
-    ASSERT_TRUE(standIn->waitForCode(4708));
-    EXPECT_EQ(standIn->codes(), std::vector<int>{4708});
-    EXPECT_TRUE(logHas("/bin/sync"));
-
-    const auto saved = savedSettings().video[1];
-    EXPECT_EQ(saved.framerate, 30);
-    EXPECT_EQ(saved.gop, 30);
-    EXPECT_EQ(saved.bitrate, 1000);
-    EXPECT_EQ(saved.minQp, 30);
-    EXPECT_EQ(saved.maxQp, 30);
-
-    const Answer g = request("GET", "/api/video?index=1");
-    EXPECT_EQ(g.status, 200);
-    Json doc(g.body);
-    ASSERT_TRUE(doc.ok()) << g.body;
-    EXPECT_EQ(doc.text("codec"), "H.264");
-    EXPECT_EQ(doc.number("bitrate"), 1000);
-}
 
 TEST_F(EndToEndTest, EveryReadPathAnswers) {
     struct Case {
@@ -177,18 +142,15 @@ TEST_F(EndToEndTest, EveryReadPathAnswers) {
     EXPECT_EQ(a.body, "{}");
 }
 
+// The clamps and refusals themselves are checked on the handler; here, that a refusal is an
+// error for the client and leaves the board alone.
 TEST_F(EndToEndTest, FailuresAnswer500) {
     Answer a = request("GET", "/api/stream-status?index=2");
     EXPECT_EQ(a.status, 500);
     EXPECT_TRUE(Json(a.body).ok()) << a.body;  // the record is still encoded
-    a = request("GET", "/api/video?index=9");
-    EXPECT_EQ(a.status, 500);
     a = request("GET", "/api/Network");
     EXPECT_EQ(a.status, 500);
     EXPECT_EQ(a.body, "unknown api");
-    a = request("DELETE", "/api/video");
-    EXPECT_EQ(a.status, 500);
-    EXPECT_EQ(a.body, "{}");
     a = request("POST", "/api/network", R"({"ip":"10.0.0.5","mask":"255.255.255"})");
     EXPECT_EQ(a.status, 500);
     a = request("POST", "/api/wifi", R"({"essid":""})");
@@ -204,6 +166,7 @@ TEST_F(EndToEndTest, WritesReachTheFileTheBoardAndTheMediaProcess) {
         int code;
     };
     const Case cases[] = {
+        {"/api/video?index=1", R"({"codec":"H.264","framerate":60,"bitrate":100})", 4708},
         {"/api/protocol?index=0", R"({"rtspPort":0,"rtspEnabled":true})", 4709},
         {"/api/osd?index=1", R"([{"x":5000,"fontSize":0},{"y":9000}])", 4712},
         {"/api/logo?index=0", R"({"enable":1,"name":"main.bmp"})", 4711},
@@ -216,54 +179,21 @@ TEST_F(EndToEndTest, WritesReachTheFileTheBoardAndTheMediaProcess) {
         standIn->clear();
         const Answer a = request("POST", c.target, c.body);
         EXPECT_EQ(a.status, 200) << c.target << " " << a.body;
+        EXPECT_EQ(a.body, "{}") << c.target;
         ASSERT_TRUE(standIn->waitForCode(c.code)) << c.target;
+        EXPECT_EQ(standIn->codes(), std::vector<int>{c.code}) << c.target;
     }
+    // The clamps apply on the way (checked in detail on the handler).
     const auto saved = savedSettings();
+    EXPECT_EQ(saved.video[1].bitrate, 1000);
     EXPECT_EQ(saved.protocol[0].rtspPort, 554);
-    EXPECT_EQ(saved.protocol[0].rtspEnabled, 1);
-    EXPECT_EQ(saved.osd[1][0].x, 10);
-    EXPECT_EQ(saved.osd[1][0].fontSize, 2);
     EXPECT_EQ(saved.osd[1][1].y, 500);
-    EXPECT_EQ(saved.logo[0].name, "main.bmp");
     EXPECT_EQ(saved.chroma[1].brightness, 70);
-    EXPECT_EQ(saved.audio.codec, "G.711");
-    EXPECT_EQ(saved.output.videoRes, "3840*2160");
     EXPECT_EQ(saved.sysInfo.serverIP, "10.3.3.3");
-
-    Answer a = request("POST", "/api/network",
-                       R"({"connectionType":1,"ip":"10.0.0.5","mask":"255.255.255.0",)"
-                       R"("gate":"10.0.0.1","dnsFirst":"10.0.0.1"})");
-    EXPECT_EQ(a.status, 200);
-    EXPECT_EQ(readFile(board.path("/mnt/config/net_mode.ini")), "1");
-    a = request("POST", "/api/wifi", R"({"essid":"lab","encrypt":0})");
-    EXPECT_EQ(a.status, 200);
-    EXPECT_NE(readFile(board.path("/mnt/config/wifi_conf_nokey.conf")).find("ssid=\"lab\""),
-              std::string::npos);
-    a = request("POST", "/api/clockSet", R"({"localtimezone":12,"ftptime":25})");
-    EXPECT_EQ(a.status, 200);
-    Json ftp(request("GET", "/api/ftplog").body);
-    EXPECT_EQ(ftp.number("localtimezone"), 8);
-    EXPECT_EQ(ftp.number("ftptime"), 1);
-    a = request("POST", "/api/ircutConf", R"({"gpsInterval":5})");
-    EXPECT_EQ(a.status, 200);
-    EXPECT_EQ(Json(request("GET", "/api/ircutConf").body).number("gpsInterval"), 20);
-    a = request("POST", "/api/httpset", R"({"serverIP":"10.4.4.4"})");
+    EXPECT_EQ(Json(request("GET", "/api/video?index=1").body).text("codec"), "H.264");
+    const Answer a = request("POST", "/api/httpset", R"({"serverIP":"10.4.4.4"})");
     EXPECT_EQ(a.status, 200);
     EXPECT_EQ(Json(request("GET", "/api/httpupgrade").body).text("serverIP"), "10.4.4.4");
-}
-
-TEST_F(EndToEndTest, RebootResetAndSerialBridgeRunTheBoardCommands) {
-    Answer a = request("DELETE", "/api/reboot");
-    EXPECT_EQ(a.status, 200);
-    EXPECT_EQ(board.boardLog(), std::vector<std::string>{"/sbin/reboot"});
-    board.clearBoardLog();
-    a = request("POST", "/api/rs485", R"({"baudrate":9600})");
-    EXPECT_EQ(a.status, 200);
-    EXPECT_EQ(board.boardLog(), (std::vector<std::string>{"/bin/sync", "/sbin/reboot"}));
-    board.clearBoardLog();
-    a = request("GET", "/api/reset");
-    EXPECT_EQ(a.status, 200);
-    EXPECT_EQ(board.boardLog(), (std::vector<std::string>{"sync", "/sbin/reboot"}));
 }
 
 TEST_F(EndToEndTest, PasswordChangeIsStoredInTheSettings) {
@@ -280,45 +210,6 @@ TEST_F(EndToEndTest, PasswordChangeIsStoredInTheSettings) {
     EXPECT_EQ(request("GET", "/api/audio").status, 401);
     credentials = "admin:n3w-pass";
     EXPECT_EQ(request("GET", "/api/audio").status, 200);
-}
-
-// The modem's answers travel from modem-sim through the monitor thread and the handler to
-// the JSON document; the waits are shortened so a monitoring cycle takes milliseconds.
-TEST_F(EndToEndTest, LteAnswerReportsTheSimulatedModem) {
-    testsupport::ScopedEnv module("LTE_MODULE", "EC20");
-    devicetest::ModemSimProcess sim(board.path("/dev/ttyUSB4"), {"--csq", "23,99"});
-    ASSERT_TRUE(sim.ok());
-    enc::LteTimings timings;
-    timings.startupRetry = std::chrono::milliseconds(2);
-    timings.imeiRetry = std::chrono::milliseconds(2);
-    timings.shortStep = std::chrono::milliseconds(1);
-    timings.longStep = std::chrono::milliseconds(2);
-    timings.radioPause = std::chrono::milliseconds(2);
-    timings.answerWait = std::chrono::milliseconds(2);
-    timings.byteGap = std::chrono::microseconds(0);
-    enc::LteState lte;
-    enc::LteMonitor monitor(lte, timings);
-    DemoHandler lteHandler(link, media, std::string(), &lte);
-    server->setHandler(&lteHandler);
-    ASSERT_TRUE(monitor.begin());
-    const bool reported = testsupport::waitFor([&] {
-        const enc::LteSnapshot s = lte.snapshot();
-        return s.signal == 23 && !s.operatorName.empty();
-    });
-
-    const Answer a = request("GET", "/api/lte");
-    EXPECT_TRUE(monitor.end(3000));
-    server->setHandler(handler.get());
-    ASSERT_TRUE(reported);
-    EXPECT_EQ(a.status, 200);
-    Json doc(a.body);
-    ASSERT_TRUE(doc.ok()) << a.body;
-    EXPECT_EQ(doc.number("state"), 1);
-    EXPECT_EQ(doc.text("server"), "中国联通");
-    EXPECT_EQ(doc.number("signal"), 23);
-    EXPECT_EQ(doc.text("iccid"), "89860012345678901234");
-    EXPECT_EQ(doc.number("esimActive"), 1);  // the monitor recorded the module's IMEI
-    EXPECT_EQ(doc.text("mask"), "255.255.255.255");
 }
 
 }  // namespace

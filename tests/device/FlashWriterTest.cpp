@@ -67,15 +67,7 @@ TEST_F(FlashFixture, WholeBlocksAreWrittenWithoutAnExtraBlock) {
     EXPECT_EQ(flash.substr(2 * kBlock), std::string(2 * kBlock, '\x5A'));
 }
 
-TEST_F(FlashFixture, ImageLargerThanThePartitionLeavesItUntouched) {
-    makePartition(2);
-    const auto img = pattern(2 * kBlock + 1);
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(enc::writeFlash(img.data(), img.size(), "/dev/mtd9"), -1);
-    testing::internal::GetCapturedStdout();
-    EXPECT_EQ(partition(), std::string(2 * kBlock, '\x5A'));
-}
-
+// An image larger than its partition is refused before erasing: see the upload tests.
 TEST_F(FlashFixture, MissingPartitionOrEmptyImageFails) {
     const auto img = pattern(100);
     testing::internal::CaptureStdout();

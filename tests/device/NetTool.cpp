@@ -5,7 +5,6 @@
 //   device-nettool iface NAME        prints "addr=A mask=M mac=X"
 //   device-nettool gateway           prints "gateway=G"
 //   device-nettool setnet SETTINGS   SetNetInterface; exit status 0 or 1
-//   device-nettool wifi SETTINGS     generate_wifi_conf; exit status 0 or 1
 
 #include <cstdio>
 #include <string>
@@ -37,10 +36,6 @@ int main(int argc, char** argv) {
     if (command == "setnet" && !arg.empty()) {
         return enc::SetNetInterface(arg) == 0 ? 0 : 1;
     }
-    if (command == "wifi" && !arg.empty()) {
-        return enc::generate_wifi_conf(arg) == 0 ? 0 : 1;
-    }
-    std::fprintf(stderr, "usage: %s active | iface NAME | gateway | setnet FILE | wifi FILE\n",
-                 argv[0]);
+    std::fprintf(stderr, "usage: %s active | iface NAME | gateway | setnet FILE\n", argv[0]);
     return 2;
 }

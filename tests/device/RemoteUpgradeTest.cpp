@@ -20,10 +20,16 @@ protected:
     SandboxBoard m_board;
 };
 
-TEST_F(RemoteUpgradeFixture, UpgradeSucceedsWhenThePackageArrives) {
-    offer("upgrade_pack.tar.gz", "package");
+TEST_F(RemoteUpgradeFixture, UpgradeSucceedsOnlyWhenThePackageArrives) {
     enc::UpgradeServerSettings request;
     request.serverIP = "192.168.1.20";
+    writeFile(m_board.path("/var/upgrade_pack.tar.gz"), "old package");  // from an earlier run
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(enc::httpUpgrade(request), -1);
+    testing::internal::GetCapturedStdout();
+
+    offer("upgrade_pack.tar.gz", "package");
+    m_board.clearBoardLog();
     testing::internal::CaptureStdout();
     EXPECT_EQ(enc::httpUpgrade(request), 0);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
@@ -33,15 +39,6 @@ TEST_F(RemoteUpgradeFixture, UpgradeSucceedsWhenThePackageArrives) {
         m_board.boardLog(),
         (std::vector<std::string>{"/etc/upgrade_remote.sh 192.168.1.20 upgrade_pack.tar.gz"}));
     EXPECT_EQ(readFile(m_board.path("/var/upgrade_pack.tar.gz")), "package");
-}
-
-TEST_F(RemoteUpgradeFixture, StalePackageFromAnEarlierRunDoesNotCountAsSuccess) {
-    writeFile(m_board.path("/var/upgrade_pack.tar.gz"), "old package");
-    enc::UpgradeServerSettings request;
-    request.serverIP = "192.168.1.20";
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(enc::httpUpgrade(request), -1);
-    testing::internal::GetCapturedStdout();
 }
 
 TEST_F(RemoteUpgradeFixture, ServerAddressReachesTheScriptAsOneArgument) {
@@ -70,19 +67,7 @@ TEST_F(RemoteUpgradeFixture, OverlongServerAddressIsRefused) {
     EXPECT_TRUE(m_board.boardLog().empty());
 }
 
-TEST_F(RemoteUpgradeFixture, DetectReportsTheFirstLineOfTheVersionFile) {
-    offer("version.txt", "2.4.1-build7\nchanges: many\n");
-    enc::UpgradeServerSettings request;
-    request.serverIP = "192.168.1.20";
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(enc::httpDetect(request), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "http detect version\n"
-              "http cmd:/etc/upgrade_remote.sh 192.168.1.20 version.txt\n");
-    EXPECT_EQ(request.version, "2.4.1-build7\n");
-}
-
-TEST_F(RemoteUpgradeFixture, DetectWithoutVersionFileReportsNothing) {
+TEST_F(RemoteUpgradeFixture, DetectReportsTheFirstLineOfTheVersionFileOrNothing) {
     writeFile(m_board.path("/var/version.txt"), "stale\n");
     enc::UpgradeServerSettings request;
     request.serverIP = "192.168.1.20";
@@ -93,6 +78,14 @@ TEST_F(RemoteUpgradeFixture, DetectWithoutVersionFileReportsNothing) {
     testing::internal::GetCapturedStdout();
     testing::internal::GetCapturedStderr();
     EXPECT_EQ(request.version, "");
+
+    offer("version.txt", "2.4.1-build7\nchanges: many\n");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(enc::httpDetect(request), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "http detect version\n"
+              "http cmd:/etc/upgrade_remote.sh 192.168.1.20 version.txt\n");
+    EXPECT_EQ(request.version, "2.4.1-build7\n");
 }
 
 }  // namespace

@@ -69,18 +69,13 @@ TEST(StatusScanTypes, EveryScanTypeHasItsText) {
 }
 
 TEST(StatusInput, SignalFlagsBitsZeroAndOneMeanSignal) {
-    EXPECT_FALSE(StatusReport::hasSignal(signal('P', 1, 1, 1, 0)));
-    EXPECT_TRUE(StatusReport::hasSignal(signal('P', 1, 1, 1, 1)));
-    EXPECT_TRUE(StatusReport::hasSignal(signal('P', 1, 1, 1, 2)));
-    EXPECT_FALSE(StatusReport::hasSignal(signal('P', 1, 1, 1, 4)));
-}
-
-TEST(StatusInput, WithSignalTheMainStreamShowsTheScanText) {
-    const auto sys = systemTexts(1);
-    const auto in0 = StatusReport::inputStatus(0, signal('P', 1920, 1080, 60), {}, sys, {});
-    EXPECT_EQ(in0.type, "HDMI");
-    EXPECT_EQ(in0.video, "1920 * 1080 P @ 60");
-    const auto in1 = StatusReport::inputStatus(1, signal('P', 1920, 1080, 60), {}, sys, {});
+    for (const auto& [flags, on] :
+         {std::pair<int, bool>{0, false}, {1, true}, {2, true}, {4, false}}) {
+        EXPECT_EQ(StatusReport::hasSignal(signal('P', 1, 1, 1, flags)), on) << flags;
+    }
+    // With a signal, the sub stream shows no video text.
+    const auto in1 =
+        StatusReport::inputStatus(1, signal('P', 1920, 1080, 60), {}, systemTexts(1), {});
     EXPECT_EQ(in1.type, "SDI");
     EXPECT_EQ(in1.video, "");
 }
@@ -139,24 +134,6 @@ TEST(StatusInput, MediaStateFileReplacesVideoAndAudio) {
     ASSERT_TRUE(StatusReport::readMediaStateFile(dir.file("one_line"), status));
     EXPECT_EQ(status.video, "720*576@25");
     EXPECT_EQ(status.audio, "");
-}
-
-TEST(StatusStream, VideoTextSubStreamDisabledAboveThirtyFps) {
-    enc::VideoSettings v;
-    v.codec = "H.265";
-    enc::SystemStatusRecord sys{};
-    sys.mainWidth = 1920;
-    sys.mainHeight = 1080;
-    sys.mainFps = 60;
-    sys.subWidth = 640;
-    sys.subHeight = 360;
-    sys.subFps = 30;
-    const auto progressive = signal('P', 1920, 1080, 60);
-    EXPECT_EQ(StatusReport::streamVideoText(0, v, sys, progressive),
-              "(H.265) 1920 * 1080 @ 60 fps");
-    EXPECT_EQ(StatusReport::streamVideoText(1, v, sys, progressive), "disabled");
-    sys.mainFps = 30;
-    EXPECT_EQ(StatusReport::streamVideoText(1, v, sys, progressive), "(H.265) 640 * 360 @ 30 fps");
 }
 
 TEST(StatusStream, InterlacedInputHalvesTheRate) {
@@ -219,26 +196,6 @@ TEST(StatusStream, AddressFormsAndDisabledOutputs) {
     EXPECT_EQ(s.hls, "http://10.0.0.5:8088/hls/main.m3u8");
 }
 
-TEST(StatusStream, UrlsRtspWhenEnabledRtmpOnlyForH264) {
-    enc::ProtocolSettings p;
-    p.rtspName = "/main";
-    p.rtspPort = 554;
-    p.rtmpAddr = "rtmp://10.0.0.9/live/main";
-    enc::VideoSettings v;
-    v.codec = "H.264";
-    auto url = StatusReport::streamUrl(p, v, "10.0.0.5");
-    EXPECT_EQ(url.rtsp, "");
-    EXPECT_EQ(url.http, "");
-    p.rtspEnabled = 1;
-    p.rtmpEnabled = 1;
-    url = StatusReport::streamUrl(p, v, "10.0.0.5");
-    EXPECT_EQ(url.rtsp, "rtsp://10.0.0.5:554/main");
-    EXPECT_EQ(url.http, "rtmp://10.0.0.9/live/main");
-    v.codec = "H.265";
-    url = StatusReport::streamUrl(p, v, "10.0.0.5");
-    EXPECT_EQ(url.http, "");
-}
-
 TEST(StatusSystem, UptimeFormat) {
     EXPECT_EQ(StatusReport::uptimeText(0), "00D-00H-00M-00S");
     EXPECT_EQ(StatusReport::uptimeText(90061), "01D-01H-01M-01S");
@@ -267,19 +224,16 @@ TEST(StatusFormat, ActiveStreamSelectsTheRtspName) {
     enc::ActiveStreamRecord active{};
     put(active.videoFormat, "H.264 1080p60");
     put(active.audioFormat, "AAC 48k");
-    active.activeStream = 0;
-    auto f = StatusReport::streamFormat(active, "/main", "/sub");
-    EXPECT_EQ(f.streamURL, "/main");
-    EXPECT_EQ(f.videoFormat, "H.264 1080p60");
-    EXPECT_EQ(f.audioFormat, "AAC 48k");
-    active.activeStream = 1;
-    f = StatusReport::streamFormat(active, "/main", "/sub");
-    EXPECT_EQ(f.streamURL, "/sub");
+    for (const auto& [stream, url] : {std::pair<uint32_t, const char*>{0, "/main"}, {1, "/sub"}}) {
+        active.activeStream = stream;
+        const auto f = StatusReport::streamFormat(active, "/main", "/sub");
+        EXPECT_EQ(f.streamURL, url);
+        EXPECT_EQ(f.videoFormat, "H.264 1080p60");
+        EXPECT_EQ(f.audioFormat, "AAC 48k");
+    }
     active.activeStream = 5;
-    f = StatusReport::streamFormat(active, "/main", "/sub");
-    EXPECT_EQ(f.streamURL, "");
-    EXPECT_EQ(f.videoFormat, "");
-    EXPECT_EQ(f.audioFormat, "");
+    const auto f = StatusReport::streamFormat(active, "/main", "/sub");
+    EXPECT_EQ(f.streamURL + f.videoFormat + f.audioFormat, "");
 }
 
 TEST(StatusOutput, TypeByResolution) {

@@ -51,17 +51,6 @@ protected:
     ScopedEnv m_tz{"TZ", "UTC"};
 };
 
-TEST(ZoneOffset, TableCases) {
-    EXPECT_EQ(enc::zoneOffset("CST-8"), -28800);
-    EXPECT_EQ(enc::zoneOffset("CST-0"), 0);
-    EXPECT_EQ(enc::zoneOffset("CST-13"), 39600);
-    EXPECT_EQ(enc::zoneOffset("CST-12"), 43200);
-    EXPECT_EQ(enc::zoneOffset("CST-11"), -39600);
-    for (const char* unknown : {"CST+8", "cst-8", "CST-8 ", "UTC", "", "CST-24"}) {
-        EXPECT_EQ(enc::zoneOffset(unknown), 0) << unknown;
-    }
-}
-
 TEST(ZoneOffset, EveryTableEntryStandsForItsPositionMinus12) {
     const auto& table = enc::zoneTable();
     ASSERT_EQ(table.size(), 24u);
@@ -71,61 +60,53 @@ TEST(ZoneOffset, EveryTableEntryStandsForItsPositionMinus12) {
         EXPECT_EQ(std::string(table[i]), "CST-" + std::to_string((hour + 24) % 24));
         EXPECT_EQ(enc::zoneOffset(table[i]), -hour * 3600) << table[i];
     }
-}
-
-TEST(ZoneOffset, PrintsTheZoneHourToStandardError) {
+    for (const char* unknown : {"CST+8", "cst-8", "CST-8 ", "UTC", "", "CST-24"}) {
+        EXPECT_EQ(enc::zoneOffset(unknown), 0) << unknown;
+    }
     testing::internal::CaptureStderr();
     enc::zoneOffset("CST-13");
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "CST-13, tz_index:-11\n");
 }
 
-TEST_F(TimeFixture, ManualSettingOnNewYearsEveCarriesIntoTheNextYear) {
-    writeFile(m_board.path("/etc/TZ"), "CST-8\n");
-    m_board.clearBoardLog();
-    enc::TimeSettings request;
-    request.year = 2023;
-    request.month = 11;  // December, counted from 0
-    request.date = 31;
-    request.hour = 20;
-    request.min = 15;
-    request.sec = 30;
-    EXPECT_EQ(enc::setManualTime(request), 0);
-    EXPECT_EQ(fields(readRtc(m_board)), (std::vector<int>{2024, 1, 1, 4, 15, 30, 0}));
-    // 2024-01-01 04:15:30 as the process's (UTC) local time.
+// The RTC gets the zone-shifted time, carried across day, month and year ends.
+TEST_F(TimeFixture, ManualSettingWritesTheZoneShiftedTimeWithMonthsFrom1) {
+    struct Case {
+        const char* zoneFile;  // nullptr: no zone file, no shift
+        enc::TimeSettings request;
+        std::vector<int> rtc;
+    };
+    const Case cases[] = {
+        {"CST-8\n", {2023, 11, 31, 0, 20, 15, 30}, {2024, 1, 1, 4, 15, 30, 0}},
+        {"CST-14 extra words\n", {2024, 0, 1, 0, 5, 0, 0}, {2023, 12, 31, 19, 0, 0, 0}},
+        {nullptr, {2024, 0, 15, 0, 10, 20, 30}, {2024, 1, 15, 10, 20, 30, 0}},
+    };
+    for (const auto& c : cases) {
+        if (c.zoneFile != nullptr) {
+            writeFile(m_board.path("/etc/TZ"), c.zoneFile);
+        } else {
+            ::unlink(m_board.path("/etc/TZ").c_str());
+        }
+        m_board.clearBoardLog();
+        EXPECT_EQ(enc::setManualTime(c.request), 0);
+        EXPECT_EQ(fields(readRtc(m_board)), c.rtc) << c.request.year << "-" << c.request.month;
+    }
+    // 2024-01-15 10:20:30 as the process's (UTC) local time; the clock is only logged.
     EXPECT_EQ(m_board.boardLog(),
-              (std::vector<std::string>{"stime 1704082530", "/sbin/hwclock -w"}));
+              (std::vector<std::string>{"stime 1705314030", "/sbin/hwclock -w"}));
 }
 
-TEST_F(TimeFixture, ManualSettingWithAWesternZoneCarriesBackIntoThePreviousYear) {
-    writeFile(m_board.path("/etc/TZ"), "CST-14 extra words\n");  // hour -10
-    enc::TimeSettings request{2024, 0, 1, 0, 5, 0, 0};
-    EXPECT_EQ(enc::setManualTime(request), 0);
-    EXPECT_EQ(fields(readRtc(m_board)), (std::vector<int>{2023, 12, 31, 19, 0, 0, 0}));
-}
-
-TEST_F(TimeFixture, ManualSettingWritesJanuaryAsMonth1) {
-    ::unlink(m_board.path("/etc/TZ").c_str());  // no zone: no shift
-    enc::TimeSettings request{2024, 0, 15, 0, 10, 20, 30};
-    EXPECT_EQ(enc::setManualTime(request), 0);
-    EXPECT_EQ(fields(readRtc(m_board)), (std::vector<int>{2024, 1, 15, 10, 20, 30, 0}));
-}
-
-TEST_F(TimeFixture, ManualSettingWithoutRtcStillSetsTheClock) {
+TEST_F(TimeFixture, WithoutRtcTheClockIsStillSetButNotWhenTheRtcCannotBeOpened) {
     ::unlink(m_board.path("/dev/hi_rtc").c_str());
     writeFile(m_board.path("/etc/TZ"), "CST-0\n");
     m_board.clearBoardLog();
-    enc::TimeSettings request{2024, 5, 1, 0, 12, 0, 0};
+    const enc::TimeSettings request{2024, 5, 1, 0, 12, 0, 0};
     EXPECT_EQ(enc::setManualTime(request), 0);
     EXPECT_EQ(m_board.boardLog(),
               (std::vector<std::string>{"stime 1717243200", "/sbin/hwclock -w"}));
-}
 
-TEST_F(TimeFixture, RtcThatCannotBeOpenedSetsNoClock) {
-    ::unlink(m_board.path("/dev/hi_rtc").c_str());
     ::mkdir(m_board.path("/dev/hi_rtc").c_str(), 0755);  // exists, but cannot be opened
     m_board.clearBoardLog();
     testing::internal::CaptureStdout();
-    enc::TimeSettings request{2024, 5, 1, 0, 12, 0, 0};
     EXPECT_EQ(enc::setManualTime(request), -1);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "open rtc /dev/hi_rtc failed\n");
     EXPECT_TRUE(m_board.boardLog().empty());
@@ -253,16 +234,6 @@ TEST(TimeSyncSettings, IntervalServerAndLteMode) {
     EXPECT_TRUE(s.lteMode);
     EXPECT_EQ(s.intervalHours, 6);
     EXPECT_EQ(s.server, "ntp.example.org");
-}
-
-TEST(TimeSyncSchedule, StartLineShowsFlagIntervalAndServer) {
-    enc::FtpSettings ftp;
-    ftp.timeMode = 1;
-    ftp.timeServer = "ntp.example.org";
-    testing::internal::CaptureStdout();
-    enc::TimeSyncSchedule(enc::timeSyncSettings(ftp, enc::NetworkSettings())).printSettings();
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "npt enable:1, interval:4, server:ntp.example.org\n");
 }
 
 TEST(TimeSyncSchedule, InactiveScheduleNeverSynchronises) {

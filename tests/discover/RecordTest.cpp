@@ -77,18 +77,15 @@ TEST(DiscoveryReply, HeaderAndFirst176BytesOfTheRecord) {
     EXPECT_EQ(bytesAt(&p, 24, 9), std::string("Encoder-A", 9));
 }
 
-TEST(DiscoveryReply, LongUidTravelsAsItsFirst24BytesWithoutTerminator) {
+// The uid field starts at record offset 152, packet offset 176, and the packet ends at 200:
+// a long UID travels as its first 24 bytes without terminator, one of 20 arrives whole.
+TEST(DiscoveryReply, UidIsCutAtThePacketEnd) {
     DeviceFacts f = sampleFacts();
-    f.uid = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123";  // 30 characters
-    const DiscoveryPacket p = DeviceRecord::discoveryReply(DeviceRecord::toRecord(f));
-    // The uid field starts at record offset 152, packet offset 176, and the packet ends at 200.
+    f.uid = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123";
+    DiscoveryPacket p = DeviceRecord::discoveryReply(DeviceRecord::toRecord(f));
     EXPECT_EQ(bytesAt(&p, 176, 24), "ABCDEFGHIJKLMNOPQRSTUVWX");
-}
-
-TEST(DiscoveryReply, TwentyCharacterUidArrivesWhole) {
-    DeviceFacts f = sampleFacts();
     f.uid = DeviceRecord::kPlaceholderUid;
-    const DiscoveryPacket p = DeviceRecord::discoveryReply(DeviceRecord::toRecord(f));
+    p = DeviceRecord::discoveryReply(DeviceRecord::toRecord(f));
     EXPECT_EQ(bytesAt(&p, 176, 21), std::string("01234567890123456789\0", 21));
 }
 

@@ -2,7 +2,6 @@
 #include <unistd.h>
 
 #include "DocumentPath.h"
-#include "FakeDevice.h"
 #include "SameOrigin.h"
 #include "ServerFixture.h"
 
@@ -10,7 +9,6 @@ namespace {
 
 using httptest::jsonReply;
 using httptest::roundTrip;
-using httptest::roundTripWithDigest;
 using httptest::ScriptedHandler;
 using testsupport::shell;
 using testsupport::writeFile;
@@ -30,22 +28,6 @@ protected:
         return out;
     }
 };
-
-TEST_F(Auth, AuthenticatedApiRequestGetsTheExactReply) {
-    httptest::FakeDevice device;
-    device.video.codec = "H.265";
-    device.video.resolution = "1920x1080";
-    device.video.bitrate = 4096;
-    startServer(device, true);
-    const auto reply = roundTripWithDigest(port, "GET", "/api/video?index=1",
-                                           "Host: 127.0.0.1\r\n\r\n", "admin", "740163");
-    ASSERT_TRUE(reply);
-    const std::string body =
-        R"({"codec":"H.265", "profile":"", "framerate":0, "bitmode":0, "field":0, "gop":0, )"
-        R"("resolution":"1920x1080","bitrate":4096, "tolerate":0, "minQp":15, "maxQp":25})";
-    EXPECT_EQ(reply->raw, jsonReply("200 OK", body));
-    EXPECT_EQ(device.calls(), std::vector<std::string>{"getVideo 1"});
-}
 
 TEST_F(Auth, EveryRouteNeedsCredentialsWhileThePasswordFileExists) {
     ScriptedHandler handler;
@@ -68,11 +50,8 @@ TEST_F(Auth, EveryRouteNeedsCredentialsWhileThePasswordFileExists) {
     EXPECT_TRUE(handler.credentials().empty());
     EXPECT_TRUE(handler.uploads().empty());
 
-    const auto wrong = roundTripWithDigest(port, "GET", "/api/x", "Host: a\r\n\r\n", "admin", "no");
-    EXPECT_EQ(wrong->status, 401);
-    const auto otherUser =
-        roundTripWithDigest(port, "GET", "/api/x", "Host: a\r\n\r\n", "root", "740163");
-    EXPECT_EQ(otherUser->status, 401);
+    EXPECT_EQ(curl("-o /dev/null", "/api/x", "admin:no"), " 401");
+    EXPECT_EQ(curl("-o /dev/null", "/api/x", "root:740163"), " 401");
     EXPECT_TRUE(handler.api().empty());
 }
 
@@ -86,15 +65,6 @@ TEST_F(Auth, CurlWithDigestCredentials) {
     EXPECT_EQ(curl("-o /dev/null", "/api/network", "admin:wrong"), " 401");
     EXPECT_EQ(curl("-o /dev/null", "/api/network"), " 401");
     EXPECT_EQ(handler.api().size(), 1u);
-}
-
-TEST_F(Auth, ChangedPasswordTakesEffect) {
-    ScriptedHandler handler;
-    startServer(handler, true);
-    EXPECT_EQ(curl("--data 'user=ops&password=n3w'", "/sys/password", "admin:740163"), "{} 200");
-    EXPECT_EQ(handler.credentials().back(), std::make_pair(std::string("ops"), std::string("n3w")));
-    EXPECT_EQ(curl("-o /dev/null", "/api/x", "admin:740163"), " 401");
-    EXPECT_EQ(curl("", "/api/x", "ops:n3w"), "{} 200");
 }
 
 TEST_F(Auth, WithoutThePasswordFileEverythingIsOpen) {

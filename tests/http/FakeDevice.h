@@ -12,6 +12,22 @@
 
 namespace httptest {
 
+// One read and one write operation over a stored record, with or without a stream index.
+#define FAKE_GET_SET(Get, Set, Record, field)                 \
+    int Get(enc::Record& o) override {                        \
+        return get(#Get, kNoIndex, field, o);                 \
+    }                                                         \
+    int Set(const enc::Record& in, std::string& r) override { \
+        return set(#Set, kNoIndex, field, in, r);             \
+    }
+#define FAKE_GET_SET_INDEXED(Get, Set, Record, field)                \
+    int Get(int i, enc::Record& o) override {                        \
+        return get(#Get, i, field, o);                               \
+    }                                                                \
+    int Set(int i, const enc::Record& in, std::string& r) override { \
+        return set(#Set, i, field, in, r);                           \
+    }
+
 class FakeDevice : public enc::EncoderHttpHandler {
 public:
     static constexpr int kNoIndex = INT_MIN;  // operations without a stream index
@@ -40,8 +56,6 @@ public:
     enc::FtpSettings ftp;
     enc::IrcutSettings ircut;
     std::string updatePath;
-    std::vector<std::pair<std::string, std::string>> uploads;
-    std::vector<std::pair<std::string, std::string>> credentials;
 
     std::vector<std::string> calls() const {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -57,28 +71,21 @@ public:
     int getStreamUrl(int i, enc::StreamUrl& o) override {
         return get("getStreamUrl", i, streamUrl, o);
     }
-    int getNetwork(enc::NetworkSettings& o) override {
-        return get("getNetwork", kNoIndex, network, o);
-    }
-    int setNetwork(const enc::NetworkSettings& in, std::string& r) override {
-        return set("setNetwork", kNoIndex, network, in, r);
-    }
-    int getWifiParam(enc::WifiSettings& o) override {
-        return get("getWifiParam", kNoIndex, wifi, o);
-    }
-    int setWifiParam(const enc::WifiSettings& in, std::string& r) override {
-        return set("setWifiParam", kNoIndex, wifi, in, r);
-    }
-    int getVideo(int i, enc::VideoSettings& o) override { return get("getVideo", i, video, o); }
-    int setVideo(int i, const enc::VideoSettings& in, std::string& r) override {
-        return set("setVideo", i, video, in, r);
-    }
-    int getProtocol(int i, enc::ProtocolSettings& o) override {
-        return get("getProtocol", i, protocol, o);
-    }
-    int setProtocol(int i, const enc::ProtocolSettings& in, std::string& r) override {
-        return set("setProtocol", i, protocol, in, r);
-    }
+    FAKE_GET_SET(getNetwork, setNetwork, NetworkSettings, network)
+    FAKE_GET_SET(getWifiParam, setWifiParam, WifiSettings, wifi)
+    FAKE_GET_SET_INDEXED(getVideo, setVideo, VideoSettings, video)
+    FAKE_GET_SET_INDEXED(getProtocol, setProtocol, ProtocolSettings, protocol)
+    FAKE_GET_SET_INDEXED(getChroma, setChroma, ChromaSettings, chroma)
+    FAKE_GET_SET_INDEXED(getLogo, setLogo, LogoSettings, logo)
+    FAKE_GET_SET(getAudio, setAudio, AudioSettings, audio)
+    FAKE_GET_SET(getOutput, setOutput, OutputSettings, output)
+    FAKE_GET_SET(getLte, setLte, LteStatus, lte)
+    FAKE_GET_SET(getRs485, setRs485, Rs485Settings, rs485)
+    FAKE_GET_SET(getTime, setTime, TimeSettings, time)
+    FAKE_GET_SET(getHttpSet, setHttpSet, UpgradeServerSettings, upgrade)
+    FAKE_GET_SET(getFtpServer, setFtpServer, FtpSettings, ftp)
+    FAKE_GET_SET(reloadSysInfo, setSysInfo, SysInfo, sysInfo)
+    FAKE_GET_SET(getIrcutConf, setIrcutConf, IrcutSettings, ircut)
     int getOsd(int i, enc::OsdSettings& a, enc::OsdSettings& b) override {
         b = osdSecond;
         return get("getOsd", i, osdFirst, a);
@@ -88,21 +95,9 @@ public:
         osdSecond = b;
         return set("setOsd", i, osdFirst, a, r);
     }
-    int getChroma(int i, enc::ChromaSettings& o) override { return get("getChroma", i, chroma, o); }
-    int setChroma(int i, const enc::ChromaSettings& in, std::string& r) override {
-        return set("setChroma", i, chroma, in, r);
-    }
-    int getAudio(enc::AudioSettings& o) override { return get("getAudio", kNoIndex, audio, o); }
-    int setAudio(const enc::AudioSettings& in, std::string& r) override {
-        return set("setAudio", kNoIndex, audio, in, r);
-    }
     int getSysInfo(enc::SysInfo& o) override { return get("getSysInfo", kNoIndex, sysInfo, o); }
     int getStreamFormat(enc::StreamFormat& o) override {
         return get("getStreamFormat", kNoIndex, streamFormat, o);
-    }
-    int getOutput(enc::OutputSettings& o) override { return get("getOutput", kNoIndex, output, o); }
-    int setOutput(const enc::OutputSettings& in, std::string& r) override {
-        return set("setOutput", kNoIndex, output, in, r);
     }
     int handleUpdate(const std::string& path, std::string& r) override {
         updatePath = path;
@@ -119,54 +114,7 @@ public:
     int getUpdateStatus(std::string& r) override { return note("getUpdateStatus", kNoIndex, r); }
     int resetFactory(std::string& r) override { return note("resetFactory", kNoIndex, r); }
     int reboot(std::string& r) override { return note("reboot", kNoIndex, r); }
-    int getLte(enc::LteStatus& o) override { return get("getLte", kNoIndex, lte, o); }
-    int setLte(const enc::LteStatus& in, std::string& r) override {
-        return set("setLte", kNoIndex, lte, in, r);
-    }
-    int getRs485(enc::Rs485Settings& o) override { return get("getRs485", kNoIndex, rs485, o); }
-    int setRs485(const enc::Rs485Settings& in, std::string& r) override {
-        return set("setRs485", kNoIndex, rs485, in, r);
-    }
-    int getTime(enc::TimeSettings& o) override { return get("getTime", kNoIndex, time, o); }
-    int setTime(const enc::TimeSettings& in, std::string& r) override {
-        return set("setTime", kNoIndex, time, in, r);
-    }
-    int getLogo(int i, enc::LogoSettings& o) override { return get("getLogo", i, logo, o); }
-    int setLogo(int i, const enc::LogoSettings& in, std::string& r) override {
-        return set("setLogo", i, logo, in, r);
-    }
-    int getHttpSet(enc::UpgradeServerSettings& o) override {
-        return get("getHttpSet", kNoIndex, upgrade, o);
-    }
-    int setHttpSet(const enc::UpgradeServerSettings& in, std::string& r) override {
-        return set("setHttpSet", kNoIndex, upgrade, in, r);
-    }
-    int getFtpServer(enc::FtpSettings& o) override { return get("getFtpServer", kNoIndex, ftp, o); }
-    int setFtpServer(const enc::FtpSettings& in, std::string& r) override {
-        return set("setFtpServer", kNoIndex, ftp, in, r);
-    }
-    int reloadSysInfo(enc::SysInfo& o) override {
-        return get("reloadSysInfo", kNoIndex, sysInfo, o);
-    }
-    int setSysInfo(const enc::SysInfo& in, std::string& r) override {
-        return set("setSysInfo", kNoIndex, sysInfo, in, r);
-    }
-    int getIrcutConf(enc::IrcutSettings& o) override {
-        return get("getIrcutConf", kNoIndex, ircut, o);
-    }
-    int setIrcutConf(const enc::IrcutSettings& in, std::string& r) override {
-        return set("setIrcutConf", kNoIndex, ircut, in, r);
-    }
-
-    void handleUpload(const std::string& name, const std::string& path) override {
-        EncoderHttpHandler::handleUpload(name, path);
-        std::lock_guard<std::mutex> lock(m_mutex);
-        uploads.emplace_back(name, path);
-    }
-    void handleRtspInfo(const std::string& user, const std::string& password) override {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        credentials.emplace_back(user, password);
-    }
+    void handleRtspInfo(const std::string&, const std::string&) override {}
 
 private:
     int note(const std::string& what, int index, std::string& response) {
@@ -192,5 +140,8 @@ private:
     mutable std::mutex m_mutex;
     std::vector<std::string> m_calls;
 };
+
+#undef FAKE_GET_SET
+#undef FAKE_GET_SET_INDEXED
 
 }  // namespace httptest

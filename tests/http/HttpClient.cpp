@@ -1,7 +1,6 @@
 #include "HttpClient.h"
 
 #include <arpa/inet.h>
-#include <civetweb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -130,55 +129,6 @@ std::optional<Reply> roundTrip(int port, const std::string& request) {
         return std::nullopt;
     }
     return client.read();
-}
-
-namespace {
-
-std::string parameter(const std::string& challenge, const std::string& name) {
-    const std::string key = name + "=\"";
-    const size_t start = challenge.find(key);
-    if (start == std::string::npos) {
-        return {};
-    }
-    const size_t from = start + key.size();
-    return challenge.substr(from, challenge.find('"', from) - from);
-}
-
-std::string md5(const std::string& text) {
-    char hex[33];
-    mg_md5(hex, text.c_str(), nullptr);
-    return hex;
-}
-
-}  // namespace
-
-std::string digestAuthorization(const std::string& challenge, const std::string& user,
-                                const std::string& password, const std::string& method,
-                                const std::string& uri) {
-    const std::string realm = parameter(challenge, "realm");
-    const std::string nonce = parameter(challenge, "nonce");
-    const std::string cnonce = "0a4f113b";
-    const std::string nc = "00000001";
-    const std::string ha1 = md5(user + ":" + realm + ":" + password);
-    const std::string ha2 = md5(method + ":" + uri);
-    const std::string response = md5(ha1 + ":" + nonce + ":" + nc + ":" + cnonce + ":auth:" + ha2);
-    return "Digest username=\"" + user + "\", realm=\"" + realm + "\", nonce=\"" + nonce +
-           "\", uri=\"" + uri + "\", qop=auth, nc=" + nc + ", cnonce=\"" + cnonce +
-           "\", response=\"" + response + "\"";
-}
-
-std::optional<Reply> roundTripWithDigest(int port, const std::string& method,
-                                         const std::string& uri, const std::string& requestTail,
-                                         const std::string& user, const std::string& password) {
-    const std::string requestLine = method + " " + uri + " HTTP/1.1\r\n";
-    const std::optional<Reply> challenge =
-        roundTrip(port, requestLine + "Host: 127.0.0.1\r\nContent-Length: 0\r\n\r\n");
-    if (!challenge || challenge->status != 401) {
-        return challenge;
-    }
-    const std::string auth =
-        digestAuthorization(challenge->header("www-authenticate"), user, password, method, uri);
-    return roundTrip(port, requestLine + "Authorization: " + auth + "\r\n" + requestTail);
 }
 
 }  // namespace httptest

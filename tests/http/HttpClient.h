@@ -1,6 +1,6 @@
 #pragma once
 // A small HTTP/1.1 client for the server tests: raw requests over a loopback socket, the
-// reply kept byte for byte, and digest credentials computed from a challenge.
+// reply kept byte for byte (curl is the digest client).
 
 #include <chrono>
 #include <map>
@@ -45,17 +45,5 @@ private:
 
 /// Sends one request on a fresh connection and reads the reply.
 std::optional<Reply> roundTrip(int port, const std::string& request);
-
-/// The Authorization header value answering a digest challenge (a WWW-Authenticate value).
-std::string digestAuthorization(const std::string& challenge, const std::string& user,
-                                const std::string& password, const std::string& method,
-                                const std::string& uri);
-
-/// A request with digest credentials: one exchange to get the challenge, then the request
-/// with "Authorization" added after the request line. requestTail is everything after the
-/// request line ("Host: ...\r\n...\r\n\r\nbody").
-std::optional<Reply> roundTripWithDigest(int port, const std::string& method,
-                                         const std::string& uri, const std::string& requestTail,
-                                         const std::string& user, const std::string& password);
 
 }  // namespace httptest

@@ -9,7 +9,6 @@
 #include <condition_variable>
 #include <thread>
 
-#include "FakeDevice.h"
 #include "HttpReply.h"
 #include "ServerFixture.h"
 
@@ -30,23 +29,13 @@ std::string md5(const std::string& text) {
 
 class HttpApi : public httptest::ServerTest {};
 
-TEST_F(HttpApi, JsonReplyBytesAndContentLength) {
+TEST_F(HttpApi, HandlerGetsMethodPathRawQueryAndBodyAndItsJsonIsSentAsIs) {
     ScriptedHandler handler;
     handler.response = R"({"ip":"1"})";
     startServer(handler, false);
-    const auto reply = get("/api/network");
+    const auto reply = post("/api/video?index=1&x=%41", R"({"bitrate":4096})");
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->raw, jsonReply("200 OK", R"({"ip":"1"})"));
-    EXPECT_EQ(reply->header("content-length"), "10");
-    ASSERT_EQ(handler.api().size(), 1u);
-    EXPECT_EQ(handler.api()[0].method, "GET");
-    EXPECT_EQ(handler.api()[0].path, "/network");
-}
-
-TEST_F(HttpApi, HandlerGetsMethodPathRawQueryAndBody) {
-    ScriptedHandler handler;
-    startServer(handler, false);
-    ASSERT_TRUE(post("/api/video?index=1&x=%41", R"({"bitrate":4096})"));
     ASSERT_TRUE(get("/api"));
     ASSERT_TRUE(get("/apiextra"));
     const auto calls = handler.api();
@@ -55,11 +44,12 @@ TEST_F(HttpApi, HandlerGetsMethodPathRawQueryAndBody) {
     EXPECT_EQ(calls[0].path, "/video");
     EXPECT_EQ(calls[0].query, "index=1&x=%41");
     EXPECT_EQ(calls[0].body, R"({"bitrate":4096})");
+    EXPECT_EQ(calls[1].method, "GET");
     EXPECT_EQ(calls[1].path, "");
     EXPECT_EQ(calls[2].path, "extra") << "the prefix is compared byte for byte";
 }
 
-TEST_F(HttpApi, FailureIs500WithTheHandlersText) {
+TEST_F(HttpApi, FailuresAnswerTheirStatusWithJson) {
     ScriptedHandler handler;
     handler.result = 22;
     startServer(handler, false);
@@ -67,26 +57,12 @@ TEST_F(HttpApi, FailureIs500WithTheHandlersText) {
     handler.result = -1;
     handler.response = "unknown api";
     EXPECT_EQ(get("/api/nothing")->raw, jsonReply("500 Internal Server Error", "unknown api"));
-}
-
-TEST_F(HttpApi, DispatcherBehindTheServer) {
-    httptest::FakeDevice device;
-    startServer(device, false);
-    EXPECT_EQ(roundTrip(port, "DELETE /api/video HTTP/1.1\r\nHost: a\r\n\r\n")->raw,
-              jsonReply("500 Internal Server Error", "{}"));
-    EXPECT_TRUE(device.calls().empty());
-    EXPECT_EQ(roundTrip(port, "DELETE /api/reboot HTTP/1.1\r\nHost: a\r\n\r\n")->status, 200);
-    EXPECT_EQ(post("/api/streamformat", "{}")->raw, jsonReply("200 OK", "{}"));
-    EXPECT_EQ(get("/api/Network")->raw, jsonReply("500 Internal Server Error", "unknown api"));
-    EXPECT_EQ(device.calls(), std::vector<std::string>{"reboot"});
-}
-
-TEST_F(HttpApi, NoHandlerAnswers404) {
-    ScriptedHandler handler;
-    startServer(handler, false);
+    EXPECT_EQ(get("/sys/status")->raw, jsonReply("404 Not Found   ", "{}"));
+    EXPECT_EQ(get("/sys/password/x")->status, 404);
     server->setHandler(nullptr);
     EXPECT_EQ(get("/api/network")->raw, jsonReply("404 Not Found   ", "{}"));
-    EXPECT_TRUE(handler.api().empty());
+    EXPECT_EQ(handler.api().size(), 2u);
+    EXPECT_TRUE(handler.credentials().empty());
 }
 
 TEST_F(HttpApi, KeepAliveServesSeveralRequestsOnOneConnection) {
@@ -164,14 +140,8 @@ TEST_F(HttpSystem, PasswordFormWritesTheOneLineFile) {
     EXPECT_EQ(readFile(file), "admin:HttpServer:" + md5("admin:HttpServer:s:cret!"));
     EXPECT_EQ(handler.credentials().back(),
               std::make_pair(std::string("admin"), std::string("s:cret!")));
-}
-
-TEST_F(HttpSystem, MissingPasswordIsEmptyAndNamesMatchInAnyCase) {
-    ScriptedHandler handler;
-    startServer(handler, false);
-    const std::string file = dir() + "/p.htpasswd";
-    server->setAuthFile(file);
-    ::unlink(file.c_str());
+    // A missing password is empty, and the field names match in any case.
+    ASSERT_EQ(::unlink(file.c_str()), 0);
     EXPECT_EQ(post("/sys/password", "USER=ops")->status, 200);
     EXPECT_EQ(readFile(file), "ops:HttpServer:" + md5("ops:HttpServer:"));
 }
@@ -194,26 +164,12 @@ TEST_F(HttpSystem, UnusableCredentialsAreRefusedAndChangeNothing) {
     EXPECT_EQ(post("/sys/password", "user=admin&password=" + std::string(255, 'p'))->status, 200);
 }
 
-TEST_F(HttpSystem, OtherSystemPathsAre404) {
-    ScriptedHandler handler;
-    startServer(handler, false);
-    EXPECT_EQ(get("/sys/status")->raw, jsonReply("404 Not Found   ", "{}"));
-    EXPECT_EQ(get("/sys/password/x")->status, 404);
-    EXPECT_TRUE(handler.credentials().empty());
-}
-
 TEST(HttpReply, ReasonTable) {
     using http::HttpReply;
-    EXPECT_EQ(HttpReply::reason(200), "OK");
-    EXPECT_EQ(HttpReply::reason(403), "Forbidden   ");
-    EXPECT_EQ(HttpReply::reason(404), "Not Found   ");
     EXPECT_EQ(HttpReply::reason(410), "Gone        ");
     EXPECT_EQ(HttpReply::reason(457), "Invalid Range   PLAY");
-    EXPECT_EQ(HttpReply::reason(502), "Bad Gateway ");
     EXPECT_EQ(HttpReply::reason(551), "Option not support");
     EXPECT_EQ(HttpReply::reason(409), "");
-    EXPECT_EQ(HttpReply::reason(0), "");
-    EXPECT_EQ(HttpReply::json(410, "{}"), jsonReply("410 Gone        ", "{}"));
     EXPECT_EQ(HttpReply::json(299, "x"), jsonReply("299 ", "x"));
 }
 
