@@ -77,19 +77,24 @@ int FfmpegTsMuxer::open(const MediaCasterConfig& config) {
     return 0;
 }
 
-bool FfmpegTsMuxer::addVideoStream() {
-    const int id = CodecIdMap::toFfmpegVideo(m_config.videoCodec);
-    const AVCodec* decoder = id == 0 ? nullptr : avcodec_find_decoder(static_cast<AVCodecID>(id));
-    if (decoder == nullptr) {
-        return false;
+AVStream* FfmpegTsMuxer::newStream(int ffmpegCodecId, bool video) {
+    // Only codecs this FFmpeg build knows: the muxer needs their descriptors.
+    const AVCodec* decoder =
+        ffmpegCodecId == 0 ? nullptr : avcodec_find_decoder(static_cast<AVCodecID>(ffmpegCodecId));
+    AVStream* stream = decoder == nullptr ? nullptr : avformat_new_stream(m_context, nullptr);
+    if (stream != nullptr) {
+        stream->codecpar->codec_type = video ? AVMEDIA_TYPE_VIDEO : AVMEDIA_TYPE_AUDIO;
+        stream->codecpar->codec_id = decoder->id;
     }
-    AVStream* stream = avformat_new_stream(m_context, nullptr);
+    return stream;
+}
+
+bool FfmpegTsMuxer::addVideoStream() {
+    AVStream* stream = newStream(CodecIdMap::toFfmpegVideo(m_config.videoCodec), true);
     if (stream == nullptr) {
         return false;
     }
     AVCodecParameters* par = stream->codecpar;
-    par->codec_type = AVMEDIA_TYPE_VIDEO;
-    par->codec_id = decoder->id;
     if (m_config.width > 0) {
         par->width = m_config.width;
         par->height = m_config.height;
@@ -107,18 +112,11 @@ bool FfmpegTsMuxer::addVideoStream() {
 }
 
 bool FfmpegTsMuxer::addAudioStream() {
-    const int id = CodecIdMap::toFfmpegAudio(m_config.audioCodec);
-    const AVCodec* decoder = id == 0 ? nullptr : avcodec_find_decoder(static_cast<AVCodecID>(id));
-    if (decoder == nullptr) {
-        return false;
-    }
-    AVStream* stream = avformat_new_stream(m_context, nullptr);
+    AVStream* stream = newStream(CodecIdMap::toFfmpegAudio(m_config.audioCodec), false);
     if (stream == nullptr) {
         return false;
     }
     AVCodecParameters* par = stream->codecpar;
-    par->codec_type = AVMEDIA_TYPE_AUDIO;
-    par->codec_id = decoder->id;
     if (m_config.channels > 0) {
         av_channel_layout_default(&par->ch_layout, m_config.channels);
     }

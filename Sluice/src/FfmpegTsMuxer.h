@@ -5,6 +5,7 @@
 
 struct AVFormatContext;
 struct AVPacket;
+struct AVStream;
 
 namespace av {
 
@@ -48,6 +49,9 @@ public:
 
 private:
     static int onWrite(void* opaque, uint8_t* buffer, int size);
+    /// A new video (else audio) stream of the codec (FFmpeg id, 0: none); null when the codec
+    /// is unknown or the stream cannot be made.
+    AVStream* newStream(int ffmpegCodecId, bool video);
     bool addVideoStream();
     bool addAudioStream();
     void release();
