@@ -116,7 +116,6 @@ std::string DemoHandler::deviceAddress() {
 }
 
 void DemoHandler::handleUpload(const std::string& name, const std::string& filePath) {
-    EncoderHttpHandler::handleUpload(name, filePath);
     enc::handleUpload(name, filePath, m_config, m_settingsPath, [this](int code) { notify(code); });
 }
 

@@ -2,8 +2,8 @@
 
 #include <string>
 
+#include "DeviceOperations.h"
 #include "EncoderConfigFile.h"
-#include "EncoderHttpHandler.h"
 
 namespace enc {
 class LteState;
@@ -28,7 +28,7 @@ class MediaState;
 /// Thread rules: all operations run on the HTTP worker, one at a time. The media state is
 /// read as whole record copies, so the main loop may replace records meanwhile; the LTE
 /// state likewise, so the monitor thread may update it meanwhile.
-class DemoHandler : public enc::EncoderHttpHandler {
+class DemoHandler : public enc::DeviceOperations {
 public:
     /// Board path of the settings file.
     static constexpr const char* kSettingsFile = "/mnt/config/encoder.ini";
@@ -48,8 +48,7 @@ public:
     const enc::EncoderConfigFile& settings() const { return m_config; }
     const std::string& settingsPath() const { return m_settingsPath; }
 
-    /// Remembers the path (uploadedFilePath()) and hands the file to enc::handleUpload: a
-    /// picture is copied to its place, a firmware image written to flash (code 100 to the
+    /// Hands the file to enc::handleUpload: a picture is copied to its place, a firmware image written to flash (code 100 to the
     /// media process first, "/sbin/reboot" after). Blocks the web server for the write.
     void handleUpload(const std::string& name, const std::string& filePath) override;
     void handleRtspInfo(const std::string& user, const std::string& password) override;

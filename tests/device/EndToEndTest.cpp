@@ -8,6 +8,7 @@
 
 #include "CHttpServer.h"
 #include "DeviceFixture.h"
+#include "EncoderHttpHandler.h"
 
 namespace {
 
@@ -42,11 +43,12 @@ protected:
     void SetUp() override {
         DeviceTest::SetUp();
         handler = makeHandler();
+        api = std::make_unique<enc::EncoderHttpHandler>(*handler);
         server = std::make_unique<CHttpServer>(board.path("/mnt/config/user.htpasswd"));
         server->setDocumentRoot(board.path("/root/custom_files/web/website/"));
         server->setUploadDir(board.path("/var/"));
         server->setListenAddress("127.0.0.1");
-        ASSERT_TRUE(server->start(0, handler.get()));
+        ASSERT_TRUE(server->start(0, api.get()));
         board.clearBoardLog();
     }
 
@@ -80,6 +82,7 @@ protected:
     }
 
     std::unique_ptr<DemoHandler> handler;
+    std::unique_ptr<enc::EncoderHttpHandler> api;
     std::unique_ptr<CHttpServer> server;
     std::string credentials = "admin:740163";
 };

@@ -16,7 +16,7 @@ Call dispatch(FakeDevice& dev, std::string_view method, std::string_view path,
               std::string_view query = "", std::string_view body = "") {
     Call c;
     c.response = "{}";
-    c.result = dev.handleApi(method, path, query, body, c.response);
+    c.result = dev.api.handleApi(method, path, query, body, c.response);
     c.calls = dev.calls();
     return c;
 }
@@ -182,7 +182,7 @@ TEST(Dispatcher, HttpDetectDecodesThenAnswersTheRecord) {
 
 TEST(Dispatcher, UpdateUsesTheLastUploadedFile) {
     FakeDevice dev;
-    dev.handleUpload("file", "/var//fw.bin");
+    dev.api.handleUpload("file", "/var//fw.bin");
     dispatch(dev, "GET", "/update");
     EXPECT_EQ(dev.updatePath, "/var//fw.bin");
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "DeviceOperations.h"
 #include "EncoderHttpHandler.h"
 
 namespace httptest {
@@ -28,8 +29,10 @@ namespace httptest {
         return set(#Set, i, field, in, r);                           \
     }
 
-class FakeDevice : public enc::EncoderHttpHandler {
+class FakeDevice : public enc::DeviceOperations {
 public:
+    enc::EncoderHttpHandler api{*this};  // the dispatcher under test, over this device
+
     static constexpr int kNoIndex = INT_MIN;  // operations without a stream index
     int result = 0;
     std::string writeResponse;  // when set, write operations answer it
@@ -114,6 +117,7 @@ public:
     int getUpdateStatus(std::string& r) override { return note("getUpdateStatus", kNoIndex, r); }
     int resetFactory(std::string& r) override { return note("resetFactory", kNoIndex, r); }
     int reboot(std::string& r) override { return note("reboot", kNoIndex, r); }
+    void handleUpload(const std::string&, const std::string&) override {}
     void handleRtspInfo(const std::string&, const std::string&) override {}
 
 private:

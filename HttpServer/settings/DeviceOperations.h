@@ -1,28 +1,22 @@
 #pragma once
 
 #include <string>
-#include <string_view>
 
 #include "EncoderRecords.h"
-#include "HttpHandler.h"
 
 namespace enc {
 
-/// The "/api" dispatcher: selects the device operation by path and method, reads the stream
-/// index from the query, decodes request bodies into fresh records and encodes the records
-/// of read operations (JsonCast). The device operations are implemented by a subclass.
+/// What the device offers the web API, in terms of the settings records. The API dispatcher
+/// (api/EncoderHttpHandler) calls it; the device handler (device/DemoHandler) implements it.
+/// It lives with the records so that neither side has to include the other.
 ///
-/// Every device operation returns 0 for success and -1 for failure; the dispatcher answers
-/// 22 for a wrong method where a path distinguishes GET and POST. Operations that take an
-/// index accept 0 (main stream) and 1 (sub stream).
-class EncoderHttpHandler : public HttpHandler {
+/// Every operation returns 0 for success and -1 for failure. Operations that take an index
+/// accept 0 (main stream) and 1 (sub stream). A write operation may replace `response`,
+/// which the dispatcher presets to "{}". All calls arrive on the web server's side, one at
+/// a time.
+class DeviceOperations {
 public:
-    ~EncoderHttpHandler() override = default;
-
-    int handleApi(std::string_view method, std::string_view apiPath, std::string_view queryString,
-                  std::string_view body, std::string& response) override;
-    /// Remembers the stored path of the last upload (see uploadedFilePath()).
-    void handleUpload(const std::string& name, const std::string& filePath) override;
+    virtual ~DeviceOperations() = default;
 
     virtual int getInputStatus(int index, InputStatus& out) = 0;
     virtual int getStreamStatus(int index, StreamStatus& out) = 0;
@@ -69,15 +63,11 @@ public:
     virtual int getIrcutConf(IrcutSettings& out) = 0;
     virtual int setIrcutConf(const IrcutSettings& in, std::string& response) = 0;
 
-    /// Any other path: the response text becomes "unknown api"; -1.
-    virtual int unknownApi(std::string_view apiPath, std::string_view queryString,
-                           std::string_view body, std::string& response);
 
-    /// The stored path of the last upload ("" before the first).
-    const std::string& uploadedFilePath() const { return m_uploadedFilePath; }
-
-private:
-    std::string m_uploadedFilePath;
+    /// A file was uploaded and stored at filePath; name is the form field name of the part.
+    virtual void handleUpload(const std::string& name, const std::string& filePath) = 0;
+    /// The web credentials were changed through "/sys/password".
+    virtual void handleRtspInfo(const std::string& user, const std::string& password) = 0;
 };
 
 }  // namespace enc

@@ -1,12 +1,12 @@
 #include "EncoderHttpHandler.h"
 
-#include <civetweb.h>
-
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
+#include <optional>
 
 #include "JsonCast.h"
+#include "QueryString.h"
 
 namespace enc {
 
@@ -31,16 +31,19 @@ Method methodOf(std::string_view method) {
 // The query variable "index" (name in any case) as a decimal number; 0 when it is absent
 // or does not begin with a number. The value is passed on unchecked.
 int indexOf(std::string_view query) {
-    char value[64];
-    if (query.empty() || mg_get_var(query.data(), query.size(), "index", value, sizeof value) < 0) {
+    // Values of 64 bytes and more count as absent, as the device's form reader always did.
+    constexpr std::size_t kValueLimit = 64;
+    const std::optional<std::string> value = formValue(query, "index");
+    if (!value || value->size() >= kValueLimit) {
         return 0;
     }
-    const long long v = std::strtoll(value, nullptr, 10);
+    const long long v = std::strtoll(value->c_str(), nullptr, 10);
     return static_cast<int>(std::clamp<long long>(v, INT_MIN, INT_MAX));
 }
 
 struct Request {
-    EncoderHttpHandler& device;
+    DeviceOperations& device;
+    const std::string& uploadedFilePath;
     Method method;
     int index;
     std::string_view body;
@@ -242,7 +245,7 @@ const Route kRoutes[] = {
              [&](const auto& r) { return rq.device.setSysInfo(r, rq.response); });
      }},
     {"/update", false,
-     [](Request& rq) { return rq.device.handleUpdate(rq.device.uploadedFilePath(), rq.response); }},
+     [](Request& rq) { return rq.device.handleUpdate(rq.uploadedFilePath, rq.response); }},
     {"/update-status", false, [](Request& rq) { return rq.device.getUpdateStatus(rq.response); }},
     {"/reboot", false, [](Request& rq) { return rq.device.reboot(rq.response); }},
     {"/reset", false, [](Request& rq) { return rq.device.resetFactory(rq.response); }},
@@ -255,22 +258,22 @@ int EncoderHttpHandler::handleApi(std::string_view method, std::string_view apiP
                                   std::string& response) {
     for (const Route& route : kRoutes) {
         if (route.path == apiPath) {
-            Request rq{*this, methodOf(method), route.indexed ? indexOf(queryString) : 0, body,
-                       response};
+            Request rq{m_device, m_uploadedFilePath, methodOf(method),
+                       route.indexed ? indexOf(queryString) : 0, body, response};
             return route.run(rq);
         }
     }
-    return unknownApi(apiPath, queryString, body, response);
-}
-
-void EncoderHttpHandler::handleUpload(const std::string& /*name*/, const std::string& filePath) {
-    m_uploadedFilePath = filePath;
-}
-
-int EncoderHttpHandler::unknownApi(std::string_view /*apiPath*/, std::string_view /*queryString*/,
-                                   std::string_view /*body*/, std::string& response) {
     response = "unknown api";
     return -1;
+}
+
+void EncoderHttpHandler::handleUpload(const std::string& name, const std::string& filePath) {
+    m_uploadedFilePath = filePath;
+    m_device.handleUpload(name, filePath);
+}
+
+void EncoderHttpHandler::handleRtspInfo(const std::string& user, const std::string& password) {
+    m_device.handleRtspInfo(user, password);
 }
 
 }  // namespace enc

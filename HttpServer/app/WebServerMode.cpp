@@ -8,6 +8,7 @@
 #include "CHttpServer.h"
 #include "DemoHandler.h"
 #include "EncoderConfigFile.h"
+#include "EncoderHttpHandler.h"
 #include "LteMonitor.h"
 #include "MediaLink.h"
 #include "MediaState.h"
@@ -51,6 +52,7 @@ int WebServerMode::run() {
     link.startMediaLink();  // without it the link silently sends and receives nothing
 
     auto handler = std::make_unique<DemoHandler>();
+    auto api = std::make_unique<enc::EncoderHttpHandler>(*handler);
     // Copied now: once the server runs, its requests reload the handler's settings on the
     // server's thread.
     const enc::NetworkSettings network = handler->settings().network;
@@ -67,7 +69,7 @@ int WebServerMode::run() {
     // The port of the never-loaded default settings: the device always serves on 80.
     const int port =
         httpPort(std::getenv(kPortVariable), enc::EncoderConfigFile().protocol[0].httpPort);
-    if (!server->start(port, handler.get())) {
+    if (!server->start(port, api.get())) {
         std::printf("web server can not start on port %d\n", port);
         return 1;
     }
@@ -101,6 +103,7 @@ int WebServerMode::run() {
         enc::stopLteMonitor();
     }
     server.reset();
+    api.reset();
     handler.reset();
     return 0;
 }

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "DeviceOperations.h"
+#include "HttpHandler.h"
+
+namespace enc {
+
+/// The "/api" dispatcher: selects the device operation by path and method, reads the stream
+/// index from the query, decodes request bodies into fresh records and encodes the records
+/// of read operations (JsonCast). The operations themselves are the device's
+/// (DeviceOperations), which must outlive the dispatcher.
+///
+/// The dispatcher answers 22 for a wrong method where a path distinguishes GET and POST, and
+/// -1 with the text "unknown api" for a path it does not know; otherwise the operation's
+/// result.
+class EncoderHttpHandler : public HttpHandler {
+public:
+    explicit EncoderHttpHandler(DeviceOperations& device) : m_device(device) {}
+    ~EncoderHttpHandler() override = default;
+
+    int handleApi(std::string_view method, std::string_view apiPath, std::string_view queryString,
+                  std::string_view body, std::string& response) override;
+    /// Remembers the stored path of the last upload (see uploadedFilePath()), then hands the
+    /// file to the device.
+    void handleUpload(const std::string& name, const std::string& filePath) override;
+    void handleRtspInfo(const std::string& user, const std::string& password) override;
+
+    /// The stored path of the last upload ("" before the first); "/api/update" installs it.
+    const std::string& uploadedFilePath() const { return m_uploadedFilePath; }
+
+private:
+    DeviceOperations& m_device;
+    std::string m_uploadedFilePath;
+};
+
+}  // namespace enc
