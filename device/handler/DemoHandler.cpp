@@ -106,7 +106,7 @@ void DemoHandler::notify(int code) {
 }
 
 void DemoHandler::syncStorage() {
-    board::run({"/bin/sync"});
+    board::syncStorage();
 }
 
 std::string DemoHandler::deviceAddress() {
@@ -392,7 +392,7 @@ int DemoHandler::setRs485(const Rs485Settings& in, std::string& /*response*/) {
     save();
     syncStorage();
     // The serial bridge reads its settings only at boot.
-    board::run({"/sbin/reboot"});
+    board::reboot();
     return 0;
 }
 
@@ -469,14 +469,14 @@ int DemoHandler::resetFactory(std::string& /*response*/) {
     printLine("restore to factory mode.");
     ::unlink(board::path("/customer/encoder.ini").c_str());
     ::unlink(board::path("/customer/active_sim").c_str());
-    board::run({"sync"});
-    board::run({"/sbin/reboot"});
+    board::syncStorage(board::SyncSpelling::Bare);
+    board::reboot();
     return 0;
 }
 
 int DemoHandler::reboot(std::string& /*response*/) {
     printLine("need reboot now");
-    board::run({"/sbin/reboot"});
+    board::reboot();
     return 0;
 }
 
