@@ -34,12 +34,7 @@ bool DeviceSettings::load(const std::string& boardPath) {
 }
 
 std::string DeviceSettings::text(const char* section, const char* key, const char* def) const {
-    std::string value = m_ini.getValue(section, key, def);
-    // A file edited on another system may end its lines in CR-LF.
-    if (!value.empty() && value.back() == '\r') {
-        value.pop_back();
-    }
-    return value;
+    return m_ini.getValue(section, key, def);
 }
 
 int DeviceSettings::connectionType() const {
