@@ -3,6 +3,8 @@
 #include <string>
 #include <variant>
 
+#include "SettingsLimits.h"
+
 namespace enc {
 namespace {
 
@@ -266,23 +268,23 @@ EncoderConfigFile::EncoderConfigFile() {
 
         video[i].codec = main ? "H.265" : "H.264";
         video[i].profile = "main";
-        video[i].framerate = 30;
-        video[i].gop = 30;
+        video[i].framerate = defaults::kFramerate;
+        video[i].gop = defaults::kGop;
         video[i].resolution = "0*0";
         video[i].bitrate = 2048;
 
         ProtocolSettings& p = protocol[i];
         p.httpName = "/" + name;
-        p.httpPort = 80;
+        p.httpPort = defaults::kHttpPort;
         p.rtspName = "/" + name;
         p.rtspEnabled = 1;
-        p.rtspPort = 554;
+        p.rtspPort = defaults::kRtspPort;
         p.multicastAddr = "235.250.42.42";
-        p.multicastPort = main ? 5000 : 5001;
+        p.multicastPort = defaults::kMulticastPort[i];
         p.tsAddr = "192.168.1.98";
-        p.tsPort = main ? 20000 : 20001;
+        p.tsPort = defaults::kTsPort[i];
         p.rtmpAddr = "192.168.1.75";
-        p.rtmpPort = 1935;
+        p.rtmpPort = defaults::kRtmpPort;
         p.rtmpDir = "live";
         p.rtmpNode = name;
 
