@@ -3,6 +3,7 @@
 #include <string>
 #include <variant>
 
+#include "SettingsKeys.h"
 #include "SettingsLimits.h"
 
 namespace enc {
@@ -47,15 +48,15 @@ const KeyBinding<StreamUrl> kUrlKeys[] = {
 };
 
 const KeyBinding<NetworkSettings> kNetworkKeys[] = {
-    {"connectionType", &NetworkSettings::connectionType},
-    {"dhcp", &NetworkSettings::dhcp},
+    {keys::kConnectionType, &NetworkSettings::connectionType},
+    {keys::kDhcp, &NetworkSettings::dhcp},
     {"dns_mode", &NetworkSettings::dnsMode},
-    {"ip", &NetworkSettings::ip},
-    {"mask", &NetworkSettings::mask},
-    {"gate", &NetworkSettings::gate},
-    {"dns0", &NetworkSettings::dnsFirst},
-    {"dns1", &NetworkSettings::dnsSecond},
-    {"mac", &NetworkSettings::mac},
+    {keys::kIp, &NetworkSettings::ip},
+    {keys::kMask, &NetworkSettings::mask},
+    {keys::kGate, &NetworkSettings::gate},
+    {keys::kDnsFirst, &NetworkSettings::dnsFirst},
+    {keys::kDnsSecond, &NetworkSettings::dnsSecond},
+    {keys::kMac, &NetworkSettings::mac},
 };
 
 const KeyBinding<Rs485Settings> kRs485Keys[] = {
@@ -93,7 +94,7 @@ const KeyBinding<VideoSettings> kVideoKeys[] = {
 const KeyBinding<ProtocolSettings> kProtocolKeys[] = {
     {"httpEnabled", &ProtocolSettings::httpEnabled},
     {"httpName", &ProtocolSettings::httpName},
-    {"httpPort", &ProtocolSettings::httpPort},
+    {keys::kHttpPort, &ProtocolSettings::httpPort},
     {"iotEnabled", &ProtocolSettings::iotEnabled},
     {"onvifEnabled", &ProtocolSettings::onvifEnabled},
     {"multicastAddr", &ProtocolSettings::multicastAddr},
@@ -319,7 +320,7 @@ void EncoderConfigFile::forEachGroup(Visitor&& visit) {
     for (int i = 0; i < 2; ++i) {
         visit(std::string(streamPrefix(i)) + "url", streamUrl[i], kUrlKeys);
     }
-    visit("network", network, kNetworkKeys);
+    visit(keys::kNetworkSection, network, kNetworkKeys);
     visit("network", rs485, kRs485Keys);
     visit("wifi", wifi, kWifiKeys);
     for (int i = 0; i < 2; ++i) {
