@@ -63,7 +63,6 @@ public:
     virtual int getIrcutConf(IrcutSettings& out) = 0;
     virtual int setIrcutConf(const IrcutSettings& in, std::string& response) = 0;
 
-
     /// A file was uploaded and stored at filePath; name is the form field name of the part.
     virtual void handleUpload(const std::string& name, const std::string& filePath) = 0;
     /// The web credentials were changed through "/sys/password".

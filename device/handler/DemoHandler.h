@@ -49,8 +49,9 @@ public:
     const enc::EncoderConfigFile& settings() const { return m_config; }
     const std::string& settingsPath() const { return m_settingsPath; }
 
-    /// Hands the file to enc::handleUpload: a picture is copied to its place, a firmware image written to flash (code 100 to the
-    /// media process first, "/sbin/reboot" after). Blocks the web server for the write.
+    /// Hands the file to enc::handleUpload: a picture is copied to its place, a firmware image
+    /// written to flash (code 100 to the media process first, "/sbin/reboot" after). Blocks the web
+    /// server for the write.
     void handleUpload(const std::string& name, const std::string& filePath) override;
     void handleRtspInfo(const std::string& user, const std::string& password) override;
 

@@ -29,7 +29,8 @@ public:
     /// stored with the modem's state and the LTE interface's addresses.
     LteStatus lte(const LteStatus& stored) const;
     /// The active stream's format with the two RTSP names.
-    StreamFormat streamFormat(const std::string& mainRtspName, const std::string& subRtspName) const;
+    StreamFormat streamFormat(const std::string& mainRtspName,
+                              const std::string& subRtspName) const;
 
     /// The address of the interface in use, as text ("0.0.0.0" when none).
     static std::string deviceAddress();

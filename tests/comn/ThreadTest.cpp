@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <thread>
 
-#include "TestSupport.h"
 #include "TThread.h"
+#include "TestSupport.h"
 
 namespace {
 
@@ -168,13 +170,21 @@ TEST(ThreadDeathTest, DestroyingARunningThreadStopsTheProcess) {
         "isRunning\\(\\) == false");
 }
 
-TEST(Mutex, IsRecursive) {
-    comn::Mutex m;
-    comn::AutoLock outer(m);
-    comn::AutoLock inner(&m);
-    inner.unlock();
-    inner.unlock();  // a second unlock is harmless
-    SUCCEED();
+TEST(MutexDeathTest, IsRecursive) {
+    // In a child with an alarm: a lock that is not recursive hangs on the second lock, and
+    // the alarm then ends the child with a signal instead of exit status 0.
+    EXPECT_EXIT(
+        {
+            ::alarm(10);
+            comn::Mutex m;
+            comn::AutoLock outer(m);
+            comn::AutoLock inner(&m);
+            inner.unlock();
+            inner.unlock();  // a second unlock of the guard is harmless
+            comn::AutoLock again(m);
+            std::_Exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 TEST(Mutex, ExcludesOtherThreads) {

@@ -12,7 +12,9 @@ using testsupport::readFile;
 using testsupport::TempDir;
 using testsupport::writeFile;
 
-std::string goldenPath() { return testsupport::sourceRoot() + "/tests/config/data/never-loaded.ini"; }
+std::string goldenPath() {
+    return testsupport::sourceRoot() + "/tests/config/data/never-loaded.ini";
+}
 
 TEST(EncoderConfigFile, DefaultsWithoutAFile) {
     TempDir dir;

@@ -6,8 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <climits>
+#include <csignal>
 
 #include "IniFile.h"
 #include "TestSupport.h"
@@ -212,7 +212,7 @@ TEST(IniFileSave, KeepsThePermissionsOfTheReplacedFile) {
     IniFile ini;
     ASSERT_TRUE(ini.load(dir.file("s.ini")));
     ASSERT_TRUE(ini.save(dir.file("s.ini")));
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(::stat(dir.file("s.ini").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
 }

@@ -17,14 +17,7 @@ using testsupport::writeFile;
 
 constexpr size_t kBlock = 65536;
 
-// No byte equals its neighbour, and the first ones are not the erased value 0xFF.
-std::string image(size_t size) {
-    std::string bytes(size, '\0');
-    for (size_t i = 0; i < size; ++i) {
-        bytes[i] = static_cast<char>((i * 7 + 1) % 251);
-    }
-    return bytes;
-}
+using testsupport::flashImage;
 
 class DeviceCoreTest : public DeviceTest {
 protected:
@@ -39,7 +32,7 @@ protected:
 // Which image goes where, and the refusals, are checked on enc::handleUpload.
 TEST_F(DeviceCoreTest, FirmwareUploadTellsTheMediaProcessWritesFlashAndReboots) {
     auto handler = makeHandler();
-    const std::string content = image(3 * kBlock + 10);
+    const std::string content = flashImage(3 * kBlock + 10);
     testing::internal::CaptureStdout();
     upload(*handler, "rootfs_sqfs.img", content);
     testing::internal::GetCapturedStdout();

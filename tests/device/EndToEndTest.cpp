@@ -9,34 +9,16 @@
 #include "CHttpServer.h"
 #include "DeviceFixture.h"
 #include "EncoderHttpHandler.h"
+#include "JsonDoc.h"
 
 namespace {
 
 using testsupport::readFile;
 using testsupport::shell;
 
-struct Answer {
-    int status = 0;
-    std::string body;
-};
+using Answer = testsupport::HttpAnswer;
 
-// A parsed JSON reply, freed with the object.
-class Json {
-public:
-    explicit Json(const std::string& text) : m_root(cJSON_Parse(text.c_str()), cJSON_Delete) {}
-    bool ok() const { return m_root != nullptr; }
-    const cJSON* root() const { return m_root.get(); }
-    const cJSON* member(const char* name) const {
-        return cJSON_GetObjectItemCaseSensitive(m_root.get(), name);
-    }
-    std::string text(const char* name) const {
-        const cJSON* item = member(name);
-        return cJSON_IsString(item) ? item->valuestring : "<not a string>";
-    }
-
-private:
-    std::unique_ptr<cJSON, void (*)(cJSON*)> m_root;
-};
+using Json = testsupport::JsonDoc;
 
 class EndToEndTest : public DeviceTest {
 protected:
@@ -61,24 +43,9 @@ protected:
     // One request through curl with the device's digest credentials.
     Answer request(const std::string& method, const std::string& target,
                    const std::string& body = std::string()) {
-        std::string data;
-        if (!body.empty()) {
-            const std::string file = board.path("/tmp/request-body.json");
-            testsupport::writeFile(file, body);
-            data = " -H 'Content-Type: application/json' --data-binary @" + file;
-        }
-        std::string out;
-        shell("curl -s --max-time 20 --digest -u " + credentials + " -X " + method + data +
-                  " -w '\\n%{http_code}' 'http://127.0.0.1:" + std::to_string(server->boundPort()) +
-                  target + "'",
-              &out);
-        Answer answer;
-        const size_t split = out.rfind('\n');
-        if (split != std::string::npos) {
-            answer.body = out.substr(0, split);
-            answer.status = std::atoi(out.c_str() + split + 1);
-        }
-        return answer;
+        return testsupport::curl("http://127.0.0.1:" + std::to_string(server->boundPort()) + target,
+                                 testsupport::digestJson(credentials, method, body,
+                                                         board.path("/tmp/request-body.json")));
     }
 
     std::unique_ptr<DemoHandler> handler;
@@ -200,13 +167,11 @@ TEST_F(EndToEndTest, WritesReachTheFileTheBoardAndTheMediaProcess) {
 }
 
 TEST_F(EndToEndTest, PasswordChangeIsStoredInTheSettings) {
-    std::string out;
-    shell(
-        "curl -s --max-time 20 --digest -u admin:740163 -o /dev/null -w '%{http_code}' "
-        "--data 'user=admin&password=n3w-pass' 'http://127.0.0.1:" +
-            std::to_string(server->boundPort()) + "/sys/password'",
-        &out);
-    EXPECT_EQ(out, "200");
+    EXPECT_EQ(testsupport::curl(
+                  "http://127.0.0.1:" + std::to_string(server->boundPort()) + "/sys/password",
+                  "--digest -u admin:740163 --data 'user=admin&password=n3w-pass'")
+                  .status,
+              200);
     const auto saved = savedSettings();
     EXPECT_EQ(saved.author, "admin");
     EXPECT_EQ(saved.pwd, "n3w-pass");

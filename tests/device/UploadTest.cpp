@@ -17,14 +17,7 @@ using testsupport::writeFile;
 
 constexpr size_t kBlock = 65536;
 
-// A recognisable image: no byte equals its neighbour's, and none of the first bytes is 0xFF.
-std::string image(size_t size) {
-    std::string bytes(size, '\0');
-    for (size_t i = 0; i < size; ++i) {
-        bytes[i] = static_cast<char>((i * 7 + 1) % 251);
-    }
-    return bytes;
-}
+using testsupport::flashImage;
 
 class UploadFixture : public ::testing::Test {
 protected:
@@ -159,9 +152,9 @@ TEST_F(UploadFixture, MissingPictureIsReported) {
 TEST_F(UploadFixture, SmallFirmwareIsIgnoredWithoutTellingTheMediaProcess) {
     const std::string flashBefore = readFile(m_board.path("/dev/mtd2"));
     for (const char* name : {"rootfs_sqfs.img", "firmware.gz", "customer.sqfs"}) {
-        upload(name, image(40000));
+        upload(name, flashImage(40000));
     }
-    upload("rootfs_sqfs.img", image(51200));  // the limit itself is still too small
+    upload("rootfs_sqfs.img", flashImage(51200));  // the limit itself is still too small
     EXPECT_TRUE(m_codes.empty());
     EXPECT_TRUE(m_board.boardLog().empty());
     EXPECT_EQ(readFile(m_board.path("/dev/mtd2")), flashBefore);
@@ -169,7 +162,7 @@ TEST_F(UploadFixture, SmallFirmwareIsIgnoredWithoutTellingTheMediaProcess) {
 
 TEST_F(UploadFixture, PackageRunsTheBoardsUpgradeScriptAndWritesNoFlash) {
     const std::string flashBefore = readFile(m_board.path("/dev/mtd2"));
-    upload("firmware.gz", image(60000));
+    upload("firmware.gz", flashImage(60000));
     EXPECT_EQ(m_codes, (std::vector<int>{100}));
     EXPECT_EQ(m_board.boardLog(), (std::vector<std::string>{"/etc/upgrade.sh"}));
     EXPECT_EQ(readFile(m_board.path("/dev/mtd2")), flashBefore);
@@ -177,7 +170,7 @@ TEST_F(UploadFixture, PackageRunsTheBoardsUpgradeScriptAndWritesNoFlash) {
 
 TEST_F(UploadFixture, RootImageIsWrittenAfterCode100AndTheDeviceReboots) {
     makePartition("/dev/mtd2", 8 * kBlock);
-    const std::string img = image(3 * kBlock + 10);
+    const std::string img = flashImage(3 * kBlock + 10);
     bool flashUntouchedAtCode = false;
     m_onCode = [&] {
         flashUntouchedAtCode =
@@ -202,7 +195,7 @@ TEST_F(UploadFixture, RootImageIsWrittenAfterCode100AndTheDeviceReboots) {
 
 TEST_F(UploadFixture, CustomerImageGoesToMtd3) {
     makePartition("/dev/mtd3", 4 * kBlock);
-    const std::string img = image(kBlock + 1);
+    const std::string img = flashImage(kBlock + 1);
     upload("customer.sqfs", img);
     EXPECT_EQ(readFile(m_board.path("/dev/mtd3")).substr(0, img.size()), img);
     EXPECT_EQ(m_board.boardLog(), (std::vector<std::string>{"/sbin/reboot"}));
@@ -210,13 +203,13 @@ TEST_F(UploadFixture, CustomerImageGoesToMtd3) {
 
 TEST_F(UploadFixture, KernelIsWrittenToMtd1OnlyWhenTheKernelFileExistsAndItIsLargeEnough) {
     makePartition("/dev/mtd1", 4 * kBlock);
-    const std::string img = image(2 * kBlock);
+    const std::string img = flashImage(2 * kBlock);
     testing::internal::CaptureStdout();
     upload("kernel.bin", img);  // no "/var/kernel": nothing is written
     const std::string output = testing::internal::GetCapturedStdout();
     EXPECT_NE(output.find("no update file:/var/kernel.bin\n"), std::string::npos);
     writeFile(m_board.path("/var/kernel"), "");
-    upload("kernel.bin", image(50000));  // too small, like any firmware
+    upload("kernel.bin", flashImage(50000));  // too small, like any firmware
     EXPECT_EQ(readFile(m_board.path("/dev/mtd1")), std::string(4 * kBlock, '\x5A'));
     EXPECT_TRUE(m_board.boardLog().empty());
 
@@ -229,15 +222,15 @@ TEST_F(UploadFixture, KernelIsWrittenToMtd1OnlyWhenTheKernelFileExistsAndItIsLar
 TEST_F(UploadFixture, ImageTooLargeForItsPartitionIsRefusedBeforeErasing) {
     makePartition("/dev/mtd2", 2 * kBlock);
     testing::internal::CaptureStdout();
-    upload("rootfs_sqfs.img", image(2 * kBlock + 1));
+    upload("rootfs_sqfs.img", flashImage(2 * kBlock + 1));
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(readFile(m_board.path("/dev/mtd2")), std::string(2 * kBlock, '\x5A'));
     EXPECT_TRUE(m_board.boardLog().empty());  // no reboot
 }
 
 TEST_F(UploadFixture, OtherExtensionsAndPathsWithoutExtensionAreIgnored) {
-    upload("notes.txt", image(60000));
-    upload("kernel", image(60000));
+    upload("notes.txt", flashImage(60000));
+    upload("kernel", flashImage(60000));
     EXPECT_TRUE(m_codes.empty());
     EXPECT_TRUE(m_board.boardLog().empty());
 }

@@ -6,14 +6,11 @@
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
-
-extern char** environ;
 
 namespace peerlo_test {
 namespace {
@@ -86,25 +83,17 @@ PeerloHarness::PeerloHarness()
 }
 
 PeerloHarness::~PeerloHarness() {
-    if (m_pid > 0) {
-        ::kill(m_pid, SIGTERM);
-        int status = 0;
-        ::waitpid(m_pid, &status, 0);
-    }
+    m_peerlo.stop();
     if (m_toolFd >= 0) {
         ::close(m_toolFd);
     }
 }
 
 bool PeerloHarness::start(bool waitUntilListening) {
-    const std::string line = "exec " + m_ns.execPrefix() +
-                             "env BOARD_ROOT=" + quoted(m_board.root()) + " " +
-                             quoted(testsupport::programPath("peerlo")) + " 1 > " +
-                             quoted(m_logDir.file("peerlo.log")) + " 2>&1";
-    const char* argv[] = {"/bin/sh", "-c", line.c_str(), nullptr};
-    if (::posix_spawn(&m_pid, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ) !=
-        0) {
-        m_pid = -1;
+    // "ip netns exec" runs peerlo in its own place, so the child is peerlo itself.
+    if (!m_peerlo.start(
+            {"ip", "netns", "exec", m_ns.name(), testsupport::programPath("peerlo"), "1"},
+            testsupport::ChildProcess::Stderr::ToOutput, {{"BOARD_ROOT", m_board.root()}})) {
         return false;
     }
     return !waitUntilListening || waitForOutput("start device discover sever\n");
@@ -115,7 +104,7 @@ int PeerloHarness::ipInside(const std::string& args) const {
 }
 
 std::string PeerloHarness::output() const {
-    return testsupport::readFile(m_logDir.file("peerlo.log"));
+    return m_peerlo.output();
 }
 
 bool PeerloHarness::waitForOutput(const std::string& text,

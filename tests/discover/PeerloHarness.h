@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "ChildProcess.h"
 #include "DiscoveryPacket.h"
 #include "TestSupport.h"
 
@@ -67,11 +68,10 @@ public:
 private:
     testsupport::NetNamespace m_ns;
     testsupport::SandboxBoard m_board;
-    testsupport::TempDir m_logDir;
     bool m_ok = false;
     std::string m_reason;
     int m_toolFd = -1;
-    pid_t m_pid = -1;
+    testsupport::ChildProcess m_peerlo;
 };
 
 }  // namespace peerlo_test

@@ -10,6 +10,7 @@
 
 #include <memory>
 
+#include "JsonDoc.h"
 #include "KorrinSimProcess.h"
 #include "QuillonProcess.h"
 #include "TestSupport.h"
@@ -23,26 +24,9 @@ using toolstest::KorrinSimProcess;
 using toolstest::probe;
 using namespace std::chrono_literals;
 
-// A parsed JSON answer.
-class Json {
-public:
-    explicit Json(const std::string& text) : m_root(cJSON_Parse(text.c_str())) {}
-    ~Json() { cJSON_Delete(m_root); }
-    Json(const Json&) = delete;
-    Json& operator=(const Json&) = delete;
-    std::string text(const char* name) const {
-        const cJSON* item = cJSON_GetObjectItemCaseSensitive(m_root, name);
-        return cJSON_IsString(item) ? item->valuestring : "<no text " + std::string(name) + ">";
-    }
+using Json = testsupport::JsonDoc;
 
-private:
-    cJSON* m_root;
-};
-
-struct Answer {
-    int status = 0;
-    std::string body;
-};
+using Answer = testsupport::HttpAnswer;
 
 bool exitedWith(int status, int code) {
     return status >= 0 && WIFEXITED(status) && WEXITSTATUS(status) == code;
@@ -119,24 +103,9 @@ protected:
     }
 
     Answer request(const std::string& target, const std::string& body = std::string()) {
-        std::string data;
-        if (!body.empty()) {
-            const std::string file = board.path("/tmp/request.json");
-            testsupport::writeFile(file, body);
-            data = " -H 'Content-Type: application/json' --data-binary @" + file;
-        }
-        std::string out;
-        shell("curl -s --max-time 20 --digest -u admin:740163" + data +
-                  " -w '\\n%{http_code}' 'http://127.0.0.1:" + std::to_string(webPort) + target +
-                  "'",
-              &out);
-        Answer answer;
-        const size_t split = out.rfind('\n');
-        if (split != std::string::npos) {
-            answer.body = out.substr(0, split);
-            answer.status = std::atoi(out.c_str() + split + 1);
-        }
-        return answer;
+        return testsupport::curl(
+            "http://127.0.0.1:" + std::to_string(webPort) + target,
+            testsupport::digestJson("admin:740163", "", body, board.path("/tmp/request.json")));
     }
 
     /// Waits until the text field of a GET document has the value; the last value seen.

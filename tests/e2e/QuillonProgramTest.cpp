@@ -35,10 +35,7 @@ bool exitedWith(int status, int code) {
     return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == code;
 }
 
-struct Answer {
-    int status = 0;
-    std::string body;
-};
+using Answer = testsupport::HttpAnswer;
 
 class QuillonTest : public ::testing::Test {
 protected:
@@ -82,18 +79,9 @@ protected:
 
     Answer request(const std::string& target, const std::string& curlOptions = std::string(),
                    const std::string& credentials = "admin:740163") {
-        std::string out;
-        const std::string auth = credentials.empty() ? "" : " --digest -u " + credentials;
-        shell("curl -s --max-time 20" + auth + " " + curlOptions + " -w '\\n%{http_code}' " +
-                  "'http://127.0.0.1:" + std::to_string(port) + target + "'",
-              &out);
-        Answer answer;
-        const size_t split = out.rfind('\n');
-        if (split != std::string::npos) {
-            answer.body = out.substr(0, split);
-            answer.status = std::atoi(out.c_str() + split + 1);
-        }
-        return answer;
+        const std::string auth = credentials.empty() ? "" : "--digest -u " + credentials + " ";
+        return testsupport::curl("http://127.0.0.1:" + std::to_string(port) + target,
+                                 auth + curlOptions);
     }
 
     // Network changes are only logged in the sandbox, and no modem is named unless a test

@@ -26,7 +26,9 @@ std::string binaryRoot() {
     return env != nullptr ? env : TESTSUPPORT_BINARY_ROOT;
 }
 
-std::string programPath(const std::string& name) { return binaryRoot() + "/bin/" + name; }
+std::string programPath(const std::string& name) {
+    return binaryRoot() + "/bin/" + name;
+}
 
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -41,7 +43,7 @@ void writeFile(const std::string& path, const std::string& text) {
 }
 
 bool fileExists(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return ::stat(path.c_str(), &st) == 0;
 }
 
@@ -64,7 +66,9 @@ TempDir::TempDir() {
     m_path = made;
 }
 
-TempDir::~TempDir() { shell("rm -rf '" + m_path + "'"); }
+TempDir::~TempDir() {
+    shell("rm -rf '" + m_path + "'");
+}
 
 ScopedEnv::ScopedEnv(const std::string& name, const char* value) : m_name(name) {
     const char* old = std::getenv(name.c_str());
@@ -90,8 +94,8 @@ ScopedEnv::~ScopedEnv() {
 namespace {
 std::string makeBoard(const std::string& dir) {
     // Flash partitions of 512 KiB hold every test image and keep the board quick to make.
-    const std::string cmd = "VIRTUAL_BOARD_FLASH_KIB=512 " + sourceRoot() + "/tools/virtual-board '" +
-                            dir + "' >/dev/null";
+    const std::string cmd = "VIRTUAL_BOARD_FLASH_KIB=512 " + sourceRoot() +
+                            "/tools/virtual-board '" + dir + "' >/dev/null";
     if (shell(cmd) != 0) {
         throw std::runtime_error("tools/virtual-board failed for " + dir);
     }
@@ -105,7 +109,9 @@ std::vector<std::string> SandboxBoard::boardLog() const {
     return splitLines(readFile(path("/var/log/board.log")));
 }
 
-void SandboxBoard::clearBoardLog() const { writeFile(path("/var/log/board.log"), ""); }
+void SandboxBoard::clearBoardLog() const {
+    writeFile(path("/var/log/board.log"), "");
+}
 
 bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout,
              std::chrono::milliseconds step) {
@@ -135,6 +141,39 @@ int shell(const std::string& commandLine, std::string* output) {
     return status == -1 ? -1 : (WIFEXITED(status) ? WEXITSTATUS(status) : 128);
 }
 
+std::string flashImage(size_t size) {
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i) {
+        bytes[i] = static_cast<char>((i * 7 + 1) % 251);  // 251: prime, below 0xFF
+    }
+    return bytes;
+}
+
+HttpAnswer curl(const std::string& url, const std::string& options) {
+    std::string out;
+    shell("curl -s --max-time 20 " + options + " -w '\\n%{http_code}' '" + url + "'", &out);
+    HttpAnswer answer;
+    const size_t split = out.rfind('\n');
+    if (split != std::string::npos) {
+        answer.body = out.substr(0, split);
+        answer.status = std::atoi(out.c_str() + split + 1);
+    }
+    return answer;
+}
+
+std::string digestJson(const std::string& credentials, const std::string& method,
+                       const std::string& body, const std::string& bodyFile) {
+    std::string words = "--digest -u " + credentials;
+    if (!method.empty()) {
+        words += " -X " + method;
+    }
+    if (!body.empty()) {
+        writeFile(bodyFile, body);
+        words += " -H 'Content-Type: application/json' --data-binary @" + bodyFile;
+    }
+    return words;
+}
+
 namespace {
 
 /// An ephemeral port of a socket bound to the address; the socket stays open in *fd.
@@ -162,9 +201,13 @@ int freePort(int type) {
 
 }  // namespace
 
-int freeTcpPort() { return freePort(SOCK_STREAM); }
+int freeTcpPort() {
+    return freePort(SOCK_STREAM);
+}
 
-int freeUdpPort() { return freePort(SOCK_DGRAM); }
+int freeUdpPort() {
+    return freePort(SOCK_DGRAM);
+}
 
 TakenPort::TakenPort(Kind kind) {
     const bool tcp = kind == Kind::TcpListener;
@@ -207,17 +250,16 @@ NetNamespace::NetNamespace(const std::string& insideAddress, const std::string& 
     std::string err;
     const auto hostOf = [](const std::string& cidr) { return cidr.substr(0, cidr.find('/')); };
     const std::string script =
-        "set -e; ip netns add " + m_name + "; ip netns add " + m_peer +
-        "; ip -n " + m_name + " link add eth0 type veth peer name eth0p netns " + m_peer +
-        "; ip -n " + m_name + " addr add " + insideAddress + " brd + dev eth0" +
-        "; ip -n " + m_peer + " addr add " + peerAddress + " brd + dev eth0p" +
-        "; ip -n " + m_name + " link set lo up; ip -n " + m_name + " link set eth0 up" +
-        "; ip -n " + m_peer + " link set lo up; ip -n " + m_peer + " link set eth0p up" +
-        "; ip -n " + m_name + " route add 224.0.0.0/4 dev eth0" +
+        "set -e; ip netns add " + m_name + "; ip netns add " + m_peer + "; ip -n " + m_name +
+        " link add eth0 type veth peer name eth0p netns " + m_peer + "; ip -n " + m_name +
+        " addr add " + insideAddress + " brd + dev eth0" + "; ip -n " + m_peer + " addr add " +
+        peerAddress + " brd + dev eth0p" + "; ip -n " + m_name + " link set lo up; ip -n " +
+        m_name + " link set eth0 up" + "; ip -n " + m_peer + " link set lo up; ip -n " + m_peer +
+        " link set eth0p up" + "; ip -n " + m_name + " route add 224.0.0.0/4 dev eth0" +
         "; ip -n " + m_peer + " route add 224.0.0.0/4 dev eth0p" +
         // A default route on each side, so broadcasts to 255.255.255.255 have a way out.
-        "; ip -n " + m_name + " route add default via " + hostOf(peerAddress) +
-        "; ip -n " + m_peer + " route add default via " + hostOf(insideAddress);
+        "; ip -n " + m_name + " route add default via " + hostOf(peerAddress) + "; ip -n " +
+        m_peer + " route add default via " + hostOf(insideAddress);
     if (shell("(" + script + ") 2>&1", &err) != 0) {
         m_reason = "could not create network namespaces: " + err;
         shell("ip netns del " + m_name + " 2>/dev/null; ip netns del " + m_peer + " 2>/dev/null");

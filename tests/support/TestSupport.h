@@ -75,6 +75,26 @@ bool waitFor(const std::function<bool()>& condition,
 /// Runs a shell command line and returns its exit status (-1 when it could not run).
 int shell(const std::string& commandLine, std::string* output = nullptr);
 
+/// A recognisable flash image of size bytes: no byte equals its neighbour's, and none of the
+/// first bytes is the erased value 0xFF.
+std::string flashImage(size_t size);
+
+/// One HTTP answer as curl saw it: the status (0 when no answer came) and the body.
+struct HttpAnswer {
+    int status = 0;
+    std::string body;
+};
+
+/// One request through curl, as a user would make it: `options` are further curl words for
+/// the shell (credentials, method, data: quote them), url the whole address. Silent, at
+/// most 20 seconds.
+HttpAnswer curl(const std::string& url, const std::string& options = std::string());
+
+/// curl words for a digest-authenticated request with a JSON body (none when body is
+/// empty), the body written to bodyFile first: for curl()'s options.
+std::string digestJson(const std::string& credentials, const std::string& method,
+                       const std::string& body, const std::string& bodyFile);
+
 /// A TCP (UDP) port of 127.0.0.1 that was free a moment ago (bound to port 0 and released);
 /// 0 when none could be had. Another process may take it before the test does.
 int freeTcpPort();
