@@ -28,6 +28,8 @@ using Json = testsupport::JsonDoc;
 
 using Answer = testsupport::HttpAnswer;
 
+constexpr auto kStartDeadline = std::chrono::seconds(40);
+
 bool exitedWith(int status, int code) {
     return status >= 0 && WIFEXITED(status) && WEXITSTATUS(status) == code;
 }
@@ -91,8 +93,9 @@ protected:
             std::map<std::string, std::string>{{"QUILLON_HTTP_PORT", std::to_string(webPort)},
                                                {"BOARD_NET", ""},
                                                {"LTE_MODULE", ""}});
-        ASSERT_TRUE(quillon->waitForOutput("npt enable:")) << quillon->output();
-        ASSERT_TRUE(sim->waitForOutput("status records reach")) << sim->output();
+        // Generous deadlines: two encoders start while other suites load the machine.
+        ASSERT_TRUE(quillon->waitForOutput("npt enable:", kStartDeadline)) << quillon->output();
+        ASSERT_TRUE(sim->waitForOutput("status records reach", kStartDeadline)) << sim->output();
     }
 
     void TearDown() override {
