@@ -11,6 +11,8 @@ set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 # The board paths are absolute; DESTDIR keeps them inside the package tree.
 set(CPACK_SET_DESTDIR ON)
+# Debug information stays in the build tree, as for the image.
+set(CPACK_STRIP_FILES ON)
 
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_GROUPING IGNORE)
