@@ -22,6 +22,15 @@ set(BOARD_INIT_DIR /etc/init.d)
 # `install` (and cpack's preinstall step) need only what is installed, not every test.
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY TRUE)
 
+# First of all rules, so that a plain `cmake --install` without DESTDIR stops before it writes
+# anything; the libSluice components alone install under any --prefix.
+foreach(component quillon peerlo)
+  install(CODE [[
+    if("$ENV{DESTDIR}" STREQUAL "")
+      message(FATAL_ERROR "board files install only under DESTDIR (scripts/image, cpack)")
+    endif()]] COMPONENT ${component})
+endforeach()
+
 # --- libSluice ---
 # install(TARGETS) here, outside Sluice/, would read a relative PUBLIC_HEADER from this folder.
 get_target_property(_sluice_headers Sluice PUBLIC_HEADER)
@@ -49,13 +58,6 @@ install(FILES ${PROJECT_BINARY_DIR}/Sluice/sluice.pc
 install(TARGETS sluice-cast RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
 
 # --- Quillon and peerlo with their init scripts ---
-foreach(component quillon peerlo)
-  install(CODE [[
-    if("$ENV{DESTDIR}" STREQUAL "")
-      message(FATAL_ERROR "board files install only under DESTDIR (scripts/image, cpack)")
-    endif()]] COMPONENT ${component})
-endforeach()
-
 install(TARGETS Quillon RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT quillon)
 install(TARGETS peerlo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT peerlo)
 
