@@ -77,8 +77,8 @@ function(board_daemon_script script component program args pidname description)
   set(DESCRIPTION ${description})
   set(BINDIR ${CMAKE_INSTALL_FULL_BINDIR})
   configure_file(${PROJECT_SOURCE_DIR}/board/rootfs/etc/init.d/daemon.in
-    ${PROJECT_BINARY_DIR}/rootfs/etc/init.d/${script} @ONLY)
-  install(PROGRAMS ${PROJECT_BINARY_DIR}/rootfs/etc/init.d/${script}
+    ${PROJECT_BINARY_DIR}/board-init.d/${script} @ONLY)
+  install(PROGRAMS ${PROJECT_BINARY_DIR}/board-init.d/${script}
     DESTINATION ${BOARD_INIT_DIR} COMPONENT ${component})
 endfunction()
 board_daemon_script(S50quillon quillon Quillon 1 quillon "the configuration web server")
