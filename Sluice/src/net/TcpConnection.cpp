@@ -4,7 +4,7 @@
 #include <event2/event.h>
 #include <sys/socket.h>
 
-#include "TcpServer.h"
+#include "TcpConnectionOwner.h"
 
 TcpConnection::~TcpConnection() = default;
 
@@ -24,10 +24,11 @@ void TcpConnection::onEvent(bufferevent*, short events) {
     }
 }
 
-void TcpConnection::setup(int fd, TcpServer* server, bufferevent* bev) {
+void TcpConnection::setup(int fd, TcpConnectionOwner* owner, bufferevent* bev, uint64_t serial) {
     m_fd = fd;
-    m_server = server;
+    m_owner = owner;
     m_bev = bev;
+    m_serial = serial;
 }
 
 void TcpConnection::close() {
@@ -39,7 +40,7 @@ void TcpConnection::close() {
 }
 
 void TcpConnection::release() {
-    if (m_server == nullptr) {
+    if (m_owner == nullptr) {
         return;
     }
     if (m_bev != nullptr) {
@@ -55,13 +56,13 @@ void TcpConnection::release() {
         bufferevent_free(m_bev);
         m_bev = nullptr;
     }
-    m_server = nullptr;
+    m_owner = nullptr;
     m_fd = -1;
 }
 
 void TcpConnection::requestClose() {
-    if (m_closing.exchange(true) || m_server == nullptr) {
+    if (m_closing.exchange(true) || m_owner == nullptr) {
         return;
     }
-    m_server->requestRemoval(m_fd, m_serial);
+    m_owner->requestRemoval(m_fd, m_serial);
 }

@@ -4,9 +4,10 @@
 #include <cstdint>
 
 struct bufferevent;
-class TcpServer;
+class TcpConnectionOwner;
 
-/// One accepted client of a TcpServer: its descriptor, its server and its bufferevent
+/// One accepted client of a TcpServer: its descriptor, its owner (the server, reached only
+/// through TcpConnectionOwner) and its bufferevent
 /// (which owns the descriptor). Subclasses override the hooks.
 ///
 /// Lifecycle: created by the server's createConnection, set up, accepted by onOpen, entered
@@ -37,12 +38,14 @@ public:
     /// Anything else is ignored.
     virtual void onEvent(bufferevent* bev, short events);
 
-    void setup(int fd, TcpServer* server, bufferevent* bev);
+    /// serial tells this connection apart from a later one that gets the same descriptor.
+    void setup(int fd, TcpConnectionOwner* owner, bufferevent* bev, uint64_t serial);
+    uint64_t serial() const { return m_serial; }
     /// Read it under the table lock: release() clears it.
     bufferevent* getBufferEvent() const { return m_bev; }
     /// The descriptor while set up, -1 once released.
     int getFd() const { return m_fd; }
-    bool isReleased() const { return m_server == nullptr; }
+    bool isReleased() const { return m_owner == nullptr; }
 
     /// onClose(), then release(); nothing on a connection already released, so onClose
     /// runs once at most. Table lock held.
@@ -62,10 +65,8 @@ protected:
     bool isClosing() const { return m_closing.load(); }
 
 private:
-    friend class TcpServer;
-
     int m_fd = -1;
-    TcpServer* m_server = nullptr;
+    TcpConnectionOwner* m_owner = nullptr;
     bufferevent* m_bev = nullptr;
     // Told apart from a later connection that gets the same descriptor number.
     uint64_t m_serial = 0;

@@ -165,8 +165,7 @@ void TcpServer::accept(int fd) {
         bufferevent_free(bev);
         return;
     }
-    connection->setup(fd, this, bev);
-    connection->m_serial = ++m_nextSerial;
+    connection->setup(fd, this, bev, ++m_nextSerial);
     if (connection->onOpen(fd) != 0) {
         connection->release();  // never in the table: no lock needed
         return;
@@ -217,7 +216,7 @@ void TcpServer::removeRequested() {
         // By the descriptor the connection had when it asked; a later client that got the
         // same number (after closeAllConnections took the first one) is left alone.
         std::shared_ptr<TcpConnection> connection = m_connections.find(fd);
-        if (connection != nullptr && connection->m_serial == serial) {
+        if (connection != nullptr && connection->serial() == serial) {
             m_connections.remove(fd);
             dropLocked(connection, true);
         }

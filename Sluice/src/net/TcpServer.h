@@ -10,6 +10,7 @@
 #include "ConnectionMap.h"
 #include "TThread.h"
 #include "TcpConnection.h"
+#include "TcpConnectionOwner.h"
 
 struct event;
 struct event_base;
@@ -29,7 +30,7 @@ struct evconnlistener;
 ///
 /// Lock order: the owner's lock, then the table lock, then a bufferevent's lock.
 /// onConnectionClosed is called with the table lock held.
-class TcpServer : public comn::Thread {
+class TcpServer : public comn::Thread, private TcpConnectionOwner {
 public:
     /// Creates the event base (with the event library's thread support turned on) and takes
     /// the library-wide stack size for the worker.
@@ -72,8 +73,6 @@ protected:
     ConnectionMap& connections() { return m_connections; }
 
 private:
-    friend class TcpConnection;
-
     static void acceptCallback(evconnlistener* listener, int fd, struct sockaddr* address,
                                int length, void* arg);
     static void readCallback(bufferevent* bev, void* arg);
@@ -82,9 +81,8 @@ private:
     static void removalCallback(int fd, short what, void* arg);
 
     void accept(int fd);
-    /// From a bufferevent callback: the connection set up with fd and serial is to be
-    /// released by the loop once the callback has returned. Takes no table lock.
-    void requestRemoval(int fd, uint64_t serial);
+    /// Queues the release and wakes the loop; takes no table lock.
+    void requestRemoval(int fd, uint64_t serial) override;
     /// On the loop thread: releases the connections asked for by requestRemoval.
     void removeRequested();
     /// Table lock held; the connection is already out of the table.
