@@ -8,9 +8,10 @@
  *     sluice_init();
  *     int handle = -1;
  *     sluice_media_format fmt = {0};
- *     fmt.video_codec = 28; fmt.width = 1920; fmt.height = 1080;  // H.264, timestamps in us
- *     fmt.audio_codec = 86018; fmt.channels = 2; fmt.sample_rate = 48000; fmt.audio_profile = 1;
- *     if (sluice_open(&handle, 1, 0, &fmt) == 0 && handle >= 0) {
+ *     fmt.video_codec = SLUICE_CODEC_H264; fmt.width = 1920; fmt.height = 1080;  // pts in us
+ *     fmt.audio_codec = SLUICE_CODEC_AAC; fmt.channels = 2; fmt.sample_rate = 48000;
+ *     fmt.audio_profile = 1;
+ *     if (sluice_open(&handle, SLUICE_PROTOCOL_UDP, 0, &fmt) == 0 && handle >= 0) {
  *         sluice_add_target(handle, "239.1.1.1", 5000);
  *         ... sluice_write(handle, &packet) for every frame ...
  *         sluice_close(handle);

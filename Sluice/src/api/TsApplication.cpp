@@ -6,6 +6,8 @@ extern "C" {
 }
 #include <event2/thread.h>
 
+#include <cerrno>
+
 #include "CLog.h"
 #include "HttpTsMediaCaster.h"
 #include "RtpTsMediaCaster.h"
@@ -100,7 +102,7 @@ int TsApplication::open(int& handle, int protocol, int port, const MediaCasterCo
     std::shared_ptr<TsMediaCaster> caster = createCaster(protocol);
     if (caster == nullptr) {
         CLog::warning("sluice_open protocol:%d is not available\n", protocol);
-        return 19;
+        return ENODEV;
     }
     const int status = caster->open("", static_cast<uint16_t>(port), config);
     if (status != 0) {
@@ -114,7 +116,7 @@ int TsApplication::open(int& handle, int protocol, int port, const MediaCasterCo
 int TsApplication::close(int handle) {
     std::shared_ptr<TsMediaCaster> caster = remove(handle);
     if (caster == nullptr) {
-        return 2;
+        return ENOENT;
     }
     caster->close();
     return 0;

@@ -36,7 +36,7 @@ public:
     /// Creates, opens and registers a caster (see sluice_open). The handle is -1 when the
     /// table is full (the caster is then discarded and 0 returned).
     int open(int& handle, int protocol, int port, const MediaCasterConfig& config);
-    /// Removes the handle's caster from the table and closes it. 0, or 2 when the handle
+    /// Removes the handle's caster from the table and closes it. 0, or ENOENT when the handle
     /// names no caster.
     int close(int handle);
 

@@ -31,7 +31,7 @@ public:
     ~TcpTsMediaCaster() override;
 
     /// Listens on ip (empty: every interface) and port (0: ephemeral, see TcpServer::port)
-    /// and opens the multiplexer. 0, or 2 when the port cannot be listened on (in use, bad
+    /// and opens the multiplexer. 0, or ENOENT when the port cannot be listened on (in use, bad
     /// address). A multiplexer that fails to open does not fail the caster: its frames are
     /// then dropped.
     int open(const std::string& ip, uint16_t port, const MediaCasterConfig& config) override;

@@ -15,7 +15,7 @@ public:
     virtual ~TsMediaCaster() = default;
 
     /// Binds or listens on the local address text (empty: any interface) and port, then
-    /// opens the multiplexer. 0 on success, else 2, 19 or a negative FFmpeg code.
+    /// opens the multiplexer. 0 on success, else ENOENT, ENODEV or a negative FFmpeg code.
     virtual int open(const std::string& ip, uint16_t port, const MediaCasterConfig& config) = 0;
     /// Stops sending and closes the multiplexer; the caster may be opened again.
     virtual void close() = 0;

@@ -2,6 +2,8 @@
 
 #include <sys/select.h>
 
+#include <cerrno>
+
 #include "CLog.h"
 #include "LibrarySettings.h"
 
@@ -30,11 +32,11 @@ int UdpTsMediaCaster::open(const std::string& ip, uint16_t port, const MediaCast
     comn::AutoLock lock(mutex());
     close();
     if (!m_socket.isOpen() && !m_socket.open(SOCK_DGRAM)) {
-        return 19;
+        return ENODEV;
     }
     if (m_socket.bind(SocketAddress(ip, port)) != 0) {
         m_socket.close();
-        return 19;
+        return ENODEV;
     }
     m_socket.setSendBufferSize(sendBufferSize());  // a size the system refuses is ignored
     return openMuxer(config);

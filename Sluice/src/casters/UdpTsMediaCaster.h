@@ -25,7 +25,7 @@ public:
     ~UdpTsMediaCaster() override;
 
     /// Binds a datagram socket to ip (empty: any) and port (0: ephemeral), sets its send
-    /// buffer and opens the multiplexer. 0, 19 when the socket cannot be created or bound,
+    /// buffer and opens the multiplexer. 0, ENODEV when the socket cannot be created or bound,
     /// or the multiplexer's status (the socket then stays bound until close).
     int open(const std::string& ip, uint16_t port, const MediaCasterConfig& config) override;
     /// Closes the multiplexer (its trailer is still sent) and the socket.

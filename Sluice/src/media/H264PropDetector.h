@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "sluice.h"
+
 namespace av {
 
 /// True when n >= 4 and the bytes begin with 00 00 01 or 00 00 00 01.
@@ -14,10 +16,10 @@ long findStartCode(const uint8_t* bytes, size_t n, size_t from);
 /// and whether it carries a key picture or parameter sets. Reads only; single-threaded.
 class H264PropDetector {
 public:
-    static constexpr int kH264 = 28;  // exported codec numbering
-    static constexpr int kH265 = 174;
+    static constexpr int kH264 = SLUICE_CODEC_H264;
+    static constexpr int kH265 = SLUICE_CODEC_H265;
 
-    /// Accepts 28 and 174 only; any other value is refused and changes nothing.
+    /// Accepts kH264 and kH265 only; any other value is refused and changes nothing.
     bool setCodec(int codec);
     int codec() const { return m_codec; }
 

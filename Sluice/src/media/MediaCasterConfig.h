@@ -6,8 +6,8 @@
 namespace av {
 
 /// The stream configuration a caster and its multiplexer are opened with, converted from the
-/// exported sluice_media_format. Codec identifiers keep the exported numbering (28 H.264,
-/// 174 H.265, 86018 AAC, 0 = no such stream); the multiplexer translates them to FFmpeg's.
+/// exported sluice_media_format. Codec identifiers keep the exported numbering (SLUICE_CODEC_*
+/// in sluice.h; SLUICE_CODEC_NONE = no such stream); the multiplexer translates them to FFmpeg's.
 /// A fresh record is 0 everywhere but configParam12 (16) and configParam13 (1024).
 struct MediaCasterConfig {
     int32_t videoCodec = 0;

@@ -4,6 +4,8 @@ extern "C" {
 #include <libavcodec/codec_id.h>
 }
 
+#include "sluice.h"
+
 namespace av {
 namespace {
 
@@ -14,15 +16,15 @@ struct VideoId {
 
 // The exported numbering is libavcodec 57's; only the codecs the casters handle are listed.
 constexpr VideoId kVideoIds[] = {
-    {28, AV_CODEC_ID_H264},
-    {174, AV_CODEC_ID_HEVC},
+    {SLUICE_CODEC_H264, AV_CODEC_ID_H264},
+    {SLUICE_CODEC_H265, AV_CODEC_ID_HEVC},
 };
 
 // Audio identifiers kept their numbers: [AV_CODEC_ID_FIRST_AUDIO, AV_CODEC_ID_FIRST_SUBTITLE).
 constexpr int kFirstAudio = 0x10000;
 constexpr int kFirstSubtitle = 0x17000;
 static_assert(AV_CODEC_ID_FIRST_AUDIO == kFirstAudio, "audio ids start at 65536");
-static_assert(AV_CODEC_ID_AAC == 86018, "AAC keeps its number");
+static_assert(AV_CODEC_ID_AAC == SLUICE_CODEC_AAC, "AAC keeps its number");
 
 }  // namespace
 

@@ -2,8 +2,8 @@
 
 namespace av {
 
-/// Translates the exported interface's codec identifiers (libavcodec 57 numbering: 28 H.264,
-/// 174 H.265, 86018 AAC) to those of the FFmpeg this library is linked with. FFmpeg 5.1
+/// Translates the exported interface's codec identifiers (SLUICE_CODEC_*, libavcodec 57
+/// numbering) to those of the FFmpeg this library is linked with. FFmpeg 5.1
 /// numbers H.264 and H.265 27 and 173, because a codec was removed from its list; audio
 /// identifiers (65536 and above) are the same in both. The only place that knows this.
 class CodecIdMap {

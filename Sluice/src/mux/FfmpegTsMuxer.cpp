@@ -7,6 +7,7 @@ extern "C" {
 #include <libavutil/mem.h>
 }
 
+#include <cerrno>
 #include <cstring>
 
 #include "AacHelper.h"
@@ -53,7 +54,7 @@ int FfmpegTsMuxer::open(const MediaCasterConfig& config) {
     }
     if (m_videoStream < 0 && m_audioStream < 0) {
         release();
-        return 19;
+        return ENODEV;
     }
     auto* buffer = static_cast<uint8_t*>(av_malloc(kBlockSize));
     AVIOContext* io = buffer == nullptr ? nullptr
@@ -62,7 +63,7 @@ int FfmpegTsMuxer::open(const MediaCasterConfig& config) {
     if (io == nullptr) {
         av_free(buffer);
         release();
-        return 19;
+        return ENODEV;
     }
     m_context->pb = io;
     if (m_packet == nullptr) {

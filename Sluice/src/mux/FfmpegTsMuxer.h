@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ByteBuffer.h"
+#include "sluice.h"
 #include "TsMuxer.h"
 
 struct AVFormatContext;
@@ -23,14 +24,14 @@ public:
     static constexpr int kDefaultVideoClock = 1000000;  // microseconds
     static constexpr int kDefaultWidth = 1920;
     static constexpr int kDefaultHeight = 1080;
-    static constexpr int kAacCodec = 86018;
+    static constexpr int kAacCodec = SLUICE_CODEC_AAC;
 
     FfmpegTsMuxer() = default;
     ~FfmpegTsMuxer() override;
     FfmpegTsMuxer(const FfmpegTsMuxer&) = delete;
     FfmpegTsMuxer& operator=(const FfmpegTsMuxer&) = delete;
 
-    /// 0; 19 when neither stream could be created (both codecs 0 or unknown) or the output
+    /// 0; ENODEV when neither stream could be created (both codecs 0 or unknown) or the output
     /// could not be made; a negative FFmpeg code when the header could not be written (the
     /// multiplexer is then closed again). An open multiplexer is closed first.
     int open(const MediaCasterConfig& config) override;

@@ -12,7 +12,7 @@ namespace av {
 class TsMuxer {
 public:
     virtual ~TsMuxer() = default;
-    /// 0 on success, 19 when no stream could be set up, or a negative FFmpeg code.
+    /// 0 on success, ENODEV when no stream could be set up, or a negative FFmpeg code.
     virtual int open(const MediaCasterConfig& config) = 0;
     /// Writes the trailer (still delivered to the sink) and releases everything.
     virtual void close() = 0;
