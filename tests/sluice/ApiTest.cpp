@@ -1,6 +1,8 @@
 // The exported interface, linked as an integrator links it: sluice.h and libSluice.so only.
 #include <gtest/gtest.h>
+
 #include <unistd.h>
+#include <cerrno>
 
 #include <atomic>
 #include <string>
@@ -99,40 +101,40 @@ TEST_F(SluiceApi, HandlesAreHandedOutInTurnAndTheSixtyFifthIsMinusOne) {
     EXPECT_EQ(open(), 0);
 }
 
-TEST_F(SluiceApi, UnknownHandlesGive2) {
+TEST_F(SluiceApi, UnknownHandlesGiveEnoent) {
     const sluice_media_packet p = audioPacket(0);
     const int closed = open();
     sluice_close(closed);
     for (int handle : {64, -1, closed, 1000}) {
-        EXPECT_EQ(sluice_write(handle, &p), 2) << handle;
-        EXPECT_EQ(sluice_add_target(handle, "127.0.0.1", 5000), 2) << handle;
-        EXPECT_EQ(sluice_remove_target(handle, "127.0.0.1", 5000), 2) << handle;
-        EXPECT_EQ(sluice_remove_all_target(handle), 2) << handle;
-        EXPECT_EQ(sluice_close(handle), 2) << handle;
+        EXPECT_EQ(sluice_write(handle, &p), ENOENT) << handle;
+        EXPECT_EQ(sluice_add_target(handle, "127.0.0.1", 5000), ENOENT) << handle;
+        EXPECT_EQ(sluice_remove_target(handle, "127.0.0.1", 5000), ENOENT) << handle;
+        EXPECT_EQ(sluice_remove_all_target(handle), ENOENT) << handle;
+        EXPECT_EQ(sluice_close(handle), ENOENT) << handle;
     }
 }
 
-TEST_F(SluiceApi, MissingPointersAndEmptyAddressesGive22) {
+TEST_F(SluiceApi, MissingPointersAndEmptyAddressesGiveEinval) {
     const int handle = open();
-    EXPECT_EQ(sluice_write(handle, nullptr), 22);
+    EXPECT_EQ(sluice_write(handle, nullptr), EINVAL);
     sluice_media_packet p = audioPacket(0);
     p.data = nullptr;
-    EXPECT_EQ(sluice_write(handle, &p), 22);
-    EXPECT_EQ(sluice_add_target(handle, "", 5000), 22);
-    EXPECT_EQ(sluice_add_target(handle, nullptr, 5000), 22);
-    EXPECT_EQ(sluice_remove_target(handle, "", 5000), 22);
-    EXPECT_EQ(sluice_remove_target(handle, nullptr, 5000), 22);
+    EXPECT_EQ(sluice_write(handle, &p), EINVAL);
+    EXPECT_EQ(sluice_add_target(handle, "", 5000), EINVAL);
+    EXPECT_EQ(sluice_add_target(handle, nullptr, 5000), EINVAL);
+    EXPECT_EQ(sluice_remove_target(handle, "", 5000), EINVAL);
+    EXPECT_EQ(sluice_remove_target(handle, nullptr, 5000), EINVAL);
     const sluice_media_format f = audioFormat();
-    EXPECT_EQ(sluice_open(nullptr, 1, 0, &f), 22);
+    EXPECT_EQ(sluice_open(nullptr, SLUICE_PROTOCOL_UDP, 0, &f), EINVAL);
     int h = -2;
-    EXPECT_EQ(sluice_open(&h, 1, 0, nullptr), 22);
+    EXPECT_EQ(sluice_open(&h, SLUICE_PROTOCOL_UDP, 0, nullptr), EINVAL);
     EXPECT_EQ(h, -2);
 }
 
 TEST_F(SluiceApi, TargetsAreUniquePerCaster) {
     const int handle = open();
     EXPECT_EQ(sluice_add_target(handle, "127.0.0.1", 5000), 0);
-    EXPECT_EQ(sluice_add_target(handle, "127.0.0.1", 5000), 13);
+    EXPECT_EQ(sluice_add_target(handle, "127.0.0.1", 5000), EACCES);
     EXPECT_EQ(sluice_add_target(handle, "127.0.0.1", 5001), 0);
     EXPECT_EQ(sluice_remove_target(handle, "10.9.9.9", 1), 0);  // never added
     EXPECT_EQ(sluice_remove_target(handle, "127.0.0.1", 5000), 0);
@@ -159,15 +161,15 @@ TEST_F(SluiceApi, ProtocolsChooseUdpOrRtp) {
     }
 }
 
-TEST_F(SluiceApi, NoUsableStreamOrABoundPortGives19) {
+TEST_F(SluiceApi, NoUsableStreamOrABoundPortGivesEnodev) {
     const sluice_media_format none = {};
     int handle = -2;
-    EXPECT_EQ(sluice_open(&handle, SLUICE_PROTOCOL_UDP, 0, &none), 19);
+    EXPECT_EQ(sluice_open(&handle, SLUICE_PROTOCOL_UDP, 0, &none), ENODEV);
     const testsupport::TakenPort bound(testsupport::TakenPort::Kind::Udp);
     ASSERT_NE(bound.port(), 0);
     const sluice_media_format f = audioFormat();
-    EXPECT_EQ(sluice_open(&handle, SLUICE_PROTOCOL_UDP, bound.port(), &f), 19);
-    EXPECT_EQ(sluice_open(&handle, SLUICE_PROTOCOL_RTP, bound.port(), &f), 19);
+    EXPECT_EQ(sluice_open(&handle, SLUICE_PROTOCOL_UDP, bound.port(), &f), ENODEV);
+    EXPECT_EQ(sluice_open(&handle, SLUICE_PROTOCOL_RTP, bound.port(), &f), ENODEV);
     EXPECT_EQ(handle, -2);
 }
 

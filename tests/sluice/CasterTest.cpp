@@ -12,6 +12,7 @@
 #include "TestSupport.h"
 #include "UdpReceiver.h"
 #include "UdpTsMediaCaster.h"
+#include "sluice.h"
 
 using av::MediaCasterConfig;
 using av::RtpTsMediaCaster;
@@ -33,12 +34,12 @@ protected:
 
     MediaCasterConfig config(bool audio = true) const {
         MediaCasterConfig c;
-        c.videoCodec = 28;
+        c.videoCodec = SLUICE_CODEC_H264;
         c.width = m_info.width;
         c.height = m_info.height;
         c.videoProfile = m_info.videoProfile;
         if (audio) {
-            c.audioCodec = 86018;
+            c.audioCodec = SLUICE_CODEC_AAC;
             c.sampleRate = m_info.sampleRate;
             c.channels = m_info.channels;
             c.audioProfile = m_info.audioProfile;

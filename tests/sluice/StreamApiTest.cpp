@@ -2,6 +2,8 @@
 // opening on a port, ports in use, disconnecting everyone, closing and quitting.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include <string>
 
 #include "TcpClient.h"
@@ -110,7 +112,7 @@ TEST_P(StreamApi, APortInUseGives2AndRegistersNothing) {
     const testsupport::TakenPort listening;
     const sluice_media_format f = format();
     int handle = -2;
-    EXPECT_EQ(sluice_open(&handle, GetParam(), listening.port(), &f), 2);
+    EXPECT_EQ(sluice_open(&handle, GetParam(), listening.port(), &f), ENOENT);
     EXPECT_EQ(handle, -2);
     int port = 0;
     EXPECT_EQ(open(port), 0);  // the first handle is still free
