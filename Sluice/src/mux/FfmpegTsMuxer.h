@@ -1,8 +1,8 @@
 #pragma once
 
 #include "ByteBuffer.h"
-#include "sluice.h"
 #include "TsMuxer.h"
+#include "sluice.h"
 
 struct AVFormatContext;
 struct AVPacket;
