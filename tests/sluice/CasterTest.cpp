@@ -288,6 +288,7 @@ TEST_F(ClipTest, RtpTimestampsStartAt3600AndRunAt90kHz) {
                  static_cast<int>(video[0].bytes.size()), start, 0, 1);
     caster.write(0, reinterpret_cast<const uint8_t*>(video[1].bytes.data()),
                  static_cast<int>(video[1].bytes.size()), start + 500000, 0, 0);
+    ASSERT_TRUE(testsupport::waitFor([&] { return caster.sendQueueEmpty(); }));
     ASSERT_TRUE(receiver.waitQuiet());
     const auto datagrams = receiver.datagrams();
     ASSERT_GE(datagrams.size(), 3u);
@@ -310,6 +311,7 @@ TEST_F(ClipTest, RtpSequenceWrapsAndEveryOpenStartsOver) {
     caster.addTarget("127.0.0.1", receiver.port());
     caster.setSequence(65534);
     writeAll(caster);
+    ASSERT_TRUE(testsupport::waitFor([&] { return caster.sendQueueEmpty(); }));
     ASSERT_TRUE(receiver.waitQuiet());
     auto datagrams = receiver.datagrams();
     ASSERT_GE(datagrams.size(), 4u);

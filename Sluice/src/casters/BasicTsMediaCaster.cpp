@@ -115,7 +115,7 @@ bool BasicTsMediaCaster::write(int type, const uint8_t* data, int size, int64_t 
     comn::AutoLock lock(m_mutex);
     if (type != kVideoFrame) {
         if (checksAudioPts() && m_lastAudioPts >= 1 && pts < m_lastAudioPts) {
-            CLog::warning("(%d) autio pts is invalid. last:%lld, now:%lld\n", m_id,
+            CLog::warning("(%d) autio pts is invalid. last:%lld, now:%lld\n", m_id.load(),
                           static_cast<long long>(m_lastAudioPts), static_cast<long long>(pts));
         }
         m_lastAudioPts = pts;
@@ -123,7 +123,7 @@ bool BasicTsMediaCaster::write(int type, const uint8_t* data, int size, int64_t 
     }
 
     if (m_lastVideoPts >= 1 && pts < m_lastVideoPts) {
-        CLog::warning("(%d) video pts is invalid. last:%lld, now:%lld\n", m_id,
+        CLog::warning("(%d) video pts is invalid. last:%lld, now:%lld\n", m_id.load(),
                       static_cast<long long>(m_lastVideoPts), static_cast<long long>(pts));
     }
     bool isKey = false;

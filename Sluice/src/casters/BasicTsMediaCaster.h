@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <list>
 #include <memory>
 #include <string>
@@ -61,7 +62,7 @@ protected:
     uint64_t targetsVersion() const { return m_targetsVersion; }
     const MediaCasterConfig& config() const { return m_config; }
     comn::Mutex& mutex() { return m_mutex; }
-    int id() const { return m_id; }
+    int id() const { return m_id.load(); }
     /// For subclasses that reset their copy of the configuration on close.
     void resetConfig() { m_config = MediaCasterConfig(); }
 
@@ -77,7 +78,7 @@ protected:
 
 private:
     comn::Mutex m_mutex;
-    int m_id = 0;
+    std::atomic<int> m_id{0};  // also read by a sender thread for its log messages
     MediaCasterConfig m_config;
     int64_t m_lastVideoPts = 0;
     int64_t m_lastAudioPts = 0;

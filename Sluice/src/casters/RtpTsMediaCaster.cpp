@@ -4,9 +4,7 @@
 
 namespace av {
 
-RtpTsMediaCaster::RtpTsMediaCaster() {
-    m_packet.ensure(kPacketReserve);
-}
+RtpTsMediaCaster::RtpTsMediaCaster() = default;
 
 RtpTsMediaCaster::~RtpTsMediaCaster() {
     RtpTsMediaCaster::close();
@@ -58,15 +56,9 @@ void RtpTsMediaCaster::onMuxData(const uint8_t* data, size_t size, int64_t pts, 
         m_timestampOffset = kFirstTimestamp - low;
         m_offsetFixed = true;
     }
-    m_packet.clear();
-    if (!m_packet.ensure(size + kHeaderSize)) {
-        return;
-    }
     uint8_t header[kHeaderSize];
     writeHeader(header, flags >= 1, m_sequence++, low + m_timestampOffset, kSsrc);
-    m_packet.write(header, sizeof header);
-    m_packet.write(data, size);
-    sendToTargets(m_packet.data(), m_packet.size());
+    sendToTargets(header, sizeof header, data, size);
 }
 
 }  // namespace av

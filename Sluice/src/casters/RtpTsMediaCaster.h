@@ -1,14 +1,14 @@
 #pragma once
 
-#include "ByteBuffer.h"
 #include "UdpTsMediaCaster.h"
 
 namespace av {
 
 /// Casts the transport stream as RTP over UDP (RFC 3550; payload type 33, MP2T, RFC 3551):
-/// every multiplexer block becomes one packet with a 12-byte header, sent to every target
-/// like the UDP caster sends a datagram. Every open starts at sequence 0 and timestamp 3600;
-/// timestamps run at 90 kHz from the frames' timestamps; the SSRC is always 16. The marker
+/// every multiplexer block becomes one packet with a 12-byte header, queued once and sent to
+/// every target like the UDP caster sends a datagram (every target sees the same sequence
+/// numbers, consecutive from when it was added). Every open starts at sequence 0 and timestamp
+/// 3600; timestamps run at 90 kHz from the frames' timestamps; the SSRC is always 16. The marker
 /// bit is never set (the multiplexer passes no flags). Audio timestamps are not checked.
 class RtpTsMediaCaster : public UdpTsMediaCaster {
 public:
@@ -17,7 +17,6 @@ public:
     static constexpr uint32_t kSsrc = 16;
     static constexpr uint32_t kFirstTimestamp = 3600;
     static constexpr int kSendBufferSize = 1048576;  // fixed 1 MiB, not the library setting
-    static constexpr size_t kPacketReserve = 409600;
 
     RtpTsMediaCaster();
     ~RtpTsMediaCaster() override;
@@ -41,7 +40,6 @@ protected:
     void setSequence(uint16_t sequence) { m_sequence = sequence; }
 
 private:
-    ByteBuffer m_packet;
     uint16_t m_sequence = 1;
     uint32_t m_timestampOffset = 0;
     bool m_offsetFixed = false;

@@ -1,7 +1,5 @@
 #include "UdpTsMediaCaster.h"
 
-#include <sys/select.h>
-
 #include <cerrno>
 
 #include "CLog.h"
@@ -39,14 +37,18 @@ int UdpTsMediaCaster::open(const std::string& ip, uint16_t port, const MediaCast
         return ENODEV;
     }
     m_socket.setSendBufferSize(sendBufferSize());  // a size the system refuses is ignored
+    if (!m_sender.start(m_socket.fd())) {
+        m_socket.close();
+        return ENODEV;
+    }
     return openMuxer(config);
 }
 
 void UdpTsMediaCaster::close() {
     comn::AutoLock lock(mutex());
-    closeMuxer();
+    closeMuxer();  // the trailer is queued like any block
+    m_sender.stop(true);
     m_socket.close();
-    m_sendCount = 0;
 }
 
 bool UdpTsMediaCaster::isOpen() {
@@ -59,48 +61,62 @@ SocketAddress UdpTsMediaCaster::localAddress() {
     return m_socket.isOpen() ? m_socket.getSockName() : SocketAddress("0.0.0.0", 0);
 }
 
+bool UdpTsMediaCaster::addTarget(const std::string& ip, uint16_t port) {
+    comn::AutoLock lock(mutex());
+    const bool added = BasicTsMediaCaster::addTarget(ip, port);
+    if (added) {
+        updateDestinations();
+    }
+    return added;
+}
+
+void UdpTsMediaCaster::removeTarget(const std::string& ip, uint16_t port) {
+    comn::AutoLock lock(mutex());
+    BasicTsMediaCaster::removeTarget(ip, port);
+    updateDestinations();
+}
+
+void UdpTsMediaCaster::removeAllTarget() {
+    comn::AutoLock lock(mutex());
+    BasicTsMediaCaster::removeAllTarget();
+    updateDestinations();
+}
+
+void UdpTsMediaCaster::updateDestinations() {
+    std::vector<DatagramFanout::Destination> destinations;
+    for (const NetAddress& target : targets()) {
+        DatagramFanout::Destination destination;
+        destination.address = target;
+        destination.socketAddress = SocketAddress(target.ip(), target.port()).in();
+        destinations.push_back(std::move(destination));
+    }
+    m_sender.setDestinations(destinations);
+}
+
 void UdpTsMediaCaster::onMuxData(const uint8_t* data, size_t size, int64_t, int) {
     comn::AutoLock lock(mutex());
-    sendToTargets(data, size);
+    sendToTargets(nullptr, 0, data, size);
 }
 
-void UdpTsMediaCaster::refreshResolvedTargets() {
-    if (m_resolvedVersion == targetsVersion()) {
-        return;
-    }
-    m_resolved.clear();
-    for (const NetAddress& target : targets()) {
-        m_resolved.emplace_back(target, SocketAddress(target.ip(), target.port()));
-    }
-    m_resolvedVersion = targetsVersion();
-}
-
-void UdpTsMediaCaster::pause() {
-    // select() on the socket's exceptional set only: nothing normally arrives there, so the
-    // call returns after the time-out.
-    fd_set exceptional;
-    FD_ZERO(&exceptional);
-    FD_SET(m_socket.fd(), &exceptional);
-    timeval timeout{0, kPauseMs * 1000};
-    ::select(m_socket.fd() + 1, nullptr, nullptr, &exceptional, &timeout);
-}
-
-void UdpTsMediaCaster::sendToTargets(const uint8_t* data, size_t size) {
+void UdpTsMediaCaster::sendToTargets(const uint8_t* header, size_t headerSize, const uint8_t* data,
+                                     size_t size) {
     if (!m_socket.isOpen()) {
         return;
     }
-    refreshResolvedTargets();
-    for (const auto& [target, address] : m_resolved) {
-        if (++m_sendCount > kSendsBetweenPauses) {
-            m_sendCount = 0;
-            pause();
-        }
-        const int sent = m_socket.sendTo(data, size, 0, address);
-        if (sent < 0 || static_cast<size_t>(sent) != size) {
-            logSendFailure(target, size);
-        }
+    m_sender.push(header, headerSize, data, size);
+}
+
+void UdpTsMediaCaster::onSendFailed(const NetAddress& target, size_t size, int) {
+    logSendFailure(target, size);
+}
+
+void UdpTsMediaCaster::onQueueOverflow(bool begins, uint64_t dropped) {
+    if (begins) {
+        CLog::warning("(%d) send queue full: dropping the oldest datagrams\n", id());
+    } else {
+        CLog::warning("(%d) send queue drained: %llu datagrams dropped\n", id(),
+                      static_cast<unsigned long long>(dropped));
     }
-    m_sendCount = 0;
 }
 
 }  // namespace av

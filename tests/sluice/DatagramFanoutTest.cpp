@@ -1,0 +1,178 @@
+// The send queue shared by a caster's datagram targets, and the pace of its sender.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "DatagramFanout.h"
+#include "SendPace.h"
+
+using av::NetAddress;
+
+namespace {
+
+DatagramFanout::DatagramRef datagram(uint8_t tag, size_t size = 188) {
+    auto d = std::make_shared<Datagram>();
+    const std::vector<uint8_t> bytes(size, tag);
+    d->assign(nullptr, 0, bytes.data(), bytes.size());
+    return d;
+}
+
+DatagramFanout::Destination destination(uint16_t port) {
+    DatagramFanout::Destination d;
+    d.address = NetAddress("127.0.0.1", port);
+    d.socketAddress.sin_family = AF_INET;
+    d.socketAddress.sin_port = htons(port);
+    return d;
+}
+
+// What each destination (by port) is given per take, as tags.
+std::vector<std::pair<uint16_t, uint8_t>> takeAll(DatagramFanout& fanout, size_t perDestination) {
+    std::vector<DatagramFanout::Send> sends;
+    fanout.take(perDestination, sends);
+    std::vector<std::pair<uint16_t, uint8_t>> out;
+    for (const auto& s : sends) {
+        out.emplace_back(ntohs(s.socketAddress.sin_port), s.datagram->bytes[0]);
+    }
+    std::vector<DatagramFanout::Failure> failures;
+    fanout.settle(sends, failures);
+    return out;
+}
+
+using Taken = std::vector<std::pair<uint16_t, uint8_t>>;
+
+}  // namespace
+
+TEST(DatagramFanout, NothingIsQueuedWithoutDestinations) {
+    DatagramFanout fanout(8);
+    EXPECT_FALSE(fanout.push(datagram(1)));
+    EXPECT_EQ(fanout.queued(), 0u);
+    EXPECT_FALSE(fanout.hasPending());
+}
+
+// Each destination gets the same datagrams in the same order, at most perDestination per
+// take, destinations in list order; one queued copy serves all of them.
+TEST(DatagramFanout, EveryDestinationGetsTheSameDatagramsInOrderInSlices) {
+    DatagramFanout fanout(16);
+    fanout.setDestinations({destination(1), destination(2)});
+    for (uint8_t tag = 0; tag < 6; ++tag) {
+        fanout.push(datagram(tag));
+    }
+    EXPECT_EQ(fanout.maxBacklog(), 6u);
+    EXPECT_EQ(takeAll(fanout, 4),
+              (Taken{{1, 0}, {1, 1}, {1, 2}, {1, 3}, {2, 0}, {2, 1}, {2, 2}, {2, 3}}));
+    EXPECT_EQ(fanout.queued(), 2u);  // what both have had is let go
+    EXPECT_EQ(takeAll(fanout, 4), (Taken{{1, 4}, {1, 5}, {2, 4}, {2, 5}}));
+    EXPECT_FALSE(fanout.hasPending());
+    EXPECT_EQ(fanout.queued(), 0u);
+}
+
+// A destination added later starts with the next datagram; one that stays keeps its place
+// and its counters; a removed one is forgotten, and what was on its way is not counted.
+TEST(DatagramFanout, DestinationChangesKeepEveryoneElsesPlace) {
+    DatagramFanout fanout(16);
+    fanout.setDestinations({destination(1)});
+    fanout.push(datagram(0));
+    fanout.push(datagram(1));
+    EXPECT_EQ(takeAll(fanout, 1), (Taken{{1, 0}}));
+    fanout.setDestinations({destination(1), destination(2)});
+    fanout.push(datagram(2));
+    EXPECT_EQ(takeAll(fanout, 4), (Taken{{1, 1}, {1, 2}, {2, 2}}));
+
+    fanout.push(datagram(3));
+    std::vector<DatagramFanout::Send> sends;
+    fanout.take(4, sends);
+    fanout.setDestinations({destination(2)});  // 1 removed while its send is under way
+    std::vector<DatagramFanout::Failure> failures;
+    fanout.settle(sends, failures);
+    const auto stats = fanout.stats();
+    ASSERT_EQ(stats.size(), 1u);
+    EXPECT_EQ(stats[0].address.port(), 2);
+    EXPECT_EQ(stats[0].counters.datagrams, 2u);
+    EXPECT_EQ(stats[0].counters.bytes, 2u * 188);
+}
+
+// Full: the oldest whole datagram goes, counted for each destination that had not had it.
+TEST(DatagramFanout, AFullQueueDropsTheOldestAndCountsItPerDestination) {
+    DatagramFanout fanout(3);
+    fanout.setDestinations({destination(1), destination(2)});
+    fanout.push(datagram(0));
+    fanout.push(datagram(1));
+    fanout.push(datagram(2));
+    std::vector<DatagramFanout::Send> sends;
+    fanout.take(1, sends);                   // both have datagram 0 on its way
+    EXPECT_FALSE(fanout.push(datagram(3)));  // 0 was let go: room again
+    EXPECT_TRUE(fanout.push(datagram(4)));   // drops 1
+    EXPECT_TRUE(fanout.push(datagram(5)));   // drops 2
+    EXPECT_EQ(fanout.queued(), 3u);
+    std::vector<DatagramFanout::Failure> failures;
+    fanout.settle(sends, failures);
+    EXPECT_EQ(takeAll(fanout, 4), (Taken{{1, 3}, {1, 4}, {1, 5}, {2, 3}, {2, 4}, {2, 5}}));
+    for (const auto& s : fanout.stats()) {
+        EXPECT_EQ(s.counters.dropped, 2u);
+        EXPECT_EQ(s.counters.datagrams, 4u);
+    }
+}
+
+TEST(DatagramFanout, FailedSendsAreCountedWithTheirErrnoAndReported) {
+    DatagramFanout fanout(8);
+    fanout.setDestinations({destination(1), destination(2)});
+    fanout.push(datagram(0, 1316));
+    fanout.push(datagram(1, 376));
+    std::vector<DatagramFanout::Send> sends;
+    fanout.take(4, sends);
+    ASSERT_EQ(sends.size(), 4u);
+    sends[2].error = ECONNREFUSED;  // destination 2, first datagram
+    sends[3].error = EMSGSIZE;
+    std::vector<DatagramFanout::Failure> failures;
+    fanout.settle(sends, failures);
+    ASSERT_EQ(failures.size(), 2u);
+    EXPECT_EQ(failures[0].address.port(), 2);
+    EXPECT_EQ(failures[0].size, 1316u);
+    EXPECT_EQ(failures[0].error, ECONNREFUSED);
+    const auto stats = fanout.stats();
+    EXPECT_EQ(stats[0].counters.datagrams, 2u);
+    EXPECT_EQ(stats[0].counters.bytes, 1316u + 376);
+    EXPECT_EQ(stats[0].counters.sendErrors, 0u);
+    EXPECT_EQ(stats[1].counters.datagrams, 0u);
+    EXPECT_EQ(stats[1].counters.sendErrors, 2u);
+    EXPECT_EQ(stats[1].counters.lastErrno, EMSGSIZE);
+}
+
+TEST(DatagramFanout, BacklogIsTheBytesNotYetTakenAndClearCountsThemDropped) {
+    DatagramFanout fanout(8);
+    fanout.setDestinations({destination(1)});
+    fanout.push(datagram(0, 1316));
+    fanout.push(datagram(1, 188));
+    EXPECT_EQ(fanout.stats()[0].counters.backlogBytes, 1316u + 188);
+    takeAll(fanout, 1);
+    EXPECT_EQ(fanout.stats()[0].counters.backlogBytes, 188u);
+    fanout.clear();
+    EXPECT_EQ(fanout.stats()[0].counters.backlogBytes, 0u);
+    EXPECT_EQ(fanout.stats()[0].counters.dropped, 1u);
+    EXPECT_FALSE(fanout.hasPending());
+}
+
+// The tick period: the backlog spread over the horizon, at most half the time the measured
+// rate allows, never below the shortest tick; draining always at the shortest.
+TEST(SendPace, PeriodFollowsBacklogAndMeasuredRate) {
+    SendPace pace;
+    EXPECT_EQ(pace.period(0, false), SendPace::kHorizonNs);
+    EXPECT_EQ(pace.period(4, false), SendPace::kHorizonNs);
+    EXPECT_EQ(pace.period(5, false), SendPace::kHorizonNs / 2);
+    EXPECT_EQ(pace.period(40, false), SendPace::kHorizonNs / 10);
+    EXPECT_EQ(pace.period(1'000'000, false), SendPace::kMinPeriodNs);
+    EXPECT_EQ(pace.period(1, true), SendPace::kMinPeriodNs);
+
+    // 1000 datagrams per second, arriving evenly: 4 per tick at twice that is 2 ms.
+    for (int64_t i = 0; i <= 100; ++i) {
+        pace.onArrival(i * 1'000'000);
+    }
+    EXPECT_NEAR(pace.rate(), 1000.0, 20.0);
+    EXPECT_NEAR(static_cast<double>(pace.period(1, false)), 2e6, 5e4);
+    // A backlog larger than the rate foresees is still spread over the horizon.
+    EXPECT_EQ(pace.period(400, false), SendPace::kHorizonNs / 100);
+}
