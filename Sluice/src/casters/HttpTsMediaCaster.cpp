@@ -24,7 +24,7 @@ void HttpTsMediaCaster::onMuxData(const uint8_t* data, size_t size, int64_t pts,
 }
 
 std::shared_ptr<TcpMediaCasterConnection> HttpTsMediaCaster::makeConnection() {
-    return std::make_shared<HttpMediaCasterConnection>();
+    return std::make_shared<HttpMediaCasterConnection>(m_requestTimeoutMs.load());
 }
 
 }  // namespace av

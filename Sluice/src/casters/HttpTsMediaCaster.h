@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+
 #include "HttpMediaCasterConnection.h"
 #include "TcpTsMediaCaster.h"
 
@@ -15,12 +17,19 @@ public:
     HttpTsMediaCaster() = default;
     ~HttpTsMediaCaster() override;
 
+    /// Time a new client has to complete its request (HttpMediaCasterConnection); for
+    /// clients that connect afterwards.
+    void setRequestTimeout(int ms) { m_requestTimeoutMs = ms; }
+
     /// Frames the block as one HTTP chunk and broadcasts it.
     void onMuxData(const uint8_t* data, size_t size, int64_t pts, int flags) override;
 
 protected:
     std::shared_ptr<TcpMediaCasterConnection> makeConnection() override;
     const char* casterName() const override { return "HttpTsMediaCaster"; }
+
+private:
+    std::atomic<int> m_requestTimeoutMs{HttpMediaCasterConnection::kRequestTimeoutMs};
 };
 
 }  // namespace av

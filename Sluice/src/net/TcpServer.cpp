@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "CLog.h"
 #include "LibrarySettings.h"
 
 namespace {
@@ -31,6 +32,8 @@ TcpServer::TcpServer() {
     assert(m_base != nullptr && "event_base_new");
     m_removalEvent = event_new(m_base, -1, 0, &TcpServer::removalCallback, this);
     assert(m_removalEvent != nullptr && "event_new");
+    m_resumeEvent = evtimer_new(m_base, &TcpServer::resumeCallback, this);
+    assert(m_resumeEvent != nullptr && "evtimer_new");
     setStackSize(static_cast<unsigned int>(av::LibrarySettings::stackSize()));
 }
 
@@ -47,6 +50,7 @@ TcpServer::~TcpServer() {
         }
     }
     event_free(m_removalEvent);
+    event_free(m_resumeEvent);
     // Runs the finalisers of the bufferevents freed above, which closes their descriptors.
     event_base_free(m_base);
 }
@@ -56,6 +60,7 @@ bool TcpServer::open(const std::string& ip, uint16_t port) {
     if (isRunning() || m_listener != nullptr) {
         // close() without the lock it would take again
         Thread::stop();
+        event_del(m_resumeEvent);
         if (m_listener != nullptr) {
             evconnlistener_free(m_listener);
             m_listener = nullptr;
@@ -73,6 +78,8 @@ bool TcpServer::open(const std::string& ip, uint16_t port) {
     if (m_listener == nullptr) {
         return false;
     }
+    evconnlistener_set_error_cb(m_listener, &TcpServer::acceptErrorCallback);
+    m_acceptFailing = false;  // the loop is not running: no other thread reads it now
     Thread::start();
     return true;
 }
@@ -82,6 +89,7 @@ void TcpServer::close() {
     if (isRunning()) {
         Thread::stop();
     }
+    event_del(m_resumeEvent);
     if (m_listener != nullptr) {
         evconnlistener_free(m_listener);
         m_listener = nullptr;
@@ -152,7 +160,70 @@ void TcpServer::acceptCallback(evconnlistener*, int fd, struct sockaddr*, int, v
     static_cast<TcpServer*>(arg)->accept(fd);
 }
 
+void TcpServer::setMaxClients(size_t count) {
+    m_maxClients = count > 0 ? count : 1;
+}
+
+void TcpServer::acceptErrorCallback(evconnlistener*, void* arg) {
+    static_cast<TcpServer*>(arg)->onAcceptError();
+}
+
+void TcpServer::resumeCallback(int, short, void* arg) {
+    static_cast<TcpServer*>(arg)->resumeAccepting();
+}
+
+void TcpServer::onAcceptError() {
+    const int error = EVUTIL_SOCKET_ERROR();
+    if (!m_acceptFailing) {
+        m_acceptFailing = true;
+        CLog::warning("TcpServer(%d) accept failed: %s; new clients wait\n", localPort(),
+                      evutil_socket_error_to_string(error));
+    }
+    // The listener is ours while the loop runs: close() stops the loop before freeing it.
+    evconnlistener_disable(m_listener);
+    const timeval pause{0, kAcceptPauseMs * 1000};
+    evtimer_add(m_resumeEvent, &pause);
+}
+
+void TcpServer::resumeAccepting() {
+    if (m_listener != nullptr) {
+        evconnlistener_enable(m_listener);
+    }
+}
+
+uint16_t TcpServer::localPort() const {
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    if (m_listener == nullptr ||
+        ::getsockname(evconnlistener_get_fd(m_listener), reinterpret_cast<sockaddr*>(&address),
+                      &length) != 0) {
+        return 0;
+    }
+    return ntohs(address.sin_port);
+}
+
 void TcpServer::accept(int fd) {
+    if (m_acceptFailing) {
+        m_acceptFailing = false;
+        CLog::warning("TcpServer(%d) accepting clients again\n", localPort());
+    }
+    if (m_connections.size() >= m_maxClients.load()) {
+        // Closed before anything is set up for it: a flood of clients costs one descriptor
+        // for a moment each.
+        evutil_closesocket(fd);
+        ++m_refusedClients;
+        if (!m_refusing) {
+            m_refusing = true;
+            CLog::warning("TcpServer(%d) client limit %zu reached: new clients are closed\n",
+                          localPort(), m_maxClients.load());
+        }
+        return;
+    }
+    if (m_refusing) {
+        m_refusing = false;
+        CLog::warning("TcpServer(%d) below the client limit again; %llu clients closed\n",
+                      localPort(), static_cast<unsigned long long>(m_refusedClients.load()));
+    }
     bufferevent* bev =
         bufferevent_socket_new(m_base, fd, BEV_OPT_CLOSE_ON_FREE | BEV_OPT_THREADSAFE);
     if (bev == nullptr) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -32,6 +33,13 @@ struct evconnlistener;
 /// onConnectionClosed is called with the table lock held.
 class TcpServer : public comn::Thread, private TcpConnectionOwner {
 public:
+    /// Enough for every viewer a device serves; the limit keeps unauthenticated clients
+    /// from using up the process's descriptors and memory.
+    static constexpr size_t kDefaultMaxClients = 256;
+    /// After a failed accept (descriptors or memory used up) the listener rests this long
+    /// instead of failing again at once: no busy loop, no flood of messages.
+    static constexpr int kAcceptPauseMs = 100;
+
     /// Creates the event base (with the event library's thread support turned on) and takes
     /// the library-wide stack size for the worker.
     TcpServer();
@@ -49,6 +57,13 @@ public:
     bool isOpen();
     /// The port the listener is bound to; 0 when not listening.
     uint16_t port();
+
+    /// Clients accepted at most at a time (default kDefaultMaxClients; at least 1). A client
+    /// beyond it is closed at once and counted. Takes effect for the next client.
+    void setMaxClients(size_t count);
+    size_t maxClients() const { return m_maxClients.load(); }
+    /// Clients closed at once because the limit was reached, since construction.
+    uint64_t refusedClients() const { return m_refusedClients.load(); }
 
     /// Releases every connection and empties the table (onConnectionClosed, then the
     /// connection's close, for each).
@@ -79,6 +94,14 @@ private:
     static void writeCallback(bufferevent* bev, void* arg);
     static void eventCallback(bufferevent* bev, short events, void* arg);
     static void removalCallback(int fd, short what, void* arg);
+    static void acceptErrorCallback(evconnlistener* listener, void* arg);
+    static void resumeCallback(int fd, short what, void* arg);
+
+    /// On the loop thread: an accept failed; pause the listener, log once per episode.
+    void onAcceptError();
+    void resumeAccepting();
+    /// The listener's port; loop thread or lifecycle lock.
+    uint16_t localPort() const;
 
     void accept(int fd);
     /// Queues the release and wakes the loop; takes no table lock.
@@ -98,4 +121,10 @@ private:
     std::vector<std::pair<int, uint64_t>> m_removals;
 
     std::mutex m_lifecycleMutex;  // open, close and the listener; never taken by the loop
+
+    std::atomic<size_t> m_maxClients{kDefaultMaxClients};
+    std::atomic<uint64_t> m_refusedClients{0};
+    event* m_resumeEvent = nullptr;
+    bool m_acceptFailing = false;  // loop thread only: an episode of failed accepts is on
+    bool m_refusing = false;       // loop thread only: an episode of refused clients is on
 };
