@@ -62,7 +62,7 @@ void TcpMediaCasterConnection::onMediaPacket(std::shared_ptr<MediaPacket> packet
     }
     const comn::StopWatch watch;
     if (readyToSend()) {
-        send(*packet);
+        send(packet);
     }
     const int64_t elapsed = watch.elapsed();
     if (elapsed >= kSlowSendMs) {
@@ -71,7 +71,16 @@ void TcpMediaCasterConnection::onMediaPacket(std::shared_ptr<MediaPacket> packet
     }
 }
 
-void TcpMediaCasterConnection::send(const MediaPacket& packet) {
+namespace {
+
+// Releases one client's hold on a block once libevent has sent or discarded its bytes.
+void releaseBlock(const void*, size_t, void* hold) {
+    delete static_cast<std::shared_ptr<const MediaPacket>*>(hold);
+}
+
+}  // namespace
+
+void TcpMediaCasterConnection::send(const std::shared_ptr<MediaPacket>& packet) {
     bufferevent* bev = getBufferEvent();
     if (bev == nullptr || isClosing()) {
         return;
@@ -96,7 +105,13 @@ void TcpMediaCasterConnection::send(const MediaPacket& packet) {
     } else if (m_jammed.load()) {
         return;  // still draining: whole blocks are dropped, so the stream stays parseable
     }
-    bufferevent_write(bev, packet.data, packet.size);
+    // The output buffer references the one copy of the block every client shares (no copy
+    // per client); the block lives until the last client's buffer has let go of it.
+    auto* hold = new std::shared_ptr<const MediaPacket>(packet);
+    if (evbuffer_add_reference(bufferevent_get_output(bev), packet->data, packet->size,
+                               &releaseBlock, hold) != 0) {
+        delete hold;
+    }
 }
 
 }  // namespace av

@@ -62,8 +62,9 @@ protected:
     virtual const char* className() const { return "TcpMediaCasterConnection"; }
     /// Whether blocks may be sent yet (the HTTP connection waits for the request).
     virtual bool readyToSend() const { return true; }
-    /// The flow-controlled write of one packet; table lock held.
-    void send(const MediaPacket& packet);
+    /// The flow-controlled write of one packet, by reference to the shared block; table
+    /// lock held.
+    void send(const std::shared_ptr<MediaPacket>& packet);
 
     /// 0 until the HTTP connection has written its response header (then 2). Written by the
     /// loop thread, read by the feeding thread.
