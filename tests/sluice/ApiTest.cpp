@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 #include <cerrno>
+#include <cstring>
 
 #include <atomic>
 #include <string>
@@ -227,4 +228,89 @@ TEST_F(SluiceApi, SettingsFileInTheWorkingDirectoryTurnsLoggingOn) {
         log.find("(" + std::to_string(handle) + ") autio pts is invalid. last:2048, now:1024\n"),
         std::string::npos)
         << log;
+}
+
+// Argument checks of the statistics call.
+TEST_F(SluiceApi, DestinationStatsCheckTheirArguments) {
+    const int handle = open();
+    sluice_destination_stats record = {};
+    record.size = sizeof record;
+    int count = -1;
+    EXPECT_EQ(sluice_get_destination_stats(handle, &record, 1, nullptr), EINVAL);
+    EXPECT_EQ(sluice_get_destination_stats(handle, nullptr, 1, &count), EINVAL);
+    EXPECT_EQ(sluice_get_destination_stats(handle, &record, -1, &count), EINVAL);
+    record.size = 79;  // shorter than the fields that say which destination it is
+    EXPECT_EQ(sluice_get_destination_stats(handle, &record, 1, &count), EINVAL);
+    EXPECT_EQ(sluice_get_destination_stats(64, nullptr, 0, &count), ENOENT);
+    EXPECT_EQ(sluice_get_destination_stats(handle, nullptr, 0, &count), 0);
+    EXPECT_EQ(count, 0);
+}
+
+// Per target, in the order added: exact counts of what went out and what failed; records of
+// another size get what both sides know (an older, shorter one; a newer, longer one zeroed
+// beyond what this library knows), and a short array gets the first targets only.
+TEST_F(SluiceApi, DestinationStatsCountEveryTargetExactly) {
+    sluicetest::UdpReceiver receiver;
+    const int handle = open(SLUICE_PROTOCOL_RTP);
+    ASSERT_EQ(sluice_add_target(handle, "127.0.0.1", receiver.port()), 0);
+    ASSERT_EQ(sluice_add_target(handle, "127.0.0.1", 0), 0);  // refused by the system
+    for (int i = 0; i < 100; ++i) {
+        const sluice_media_packet p = audioPacket(i * 1024);
+        ASSERT_EQ(sluice_write(handle, &p), 0);
+    }
+    sluice_destination_stats records[2] = {};
+    int count = 0;
+    auto settled = [&] {
+        records[0].size = sizeof records[0];
+        if (sluice_get_destination_stats(handle, records, 2, &count) != 0 || count != 2) {
+            return false;
+        }
+        const uint64_t arrived = receiver.datagrams().size();
+        return arrived > 0 && records[0].datagrams == arrived && records[0].backlog_bytes == 0 &&
+               records[1].send_errors == arrived;
+    };
+    ASSERT_TRUE(testsupport::waitFor(settled));
+    uint64_t bytes = 0;
+    for (const std::string& d : receiver.datagrams()) {
+        bytes += d.size();
+    }
+    EXPECT_EQ(records[0].protocol, SLUICE_PROTOCOL_RTP);
+    EXPECT_STREQ(records[0].address, "127.0.0.1");
+    EXPECT_EQ(records[0].port, receiver.port());
+    EXPECT_EQ(records[0].bytes, bytes);
+    EXPECT_EQ(records[0].send_errors, 0u);
+    EXPECT_EQ(records[0].last_errno, 0);
+    EXPECT_EQ(records[0].connected_since_us, 0);
+    EXPECT_EQ(records[1].port, 0);
+    EXPECT_EQ(records[1].datagrams, 0u);
+    EXPECT_EQ(records[1].last_errno, EINVAL);
+
+    // An older caller's record: only the identity fields.
+    unsigned char shorter[2 * 80];
+    std::memset(shorter, 0xAB, sizeof shorter);
+    const uint32_t shortSize = 80;
+    std::memcpy(shorter, &shortSize, sizeof shortSize);
+    ASSERT_EQ(sluice_get_destination_stats(
+                  handle, reinterpret_cast<sluice_destination_stats*>(shorter), 2, &count),
+              0);
+    sluice_destination_stats second = {};
+    std::memcpy(&second, shorter + 80, 80);
+    EXPECT_EQ(second.size, 80u);
+    EXPECT_EQ(second.last_errno, EINVAL);
+    // A newer caller's record: what this library knows, the rest zeroed.
+    unsigned char longer[200];
+    std::memset(longer, 0xAB, sizeof longer);
+    const uint32_t longSize = sizeof longer;
+    std::memcpy(longer, &longSize, sizeof longSize);
+    ASSERT_EQ(sluice_get_destination_stats(
+                  handle, reinterpret_cast<sluice_destination_stats*>(longer), 1, &count),
+              0);
+    EXPECT_EQ(count, 2);
+    sluice_destination_stats first = {};
+    std::memcpy(&first, longer, sizeof first);
+    EXPECT_EQ(first.size, sizeof first);
+    EXPECT_EQ(first.datagrams, records[0].datagrams);
+    for (size_t i = sizeof first; i < sizeof longer; ++i) {
+        ASSERT_EQ(longer[i], 0) << i;
+    }
 }

@@ -1,8 +1,13 @@
 // The exported C interface: each function checks its arguments and calls the application.
 #include "sluice.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
 #include <new>
+#include <vector>
 
 #include "CLog.h"
 #include "LibrarySettings.h"
@@ -11,6 +16,27 @@
 using av::TsApplication;
 
 namespace {
+
+static_assert(sizeof(sluice_destination_stats) == 168, "sluice_destination_stats is 168 bytes");
+// A record shorter than this would not even say which destination it is.
+constexpr uint32_t kMinStatsSize = offsetof(sluice_destination_stats, connected_since_us);
+static_assert(kMinStatsSize == 80, "the identity fields end at 80");
+
+sluice_destination_stats toRecord(const av::DestinationStats& stats) {
+    sluice_destination_stats record{};
+    record.protocol = stats.protocol;
+    std::snprintf(record.address, sizeof record.address, "%s", stats.address.c_str());
+    record.port = stats.port;
+    record.last_errno = stats.counters.lastErrno;
+    record.connected_since_us = stats.connectedSinceUs;
+    record.datagrams = stats.counters.datagrams;
+    record.bytes = stats.counters.bytes;
+    record.send_errors = stats.counters.sendErrors;
+    record.dropped = stats.counters.dropped;
+    record.jam_episodes = stats.counters.jamEpisodes;
+    record.backlog_bytes = stats.counters.backlogBytes;
+    return record;
+}
 
 // No C++ exception may cross into the caller's C code.
 template <class F>
@@ -100,6 +126,38 @@ int sluice_write(int handle, const sluice_media_packet* packet) {
         }
         caster->write(packet->type, packet->data, packet->size, packet->pts, packet->duration,
                       packet->flags);
+        return 0;
+    });
+}
+
+int sluice_get_destination_stats(int handle, sluice_destination_stats* records, int capacity,
+                                 int* count) {
+    if (count == nullptr || capacity < 0 || (records == nullptr && capacity > 0) ||
+        (capacity > 0 && records->size < kMinStatsSize)) {
+        return EINVAL;
+    }
+    return guarded([&] {
+        auto caster = TsApplication::instance().find(handle);
+        if (caster == nullptr) {
+            return ENOENT;
+        }
+        const std::vector<av::DestinationStats> all = caster->destinationStats();
+        *count = static_cast<int>(all.size());
+        if (capacity == 0) {
+            return 0;
+        }
+        // The caller's record size is the stride; fill what both sides know, zero the rest.
+        const uint32_t stride = records->size;
+        const size_t filled = std::min<size_t>(stride, sizeof(sluice_destination_stats));
+        auto* out = reinterpret_cast<unsigned char*>(records);
+        const size_t n = std::min(all.size(), static_cast<size_t>(capacity));
+        for (size_t i = 0; i < n; ++i) {
+            sluice_destination_stats record = toRecord(all[i]);
+            record.size = static_cast<uint32_t>(filled);
+            unsigned char* slot = out + i * stride;
+            std::memcpy(slot, &record, filled);
+            std::memset(slot + filled, 0, stride - filled);
+        }
         return 0;
     });
 }

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "sluice.h"
+
 namespace av {
 
 HttpTsMediaCaster::~HttpTsMediaCaster() {
@@ -21,6 +23,10 @@ void HttpTsMediaCaster::onMuxData(const uint8_t* data, size_t size, int64_t pts,
     packet->pts = pts;
     packet->flags = flags;
     broadcast(std::move(packet));
+}
+
+int HttpTsMediaCaster::protocol() const {
+    return SLUICE_PROTOCOL_HTTP;
 }
 
 std::shared_ptr<TcpMediaCasterConnection> HttpTsMediaCaster::makeConnection() {

@@ -27,6 +27,7 @@ public:
 protected:
     std::shared_ptr<TcpMediaCasterConnection> makeConnection() override;
     const char* casterName() const override { return "HttpTsMediaCaster"; }
+    int protocol() const override;
 
 private:
     std::atomic<int> m_requestTimeoutMs{HttpMediaCasterConnection::kRequestTimeoutMs};

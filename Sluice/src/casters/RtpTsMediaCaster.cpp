@@ -1,6 +1,7 @@
 #include "RtpTsMediaCaster.h"
 
 #include "CLog.h"
+#include "sluice.h"
 
 namespace av {
 
@@ -8,6 +9,10 @@ RtpTsMediaCaster::RtpTsMediaCaster() = default;
 
 RtpTsMediaCaster::~RtpTsMediaCaster() {
     RtpTsMediaCaster::close();
+}
+
+int RtpTsMediaCaster::protocol() const {
+    return SLUICE_PROTOCOL_RTP;
 }
 
 void RtpTsMediaCaster::logOpen(const std::string& ip, uint16_t port) {

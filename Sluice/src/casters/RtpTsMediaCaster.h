@@ -32,6 +32,7 @@ public:
 protected:
     void logOpen(const std::string& ip, uint16_t port) override;
     int sendBufferSize() const override { return kSendBufferSize; }
+    int protocol() const override;
     void logSendFailure(const NetAddress& target, size_t size) override;
     void logTargetChange(const char* operation, const std::string& ip, uint16_t port) override;
     bool checksAudioPts() const override { return false; }

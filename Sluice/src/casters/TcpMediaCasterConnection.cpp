@@ -5,6 +5,7 @@
 #include <event2/event.h>
 #include <event2/util.h>
 
+#include <chrono>
 #include <cstdio>
 
 #include "CLog.h"
@@ -34,6 +35,11 @@ int TcpMediaCasterConnection::onOpen(int) {
     char name[64];
     std::snprintf(name, sizeof name, "%s:%d", peer.getIp().c_str(), peer.getPort());
     m_peerName = name;
+    m_peerAddress = peer.getIp();
+    m_peerPort = peer.getPort();
+    m_connectedSinceUs = std::chrono::duration_cast<std::chrono::microseconds>(
+                             std::chrono::system_clock::now().time_since_epoch())
+                             .count();
     return 0;
 }
 
@@ -48,6 +54,32 @@ void TcpMediaCasterConnection::onRead(bufferevent* bev) {
     // without limit.
     evbuffer* input = bufferevent_get_input(bev);
     evbuffer_drain(input, evbuffer_get_length(input));
+}
+
+void TcpMediaCasterConnection::onEvent(bufferevent* bev, short events) {
+    if ((events & BEV_EVENT_ERROR) != 0) {
+        ++m_errors;
+        m_lastErrno = EVUTIL_SOCKET_ERROR();
+    }
+    TcpConnection::onEvent(bev, events);
+}
+
+DestinationStats TcpMediaCasterConnection::destinationStats() {
+    DestinationStats stats;
+    stats.address = m_peerAddress;
+    stats.port = m_peerPort;
+    stats.connectedSinceUs = m_connectedSinceUs;
+    stats.counters.datagrams = m_blocks;
+    stats.counters.bytes = m_bytes;
+    stats.counters.sendErrors = m_errors;
+    stats.counters.lastErrno = m_lastErrno;
+    stats.counters.dropped = m_dropped;
+    stats.counters.jamEpisodes = m_jams;
+    bufferevent* bev = getBufferEvent();
+    if (bev != nullptr) {
+        stats.counters.backlogBytes = evbuffer_get_length(bufferevent_get_output(bev));
+    }
+    return stats;
 }
 
 void TcpMediaCasterConnection::onMediaFormat(const MediaCasterConfig& config) {
@@ -87,7 +119,9 @@ void TcpMediaCasterConnection::send(const std::shared_ptr<MediaPacket>& packet) 
     }
     const size_t buffered = evbuffer_get_length(bufferevent_get_output(bev));
     if (buffered > m_maxBuffered) {
+        ++m_dropped;
         if (!m_jammed.exchange(true)) {
+            ++m_jams;
             CLog::warning("%s(%s) is jamming. buffer size: %d\n", className(), m_peerName.c_str(),
                           static_cast<int>(buffered));
             bufferevent_enable(bev, EV_WRITE);
@@ -103,6 +137,7 @@ void TcpMediaCasterConnection::send(const std::shared_ptr<MediaPacket>& packet) 
                           m_peerName.c_str(), static_cast<int>(buffered));
         }
     } else if (m_jammed.load()) {
+        ++m_dropped;
         return;  // still draining: whole blocks are dropped, so the stream stays parseable
     }
     // The output buffer references the one copy of the block every client shares (no copy
@@ -111,7 +146,10 @@ void TcpMediaCasterConnection::send(const std::shared_ptr<MediaPacket>& packet) 
     if (evbuffer_add_reference(bufferevent_get_output(bev), packet->data, packet->size,
                                &releaseBlock, hold) != 0) {
         delete hold;
+        return;
     }
+    ++m_blocks;
+    m_bytes += packet->size;
 }
 
 }  // namespace av

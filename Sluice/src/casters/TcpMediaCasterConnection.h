@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "DestinationStats.h"
 #include "MediaCasterConfig.h"
 #include "MediaPacketQueue.h"
 #include "MediaSink.h"
@@ -47,6 +48,8 @@ public:
     void onWrite(bufferevent* bev) override;
     /// Discards whatever the client sent, unread, so that it cannot fill the memory.
     void onRead(bufferevent* bev) override;
+    /// Counts a connection error (with its errno), then as TcpConnection.
+    void onEvent(bufferevent* bev, short events) override;
 
     /// Keeps a copy of the caster's configuration.
     void onMediaFormat(const MediaCasterConfig& config) override;
@@ -55,6 +58,8 @@ public:
     void onMediaEvent(int event) override;
 
     const std::string& peerName() const { return m_peerName; }
+    /// This client's counters (protocol left 0 for the caster to fill); table lock held.
+    DestinationStats destinationStats();
     bool isJammed() const { return m_jammed.load(); }
 
 protected:
@@ -72,6 +77,16 @@ protected:
 
 private:
     std::string m_peerName;
+    std::string m_peerAddress;
+    uint16_t m_peerPort = 0;
+    int64_t m_connectedSinceUs = 0;  // set before the connection enters the table
+    // Written by the feeding thread (blocks) and the loop (errors); read by any.
+    std::atomic<uint64_t> m_blocks{0};
+    std::atomic<uint64_t> m_bytes{0};
+    std::atomic<uint64_t> m_dropped{0};
+    std::atomic<uint64_t> m_jams{0};
+    std::atomic<uint64_t> m_errors{0};
+    std::atomic<int> m_lastErrno{0};
     std::string m_streamName;
     MediaCasterConfig m_config;
     std::atomic<bool> m_jammed{false};

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "CLog.h"
+#include "sluice.h"
 
 namespace av {
 
@@ -55,6 +56,21 @@ void TcpTsMediaCaster::broadcast(std::shared_ptr<MediaPacket> packet) {
         // Every connection in the table came from makeConnection.
         static_cast<TcpMediaCasterConnection*>(connection.get())->onMediaPacket(packet);
     });
+}
+
+int TcpTsMediaCaster::protocol() const {
+    return SLUICE_PROTOCOL_TCP;
+}
+
+std::vector<DestinationStats> TcpTsMediaCaster::destinationStats() {
+    std::vector<DestinationStats> all;
+    connections().forEach([&](int, const std::shared_ptr<TcpConnection>& connection) {
+        DestinationStats stats =
+            static_cast<TcpMediaCasterConnection*>(connection.get())->destinationStats();
+        stats.protocol = protocol();
+        all.push_back(std::move(stats));
+    });
+    return all;
 }
 
 std::shared_ptr<TcpConnection> TcpTsMediaCaster::createConnection(int) {

@@ -43,6 +43,8 @@ public:
 
     /// Wraps the block in a packet and broadcasts it (writing thread, caster mutex held).
     void onMuxData(const uint8_t* data, size_t size, int64_t pts, int flags) override;
+    /// Every connected client's counters, in descriptor order.
+    std::vector<DestinationStats> destinationStats() override;
     /// Hands the packet to every connection in the table, in descriptor order.
     void broadcast(std::shared_ptr<MediaPacket> packet);
 
@@ -55,6 +57,8 @@ protected:
     virtual std::shared_ptr<TcpMediaCasterConnection> makeConnection();
     /// The class name in log messages.
     virtual const char* casterName() const { return "TcpTsMediaCaster"; }
+    /// SLUICE_PROTOCOL_* of this caster, for the statistics.
+    virtual int protocol() const;
 };
 
 }  // namespace av

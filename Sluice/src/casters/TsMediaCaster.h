@@ -2,7 +2,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "DestinationStats.h"
 #include "MediaCasterConfig.h"
 
 namespace av {
@@ -35,6 +37,10 @@ public:
     /// of the exported interface.
     virtual bool write(int type, const uint8_t* data, int size, int64_t pts, int duration,
                        int flags) = 0;
+
+    /// A snapshot of every destination's counters (targets in list order, clients in
+    /// descriptor order).
+    virtual std::vector<DestinationStats> destinationStats() = 0;
 };
 
 }  // namespace av

@@ -4,6 +4,7 @@
 
 #include "CLog.h"
 #include "LibrarySettings.h"
+#include "sluice.h"
 
 namespace av {
 
@@ -13,6 +14,23 @@ UdpTsMediaCaster::~UdpTsMediaCaster() {
 
 void UdpTsMediaCaster::logOpen(const std::string& ip, uint16_t port) {
     CLog::debug("UdpTsMediaCaster(%d) open. ip:%s port:%d\n", getId(), ip.c_str(), port);
+}
+
+int UdpTsMediaCaster::protocol() const {
+    return SLUICE_PROTOCOL_UDP;
+}
+
+std::vector<DestinationStats> UdpTsMediaCaster::destinationStats() {
+    std::vector<DestinationStats> all;
+    for (const DatagramFanout::Stats& target : m_sender.stats()) {
+        DestinationStats stats;
+        stats.protocol = protocol();
+        stats.address = target.address.ip();
+        stats.port = target.address.port();
+        stats.counters = target.counters;
+        all.push_back(std::move(stats));
+    }
+    return all;
 }
 
 int UdpTsMediaCaster::sendBufferSize() const {

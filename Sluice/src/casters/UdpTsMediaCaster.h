@@ -46,9 +46,12 @@ public:
     bool sendQueueEmpty() { return m_sender.idle(); }
     /// Each target's counters, in list order.
     std::vector<DatagramFanout::Stats> targetStats() { return m_sender.stats(); }
+    std::vector<DestinationStats> destinationStats() override;
 
 protected:
     virtual void logOpen(const std::string& ip, uint16_t port);
+    /// SLUICE_PROTOCOL_* of this caster, for the statistics.
+    virtual int protocol() const;
     /// SO_SNDBUF for the socket; the library-wide send buffer setting.
     virtual int sendBufferSize() const;
     /// On the sender's thread.
