@@ -69,7 +69,15 @@ int FfmpegTsMuxer::open(const MediaCasterConfig& config) {
     if (m_packet == nullptr) {
         m_packet = av_packet_alloc();
     }
-    rc = m_packet == nullptr ? AVERROR(ENOMEM) : avformat_write_header(m_context, nullptr);
+    // Set, not left to FFmpeg: its PCR period can reach 100 ms for variable-rate streams
+    // and its PAT/PMT period is only checked at frames, which makes 100 ms become 120 ms or
+    // more. TR 101 290 allows 40 ms between PCRs; receivers tune in faster with tables at
+    // least every 100 ms (the period below, plus at most one frame interval).
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "pcr_period", kPcrPeriodMs, 0);
+    av_dict_set(&options, "pat_period", kTablePeriodSeconds, 0);
+    rc = m_packet == nullptr ? AVERROR(ENOMEM) : avformat_write_header(m_context, &options);
+    av_dict_free(&options);
     if (rc < 0) {
         // A context without a written header cannot take frames or a trailer.
         release();

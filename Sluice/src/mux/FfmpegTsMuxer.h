@@ -25,6 +25,10 @@ public:
     static constexpr int kDefaultWidth = 1920;
     static constexpr int kDefaultHeight = 1080;
     static constexpr int kAacCodec = SLUICE_CODEC_AAC;
+    /// FFmpeg's "pcr_period" (ms): well inside the 40 ms TR 101 290 allows.
+    static constexpr const char* kPcrPeriodMs = "20";
+    /// FFmpeg's "pat_period" (s) for PAT and PMT: 100 ms apart at most at 25 frames/s.
+    static constexpr const char* kTablePeriodSeconds = "0.05";
 
     FfmpegTsMuxer() = default;
     ~FfmpegTsMuxer() override;
