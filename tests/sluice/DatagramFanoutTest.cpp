@@ -156,23 +156,31 @@ TEST(DatagramFanout, BacklogIsTheBytesNotYetTakenAndClearCountsThemDropped) {
     EXPECT_FALSE(fanout.hasPending());
 }
 
-// The tick period: the backlog spread over the horizon, at most half the time the measured
-// rate allows, never below the shortest tick; draining always at the shortest.
-TEST(SendPace, PeriodFollowsBacklogAndMeasuredRate) {
+// Before the rate is known, and when closing, bursts of four: the backlog spread over the
+// horizon, never below the shortest tick. With a rate: one datagram per tick a quarter
+// faster than the stream, until the backlog outgrows the smoothing budget; then bursts again.
+TEST(SendPace, TicksFollowBacklogAndMeasuredRate) {
+    using Tick = SendPace::Tick;
+    auto same = [](Tick a, Tick b) {
+        return a.periodNs == b.periodNs && a.perDestination == b.perDestination;
+    };
     SendPace pace;
-    EXPECT_EQ(pace.period(0, false), SendPace::kHorizonNs);
-    EXPECT_EQ(pace.period(4, false), SendPace::kHorizonNs);
-    EXPECT_EQ(pace.period(5, false), SendPace::kHorizonNs / 2);
-    EXPECT_EQ(pace.period(40, false), SendPace::kHorizonNs / 10);
-    EXPECT_EQ(pace.period(1'000'000, false), SendPace::kMinPeriodNs);
-    EXPECT_EQ(pace.period(1, true), SendPace::kMinPeriodNs);
+    EXPECT_TRUE(same(pace.next(0, false), {SendPace::kHorizonNs, 4}));
+    EXPECT_TRUE(same(pace.next(4, false), {SendPace::kHorizonNs, 4}));
+    EXPECT_TRUE(same(pace.next(5, false), {SendPace::kHorizonNs / 2, 4}));
+    EXPECT_TRUE(same(pace.next(40, false), {SendPace::kHorizonNs / 10, 4}));
+    EXPECT_TRUE(same(pace.next(1'000'000, false), {SendPace::kMinPeriodNs, 4}));
+    EXPECT_TRUE(same(pace.next(1, true), {SendPace::kMinPeriodNs, 4}));
 
-    // 1000 datagrams per second, arriving evenly: 4 per tick at twice that is 2 ms.
+    // 1000 datagrams per second, arriving evenly: one per tick every 0.8 ms.
     for (int64_t i = 0; i <= 100; ++i) {
         pace.onArrival(i * 1'000'000);
     }
     EXPECT_NEAR(pace.rate(), 1000.0, 20.0);
-    EXPECT_NEAR(static_cast<double>(pace.period(1, false)), 2e6, 5e4);
-    // A backlog larger than the rate foresees is still spread over the horizon.
-    EXPECT_EQ(pace.period(400, false), SendPace::kHorizonNs / 100);
+    const Tick even = pace.next(1, false);
+    EXPECT_EQ(even.perDestination, 1u);
+    EXPECT_NEAR(static_cast<double>(even.periodNs), 0.8e6, 2e4);
+    EXPECT_EQ(pace.next(250, false).perDestination, 1u);  // within 300 ms of stream
+    // Far behind: bursts of four, the backlog spread over the horizon.
+    EXPECT_TRUE(same(pace.next(400, false), {SendPace::kHorizonNs / 100, 4}));
 }

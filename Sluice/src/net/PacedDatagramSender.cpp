@@ -135,7 +135,7 @@ int PacedDatagramSender::run() {
     std::vector<DatagramFanout::Failure> failures;
     int64_t deadline = monotonicNs();
     for (;;) {
-        int64_t period = 0;
+        SendPace::Tick tick{};
         {
             std::unique_lock<std::mutex> lock(m_mutex);
             if (!m_fanout.hasPending()) {
@@ -145,9 +145,9 @@ int PacedDatagramSender::run() {
             if (m_stopping && (!m_flush || !m_fanout.hasPending())) {
                 break;
             }
-            period = m_pace.period(m_fanout.maxBacklog(), m_stopping);
+            tick = m_pace.next(m_fanout.maxBacklog(), m_stopping);
             sends.clear();
-            m_fanout.take(SendPace::kBurst, sends);
+            m_fanout.take(tick.perDestination, sends);
             m_inFlight = true;
         }
         transmit(sends);
@@ -161,9 +161,9 @@ int PacedDatagramSender::run() {
         for (const DatagramFanout::Failure& failure : failures) {
             m_observer.onSendFailed(failure.address, failure.size, failure.error);
         }
-        deadline += period;
+        deadline += tick.periodNs;
         const int64_t now = monotonicNs();
-        if (deadline < now - period) {
+        if (deadline < now - tick.periodNs) {
             deadline = now;  // far behind (a stall): start afresh rather than burst to catch up
         }
         sleepUntil(deadline);

@@ -14,9 +14,10 @@
 /// the writer only queues and never waits for the network.
 ///
 /// Pace: the thread wakes on absolute deadlines of the monotonic clock (clock_nanosleep);
-/// each tick gives every destination at most SendPace::kBurst of its next datagrams, all in
-/// one sendmmsg (one queued copy of each datagram, referenced by every message). SendPace
-/// sets the period from the stream's measured rate and the backlog. When nothing is queued
+/// each tick gives every destination at most SendPace::kBurst of its next datagrams (one
+/// while the stream is paced evenly), all in one sendmmsg (one queued copy of each datagram,
+/// referenced by every message). SendPace sets the period and the count from the stream's
+/// measured rate and the backlog. When nothing is queued
 /// the thread sleeps until the next push.
 ///
 /// One thread per caster rather than one for all: a caster's pace, its stalls (a full socket

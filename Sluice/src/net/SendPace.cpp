@@ -17,16 +17,20 @@ void SendPace::onArrival(int64_t nowNs) {
     }
 }
 
-int64_t SendPace::period(size_t backlog, bool draining) const {
+SendPace::Tick SendPace::next(size_t backlog, bool draining) const {
     if (draining) {
-        return kMinPeriodNs;
+        return {kMinPeriodNs, kBurst};
     }
     const size_t ticks = std::max<size_t>(1, (backlog + kBurst - 1) / kBurst);
-    int64_t period = kHorizonNs / static_cast<int64_t>(ticks);
-    if (m_rate > 0) {
-        // kBurst per tick at twice the arrival rate.
-        const auto byRate = static_cast<int64_t>(1e9 * kBurst / (2 * m_rate));
-        period = std::min(period, byRate);
+    const int64_t byBacklog =
+        std::clamp(kHorizonNs / static_cast<int64_t>(ticks), kMinPeriodNs, kHorizonNs);
+    if (m_rate <= 0) {
+        return {byBacklog, kBurst};
     }
-    return std::clamp(period, kMinPeriodNs, kHorizonNs);
+    const int64_t even =
+        std::clamp(static_cast<int64_t>(1e9 / (kHeadroom * m_rate)), kMinPeriodNs, kHorizonNs);
+    if (static_cast<double>(backlog) <= m_rate * static_cast<double>(kSmoothingNs) / 1e9) {
+        return {even, 1};
+    }
+    return {std::min(byBacklog, even), kBurst};
 }

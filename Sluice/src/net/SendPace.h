@@ -3,31 +3,42 @@
 #include <cstddef>
 #include <cstdint>
 
-/// Decides how long the sender waits between two ticks, from the stream's own rate (the
-/// datagrams' arrival, measured over windows) and the backlog. Each tick gives every
-/// destination at most kBurst datagrams, so the tick period sets the pace:
-///  - twice the measured rate, so a destination that fell behind catches up;
-///  - fast enough that the current backlog goes out within kHorizonNs, so a large frame's
-///    datagrams are spread over about one frame interval and a faster stream is never
-///    held back by an old measurement.
+/// Decides when the sender's next tick is and how many datagrams each destination may get
+/// in it, from the stream's own rate (the datagrams' arrival, measured over windows) and the
+/// backlog:
+///  - rate known, backlog within kSmoothingNs of stream: one datagram per tick, ticks a
+///    quarter faster than the stream, so the stream leaves at an even pace (a key frame's
+///    datagrams are spread like a constant-rate stream's) and a backlog still drains;
+///  - further behind, or rate not yet known: up to kBurst per tick, ticks fast enough that
+///    the backlog goes out within kHorizonNs (and at least as fast as the even pace).
 /// Times are monotonic nanoseconds. Not thread-safe (the sender's lock guards it).
 class SendPace {
 public:
+    struct Tick {
+        int64_t periodNs;       // until the tick after this one
+        size_t perDestination;  // datagrams each destination may get in this tick
+    };
+
     /// Datagrams back to back towards one destination, at most.
     static constexpr size_t kBurst = 4;
-    /// One frame interval at 25 frames per second: the backlog of a frame is spread over it.
+    /// One frame interval at 25 frames per second: a backlog is spread over about this.
     static constexpr int64_t kHorizonNs = 40'000'000;
     /// The shortest tick: 4 datagrams per 20 us is 2 Gbit/s per destination, so a writer
     /// far ahead of real time is followed, yet the sender never spins.
     static constexpr int64_t kMinPeriodNs = 20'000;
     /// The rate is measured over windows of at least this length.
     static constexpr int64_t kWindowNs = 100'000'000;
+    /// How much faster than the stream the even pace is: a backlog drains while it goes on.
+    static constexpr double kHeadroom = 1.25;
+    /// Backlog (in time of stream) smoothed at the even pace: a key frame of a one-second
+    /// group of pictures fits; beyond it the sender catches up in bursts.
+    static constexpr int64_t kSmoothingNs = 300'000'000;
 
     /// A datagram arrived from the multiplexer at nowNs.
     void onArrival(int64_t nowNs);
-    /// The wait before the next tick for this backlog (datagrams of the furthest-behind
-    /// destination); the shortest period when draining.
-    int64_t period(size_t backlog, bool draining) const;
+    /// The next tick for this backlog (datagrams of the furthest-behind destination);
+    /// draining (closing): bursts at the shortest period.
+    Tick next(size_t backlog, bool draining) const;
     /// Datagrams per second, 0 before the first window has closed.
     double rate() const { return m_rate; }
 
