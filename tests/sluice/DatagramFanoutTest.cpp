@@ -183,4 +183,14 @@ TEST(SendPace, TicksFollowBacklogAndMeasuredRate) {
     EXPECT_EQ(pace.next(250, false).perDestination, 1u);  // within 300 ms of stream
     // Far behind: bursts of four, the backlog spread over the horizon.
     EXPECT_TRUE(same(pace.next(400, false), {SendPace::kHorizonNs / 100, 4}));
+
+    // A writer far ahead of real time: the even pace gives way to bursts before the
+    // queue fills.
+    SendPace fast;
+    for (int64_t i = 0; i <= 100'000; ++i) {
+        fast.onArrival(i * 1'000);
+    }
+    EXPECT_EQ(fast.next(SendPace::kSmoothingDatagrams, false).perDestination, 1u);
+    EXPECT_TRUE(
+        same(fast.next(SendPace::kSmoothingDatagrams + 1, false), {SendPace::kMinPeriodNs, 4}));
 }

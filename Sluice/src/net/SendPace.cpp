@@ -29,7 +29,9 @@ SendPace::Tick SendPace::next(size_t backlog, bool draining) const {
     }
     const int64_t even =
         std::clamp(static_cast<int64_t>(1e9 / (kHeadroom * m_rate)), kMinPeriodNs, kHorizonNs);
-    if (static_cast<double>(backlog) <= m_rate * static_cast<double>(kSmoothingNs) / 1e9) {
+    const double budget = std::min(m_rate * static_cast<double>(kSmoothingNs) / 1e9,
+                                   static_cast<double>(kSmoothingDatagrams));
+    if (static_cast<double>(backlog) <= budget) {
         return {even, 1};
     }
     return {std::min(byBacklog, even), kBurst};

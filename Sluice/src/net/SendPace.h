@@ -6,7 +6,8 @@
 /// Decides when the sender's next tick is and how many datagrams each destination may get
 /// in it, from the stream's own rate (the datagrams' arrival, measured over windows) and the
 /// backlog:
-///  - rate known, backlog within kSmoothingNs of stream: one datagram per tick, ticks a
+///  - rate known, backlog within kSmoothingNs of stream (and kSmoothingDatagrams): one
+///    datagram per tick, ticks a
 ///    quarter faster than the stream, so the stream leaves at an even pace (a key frame's
 ///    datagrams are spread like a constant-rate stream's) and a backlog still drains;
 ///  - further behind, or rate not yet known: up to kBurst per tick, ticks fast enough that
@@ -33,6 +34,9 @@ public:
     /// Backlog (in time of stream) smoothed at the even pace: a key frame of a one-second
     /// group of pictures fits; beyond it the sender catches up in bursts.
     static constexpr int64_t kSmoothingNs = 300'000'000;
+    /// ... and never more than this many datagrams (a writer far ahead of real time would
+    /// otherwise fill the send queue at one datagram per tick).
+    static constexpr size_t kSmoothingDatagrams = 256;
 
     /// A datagram arrived from the multiplexer at nowNs.
     void onArrival(int64_t nowNs);
