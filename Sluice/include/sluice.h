@@ -8,9 +8,10 @@
  *     sluice_init();
  *     int handle = -1;
  *     sluice_media_format fmt = {0};
- *     fmt.video_codec = 28; fmt.width = 1920; fmt.height = 1080;  // H.264, timestamps in us
- *     fmt.audio_codec = 86018; fmt.channels = 2; fmt.sample_rate = 48000; fmt.audio_profile = 1;
- *     if (sluice_open(&handle, 1, 0, &fmt) == 0 && handle >= 0) {
+ *     fmt.video_codec = SLUICE_CODEC_H264; fmt.width = 1920; fmt.height = 1080;  // pts in us
+ *     fmt.audio_codec = SLUICE_CODEC_AAC; fmt.channels = 2; fmt.sample_rate = 48000;
+ *     fmt.audio_profile = 1;
+ *     if (sluice_open(&handle, SLUICE_PROTOCOL_UDP, 0, &fmt) == 0 && handle >= 0) {
  *         sluice_add_target(handle, "239.1.1.1", 5000);
  *         ... sluice_write(handle, &packet) for every frame ...
  *         sluice_close(handle);
@@ -34,9 +35,13 @@
  *
  * Threads: call sluice_init once before anything else and sluice_quit once at the end.
  * In between, every function may be called from any thread, also concurrently for the same
- * handle; each caster serialises its own operations. sluice_write multiplexes and sends on
- * the calling thread (UDP and RTP casters run no thread of their own; a TCP or HTTP caster
- * runs one thread that accepts and serves its clients).
+ * handle; each caster serialises its own operations. sluice_write multiplexes on the calling
+ * thread and never waits for the network: a UDP or RTP caster queues each block once and its
+ * own thread sends it to every target, paced (at most four datagrams back to back per
+ * target), the queue bounded (the oldest datagrams are dropped, and logged, if the network
+ * cannot take the rate); sluice_close sends what is still queued. A TCP or HTTP caster runs
+ * one thread that accepts and serves its clients (at most 256 at a time; an HTTP client has
+ * 10 s to complete its request).
  *
  * Ownership: the library copies what it keeps (configuration blocks, addresses); frame
  * bytes are used only during the call. Handles belong to the caller until sluice_close.
@@ -162,8 +167,9 @@ SLUICE_API int sluice_remove_target(int handle, const char* ip, int port);
 /* Removes every destination. Returns 0 or 2. */
 SLUICE_API int sluice_remove_all_target(int handle);
 
-/* Multiplexes one frame and sends the resulting blocks. Returns 0, 22 (packet or its data
- * NULL) or 2 (unknown handle). Timestamp and network trouble is logged, never reported. */
+/* Multiplexes one frame and hands the resulting blocks on for sending. Returns 0, 22 (packet
+ * or its data NULL) or 2 (unknown handle). Timestamp and network trouble is logged, never
+ * reported. */
 SLUICE_API int sluice_write(int handle, const sluice_media_packet* packet);
 
 /* Library-wide settings; set them before opening casters. */
@@ -173,6 +179,54 @@ SLUICE_API void sluice_setSendBufSize(int bytes);   /* SO_SNDBUF of UDP casters 
                                                        > 0 only; default 2097152 */
 SLUICE_API void sluice_set_stack_size(int bytes);   /* worker thread stack; >= 0 only;
                                                        default 0 (system default) */
+
+/* What one destination of a caster has been given: a target of a UDP or RTP caster, or a
+ * client connected to a TCP or HTTP caster. Every count starts when the destination was
+ * added or connected. The record grows at its end in later versions: `size` tells how many
+ * bytes of it the caller's record has and the library has filled (see below). 168 bytes. */
+typedef struct sluice_destination_stats {
+    uint32_t size;                  /* caller: sizeof its record; library: bytes filled */
+    int32_t protocol;               /* SLUICE_PROTOCOL_* of the caster */
+    char address[64];               /* the target as added (address or host name), or the
+                                       client's dotted address; NUL-terminated, truncated */
+    int32_t port;                   /* target port, or the client's port */
+    int32_t last_errno;             /* errno of the last failed send; 0 when none failed */
+    int64_t connected_since_us;     /* TCP/HTTP: wall-clock time of the connection in
+                                       microseconds since 1970; 0 for UDP/RTP */
+    uint64_t datagrams;             /* datagrams (UDP/RTP) or blocks (TCP/HTTP) handed to the
+                                       system */
+    uint64_t bytes;                 /* their bytes, RTP headers and HTTP chunk lines included */
+    uint64_t send_errors;           /* failed or short sends (UDP/RTP), connection errors */
+    uint64_t dropped;               /* datagrams or blocks this destination never got: send
+                                       queue overflow (UDP/RTP), jam (TCP/HTTP) */
+    uint64_t jam_episodes;          /* TCP/HTTP: times the client fell too far behind */
+    uint64_t backlog_bytes;         /* queued for it, not yet handed to the system */
+    uint32_t transport_valid;       /* SLUICE_STATS_HAS_* bits: which fields below are set */
+    int32_t rtt_us;                 /* round-trip time, for transports that measure it */
+    uint64_t lost_packets;          /* packets the receiver reported lost */
+    uint64_t retransmitted_packets; /* packets sent again */
+    int32_t latency_ms;             /* latency the transport negotiated */
+    int32_t reserved;               /* 0 */
+} sluice_destination_stats;
+
+/* Bits of transport_valid. No current protocol sets any; a transport with its own feedback
+ * (an SRT caster, say) fills the fields it has and sets their bits. */
+#define SLUICE_STATS_HAS_RTT 1
+#define SLUICE_STATS_HAS_LOST 2
+#define SLUICE_STATS_HAS_RETRANSMITTED 4
+#define SLUICE_STATS_HAS_LATENCY 8
+
+/* Fills records[0 .. capacity-1] with the caster's destinations (targets in the order they
+ * were added; clients in descriptor order) and writes their total number to *count, which
+ * may exceed capacity (only capacity records are filled then). The caller owns the array and
+ * sets records[0].size to sizeof(sluice_destination_stats) as it knows it: that size is the
+ * stride of the array, the library fills at most that many bytes of each record (zeroing
+ * what it does not know) and sets each record's size to the bytes it filled. A snapshot:
+ * safe from any thread, concurrently with every other function; nothing points into the
+ * library afterwards. Returns 0, 22 (count NULL, records NULL with capacity > 0, capacity
+ * < 0, or records[0].size below 80, the fields up to port and last_errno) or 2 (unknown handle). */
+SLUICE_API int sluice_get_destination_stats(int handle, sluice_destination_stats* records,
+                                            int capacity, int* count);
 
 #ifdef __cplusplus
 } /* extern "C" */
@@ -194,6 +248,7 @@ SLUICE_STATIC_ASSERT(__builtin_offsetof(sluice_media_format, audio_config) == 56
 SLUICE_STATIC_ASSERT(__builtin_offsetof(sluice_media_format, format_param16) == 64,
                      "format_param16 at 64");
 SLUICE_STATIC_ASSERT(sizeof(sluice_media_packet) == 32, "sluice_media_packet is 32 bytes");
+SLUICE_STATIC_ASSERT(sizeof(sluice_destination_stats) == 168, "sluice_destination_stats is 168");
 SLUICE_STATIC_ASSERT(__builtin_offsetof(sluice_media_packet, data) == 4, "data at 4");
 SLUICE_STATIC_ASSERT(__builtin_offsetof(sluice_media_packet, size) == 8, "size at 8");
 SLUICE_STATIC_ASSERT(__builtin_offsetof(sluice_media_packet, pts) == 16, "pts at 16");

@@ -1,6 +1,9 @@
 // The exported interface, linked as an integrator links it: sluice.h and libSluice.so only.
 #include <gtest/gtest.h>
+
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
 
 #include <atomic>
 #include <string>
@@ -99,40 +102,40 @@ TEST_F(SluiceApi, HandlesAreHandedOutInTurnAndTheSixtyFifthIsMinusOne) {
     EXPECT_EQ(open(), 0);
 }
 
-TEST_F(SluiceApi, UnknownHandlesGive2) {
+TEST_F(SluiceApi, UnknownHandlesGiveEnoent) {
     const sluice_media_packet p = audioPacket(0);
     const int closed = open();
     sluice_close(closed);
     for (int handle : {64, -1, closed, 1000}) {
-        EXPECT_EQ(sluice_write(handle, &p), 2) << handle;
-        EXPECT_EQ(sluice_add_target(handle, "127.0.0.1", 5000), 2) << handle;
-        EXPECT_EQ(sluice_remove_target(handle, "127.0.0.1", 5000), 2) << handle;
-        EXPECT_EQ(sluice_remove_all_target(handle), 2) << handle;
-        EXPECT_EQ(sluice_close(handle), 2) << handle;
+        EXPECT_EQ(sluice_write(handle, &p), ENOENT) << handle;
+        EXPECT_EQ(sluice_add_target(handle, "127.0.0.1", 5000), ENOENT) << handle;
+        EXPECT_EQ(sluice_remove_target(handle, "127.0.0.1", 5000), ENOENT) << handle;
+        EXPECT_EQ(sluice_remove_all_target(handle), ENOENT) << handle;
+        EXPECT_EQ(sluice_close(handle), ENOENT) << handle;
     }
 }
 
-TEST_F(SluiceApi, MissingPointersAndEmptyAddressesGive22) {
+TEST_F(SluiceApi, MissingPointersAndEmptyAddressesGiveEinval) {
     const int handle = open();
-    EXPECT_EQ(sluice_write(handle, nullptr), 22);
+    EXPECT_EQ(sluice_write(handle, nullptr), EINVAL);
     sluice_media_packet p = audioPacket(0);
     p.data = nullptr;
-    EXPECT_EQ(sluice_write(handle, &p), 22);
-    EXPECT_EQ(sluice_add_target(handle, "", 5000), 22);
-    EXPECT_EQ(sluice_add_target(handle, nullptr, 5000), 22);
-    EXPECT_EQ(sluice_remove_target(handle, "", 5000), 22);
-    EXPECT_EQ(sluice_remove_target(handle, nullptr, 5000), 22);
+    EXPECT_EQ(sluice_write(handle, &p), EINVAL);
+    EXPECT_EQ(sluice_add_target(handle, "", 5000), EINVAL);
+    EXPECT_EQ(sluice_add_target(handle, nullptr, 5000), EINVAL);
+    EXPECT_EQ(sluice_remove_target(handle, "", 5000), EINVAL);
+    EXPECT_EQ(sluice_remove_target(handle, nullptr, 5000), EINVAL);
     const sluice_media_format f = audioFormat();
-    EXPECT_EQ(sluice_open(nullptr, 1, 0, &f), 22);
+    EXPECT_EQ(sluice_open(nullptr, SLUICE_PROTOCOL_UDP, 0, &f), EINVAL);
     int h = -2;
-    EXPECT_EQ(sluice_open(&h, 1, 0, nullptr), 22);
+    EXPECT_EQ(sluice_open(&h, SLUICE_PROTOCOL_UDP, 0, nullptr), EINVAL);
     EXPECT_EQ(h, -2);
 }
 
 TEST_F(SluiceApi, TargetsAreUniquePerCaster) {
     const int handle = open();
     EXPECT_EQ(sluice_add_target(handle, "127.0.0.1", 5000), 0);
-    EXPECT_EQ(sluice_add_target(handle, "127.0.0.1", 5000), 13);
+    EXPECT_EQ(sluice_add_target(handle, "127.0.0.1", 5000), EACCES);
     EXPECT_EQ(sluice_add_target(handle, "127.0.0.1", 5001), 0);
     EXPECT_EQ(sluice_remove_target(handle, "10.9.9.9", 1), 0);  // never added
     EXPECT_EQ(sluice_remove_target(handle, "127.0.0.1", 5000), 0);
@@ -159,15 +162,15 @@ TEST_F(SluiceApi, ProtocolsChooseUdpOrRtp) {
     }
 }
 
-TEST_F(SluiceApi, NoUsableStreamOrABoundPortGives19) {
+TEST_F(SluiceApi, NoUsableStreamOrABoundPortGivesEnodev) {
     const sluice_media_format none = {};
     int handle = -2;
-    EXPECT_EQ(sluice_open(&handle, SLUICE_PROTOCOL_UDP, 0, &none), 19);
+    EXPECT_EQ(sluice_open(&handle, SLUICE_PROTOCOL_UDP, 0, &none), ENODEV);
     const testsupport::TakenPort bound(testsupport::TakenPort::Kind::Udp);
     ASSERT_NE(bound.port(), 0);
     const sluice_media_format f = audioFormat();
-    EXPECT_EQ(sluice_open(&handle, SLUICE_PROTOCOL_UDP, bound.port(), &f), 19);
-    EXPECT_EQ(sluice_open(&handle, SLUICE_PROTOCOL_RTP, bound.port(), &f), 19);
+    EXPECT_EQ(sluice_open(&handle, SLUICE_PROTOCOL_UDP, bound.port(), &f), ENODEV);
+    EXPECT_EQ(sluice_open(&handle, SLUICE_PROTOCOL_RTP, bound.port(), &f), ENODEV);
     EXPECT_EQ(handle, -2);
 }
 
@@ -225,4 +228,89 @@ TEST_F(SluiceApi, SettingsFileInTheWorkingDirectoryTurnsLoggingOn) {
         log.find("(" + std::to_string(handle) + ") autio pts is invalid. last:2048, now:1024\n"),
         std::string::npos)
         << log;
+}
+
+// Argument checks of the statistics call.
+TEST_F(SluiceApi, DestinationStatsCheckTheirArguments) {
+    const int handle = open();
+    sluice_destination_stats record = {};
+    record.size = sizeof record;
+    int count = -1;
+    EXPECT_EQ(sluice_get_destination_stats(handle, &record, 1, nullptr), EINVAL);
+    EXPECT_EQ(sluice_get_destination_stats(handle, nullptr, 1, &count), EINVAL);
+    EXPECT_EQ(sluice_get_destination_stats(handle, &record, -1, &count), EINVAL);
+    record.size = 79;  // shorter than the fields that say which destination it is
+    EXPECT_EQ(sluice_get_destination_stats(handle, &record, 1, &count), EINVAL);
+    EXPECT_EQ(sluice_get_destination_stats(64, nullptr, 0, &count), ENOENT);
+    EXPECT_EQ(sluice_get_destination_stats(handle, nullptr, 0, &count), 0);
+    EXPECT_EQ(count, 0);
+}
+
+// Per target, in the order added: exact counts of what went out and what failed; records of
+// another size get what both sides know (an older, shorter one; a newer, longer one zeroed
+// beyond what this library knows), and a short array gets the first targets only.
+TEST_F(SluiceApi, DestinationStatsCountEveryTargetExactly) {
+    sluicetest::UdpReceiver receiver;
+    const int handle = open(SLUICE_PROTOCOL_RTP);
+    ASSERT_EQ(sluice_add_target(handle, "127.0.0.1", receiver.port()), 0);
+    ASSERT_EQ(sluice_add_target(handle, "127.0.0.1", 0), 0);  // refused by the system
+    for (int i = 0; i < 100; ++i) {
+        const sluice_media_packet p = audioPacket(i * 1024);
+        ASSERT_EQ(sluice_write(handle, &p), 0);
+    }
+    sluice_destination_stats records[2] = {};
+    int count = 0;
+    auto settled = [&] {
+        records[0].size = sizeof records[0];
+        if (sluice_get_destination_stats(handle, records, 2, &count) != 0 || count != 2) {
+            return false;
+        }
+        const uint64_t arrived = receiver.datagrams().size();
+        return arrived > 0 && records[0].datagrams == arrived && records[0].backlog_bytes == 0 &&
+               records[1].send_errors == arrived;
+    };
+    ASSERT_TRUE(testsupport::waitFor(settled));
+    uint64_t bytes = 0;
+    for (const std::string& d : receiver.datagrams()) {
+        bytes += d.size();
+    }
+    EXPECT_EQ(records[0].protocol, SLUICE_PROTOCOL_RTP);
+    EXPECT_STREQ(records[0].address, "127.0.0.1");
+    EXPECT_EQ(records[0].port, receiver.port());
+    EXPECT_EQ(records[0].bytes, bytes);
+    EXPECT_EQ(records[0].send_errors, 0u);
+    EXPECT_EQ(records[0].last_errno, 0);
+    EXPECT_EQ(records[0].connected_since_us, 0);
+    EXPECT_EQ(records[1].port, 0);
+    EXPECT_EQ(records[1].datagrams, 0u);
+    EXPECT_EQ(records[1].last_errno, EINVAL);
+
+    // An older caller's record: only the identity fields.
+    unsigned char shorter[2 * 80];
+    std::memset(shorter, 0xAB, sizeof shorter);
+    const uint32_t shortSize = 80;
+    std::memcpy(shorter, &shortSize, sizeof shortSize);
+    ASSERT_EQ(sluice_get_destination_stats(
+                  handle, reinterpret_cast<sluice_destination_stats*>(shorter), 2, &count),
+              0);
+    sluice_destination_stats second = {};
+    std::memcpy(&second, shorter + 80, 80);
+    EXPECT_EQ(second.size, 80u);
+    EXPECT_EQ(second.last_errno, EINVAL);
+    // A newer caller's record: what this library knows, the rest zeroed.
+    unsigned char longer[200];
+    std::memset(longer, 0xAB, sizeof longer);
+    const uint32_t longSize = sizeof longer;
+    std::memcpy(longer, &longSize, sizeof longSize);
+    ASSERT_EQ(sluice_get_destination_stats(
+                  handle, reinterpret_cast<sluice_destination_stats*>(longer), 1, &count),
+              0);
+    EXPECT_EQ(count, 2);
+    sluice_destination_stats first = {};
+    std::memcpy(&first, longer, sizeof first);
+    EXPECT_EQ(first.size, sizeof first);
+    EXPECT_EQ(first.datagrams, records[0].datagrams);
+    for (size_t i = sizeof first; i < sizeof longer; ++i) {
+        ASSERT_EQ(longer[i], 0) << i;
+    }
 }

@@ -11,6 +11,7 @@
 #include "MediaClip.h"
 #include "TcpClient.h"
 #include "TestSupport.h"
+#include "UdpReceiver.h"
 
 using sluicetest::Background;
 using testsupport::shell;
@@ -122,7 +123,8 @@ TEST(CastToolUsage, HelpAndBadUsage) {
     EXPECT_EQ(shell(cast() + " --help", &out), 0);
     EXPECT_NE(out.find("Usage: sluice-cast"), std::string::npos);
     EXPECT_NE(out.find("--protocol"), std::string::npos);
-    for (const char* bad : {"", "-p carrier-pigeon x.mp4", "-t 127.0.0.1 x.mp4"}) {
+    for (const char* bad : {"", "-p carrier-pigeon x.mp4", "-t 127.0.0.1 x.mp4", "--stats 0 x.mp4",
+                            "--stats x x.mp4"}) {
         EXPECT_EQ(shell(cast() + " " + bad + " 2>&1"), 1) << bad;
     }
     EXPECT_EQ(shell(cast() + " -p http x.mp4 2>&1", &out), 1);  // clients need a port
@@ -195,4 +197,23 @@ TEST_F(CastTool, CurlReceivesTheClipAsAChunkedBody) {
               "HTTP/1.1 200 OK\r\nCache-Control: no-cache\r\nContent-Type: video/MP2T\r\n"
               "Transfer-Encoding: chunked\r\n\r\n");
     EXPECT_GT(testsupport::readFile(raw).size(), 200000u);
+}
+
+// --stats prints a table with one line per destination, at the end of a short cast at least.
+TEST_F(CastTool, StatsPrintsEveryDestinationsCounters) {
+    sluicetest::UdpReceiver receiver;
+    const std::string target = "127.0.0.1:" + std::to_string(receiver.port());
+    std::string out;
+    ASSERT_EQ(shell(cast() + " --fast --stats 60 -t " + target + " -t 127.0.0.1:0 '" +
+                        m_dir.file("clip.mp4") + "' 2>&1",
+                    &out),
+              0)
+        << out;
+    EXPECT_EQ(out.find("DESTINATION"), 0u) << out;
+    const size_t line = out.find("\n" + target + " ");
+    ASSERT_NE(line, std::string::npos) << out;
+    EXPECT_NE(out.find(" udp ", line), std::string::npos) << out;
+    const size_t refused = out.find("\n127.0.0.1:0 ");
+    ASSERT_NE(refused, std::string::npos) << out;
+    EXPECT_NE(out.find("Invalid argum", refused), std::string::npos) << out;
 }

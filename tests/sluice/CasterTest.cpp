@@ -12,6 +12,7 @@
 #include "TestSupport.h"
 #include "UdpReceiver.h"
 #include "UdpTsMediaCaster.h"
+#include "sluice.h"
 
 using av::MediaCasterConfig;
 using av::RtpTsMediaCaster;
@@ -33,12 +34,12 @@ protected:
 
     MediaCasterConfig config(bool audio = true) const {
         MediaCasterConfig c;
-        c.videoCodec = 28;
+        c.videoCodec = SLUICE_CODEC_H264;
         c.width = m_info.width;
         c.height = m_info.height;
         c.videoProfile = m_info.videoProfile;
         if (audio) {
-            c.audioCodec = 86018;
+            c.audioCodec = SLUICE_CODEC_AAC;
             c.sampleRate = m_info.sampleRate;
             c.channels = m_info.channels;
             c.audioProfile = m_info.audioProfile;
@@ -287,6 +288,7 @@ TEST_F(ClipTest, RtpTimestampsStartAt3600AndRunAt90kHz) {
                  static_cast<int>(video[0].bytes.size()), start, 0, 1);
     caster.write(0, reinterpret_cast<const uint8_t*>(video[1].bytes.data()),
                  static_cast<int>(video[1].bytes.size()), start + 500000, 0, 0);
+    ASSERT_TRUE(testsupport::waitFor([&] { return caster.sendQueueEmpty(); }));
     ASSERT_TRUE(receiver.waitQuiet());
     const auto datagrams = receiver.datagrams();
     ASSERT_GE(datagrams.size(), 3u);
@@ -309,6 +311,7 @@ TEST_F(ClipTest, RtpSequenceWrapsAndEveryOpenStartsOver) {
     caster.addTarget("127.0.0.1", receiver.port());
     caster.setSequence(65534);
     writeAll(caster);
+    ASSERT_TRUE(testsupport::waitFor([&] { return caster.sendQueueEmpty(); }));
     ASSERT_TRUE(receiver.waitQuiet());
     auto datagrams = receiver.datagrams();
     ASSERT_GE(datagrams.size(), 4u);

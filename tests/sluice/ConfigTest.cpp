@@ -4,6 +4,7 @@
 #include "LibrarySettings.h"
 #include "MediaCasterConfig.h"
 #include "TsApplication.h"
+#include "sluice.h"
 
 using av::LibrarySettings;
 using av::MediaCasterConfig;
@@ -13,16 +14,17 @@ TEST(MediaCasterConfig, BuiltFieldByFieldFromTheExportedFormat) {
     const uint8_t sps[] = {0, 0, 0, 1, 0x67};
     const uint8_t asc[] = {0x11, 0x90};
     // Distinct values everywhere, so a field taken from the wrong place shows.
-    const sluice_media_format f = {28, 1280, 720, 3,   100,        90000, 86018, 2, 44100,
-                                   1,  1000, 5,   sps, sizeof asc, asc,   15,    16};
+    const sluice_media_format f = {
+        SLUICE_CODEC_H264, 1280, 720, 3, 100, 90000, SLUICE_CODEC_AAC, 2, 44100, 1, 1000, 5, sps,
+        sizeof asc,        asc,  15,  16};
     const MediaCasterConfig c = TsApplication::makeConfig(f);
-    EXPECT_EQ(c.videoCodec, 28);
+    EXPECT_EQ(c.videoCodec, SLUICE_CODEC_H264);
     EXPECT_EQ(c.width, 1280);
     EXPECT_EQ(c.height, 720);
     EXPECT_EQ(c.videoParam, 3);
     EXPECT_EQ(c.videoProfile, 100);
     EXPECT_EQ(c.videoClock, 90000);
-    EXPECT_EQ(c.audioCodec, 86018);
+    EXPECT_EQ(c.audioCodec, SLUICE_CODEC_AAC);
     EXPECT_EQ(c.channels, 2);
     EXPECT_EQ(c.sampleRate, 44100);
     EXPECT_EQ(c.audioProfile, 1);

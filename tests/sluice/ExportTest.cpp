@@ -1,5 +1,5 @@
-// What an integrator gets: exactly eleven exported symbols, a plain C header with the
-// appliance's 32-bit layout, and install rules with a pkg-config file.
+// What an integrator gets: exactly the eleven functions plus the statistics call, a plain C header
+// with the appliance's 32-bit layout, and install rules with a pkg-config file.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -27,7 +27,7 @@ std::string sanitizeFlags() {
 
 }  // namespace
 
-TEST(SluiceExports, ExactlyTheElevenFunctions) {
+TEST(SluiceExports, ExactlyTheElevenFunctionsAndTheStatisticsCall) {
     std::string out;
     ASSERT_EQ(
         shell("nm -D --defined-only '" + testsupport::binaryRoot() + "/lib/libSluice.so' 2>&1",
@@ -52,6 +52,7 @@ TEST(SluiceExports, ExactlyTheElevenFunctions) {
         "sluice_setQueueDuration",
         "sluice_setSendBufSize",
         "sluice_set_stack_size",
+        "sluice_get_destination_stats",
     };
     EXPECT_EQ(names, expected) << out;
 }

@@ -101,6 +101,30 @@ TEST_F(HttpCaster, AClientWithoutACompleteMessageGetsNothingWhileOthersStream) {
     EXPECT_EQ(silent.received(), kHeader + chunk(20));
 }
 
+// A client that has not completed a request within the time-out is closed, whether it said
+// nothing or only part of a request; a streaming client is never timed out.
+TEST_F(HttpCaster, AClientWithoutACompleteRequestInTimeIsClosed) {
+    sluicetest::LogCapture log;
+    TcpClient streaming(m_caster.port());
+    ASSERT_TRUE(request(streaming, "GET / HTTP/1.1\r\n\r\n"));
+    m_caster.setRequestTimeout(200);  // for the clients that connect from now on
+    TcpClient silent(m_caster.port());
+    TcpClient partial(m_caster.port());
+    ASSERT_TRUE(partial.send("GET / HTTP/1.1\r\nHost: x\r\n"));
+    EXPECT_TRUE(silent.waitForClose());
+    EXPECT_TRUE(partial.waitForClose());
+    EXPECT_EQ(silent.receivedSize(), 0u);
+    EXPECT_EQ(partial.receivedSize(), 0u);
+    ASSERT_TRUE(waitForClients(1));
+    EXPECT_EQ(
+        log.count("HttpMediaCasterConnection(" + silent.name() + ") no request within 200 ms\n"),
+        1u);
+    feed(0, 3);
+    ASSERT_TRUE(streaming.waitForSize(kHeader.size() + 3 * (kBlockSize + 7)));
+    EXPECT_EQ(streaming.received(), kHeader + chunks(0, 3));
+    EXPECT_FALSE(streaming.closedByServer());
+}
+
 // The exact header, then one chunk per block ("524" CR LF, the 1316 bytes, CR LF); a second
 // request writes the header again between two chunks.
 TEST_F(HttpCaster, AGetGetsTheHeaderThenChunksAndASecondRequestTheHeaderAgain) {

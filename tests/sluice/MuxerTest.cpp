@@ -2,6 +2,8 @@
 // translation of the interface's codec identifiers.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 extern "C" {
 #include <libavcodec/codec_id.h>
 }
@@ -9,6 +11,7 @@ extern "C" {
 #include "CodecIdMap.h"
 #include "FfmpegTsMuxer.h"
 #include "LogCapture.h"
+#include "sluice.h"
 
 using av::FfmpegTsMuxer;
 using av::MediaCasterConfig;
@@ -25,7 +28,7 @@ public:
 
 MediaCasterConfig audioOnly() {
     MediaCasterConfig c;
-    c.audioCodec = 86018;
+    c.audioCodec = SLUICE_CODEC_AAC;
     c.sampleRate = 48000;
     c.channels = 2;
     c.audioProfile = 1;
@@ -47,22 +50,22 @@ std::string adtsFor371() {
 }  // namespace
 
 TEST(CodecIdMap, InterfaceNumbersTranslateToTheLinkedFfmpeg) {
-    EXPECT_EQ(av::CodecIdMap::toFfmpegVideo(28), AV_CODEC_ID_H264);
-    EXPECT_EQ(av::CodecIdMap::toFfmpegVideo(174), AV_CODEC_ID_HEVC);
+    EXPECT_EQ(av::CodecIdMap::toFfmpegVideo(SLUICE_CODEC_H264), AV_CODEC_ID_H264);
+    EXPECT_EQ(av::CodecIdMap::toFfmpegVideo(SLUICE_CODEC_H265), AV_CODEC_ID_HEVC);
     EXPECT_EQ(AV_CODEC_ID_H264, 27);  // FFmpeg 5.1: one codec fewer before H.264
     EXPECT_EQ(av::CodecIdMap::toFfmpegVideo(27), 0);
     EXPECT_EQ(av::CodecIdMap::toFfmpegVideo(0), 0);
-    EXPECT_EQ(av::CodecIdMap::toFfmpegVideo(86018), 0);
-    EXPECT_EQ(av::CodecIdMap::toFfmpegAudio(86018), AV_CODEC_ID_AAC);
+    EXPECT_EQ(av::CodecIdMap::toFfmpegVideo(SLUICE_CODEC_AAC), 0);
+    EXPECT_EQ(av::CodecIdMap::toFfmpegAudio(SLUICE_CODEC_AAC), AV_CODEC_ID_AAC);
     EXPECT_EQ(av::CodecIdMap::toFfmpegAudio(65542), AV_CODEC_ID_PCM_MULAW);
-    EXPECT_EQ(av::CodecIdMap::toFfmpegAudio(28), 0);
+    EXPECT_EQ(av::CodecIdMap::toFfmpegAudio(SLUICE_CODEC_H264), 0);
     EXPECT_EQ(av::CodecIdMap::toFfmpegAudio(0x17000), 0);  // a subtitle codec
 }
 
 TEST(FfmpegTsMuxer, NoStreamMeans19AndAnUnknownCodecIsLeftOut) {
     sluicetest::LogCapture log;
     FfmpegTsMuxer muxer;
-    EXPECT_EQ(muxer.open(MediaCasterConfig()), 19);
+    EXPECT_EQ(muxer.open(MediaCasterConfig()), ENODEV);
     EXPECT_FALSE(muxer.isOpen());
     EXPECT_TRUE(log.all().empty());
 
@@ -70,7 +73,7 @@ TEST(FfmpegTsMuxer, NoStreamMeans19AndAnUnknownCodecIsLeftOut) {
     MediaCasterConfig unknown;
     unknown.videoCodec = 27;
     unknown.audioCodec = 12;
-    EXPECT_EQ(muxer.open(unknown), 19);
+    EXPECT_EQ(muxer.open(unknown), ENODEV);
     EXPECT_EQ(log.count("no such video codec. id:27\n"), 1u);
     EXPECT_EQ(log.count("no such audio codec. id:12\n"), 1u);
     EXPECT_FALSE(muxer.write(1, reinterpret_cast<const uint8_t*>("abcdefgh"), 8, 0, 0, 0));
@@ -88,7 +91,7 @@ TEST(FfmpegTsMuxer, ClocksAreRescaledTo90kHz) {
     FfmpegTsMuxer muxer;
     muxer.setSink(&sink);
     MediaCasterConfig config = audioOnly();
-    config.videoCodec = 28;
+    config.videoCodec = SLUICE_CODEC_H264;
     ASSERT_EQ(muxer.open(config), 0);
     const std::string nal("\x00\x00\x00\x01\x65\x88\x84\x00", 8);
     const auto* video = reinterpret_cast<const uint8_t*>(nal.data());
@@ -139,7 +142,7 @@ TEST(FfmpegTsMuxer, StreamsFollowTheConfiguration) {
     EXPECT_EQ(muxer.videoStream(), -1);
     EXPECT_FALSE(muxer.write(0, bytes, 50, 0, 0, 1));
     EXPECT_TRUE(muxer.write(1, bytes, 50, 0, 0, 0));
-    ASSERT_EQ(muxer.open(videoOnly(174)), 0);
+    ASSERT_EQ(muxer.open(videoOnly(SLUICE_CODEC_H265)), 0);
     EXPECT_EQ(muxer.videoStream(), 0);
     EXPECT_EQ(muxer.audioStream(), -1);
     EXPECT_FALSE(muxer.write(1, bytes, 50, 0, 0, 0));

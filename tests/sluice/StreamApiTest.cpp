@@ -2,6 +2,8 @@
 // opening on a port, ports in use, disconnecting everyone, closing and quitting.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include <string>
 
 #include "TcpClient.h"
@@ -110,7 +112,7 @@ TEST_P(StreamApi, APortInUseGives2AndRegistersNothing) {
     const testsupport::TakenPort listening;
     const sluice_media_format f = format();
     int handle = -2;
-    EXPECT_EQ(sluice_open(&handle, GetParam(), listening.port(), &f), 2);
+    EXPECT_EQ(sluice_open(&handle, GetParam(), listening.port(), &f), ENOENT);
     EXPECT_EQ(handle, -2);
     int port = 0;
     EXPECT_EQ(open(port), 0);  // the first handle is still free
@@ -145,3 +147,27 @@ INSTANTIATE_TEST_SUITE_P(Protocols, StreamApi,
                          [](const auto& test) {
                              return std::string(test.param == SLUICE_PROTOCOL_TCP ? "Tcp" : "Http");
                          });
+
+// A connected client is one destination: its address and port, when it connected, and the
+// blocks and bytes it was given.
+TEST_P(StreamApi, EveryClientIsADestinationWithItsCounters) {
+    int port = 0;
+    const int handle = open(port);
+    auto c = client(port);
+    ASSERT_TRUE(streamTo(handle, *c));
+    sluice_destination_stats records[2] = {};
+    records[0].size = sizeof records[0];
+    int count = -1;
+    ASSERT_EQ(sluice_get_destination_stats(handle, records, 2, &count), 0);
+    ASSERT_EQ(count, 1);
+    EXPECT_EQ(records[0].size, sizeof records[0]);
+    EXPECT_EQ(records[0].protocol, GetParam());
+    EXPECT_EQ(std::string(records[0].address) + ":" + std::to_string(records[0].port), c->name());
+    EXPECT_GT(records[0].connected_since_us, 1'600'000'000'000'000LL);  // a wall-clock time
+    EXPECT_GE(records[0].datagrams, 1u);
+    EXPECT_GE(records[0].bytes, records[0].datagrams * 188);
+    EXPECT_EQ(records[0].send_errors, 0u);
+    EXPECT_EQ(records[0].dropped, 0u);
+    EXPECT_EQ(records[0].jam_episodes, 0u);
+    EXPECT_EQ(records[0].transport_valid, 0u);
+}

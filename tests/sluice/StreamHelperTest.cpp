@@ -6,6 +6,7 @@
 #include "AacHelper.h"
 #include "H264PropDetector.h"
 #include "NaluJoiner.h"
+#include "sluice.h"
 
 using av::AacHelper;
 using av::H264PropDetector;
@@ -60,18 +61,19 @@ TEST(H264PropDetector, KeyAndNalTypeOfAFrame) {
         bool key;
         int type;
     } cases[] = {
-        {28, nal(0x67) + nal(0x68, 4, false) + nal(0x65), true, 5},  // SPS, PPS, IDR
-        {28, nal(0x41, 100, false), false, 1},
-        {28, nal(0x06) + nal(0x41), true, 1},  // SEI before a slice marks the frame key
-        {28, nal(0x67), true, 7},
+        {SLUICE_CODEC_H264, nal(0x67) + nal(0x68, 4, false) + nal(0x65), true, 5},  // SPS, PPS, IDR
+        {SLUICE_CODEC_H264, nal(0x41, 100, false), false, 1},
+        {SLUICE_CODEC_H264, nal(0x06) + nal(0x41), true,
+         1},  // SEI before a slice marks the frame key
+        {SLUICE_CODEC_H264, nal(0x67), true, 7},
         // H.265 types sit in bits 1 to 6: VPS 32, SPS 33, PPS 34, IDR_W_RADL 19
-        {174, nal(0x40) + nal(0x42) + nal(0x44) + nal(0x26), true, 19},
-        {174, nal(0x02), false, 1},   // TRAIL_R
-        {174, nal(0x2A), true, 21},   // CRA
-        {174, nal(0x4E), true, 39},   // prefix SEI
-        {174, nal(0x50), false, 40},  // suffix SEI
+        {SLUICE_CODEC_H265, nal(0x40) + nal(0x42) + nal(0x44) + nal(0x26), true, 19},
+        {SLUICE_CODEC_H265, nal(0x02), false, 1},   // TRAIL_R
+        {SLUICE_CODEC_H265, nal(0x2A), true, 21},   // CRA
+        {SLUICE_CODEC_H265, nal(0x4E), true, 39},   // prefix SEI
+        {SLUICE_CODEC_H265, nal(0x50), false, 40},  // suffix SEI
         // Not parsed: no leading start code, or a codec the detector refuses.
-        {28, Bytes{0x65, 0, 0, 0, 1, 0x65}, false, 42},
+        {SLUICE_CODEC_H264, Bytes{0x65, 0, 0, 0, 1, 0x65}, false, 42},
         {0, nal(0x65), false, 42},
     };
     for (const auto& c : cases) {
@@ -83,17 +85,18 @@ TEST(H264PropDetector, KeyAndNalTypeOfAFrame) {
 
 TEST(H264PropDetector, OnlyH264AndH265AreAccepted) {
     H264PropDetector detector;
-    for (int codec : {0, 27, 86018}) {  // 27 is FFmpeg's own H.264 number, not the interface's
+    for (int codec : {SLUICE_CODEC_NONE, 27,
+                      SLUICE_CODEC_AAC}) {  // 27 is FFmpeg's own H.264 number, not the interface's
         EXPECT_FALSE(detector.setCodec(codec)) << codec;
     }
     EXPECT_EQ(detector.codec(), 0);
-    EXPECT_TRUE(detector.setCodec(174));
+    EXPECT_TRUE(detector.setCodec(SLUICE_CODEC_H265));
     EXPECT_FALSE(detector.setCodec(1));
-    EXPECT_EQ(detector.codec(), 174);
+    EXPECT_EQ(detector.codec(), SLUICE_CODEC_H265);
 }
 
 TEST(NaluJoiner, ParameterSetsAreJoinedToTheNextPicture) {
-    auto joiner = NaluJoiner::create(28);
+    auto joiner = NaluJoiner::create(SLUICE_CODEC_H264);
     const Bytes sps = nal(0x67);
     const Bytes pps = nal(0x68);
     const Bytes slice = nal(0x41, 30);
@@ -120,13 +123,13 @@ TEST(NaluJoiner, ParameterSetsAreJoinedToTheNextPicture) {
 }
 
 TEST(NaluJoiner, H265HoldsBackItsParameterSetsAndSeiAndOtherCodecsNothing) {
-    auto joiner = NaluJoiner::create(174);
+    auto joiner = NaluJoiner::create(SLUICE_CODEC_H265);
     for (int type : {32, 33, 34, 39, 40}) {
         EXPECT_FALSE(joiner->isComplete(type)) << type;
     }
     EXPECT_TRUE(joiner->isComplete(19));
     EXPECT_TRUE(joiner->isComplete(7));  // an H.264 SPS number means nothing here
-    auto base = NaluJoiner::create(0);
+    auto base = NaluJoiner::create(SLUICE_CODEC_NONE);
     const Bytes sps = nal(0x67);
     MediaFrame out;
     ASSERT_TRUE(base->join(frameOf(sps, 1), 7, out));

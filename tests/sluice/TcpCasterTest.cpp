@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -182,4 +183,34 @@ TEST_F(TcpCaster, AStalledClientIsJammedAndResumesWhileAFastOneGetsEverything) {
     const int level = std::stoi(resumeLine.substr(resumeLine.find("size") + 4));
     EXPECT_LE(level, 256000);
     EXPECT_TRUE(log.starting("TcpMediaCasterConnection(" + fast.name() + ")").empty());
+}
+
+// Stalled clients hold references to one shared copy of each block, not copies of their own,
+// and let go of every block when they leave.
+TEST_F(TcpCaster, StalledClientsShareEachBlockAndLetGoWhenTheyLeave) {
+    // Small socket buffers: the backlog stays in the bufferevents.
+    const int oldSendBuffer = av::LibrarySettings::sendBufferSize();
+    av::LibrarySettings::setSendBufferSize(8192);
+    std::vector<std::unique_ptr<TcpClient>> clients;
+    for (int i = 0; i < 3; ++i) {
+        clients.push_back(std::make_unique<TcpClient>(m_caster.port(), 4096, false));
+    }
+    ASSERT_TRUE(waitForClients(3));
+    av::LibrarySettings::setSendBufferSize(oldSendBuffer);
+    // Far more than the sockets hold, far less than the jam limit.
+    std::vector<std::shared_ptr<av::MediaPacket>> blocks;
+    for (uint32_t n = 0; n < 200; ++n) {
+        auto packet = std::make_shared<av::MediaPacket>();
+        const std::string block = numberedBlock(n);
+        packet->assign(block.data(), block.size());
+        m_caster.broadcast(packet);
+        blocks.push_back(std::move(packet));
+    }
+    EXPECT_EQ(blocks.back().use_count(), 4);  // ours and one reference per client
+    clients.clear();
+    ASSERT_TRUE(waitForClients(0));
+    EXPECT_TRUE(waitFor([&] {
+        return std::all_of(blocks.begin(), blocks.end(),
+                           [](const auto& b) { return b.use_count() == 1; });
+    }));
 }

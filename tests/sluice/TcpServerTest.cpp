@@ -2,8 +2,14 @@
 // connections come and leave: StreamStormTest, StreamApiTest and the caster tests.)
 #include <gtest/gtest.h>
 
-#include <memory>
+#include <sys/resource.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include "LogCapture.h"
 #include "TcpClient.h"
 #include "TcpServer.h"
 #include "TestSupport.h"
@@ -18,6 +24,34 @@ protected:
     std::shared_ptr<TcpConnection> createConnection(int) override {
         return std::make_shared<TcpConnection>();
     }
+};
+
+// Uses up every descriptor the process may still open but one, and gives them back.
+class DescriptorHog {
+public:
+    DescriptorHog() {
+        ::getrlimit(RLIMIT_NOFILE, &m_original);
+        rlimit tight = m_original;
+        tight.rlim_cur = std::min<rlim_t>(m_original.rlim_cur, 4096);
+        ::setrlimit(RLIMIT_NOFILE, &tight);
+        for (int fd = ::dup(0); fd >= 0; fd = ::dup(0)) {
+            m_fds.push_back(fd);
+        }
+        ::close(m_fds.back());  // the one left for the test's own client
+        m_fds.pop_back();
+    }
+    ~DescriptorHog() { release(); }
+    void release() {
+        for (int fd : m_fds) {
+            ::close(fd);
+        }
+        m_fds.clear();
+        ::setrlimit(RLIMIT_NOFILE, &m_original);
+    }
+
+private:
+    rlimit m_original{};
+    std::vector<int> m_fds;
 };
 
 bool connectable(uint16_t port) {
@@ -55,4 +89,46 @@ TEST(TcpServerListening, APortInUseOrABadAddressFailsAndLeavesNoThread) {
     EXPECT_FALSE(server.isRunning());
     EXPECT_FALSE(server.open("203.0.113.77", 0));  // not an address of this machine
     EXPECT_FALSE(server.isRunning());
+}
+
+// Beyond the limit a client is closed at once and counted, and the ones inside keep their
+// place; once one leaves, the next is taken again.
+TEST(TcpServerClients, TheClientBeyondTheLimitIsClosedAndCounted) {
+    PlainServer server;
+    server.setMaxClients(2);
+    ASSERT_TRUE(server.open("127.0.0.1", 0));
+    auto first = std::make_unique<sluicetest::TcpClient>(server.port());
+    sluicetest::TcpClient second(server.port());
+    ASSERT_TRUE(testsupport::waitFor([&] { return server.connectionCount() == 2; }));
+    sluicetest::TcpClient third(server.port());
+    EXPECT_TRUE(third.waitForClose());
+    EXPECT_EQ(server.refusedClients(), 1u);
+    EXPECT_EQ(server.connectionCount(), 2u);
+    EXPECT_FALSE(second.closedByServer());
+
+    first.reset();
+    ASSERT_TRUE(testsupport::waitFor([&] { return server.connectionCount() == 1; }));
+    sluicetest::TcpClient fourth(server.port());
+    ASSERT_TRUE(testsupport::waitFor([&] { return server.connectionCount() == 2; }));
+    EXPECT_FALSE(fourth.closedByServer());
+    EXPECT_EQ(server.refusedClients(), 1u);
+}
+
+// Out of descriptors, the listener rests instead of failing in a loop: one message for the
+// whole episode, and the waiting client is taken once descriptors are free again.
+TEST(TcpServerClients, AcceptFailuresPauseTheListenerAndAreLoggedOnce) {
+    sluicetest::LogCapture log;
+    PlainServer server;
+    ASSERT_TRUE(server.open("127.0.0.1", 0));
+    const std::string name = "TcpServer(" + std::to_string(server.port()) + ") ";
+    DescriptorHog hog;
+    sluicetest::TcpClient client(server.port(), 0, false);  // takes the last descriptor
+    const bool failed =
+        testsupport::waitFor([&] { return !log.starting(name + "accept failed: ").empty(); });
+    hog.release();
+    ASSERT_TRUE(client.connected());
+    ASSERT_TRUE(failed);
+    ASSERT_TRUE(testsupport::waitFor([&] { return server.connectionCount() == 1; }));
+    EXPECT_EQ(log.starting(name + "accept failed: ").size(), 1u);
+    EXPECT_EQ(log.count(name + "accepting clients again\n"), 1u);
 }

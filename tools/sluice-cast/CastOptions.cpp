@@ -63,6 +63,8 @@ const char* CastOptions::usage() {
            "      --loop N          cast the input N times, timestamps running on\n"
            "                        (default 1; 0 = until interrupted)\n"
            "      --sdp FILE        write an SDP description of the first target (RTP)\n"
+           "      --stats SECONDS   print every destination's counters every SECONDS\n"
+           "                        and once at the end\n"
            "  -q, --quiet           print nothing but errors\n"
            "  -h, --help            this text\n"
            "\n"
@@ -120,6 +122,11 @@ bool CastOptions::parse(int argc, char** argv, std::string& error) {
         } else if (arg == "--loop") {
             if (!value(v) || !parseInt(v, 0, 1000000, loops)) {
                 error = error.empty() ? "bad loop count: " + v : error;
+                return false;
+            }
+        } else if (arg == "--stats") {
+            if (!value(v) || !parseInt(v, 1, 86400, statsSeconds)) {
+                error = error.empty() ? "bad statistics period (seconds): " + v : error;
                 return false;
             }
         } else if (arg == "--sdp") {

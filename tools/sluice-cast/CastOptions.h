@@ -18,6 +18,7 @@ struct CastOptions {
     int loops = 1;  // 0: forever
     std::string sdpFile;
     bool quiet = false;
+    int statsSeconds = 0;  // 0: no statistics table
     bool help = false;
 
     /// Parses argv; false with a message in error on bad usage.

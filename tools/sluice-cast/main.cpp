@@ -8,6 +8,7 @@
 #include <fstream>
 #include <memory>
 #include <thread>
+#include <vector>
 
 extern "C" {
 #include <libavutil/log.h>
@@ -15,6 +16,7 @@ extern "C" {
 
 #include "CastOptions.h"
 #include "MediaReader.h"
+#include "StatsTable.h"
 #include "sluice.h"
 
 namespace {
@@ -136,6 +138,14 @@ struct Totals {
     int64_t mediaUs = 0;
 };
 
+void printStats(int handle) {
+    std::vector<sluice_destination_stats> records;
+    if (StatsTable::read(handle, records)) {
+        std::fputs(StatsTable::format(records).c_str(), stdout);
+        std::fflush(stdout);
+    }
+}
+
 /// Casts every pass of the input; returns false when the input could not be read.
 bool cast(int handle, const CastOptions& options, FrameSource& source, Totals& totals,
           std::string& error) {
@@ -143,6 +153,8 @@ bool cast(int handle, const CastOptions& options, FrameSource& source, Totals& t
     const Clock::time_point start = Clock::now();
     int64_t passOffset = 0;  // where the current pass starts on the output timeline
     bool warned = false;
+    const auto statsPeriod = std::chrono::seconds(options.statsSeconds);
+    Clock::time_point nextStats = start + statsPeriod;
     for (int pass = 0; options.loops == 0 || pass < options.loops; ++pass) {
         if (pass > 0 && !source.open(options, error)) {
             return false;
@@ -163,6 +175,10 @@ bool cast(int handle, const CastOptions& options, FrameSource& source, Totals& t
             packet.duration = static_cast<int32_t>(frame.durationUs);
             packet.flags = frame.key ? SLUICE_FLAG_KEY : 0;
             sluice_write(handle, &packet);
+            if (options.statsSeconds > 0 && Clock::now() >= nextStats) {
+                printStats(handle);
+                nextStats += statsPeriod;
+            }
             (frame.type == SLUICE_PACKET_VIDEO ? totals.video : totals.audio) += 1;
             passEnd = std::max(passEnd, pts + frame.durationUs);
         }
@@ -231,6 +247,19 @@ int main(int argc, char** argv) {
 
     Totals totals;
     const bool ok = cast(handle, options, source, totals, error);
+    if (options.statsSeconds > 0) {
+        // The final figures once the queued datagrams are out (a few seconds at most), and
+        // before close, which forgets the destinations.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        std::vector<sluice_destination_stats> records;
+        while (StatsTable::read(handle, records) &&
+               std::any_of(records.begin(), records.end(),
+                           [](const auto& r) { return r.backlog_bytes > 0; }) &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        printStats(handle);
+    }
     sluice_close(handle);
     sluice_quit();
     if (!ok) {

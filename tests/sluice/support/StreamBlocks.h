@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "MediaCasterConfig.h"
+#include "sluice.h"
 
 namespace sluicetest {
 
@@ -44,7 +45,7 @@ inline bool blockNumbers(const std::string& bytes, std::vector<uint32_t>& number
 /// An audio-only stream: the multiplexer opens without any codec data.
 inline av::MediaCasterConfig audioOnlyConfig() {
     av::MediaCasterConfig config;
-    config.audioCodec = 86018;
+    config.audioCodec = SLUICE_CODEC_AAC;
     config.channels = 2;
     config.sampleRate = 48000;
     config.audioProfile = 1;

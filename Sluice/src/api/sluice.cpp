@@ -1,0 +1,177 @@
+// The exported C interface: each function checks its arguments and calls the application.
+#include "sluice.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "CLog.h"
+#include "LibrarySettings.h"
+#include "TsApplication.h"
+
+using av::TsApplication;
+
+namespace {
+
+static_assert(sizeof(sluice_destination_stats) == 168, "sluice_destination_stats is 168 bytes");
+// A record shorter than this would not even say which destination it is.
+constexpr uint32_t kMinStatsSize = offsetof(sluice_destination_stats, connected_since_us);
+static_assert(kMinStatsSize == 80, "the identity fields end at 80");
+
+sluice_destination_stats toRecord(const av::DestinationStats& stats) {
+    sluice_destination_stats record{};
+    record.protocol = stats.protocol;
+    std::snprintf(record.address, sizeof record.address, "%s", stats.address.c_str());
+    record.port = stats.port;
+    record.last_errno = stats.counters.lastErrno;
+    record.connected_since_us = stats.connectedSinceUs;
+    record.datagrams = stats.counters.datagrams;
+    record.bytes = stats.counters.bytes;
+    record.send_errors = stats.counters.sendErrors;
+    record.dropped = stats.counters.dropped;
+    record.jam_episodes = stats.counters.jamEpisodes;
+    record.backlog_bytes = stats.counters.backlogBytes;
+    return record;
+}
+
+// No C++ exception may cross into the caller's C code.
+template <class F>
+int guarded(F body) {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return ENOMEM;
+    } catch (...) {
+        return EINVAL;
+    }
+}
+
+}  // namespace
+
+extern "C" {
+
+int sluice_init(void) {
+    return guarded([] { return TsApplication::instance().init(); });
+}
+
+int sluice_quit(void) {
+    return guarded([] { return TsApplication::instance().quit(); });
+}
+
+int sluice_open(int* handle, int protocol, int port, const sluice_media_format* format) {
+    CLog::debug("sluice_open protocol:%d, port:%d\n", protocol, port);
+    if (handle == nullptr || format == nullptr) {
+        return EINVAL;
+    }
+    return guarded([&] {
+        return TsApplication::instance().open(*handle, protocol, port,
+                                              TsApplication::makeConfig(*format));
+    });
+}
+
+int sluice_close(int handle) {
+    return guarded([&] { return TsApplication::instance().close(handle); });
+}
+
+int sluice_add_target(int handle, const char* ip, int port) {
+    if (ip == nullptr || ip[0] == '\0') {
+        return EINVAL;
+    }
+    return guarded([&] {
+        auto caster = TsApplication::instance().find(handle);
+        if (caster == nullptr) {
+            return ENOENT;
+        }
+        return caster->addTarget(ip, static_cast<uint16_t>(port)) ? 0 : EACCES;
+    });
+}
+
+int sluice_remove_target(int handle, const char* ip, int port) {
+    if (ip == nullptr || ip[0] == '\0') {
+        return EINVAL;
+    }
+    return guarded([&] {
+        auto caster = TsApplication::instance().find(handle);
+        if (caster == nullptr) {
+            return ENOENT;
+        }
+        caster->removeTarget(ip, static_cast<uint16_t>(port));
+        return 0;
+    });
+}
+
+int sluice_remove_all_target(int handle) {
+    return guarded([&] {
+        auto caster = TsApplication::instance().find(handle);
+        if (caster == nullptr) {
+            return ENOENT;
+        }
+        caster->removeAllTarget();
+        return 0;
+    });
+}
+
+int sluice_write(int handle, const sluice_media_packet* packet) {
+    if (packet == nullptr || packet->data == nullptr) {
+        return EINVAL;
+    }
+    return guarded([&] {
+        auto caster = TsApplication::instance().find(handle);
+        if (caster == nullptr) {
+            return ENOENT;
+        }
+        caster->write(packet->type, packet->data, packet->size, packet->pts, packet->duration,
+                      packet->flags);
+        return 0;
+    });
+}
+
+int sluice_get_destination_stats(int handle, sluice_destination_stats* records, int capacity,
+                                 int* count) {
+    if (count == nullptr || capacity < 0 || (records == nullptr && capacity > 0) ||
+        (capacity > 0 && records->size < kMinStatsSize)) {
+        return EINVAL;
+    }
+    return guarded([&] {
+        auto caster = TsApplication::instance().find(handle);
+        if (caster == nullptr) {
+            return ENOENT;
+        }
+        const std::vector<av::DestinationStats> all = caster->destinationStats();
+        *count = static_cast<int>(all.size());
+        if (capacity == 0) {
+            return 0;
+        }
+        // The caller's record size is the stride; fill what both sides know, zero the rest.
+        const uint32_t stride = records->size;
+        const size_t filled = std::min<size_t>(stride, sizeof(sluice_destination_stats));
+        auto* out = reinterpret_cast<unsigned char*>(records);
+        const size_t n = std::min(all.size(), static_cast<size_t>(capacity));
+        for (size_t i = 0; i < n; ++i) {
+            sluice_destination_stats record = toRecord(all[i]);
+            record.size = static_cast<uint32_t>(filled);
+            unsigned char* slot = out + i * stride;
+            std::memcpy(slot, &record, filled);
+            std::memset(slot + filled, 0, stride - filled);
+        }
+        return 0;
+    });
+}
+
+void sluice_setQueueDuration(int value) {
+    av::LibrarySettings::setQueueDuration(value);
+}
+
+void sluice_setSendBufSize(int bytes) {
+    av::LibrarySettings::setSendBufferSize(bytes);
+}
+
+void sluice_set_stack_size(int bytes) {
+    av::LibrarySettings::setStackSize(bytes);
+}
+
+}  // extern "C"

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "TargetCounters.h"
+
+namespace av {
+
+/// One destination of a caster as sluice_get_destination_stats reports it: a UDP/RTP target
+/// or a TCP/HTTP client. Plain record.
+struct DestinationStats {
+    int protocol = 0;  // SLUICE_PROTOCOL_*
+    std::string address;
+    uint16_t port = 0;
+    int64_t connectedSinceUs = 0;  // TCP/HTTP: wall clock at connection; 0 otherwise
+    TargetCounters counters;
+};
+
+}  // namespace av

@@ -1,0 +1,66 @@
+#include "HttpMediaCasterConnection.h"
+
+#include <event2/buffer.h>
+#include <event2/bufferevent.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "CLog.h"
+
+namespace av {
+
+HttpMediaCasterConnection::HttpMediaCasterConnection(int requestTimeoutMs)
+    : m_requestTimeoutMs(requestTimeoutMs) {}
+
+HttpMediaCasterConnection::~HttpMediaCasterConnection() = default;
+
+int HttpMediaCasterConnection::onOpen(int fd) {
+    const int status = TcpMediaCasterConnection::onOpen(fd);
+    m_requestDeadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(m_requestTimeoutMs);
+    armRequestTimeout(getBufferEvent());
+    return status;
+}
+
+void HttpMediaCasterConnection::armRequestTimeout(bufferevent* bev) {
+    if (isStreaming()) {
+        bufferevent_set_timeouts(bev, nullptr, nullptr);
+        return;
+    }
+    // libevent's read time-out restarts with every read, so it is set to what is left of
+    // the one deadline: a client that trickles bytes gets no more time than a silent one.
+    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+        m_requestDeadline - std::chrono::steady_clock::now());
+    const int64_t us = std::max<int64_t>(left.count(), 1);
+    const timeval timeout{static_cast<time_t>(us / 1000000),
+                          static_cast<suseconds_t>(us % 1000000)};
+    bufferevent_set_timeouts(bev, &timeout, nullptr);
+}
+
+void HttpMediaCasterConnection::onEvent(bufferevent* bev, short events) {
+    if ((events & BEV_EVENT_TIMEOUT) != 0 && !isStreaming()) {
+        CLog::debug("%s(%s) no request within %d ms\n", className(), peerName().c_str(),
+                    m_requestTimeoutMs);
+        requestClose();
+        return;
+    }
+    TcpMediaCasterConnection::onEvent(bev, events);
+}
+
+void HttpMediaCasterConnection::onRead(bufferevent* bev) {
+    const size_t available = evbuffer_get_length(bufferevent_get_input(bev));
+    if (available == 0 || !m_readBuffer.ensure(available)) {
+        return;
+    }
+    const size_t n = bufferevent_read(bev, m_readBuffer.data(), available);
+    m_parser.parse(reinterpret_cast<const char*>(m_readBuffer.data()), n,
+                   [this, bev](const HttpMessage&, const std::string&) {
+                       bufferevent_write(bev, kResponseHeader, std::strlen(kResponseHeader));
+                       // Only now: no chunk may reach the client before the header.
+                       m_state = kStreaming;
+                   });
+    armRequestTimeout(bev);
+}
+
+}  // namespace av

@@ -1,0 +1,155 @@
+#include "TcpMediaCasterConnection.h"
+
+#include <event2/buffer.h>
+#include <event2/bufferevent.h>
+#include <event2/event.h>
+#include <event2/util.h>
+
+#include <chrono>
+#include <cstdio>
+
+#include "CLog.h"
+#include "ClockTime.h"
+#include "LibrarySettings.h"
+#include "Socket.h"
+
+namespace av {
+
+TcpMediaCasterConnection::~TcpMediaCasterConnection() = default;
+
+int TcpMediaCasterConnection::onOpen(int) {
+    bufferevent* bev = getBufferEvent();
+    bufferevent_setwatermark(bev, EV_WRITE, kLowWatermark, m_maxBuffered);
+    const evutil_socket_t fd = bufferevent_getfd(bev);
+    evutil_make_socket_nonblocking(fd);
+
+    // Borrowed only: the bufferevent owns the descriptor.
+    comn::Socket socket;
+    socket.attach(fd);
+    const int sendBuffer = LibrarySettings::sendBufferSize();
+    if (sendBuffer > 0) {
+        socket.setSendBufferSize(sendBuffer);
+    }
+    const SocketAddress peer = socket.getPeerName();
+    socket.detach();
+    char name[64];
+    std::snprintf(name, sizeof name, "%s:%d", peer.getIp().c_str(), peer.getPort());
+    m_peerName = name;
+    m_peerAddress = peer.getIp();
+    m_peerPort = peer.getPort();
+    m_connectedSinceUs = std::chrono::duration_cast<std::chrono::microseconds>(
+                             std::chrono::system_clock::now().time_since_epoch())
+                             .count();
+    return 0;
+}
+
+void TcpMediaCasterConnection::onClose() {
+    CLog::debug("%s(%s) onClose stream%s\n", className(), m_peerName.c_str(), m_streamName.c_str());
+}
+
+void TcpMediaCasterConnection::onWrite(bufferevent*) {}
+
+void TcpMediaCasterConnection::onRead(bufferevent* bev) {
+    // Never interpreted, only discarded: kept, a client's bytes would grow the input buffer
+    // without limit.
+    evbuffer* input = bufferevent_get_input(bev);
+    evbuffer_drain(input, evbuffer_get_length(input));
+}
+
+void TcpMediaCasterConnection::onEvent(bufferevent* bev, short events) {
+    if ((events & BEV_EVENT_ERROR) != 0) {
+        ++m_errors;
+        m_lastErrno = EVUTIL_SOCKET_ERROR();
+    }
+    TcpConnection::onEvent(bev, events);
+}
+
+DestinationStats TcpMediaCasterConnection::destinationStats() {
+    DestinationStats stats;
+    stats.address = m_peerAddress;
+    stats.port = m_peerPort;
+    stats.connectedSinceUs = m_connectedSinceUs;
+    stats.counters.datagrams = m_blocks;
+    stats.counters.bytes = m_bytes;
+    stats.counters.sendErrors = m_errors;
+    stats.counters.lastErrno = m_lastErrno;
+    stats.counters.dropped = m_dropped;
+    stats.counters.jamEpisodes = m_jams;
+    bufferevent* bev = getBufferEvent();
+    if (bev != nullptr) {
+        stats.counters.backlogBytes = evbuffer_get_length(bufferevent_get_output(bev));
+    }
+    return stats;
+}
+
+void TcpMediaCasterConnection::onMediaFormat(const MediaCasterConfig& config) {
+    m_config = config;
+}
+
+void TcpMediaCasterConnection::onMediaEvent(int) {}
+
+void TcpMediaCasterConnection::onMediaPacket(std::shared_ptr<MediaPacket> packet) {
+    if (packet == nullptr) {
+        return;
+    }
+    const comn::StopWatch watch;
+    if (readyToSend()) {
+        send(packet);
+    }
+    const int64_t elapsed = watch.elapsed();
+    if (elapsed >= kSlowSendMs) {
+        CLog::warning("%s::onMediaPacket elapse too much. pkt type:%c, elapse:%d\n", className(),
+                      packet->isVideo() ? 'V' : 'A', static_cast<int>(elapsed));
+    }
+}
+
+namespace {
+
+// Releases one client's hold on a block once libevent has sent or discarded its bytes.
+void releaseBlock(const void*, size_t, void* hold) {
+    delete static_cast<std::shared_ptr<const MediaPacket>*>(hold);
+}
+
+}  // namespace
+
+void TcpMediaCasterConnection::send(const std::shared_ptr<MediaPacket>& packet) {
+    bufferevent* bev = getBufferEvent();
+    if (bev == nullptr || isClosing()) {
+        return;
+    }
+    const size_t buffered = evbuffer_get_length(bufferevent_get_output(bev));
+    if (buffered > m_maxBuffered) {
+        ++m_dropped;
+        if (!m_jammed.exchange(true)) {
+            ++m_jams;
+            CLog::warning("%s(%s) is jamming. buffer size: %d\n", className(), m_peerName.c_str(),
+                          static_cast<int>(buffered));
+            bufferevent_enable(bev, EV_WRITE);
+        } else {
+            CLog::warning("evbuffer cache is too much. cache:%d, drop:%d\n",
+                          static_cast<int>(buffered), static_cast<int>(m_queue.dropToLastKey()));
+        }
+        return;
+    }
+    if (buffered <= m_maxBuffered / 4) {
+        if (m_jammed.exchange(false)) {
+            CLog::warning("%s(%s) resume from jam: buffer size%d\n", className(),
+                          m_peerName.c_str(), static_cast<int>(buffered));
+        }
+    } else if (m_jammed.load()) {
+        ++m_dropped;
+        return;  // still draining: whole blocks are dropped, so the stream stays parseable
+    }
+    // The output buffer references the one copy of the block every client shares (no copy
+    // per client); the block lives until the last client's buffer has let go of it.
+    auto* hold = new std::shared_ptr<const MediaPacket>(packet);
+    if (evbuffer_add_reference(bufferevent_get_output(bev), packet->data, packet->size,
+                               &releaseBlock, hold) != 0) {
+        delete hold;
+        return;
+    }
+    ++m_blocks;
+    m_bytes += packet->size;
+}
+
+}  // namespace av

@@ -1,0 +1,98 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "DestinationStats.h"
+#include "MediaCasterConfig.h"
+#include "MediaPacketQueue.h"
+#include "MediaSink.h"
+#include "TcpConnection.h"
+
+namespace av {
+
+/// A client of the TCP caster: every transport-stream block handed to onMediaPacket is
+/// written to its bufferevent, with flow control. A client whose unsent backlog passes
+/// 1,024,000 bytes is "jammed" and loses whole blocks until the backlog has fallen to
+/// 256,000 bytes; nothing is queued for it beyond the bufferevent's own buffer. Bytes the
+/// client sends are discarded unread.
+///
+/// Threads: onOpen, onRead, onWrite and onEvent run on the server's loop; onMediaPacket runs
+/// on the thread that feeds the caster, with the server's table lock held (which keeps the
+/// bufferevent from being freed meanwhile).
+class TcpMediaCasterConnection : public TcpConnection,
+                                 public MediaSink,
+                                 public std::enable_shared_from_this<TcpMediaCasterConnection> {
+public:
+    /// Unsent bytes above which the client counts as jammed. About 2.7 s of a 3 Mbit/s
+    /// stream: a client that falls that far behind has stalled rather than slowed.
+    static constexpr uint32_t kMaxBuffered = 1024000;
+    /// A jammed client resumes once it has drained to a quarter of the limit.
+    static constexpr uint32_t kResumeBuffered = kMaxBuffered / 4;
+    /// Write low watermark: the write callback fires once the backlog falls below 16 KiB.
+    static constexpr size_t kLowWatermark = 16384;
+    /// A block that takes longer than this to hand over (about half a frame interval at
+    /// 25 fps) is worth a warning.
+    static constexpr int64_t kSlowSendMs = 21;
+
+    TcpMediaCasterConnection() = default;
+    ~TcpMediaCasterConnection() override;
+
+    /// Write watermarks, non-blocking socket, the library-wide send buffer size (when
+    /// above 0) and the peer name ("address:port"). Always 0.
+    int onOpen(int fd) override;
+    /// Logs "<class>(<peer>) onClose stream<stream name>" at debug level.
+    void onClose() override;
+    void onWrite(bufferevent* bev) override;
+    /// Discards whatever the client sent, unread, so that it cannot fill the memory.
+    void onRead(bufferevent* bev) override;
+    /// Counts a connection error (with its errno), then as TcpConnection.
+    void onEvent(bufferevent* bev, short events) override;
+
+    /// Keeps a copy of the caster's configuration.
+    void onMediaFormat(const MediaCasterConfig& config) override;
+    /// Sends the packet's bytes subject to flow control; warns when that took 21 ms or more.
+    void onMediaPacket(std::shared_ptr<MediaPacket> packet) override;
+    void onMediaEvent(int event) override;
+
+    const std::string& peerName() const { return m_peerName; }
+    /// This client's counters (protocol left 0 for the caster to fill); table lock held.
+    DestinationStats destinationStats();
+    bool isJammed() const { return m_jammed.load(); }
+
+protected:
+    /// The class name the log messages start with.
+    virtual const char* className() const { return "TcpMediaCasterConnection"; }
+    /// Whether blocks may be sent yet (the HTTP connection waits for the request).
+    virtual bool readyToSend() const { return true; }
+    /// The flow-controlled write of one packet, by reference to the shared block; table
+    /// lock held.
+    void send(const std::shared_ptr<MediaPacket>& packet);
+
+    /// 0 until the HTTP connection has written its response header (then 2). Written by the
+    /// loop thread, read by the feeding thread.
+    std::atomic<int> m_state{0};
+
+private:
+    std::string m_peerName;
+    std::string m_peerAddress;
+    uint16_t m_peerPort = 0;
+    int64_t m_connectedSinceUs = 0;  // set before the connection enters the table
+    // Written by the feeding thread (blocks) and the loop (errors); read by any.
+    std::atomic<uint64_t> m_blocks{0};
+    std::atomic<uint64_t> m_bytes{0};
+    std::atomic<uint64_t> m_dropped{0};
+    std::atomic<uint64_t> m_jams{0};
+    std::atomic<uint64_t> m_errors{0};
+    std::atomic<int> m_lastErrno{0};
+    std::string m_streamName;
+    MediaCasterConfig m_config;
+    std::atomic<bool> m_jammed{false};
+    uint32_t m_maxBuffered = kMaxBuffered;
+    // Never filled on this path; a jammed client's drop count comes from it (always 0).
+    MediaPacketQueue m_queue;
+};
+
+}  // namespace av

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "DestinationStats.h"
+#include "MediaCasterConfig.h"
+
+namespace av {
+
+/// The caster interface the exported functions drive. Casters are held by shared reference
+/// (the application's table plus any caller that looked one up), and every implementation
+/// serialises its own operations, so any operation may be called from any thread.
+class TsMediaCaster {
+public:
+    virtual ~TsMediaCaster() = default;
+
+    /// Binds or listens on the local address text (empty: any interface) and port, then
+    /// opens the multiplexer. 0 on success, else ENOENT, ENODEV or a negative FFmpeg code.
+    virtual int open(const std::string& ip, uint16_t port, const MediaCasterConfig& config) = 0;
+    /// Stops sending and closes the multiplexer; the caster may be opened again.
+    virtual void close() = 0;
+    virtual bool isOpen() = 0;
+
+    /// The handle under which the caster is registered, shown in its log messages.
+    virtual void setId(int id) = 0;
+    virtual int getId() = 0;
+
+    /// True when added, false when the address and port already are a target.
+    virtual bool addTarget(const std::string& ip, uint16_t port) = 0;
+    virtual void removeTarget(const std::string& ip, uint16_t port) = 0;
+    virtual int targetCount() = 0;
+    virtual void removeAllTarget() = 0;
+
+    /// Takes one frame (type 0 video, 1 audio). The result is not reported to the caller
+    /// of the exported interface.
+    virtual bool write(int type, const uint8_t* data, int size, int64_t pts, int duration,
+                       int flags) = 0;
+
+    /// A snapshot of every destination's counters (targets in list order, clients in
+    /// descriptor order).
+    virtual std::vector<DestinationStats> destinationStats() = 0;
+};
+
+}  // namespace av

@@ -1,0 +1,140 @@
+#include "UdpTsMediaCaster.h"
+
+#include <cerrno>
+
+#include "CLog.h"
+#include "LibrarySettings.h"
+#include "sluice.h"
+
+namespace av {
+
+UdpTsMediaCaster::~UdpTsMediaCaster() {
+    UdpTsMediaCaster::close();
+}
+
+void UdpTsMediaCaster::logOpen(const std::string& ip, uint16_t port) {
+    CLog::debug("UdpTsMediaCaster(%d) open. ip:%s port:%d\n", getId(), ip.c_str(), port);
+}
+
+int UdpTsMediaCaster::protocol() const {
+    return SLUICE_PROTOCOL_UDP;
+}
+
+std::vector<DestinationStats> UdpTsMediaCaster::destinationStats() {
+    std::vector<DestinationStats> all;
+    for (const DatagramFanout::Stats& target : m_sender.stats()) {
+        DestinationStats stats;
+        stats.protocol = protocol();
+        stats.address = target.address.ip();
+        stats.port = target.address.port();
+        stats.counters = target.counters;
+        all.push_back(std::move(stats));
+    }
+    return all;
+}
+
+int UdpTsMediaCaster::sendBufferSize() const {
+    return LibrarySettings::sendBufferSize();
+}
+
+void UdpTsMediaCaster::logSendFailure(const NetAddress& target, size_t size) {
+    CLog::warning("(%d) sendTo %s:%d failed. size:%d\n", id(), target.ip().c_str(), target.port(),
+                  static_cast<int>(size));
+}
+
+int UdpTsMediaCaster::open(const std::string& ip, uint16_t port, const MediaCasterConfig& config) {
+    logOpen(ip, port);
+    logFormat(config);
+    comn::AutoLock lock(mutex());
+    close();
+    if (!m_socket.isOpen() && !m_socket.open(SOCK_DGRAM)) {
+        return ENODEV;
+    }
+    if (m_socket.bind(SocketAddress(ip, port)) != 0) {
+        m_socket.close();
+        return ENODEV;
+    }
+    m_socket.setSendBufferSize(sendBufferSize());  // a size the system refuses is ignored
+    if (!m_sender.start(m_socket.fd())) {
+        m_socket.close();
+        return ENODEV;
+    }
+    return openMuxer(config);
+}
+
+void UdpTsMediaCaster::close() {
+    comn::AutoLock lock(mutex());
+    closeMuxer();  // the trailer is queued like any block
+    m_sender.stop(true);
+    m_socket.close();
+}
+
+bool UdpTsMediaCaster::isOpen() {
+    comn::AutoLock lock(mutex());
+    return m_socket.isOpen();
+}
+
+SocketAddress UdpTsMediaCaster::localAddress() {
+    comn::AutoLock lock(mutex());
+    return m_socket.isOpen() ? m_socket.getSockName() : SocketAddress("0.0.0.0", 0);
+}
+
+bool UdpTsMediaCaster::addTarget(const std::string& ip, uint16_t port) {
+    comn::AutoLock lock(mutex());
+    const bool added = BasicTsMediaCaster::addTarget(ip, port);
+    if (added) {
+        updateDestinations();
+    }
+    return added;
+}
+
+void UdpTsMediaCaster::removeTarget(const std::string& ip, uint16_t port) {
+    comn::AutoLock lock(mutex());
+    BasicTsMediaCaster::removeTarget(ip, port);
+    updateDestinations();
+}
+
+void UdpTsMediaCaster::removeAllTarget() {
+    comn::AutoLock lock(mutex());
+    BasicTsMediaCaster::removeAllTarget();
+    updateDestinations();
+}
+
+void UdpTsMediaCaster::updateDestinations() {
+    std::vector<DatagramFanout::Destination> destinations;
+    for (const NetAddress& target : targets()) {
+        DatagramFanout::Destination destination;
+        destination.address = target;
+        destination.socketAddress = SocketAddress(target.ip(), target.port()).in();
+        destinations.push_back(std::move(destination));
+    }
+    m_sender.setDestinations(destinations);
+}
+
+void UdpTsMediaCaster::onMuxData(const uint8_t* data, size_t size, int64_t, int) {
+    comn::AutoLock lock(mutex());
+    sendToTargets(nullptr, 0, data, size);
+}
+
+void UdpTsMediaCaster::sendToTargets(const uint8_t* header, size_t headerSize, const uint8_t* data,
+                                     size_t size) {
+    if (!m_socket.isOpen()) {
+        return;
+    }
+    m_sender.push(header, headerSize, data, size);
+}
+
+void UdpTsMediaCaster::onSendFailed(const NetAddress& target, size_t size, int) {
+    logSendFailure(target, size);
+}
+
+void UdpTsMediaCaster::onQueueOverflow(bool begins, uint64_t dropped) {
+    if (begins) {
+        CLog::warning("(%d) send queue full: dropping the oldest datagrams\n", id());
+    } else {
+        CLog::warning("(%d) send queue drained: %llu datagrams dropped\n", id(),
+                      static_cast<unsigned long long>(dropped));
+    }
+}
+
+}  // namespace av

@@ -1,0 +1,138 @@
+#include "DatagramFanout.h"
+
+#include <algorithm>
+
+DatagramFanout::DatagramFanout(size_t capacity) : m_capacity(std::max<size_t>(capacity, 1)) {}
+
+bool DatagramFanout::push(DatagramRef datagram) {
+    if (m_targets.empty() || datagram == nullptr) {
+        return false;
+    }
+    bool dropped = false;
+    if (m_queue.size() >= m_capacity) {
+        m_queue.pop_front();
+        ++m_front;
+        dropped = true;
+        for (Target& target : m_targets) {
+            if (target.next < m_front) {
+                target.next = m_front;
+                ++target.counters.dropped;
+            }
+        }
+    }
+    m_queue.push_back(std::move(datagram));
+    return dropped;
+}
+
+void DatagramFanout::setDestinations(const std::vector<Destination>& destinations) {
+    std::vector<Target> targets;
+    targets.reserve(destinations.size());
+    for (const Destination& destination : destinations) {
+        auto kept = std::find_if(m_targets.begin(), m_targets.end(), [&](const Target& t) {
+            return t.destination.address == destination.address;
+        });
+        if (kept != m_targets.end()) {
+            kept->destination = destination;  // the name may resolve differently now
+            targets.push_back(std::move(*kept));
+            m_targets.erase(kept);
+        } else {
+            Target target;
+            target.serial = ++m_nextSerial;
+            target.destination = destination;
+            target.next = end();
+            targets.push_back(std::move(target));
+        }
+    }
+    m_targets = std::move(targets);
+    trim();
+}
+
+void DatagramFanout::clear() {
+    for (Target& target : m_targets) {
+        target.counters.dropped += end() - target.next;
+        target.next = end();
+    }
+    m_front = end();
+    m_queue.clear();
+}
+
+bool DatagramFanout::hasPending() const {
+    return std::any_of(m_targets.begin(), m_targets.end(),
+                       [this](const Target& t) { return t.next < end(); });
+}
+
+size_t DatagramFanout::maxBacklog() const {
+    uint64_t most = 0;
+    for (const Target& target : m_targets) {
+        most = std::max(most, end() - target.next);
+    }
+    return static_cast<size_t>(most);
+}
+
+void DatagramFanout::take(size_t perDestination, std::vector<Send>& out) {
+    for (Target& target : m_targets) {
+        for (size_t n = 0; n < perDestination && target.next < end(); ++n, ++target.next) {
+            Send send;
+            send.datagram = m_queue[static_cast<size_t>(target.next - m_front)];
+            send.target = target.serial;
+            send.socketAddress = target.destination.socketAddress;
+            out.push_back(std::move(send));
+        }
+    }
+    trim();
+}
+
+void DatagramFanout::settle(const std::vector<Send>& sends, std::vector<Failure>& failures) {
+    Target* target = nullptr;
+    for (const Send& send : sends) {
+        if (target == nullptr || target->serial != send.target) {
+            auto it = std::find_if(m_targets.begin(), m_targets.end(),
+                                   [&](const Target& t) { return t.serial == send.target; });
+            target = it == m_targets.end() ? nullptr : &*it;
+        }
+        if (target == nullptr) {
+            continue;  // removed while the datagram was on its way
+        }
+        if (send.error == 0) {
+            ++target->counters.datagrams;
+            target->counters.bytes += send.datagram->size;
+        } else {
+            ++target->counters.sendErrors;
+            target->counters.lastErrno = send.error;
+            failures.push_back(
+                Failure{target->destination.address, send.datagram->size, send.error});
+        }
+    }
+}
+
+std::vector<DatagramFanout::Stats> DatagramFanout::stats() const {
+    std::vector<Stats> all;
+    all.reserve(m_targets.size());
+    for (const Target& target : m_targets) {
+        Stats stats{target.destination.address, target.counters};
+        stats.counters.backlogBytes = bytesFrom(target.next);
+        all.push_back(std::move(stats));
+    }
+    return all;
+}
+
+void DatagramFanout::trim() {
+    // Datagrams every destination has had are no longer needed; a send in progress keeps
+    // its own reference.
+    uint64_t oldest = end();
+    for (const Target& target : m_targets) {
+        oldest = std::min(oldest, target.next);
+    }
+    while (m_front < oldest) {
+        m_queue.pop_front();
+        ++m_front;
+    }
+}
+
+uint64_t DatagramFanout::bytesFrom(uint64_t index) const {
+    uint64_t bytes = 0;
+    for (uint64_t i = std::max(index, m_front); i < end(); ++i) {
+        bytes += m_queue[static_cast<size_t>(i - m_front)]->size;
+    }
+    return bytes;
+}

@@ -1,0 +1,214 @@
+#include "PacedDatagramSender.h"
+
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <time.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "LibrarySettings.h"
+
+namespace {
+
+int64_t monotonicNs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
+void sleepUntil(int64_t deadlineNs) {
+    timespec deadline{};
+    deadline.tv_sec = static_cast<time_t>(deadlineNs / 1'000'000'000);
+    deadline.tv_nsec = static_cast<long>(deadlineNs % 1'000'000'000);
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
+    }
+}
+
+// The kernel takes at most this many messages per sendmmsg (UIO_MAXIOV).
+constexpr size_t kMaxMessages = 1024;
+
+}  // namespace
+
+PacedDatagramSender::PacedDatagramSender(DatagramSendObserver& observer, size_t capacity)
+    : m_observer(observer), m_fanout(capacity) {}
+
+PacedDatagramSender::~PacedDatagramSender() {
+    stop(false);
+}
+
+bool PacedDatagramSender::start(int fd) {
+    stop(false);
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_fd = fd;
+        m_flush = false;
+        m_stopping = false;
+        m_accepting = true;
+    }
+    setStackSize(static_cast<unsigned int>(av::LibrarySettings::stackSize()));
+    if (!comn::Thread::start()) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_accepting = false;
+        return false;
+    }
+    return true;
+}
+
+void PacedDatagramSender::stop(bool flush) {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_accepting = false;
+        m_flush = flush;
+        m_stopping = true;
+        m_wake.notify_all();
+    }
+    // Our own flag, not the thread's: a worker stopped before it began would skip run(),
+    // and with it the flush.
+    comn::Thread::join(-1);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_fanout.clear();  // counted as dropped; nothing is left after a flush
+    m_fd = -1;
+}
+
+bool PacedDatagramSender::push(const uint8_t* header, size_t headerSize, const uint8_t* payload,
+                               size_t payloadSize) {
+    auto datagram = std::make_shared<Datagram>();
+    if (!datagram->assign(header, headerSize, payload, payloadSize)) {
+        return false;
+    }
+    const int64_t now = monotonicNs();
+    bool begins = false;
+    bool ends = false;
+    uint64_t dropped = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_accepting) {
+            return false;
+        }
+        m_pace.onArrival(now);
+        const bool wasIdle = !m_fanout.hasPending();
+        if (m_fanout.push(std::move(datagram))) {
+            ++m_episodeDrops;
+            begins = !m_overflowing;
+            m_overflowing = true;
+        } else if (m_overflowing && m_fanout.queued() <= m_fanout.capacity() / 2) {
+            // Half empty again: the network keeps up once more.
+            ends = true;
+            dropped = m_episodeDrops;
+            m_overflowing = false;
+            m_episodeDrops = 0;
+        }
+        if (wasIdle) {
+            m_wake.notify_one();
+        }
+    }
+    if (begins) {
+        m_observer.onQueueOverflow(true, 0);
+    }
+    if (ends) {
+        m_observer.onQueueOverflow(false, dropped);
+    }
+    return true;
+}
+
+void PacedDatagramSender::setDestinations(
+    const std::vector<DatagramFanout::Destination>& destinations) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_fanout.setDestinations(destinations);
+}
+
+std::vector<DatagramFanout::Stats> PacedDatagramSender::stats() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_fanout.stats();
+}
+
+bool PacedDatagramSender::idle() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return !m_inFlight && !m_fanout.hasPending();
+}
+
+int PacedDatagramSender::run() {
+    // The default timer slack (50 us) would stretch the shortest ticks several times over.
+    ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+    std::vector<DatagramFanout::Send> sends;
+    std::vector<DatagramFanout::Failure> failures;
+    int64_t deadline = monotonicNs();
+    for (;;) {
+        SendPace::Tick tick{};
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            if (!m_fanout.hasPending()) {
+                m_wake.wait(lock, [this] { return m_stopping || m_fanout.hasPending(); });
+                deadline = monotonicNs();  // after a pause the first tick is due at once
+            }
+            if (m_stopping && (!m_flush || !m_fanout.hasPending())) {
+                break;
+            }
+            tick = m_pace.next(m_fanout.maxBacklog(), m_stopping);
+            sends.clear();
+            m_fanout.take(tick.perDestination, sends);
+            m_inFlight = true;
+        }
+        transmit(sends);
+        failures.clear();
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_fanout.settle(sends, failures);
+            m_inFlight = false;
+        }
+        sends.clear();  // the datagrams' last references may go here, outside the lock
+        for (const DatagramFanout::Failure& failure : failures) {
+            m_observer.onSendFailed(failure.address, failure.size, failure.error);
+        }
+        deadline += tick.periodNs;
+        const int64_t now = monotonicNs();
+        if (deadline < now - tick.periodNs) {
+            deadline = now;  // far behind (a stall): start afresh rather than burst to catch up
+        }
+        sleepUntil(deadline);
+    }
+    return 0;
+}
+
+void PacedDatagramSender::transmit(std::vector<DatagramFanout::Send>& sends) {
+    std::vector<mmsghdr> messages(sends.size());
+    std::vector<iovec> vectors(sends.size());
+    for (size_t i = 0; i < sends.size(); ++i) {
+        DatagramFanout::Send& send = sends[i];
+        // Every message points at the one queued copy of its datagram.
+        vectors[i].iov_base = const_cast<uint8_t*>(send.datagram->bytes);
+        vectors[i].iov_len = send.datagram->size;
+        msghdr& header = messages[i].msg_hdr;
+        header = msghdr{};
+        header.msg_name = &send.socketAddress;
+        header.msg_namelen = sizeof send.socketAddress;
+        header.msg_iov = &vectors[i];
+        header.msg_iovlen = 1;
+    }
+    size_t i = 0;
+    while (i < messages.size()) {
+        const auto count = static_cast<unsigned int>(std::min(messages.size() - i, kMaxMessages));
+        const int sent = ::sendmmsg(m_fd, &messages[i], count, 0);
+        if (sent < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            // The first message of the call failed: count it and go on with the next.
+            sends[i].error = errno;
+            ++i;
+            continue;
+        }
+        if (sent == 0) {
+            sends[i].error = EIO;
+            ++i;
+            continue;
+        }
+        for (int k = 0; k < sent; ++k) {
+            if (messages[i].msg_len != sends[i].datagram->size) {
+                sends[i].error = EMSGSIZE;
+            }
+            ++i;
+        }
+    }
+}

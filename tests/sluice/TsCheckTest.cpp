@@ -1,0 +1,193 @@
+// tools/ts-check on streams with known faults, and the multiplexer's PCR and table periods
+// measured with it.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <regex>
+#include <string>
+
+#include "ChildProcess.h"
+#include "FfmpegTsMuxer.h"
+#include "MediaClip.h"
+#include "TestSupport.h"
+#include "sluice.h"
+
+using testsupport::shell;
+
+namespace {
+
+class CollectingSink : public av::TsMuxerSink {
+public:
+    void onMuxData(const uint8_t* data, size_t size, int64_t, int) override {
+        bytes.append(reinterpret_cast<const char*>(data), size);
+    }
+    std::string bytes;
+};
+
+// A number from ts-check's JSON report ("key":value).
+double field(const std::string& json, const std::string& key) {
+    std::smatch match;
+    if (!std::regex_search(json, match, std::regex("\"" + key + "\":([-0-9.]+)"))) {
+        ADD_FAILURE() << key << " not in " << json;
+        return -1;
+    }
+    return std::stod(match[1]);
+}
+
+// The count of one indicator inside the priority1 or priority2 object.
+double indicator(const std::string& json, const std::string& priority, const std::string& key) {
+    const size_t start = json.find("\"" + priority + "\":{");
+    return field(json.substr(start, json.find('}', start) - start), key);
+}
+
+std::string tsCheck() {
+    return "'" + testsupport::programPath("ts-check") + "'";
+}
+
+class TsCheck : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string error;
+        ASSERT_TRUE(sluicetest::makeClip(m_dir.path(), 2, 320, 240, error)) << error;
+        sluicetest::ClipInfo info;
+        std::vector<sluicetest::TestFrame> frames;
+        ASSERT_TRUE(sluicetest::readFrames(m_dir.file("clip.mp4"), frames, info, error)) << error;
+        av::MediaCasterConfig c;
+        c.videoCodec = SLUICE_CODEC_H264;
+        c.width = info.width;
+        c.height = info.height;
+        c.audioCodec = SLUICE_CODEC_AAC;
+        c.sampleRate = info.sampleRate;
+        c.channels = info.channels;
+        c.audioProfile = info.audioProfile;
+        c.audioConfig = info.audioConfig;
+        c.audioClock = 1000000;
+        av::FfmpegTsMuxer muxer;
+        CollectingSink sink;
+        muxer.setSink(&sink);
+        ASSERT_EQ(muxer.open(c), 0);
+        for (const auto& f : frames) {
+            muxer.write(f.type, reinterpret_cast<const uint8_t*>(f.bytes.data()),
+                        static_cast<int>(f.bytes.size()), f.ptsUs, 0, f.key ? 1 : 0);
+        }
+        muxer.close();
+        m_ts = sink.bytes;
+        ASSERT_EQ(m_ts.size() % 188, 0u);
+    }
+
+    // ts-check --json on bytes (a stream may be absent for 1 s); its exit status and report.
+    int check(const std::string& bytes, std::string& json) {
+        testsupport::writeFile(m_dir.file("input.ts"), bytes);
+        const int status =
+            shell(tsCheck() + " --json --pid-timeout 1000 '" + m_dir.file("input.ts") + "'", &json);
+        return status;
+    }
+
+    // The transport stream without the packets of one PID, or with one packet less.
+    std::string withoutPid(int pid, size_t keepEvery = 0) const {
+        std::string out;
+        size_t seen = 0;
+        for (size_t i = 0; i < m_ts.size(); i += 188) {
+            const int packetPid = (m_ts[i + 1] & 0x1F) << 8 | static_cast<uint8_t>(m_ts[i + 2]);
+            if (packetPid == pid && (keepEvery == 0 || ++seen % keepEvery == 0)) {
+                continue;
+            }
+            out.append(m_ts, i, 188);
+        }
+        return out;
+    }
+
+    testsupport::TempDir m_dir;
+    std::string m_ts;
+};
+
+}  // namespace
+
+// PCR at most 40 ms apart and PAT/PMT at most 100 ms apart, as the multiplexer is told;
+// and a clean stream passes every check.
+TEST_F(TsCheck, TheMultiplexerKeepsPcrAndTablePeriods) {
+    std::string json;
+    ASSERT_EQ(check(m_ts, json), 0) << json;
+    EXPECT_EQ(indicator(json, "priority1", "total"), 0) << json;
+    EXPECT_EQ(indicator(json, "priority2", "total"), 0) << json;
+    EXPECT_GT(field(json, "max_pcr_interval_ms"), 0) << json;
+    EXPECT_LE(field(json, "max_pcr_interval_ms"), 40.0) << json;
+    EXPECT_LE(field(json, "max_pat_interval_ms"), 100.0) << json;
+    EXPECT_LE(field(json, "max_pmt_interval_ms"), 100.0) << json;
+    EXPECT_GT(field(json, "seconds"), 1.5) << json;
+}
+
+// Each kind of damage shows as its indicator, and priority-1 damage fails the exit status.
+TEST_F(TsCheck, DamageShowsAsItsIndicator) {
+    const size_t middle = (m_ts.size() / 2 / 188) * 188;
+    std::string badSync = m_ts;
+    badSync[middle] = 0x00;
+    std::string cut = m_ts;
+    cut.erase(middle + 10, 100);
+    std::string transportError = m_ts;
+    transportError[middle + 1] = static_cast<char>(transportError[middle + 1] | 0x80);
+    const struct {
+        const char* name;
+        std::string bytes;
+        const char* priority;
+        const char* key;
+        int exit;
+    } cases[] = {
+        {"one bad sync byte", badSync, "priority1", "sync_byte", 1},
+        {"bytes cut out", cut, "priority1", "sync_loss", 1},
+        {"a video packet lost", withoutPid(0x100, 50), "priority1", "continuity", 1},
+        {"no PAT", withoutPid(0), "priority1", "pat", 1},
+        {"no PMT", withoutPid(0x1000), "priority1", "pmt", 1},
+        {"no audio", withoutPid(0x101), "priority1", "pid", 1},
+        {"transport error flag", transportError, "priority2", "transport", 1},
+    };
+    for (const auto& c : cases) {
+        std::string json;
+        EXPECT_EQ(check(c.bytes, json), c.exit) << c.name << json;
+        EXPECT_GE(indicator(json, c.priority, c.key), 1) << c.name << json;
+    }
+}
+
+// Datagram input: ts-check listens on the port it prints, counts the datagrams, finds RTP
+// sequence gaps, and reports the delivery figures.
+TEST_F(TsCheck, RtpInputCountsDatagramsAndSequenceGaps) {
+    testsupport::ChildProcess child;
+    ASSERT_TRUE(child.start(
+        {testsupport::programPath("ts-check"), "--json", "--idle", "0.5", "rtp://127.0.0.1:0"}));
+    ASSERT_TRUE(child.waitForOutput("listening on udp port ", std::chrono::seconds(10)));
+    std::smatch match;
+    const std::string said = child.output();
+    ASSERT_TRUE(std::regex_search(said, match, std::regex("udp port ([0-9]+)")));
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    to.sin_port = htons(static_cast<uint16_t>(std::stoi(match[1])));
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    uint16_t sequence = 0;
+    size_t sent = 0;
+    for (size_t i = 0; i < m_ts.size(); i += 1316, ++sequence) {
+        if (sequence == 5) {
+            continue;  // one datagram lost on the way
+        }
+        std::string packet("\x80\x21\x00\x00\x00\x00\x0e\x10\x00\x00\x00\x10", 12);
+        packet[2] = static_cast<char>(sequence >> 8);
+        packet[3] = static_cast<char>(sequence);
+        packet += m_ts.substr(i, 1316);
+        ::sendto(fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+        ++sent;
+    }
+    ::close(fd);
+    const int status = child.waitExit(std::chrono::seconds(20));
+    ASSERT_TRUE(WIFEXITED(status)) << child.output();
+    EXPECT_EQ(WEXITSTATUS(status), 1) << child.output();  // the lost datagram breaks continuity
+    const std::string json = child.output().substr(child.output().find('{'));
+    EXPECT_EQ(field(json, "datagrams"), static_cast<double>(sent)) << json;
+    EXPECT_EQ(field(json, "rtp_lost"), 1) << json;
+    EXPECT_GE(indicator(json, "priority1", "continuity"), 1) << json;
+    EXPECT_GE(field(json, "largest_burst"), 1) << json;
+    EXPECT_GE(field(json, "delay_factor_ms"), 0) << json;
+}
