@@ -112,6 +112,24 @@ std::string localTarget(std::string_view path) {
     return "/" + (first == std::string::npos ? std::string() : out.substr(first));
 }
 
+// A raw query made safe for a header: printable ASCII stays (it is already percent-encoded
+// by the client), anything else is escaped.
+std::string queryForHeader(std::string_view query) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char c : query) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u > 0x20 && u < 0x7f && c != '"' && c != '\\') {
+            out += c;
+        } else {
+            out += '%';
+            out += kHex[u >> 4];
+            out += kHex[u & 0xf];
+        }
+    }
+    return out;
+}
+
 std::string randomHex(size_t bytes) {
     static const char kHex[] = "0123456789abcdef";
     std::string raw(bytes, '\0');
@@ -569,7 +587,7 @@ bool CHttpServer::redirectToHttps(MHD_Connection* conn, HttpExchange& ex, const 
     const size_t q = raw.find('?');
     std::string target = localTarget(ex.path);
     if (q != std::string_view::npos) {
-        target += DocumentPath::encode(raw.substr(q + 1)).insert(0, "?");
+        target += "?" + queryForHeader(raw.substr(q + 1));
     }
     const std::string location =
         "https://" + *host + (port == 443 ? "" : ":" + std::to_string(port)) + target;
