@@ -4,6 +4,7 @@
 #include <gnutls/crypto.h>
 #include <microhttpd.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -23,6 +24,7 @@
 #include "MhdReply.h"
 #include "MultipartParser.h"
 #include "OwnHosts.h"
+#include "PasswordCache.h"
 #include "PasswordFile.h"
 #include "SameOrigin.h"
 #include "UploadReceiver.h"
@@ -78,6 +80,7 @@ namespace {
 
 // How often the event loop looks for clients that are too slow with their headers.
 constexpr std::chrono::milliseconds kSlowClientScan{250};
+constexpr size_t kConnectionMemory = 16 * 1024;
 // A body that goes on this far past its limit is not drained any further: the connection
 // is dropped instead of answered.
 constexpr long long kDrainSlack = 1024 * 1024;
@@ -205,6 +208,10 @@ struct CHttpServer::Callbacks {
             const MHD_ConnectionInfo* fd =
                 MHD_get_connection_info(conn, MHD_CONNECTION_INFO_CONNECTION_FD);
             peer->fd = fd != nullptr ? fd->connect_fd : -1;
+            // Replies go out as a header write and a body write (sendfile for pages); without
+            // this the body waits for the client's delayed ACK.
+            const int one = 1;
+            ::setsockopt(peer->fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
             const MHD_ConnectionInfo* addr =
                 MHD_get_connection_info(conn, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
             peer->address = addressText(addr != nullptr ? addr->client_addr : nullptr);
@@ -376,18 +383,26 @@ MHD_Daemon* CHttpServer::startDaemon(int port, bool tls, const char* what) {
         {MHD_OPTION_END, 0, nullptr},
     };
     MHD_OptionItem none[] = {{MHD_OPTION_END, 0, nullptr}};
+    // clang-format off
     MHD_Daemon* daemon = MHD_start_daemon(
         flags, 0, nullptr, nullptr,
         reinterpret_cast<MHD_AccessHandlerCallback>(&Callbacks::request), this,
-        MHD_OPTION_SOCK_ADDR, &addr, MHD_OPTION_LISTENING_ADDRESS_REUSE, 1u,
+        MHD_OPTION_SOCK_ADDR, &addr,
+        MHD_OPTION_LISTENING_ADDRESS_REUSE, 1u,
         MHD_OPTION_CONNECTION_TIMEOUT, static_cast<unsigned>(kIdleTimeout.count()),
-        MHD_OPTION_PER_IP_CONNECTION_LIMIT, kConnectionsPerAddress, MHD_OPTION_CONNECTION_LIMIT,
-        kMaxConnections, MHD_OPTION_NOTIFY_CONNECTION, &Callbacks::connection, this,
-        MHD_OPTION_NOTIFY_COMPLETED, &Callbacks::completed, this, MHD_OPTION_URI_LOG_CALLBACK,
-        &Callbacks::uri, this,
-        // Malformed request lines and headers (a NUL byte in the target among them) are
-        // refused with 400 instead of being read leniently.
-        MHD_OPTION_STRICT_FOR_CLIENT, 1, MHD_OPTION_ARRAY, tls ? tlsOptions : none, MHD_OPTION_END);
+        MHD_OPTION_PER_IP_CONNECTION_LIMIT, kConnectionsPerAddress,
+        MHD_OPTION_CONNECTION_LIMIT, kMaxConnections,
+        // Headers and buffers of one connection; the pool is cleared for every request, so a
+        // smaller one costs less. A browser's request headers take about 1 KiB.
+        MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory,
+        MHD_OPTION_NOTIFY_CONNECTION, &Callbacks::connection, this,
+        MHD_OPTION_NOTIFY_COMPLETED, &Callbacks::completed, this,
+        MHD_OPTION_URI_LOG_CALLBACK, &Callbacks::uri, this,
+        // Malformed request lines and headers are refused with 400, not read leniently.
+        MHD_OPTION_STRICT_FOR_CLIENT, 1,
+        MHD_OPTION_ARRAY, tls ? tlsOptions : none,
+        MHD_OPTION_END);
+    // clang-format on
     if (daemon == nullptr) {
         std::printf("\n%s can not bind port : %d\n, exit !!!", what, port);
         std::fflush(stdout);
@@ -412,6 +427,7 @@ bool CHttpServer::start(int port, HttpHandler* handler) {
     m_opaque = randomHex(16);
     m_authUnreadableReported = false;
     std::lock_guard<std::mutex> lock(m_configMutex);
+    m_passwords = std::make_unique<http::PasswordCache>();
     m_nonces = std::make_unique<http::DigestNonces>(std::chrono::seconds(m_nonceTimeout));
     m_http = startDaemon(port, false, "web server");
     const MHD_DaemonInfo* bound = MHD_get_daemon_info(m_http, MHD_DAEMON_INFO_BIND_PORT);
@@ -666,7 +682,7 @@ CHttpServer::Access CHttpServer::authenticate(MHD_Connection* conn, const char* 
     if (file.empty()) {
         return Access::Granted;  // turned off by the program (tests, tools)
     }
-    const std::optional<PasswordFile::Entry> entry = PasswordFile::read(file);
+    const std::optional<PasswordFile::Entry> entry = m_passwords->entry(file);
     if (!entry) {
         if (!m_authUnreadableReported) {
             std::printf(

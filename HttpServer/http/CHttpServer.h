@@ -18,6 +18,7 @@ namespace http {
 class LoginThrottle;
 class DigestNonces;
 class OwnHosts;
+class PasswordCache;
 struct HttpExchange;
 struct HttpPeer;
 }  // namespace http
@@ -165,6 +166,7 @@ private:
     std::unique_ptr<http::LoginThrottle> m_throttle;
     std::unique_ptr<http::OwnHosts> m_ownHosts;
     std::unique_ptr<http::DigestNonces> m_nonces;
+    std::unique_ptr<http::PasswordCache> m_passwords;
     std::vector<http::HttpPeer*> m_peers;
     std::string m_opaque;
     bool m_authUnreadableReported = false;
