@@ -1,7 +1,6 @@
 #include "CHttpServer.h"
 
 #include <arpa/inet.h>
-#include <gnutls/crypto.h>
 #include <microhttpd.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -16,25 +15,23 @@
 #include <cstring>
 #include <optional>
 
-#include "DigestAuthorization.h"
-#include "DigestNonces.h"
+#include "DigestGuard.h"
 #include "DocumentPath.h"
 #include "FormBody.h"
-#include "LoginThrottle.h"
 #include "MhdReply.h"
 #include "MultipartParser.h"
 #include "OwnHosts.h"
-#include "PasswordCache.h"
 #include "PasswordFile.h"
+#include "RequestTarget.h"
 #include "SameOrigin.h"
 #include "UploadReceiver.h"
 
-using http::DigestAuthorization;
 using http::DocumentPath;
 using http::FormBody;
 using http::MhdReply;
 using http::MultipartParser;
 using http::PasswordFile;
+using http::RequestTarget;
 using http::SameOrigin;
 using http::UploadReceiver;
 
@@ -93,58 +90,6 @@ bool startsWith(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
 }
 
-// "%00" (any case) or a NUL byte in the path of a raw request target.
-bool pathHasNul(std::string_view rawUri) {
-    const std::string_view path = rawUri.substr(0, rawUri.find('?'));
-    if (path.find('\0') != std::string_view::npos) {
-        return true;
-    }
-    for (size_t i = path.find('%'); i != std::string_view::npos; i = path.find('%', i + 1)) {
-        if (path.substr(i + 1, 2) == "00") {
-            return true;
-        }
-    }
-    return false;
-}
-
-// A path made safe as a redirect target: percent-encoded, and starting with exactly one
-// '/', so that "//host" cannot turn it into another site.
-std::string localTarget(std::string_view path) {
-    std::string out = DocumentPath::encode(path);
-    const size_t first = out.find_first_not_of('/');
-    return "/" + (first == std::string::npos ? std::string() : out.substr(first));
-}
-
-// A raw query made safe for a header: printable ASCII stays (it is already percent-encoded
-// by the client), anything else is escaped.
-std::string queryForHeader(std::string_view query) {
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    for (const char c : query) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u > 0x20 && u < 0x7f && c != '"' && c != '\\') {
-            out += c;
-        } else {
-            out += '%';
-            out += kHex[u >> 4];
-            out += kHex[u & 0xf];
-        }
-    }
-    return out;
-}
-
-std::string randomHex(size_t bytes) {
-    static const char kHex[] = "0123456789abcdef";
-    std::string raw(bytes, '\0');
-    gnutls_rnd(GNUTLS_RND_RANDOM, raw.data(), raw.size());
-    std::string out;
-    for (const char c : raw) {
-        out += kHex[static_cast<unsigned char>(c) >> 4];
-        out += kHex[static_cast<unsigned char>(c) & 0xf];
-    }
-    return out;
-}
-
 std::string addressText(const sockaddr* addr) {
     char text[INET6_ADDRSTRLEN] = {};
     if (addr == nullptr) {
@@ -164,29 +109,6 @@ HttpPeer* peerOf(MHD_Connection* conn) {
     const MHD_ConnectionInfo* info =
         MHD_get_connection_info(conn, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
     return info != nullptr ? static_cast<HttpPeer*>(info->socket_context) : nullptr;
-}
-
-// The host of a Host header, if it is a plain name or address (for the HTTPS redirect).
-std::optional<std::string> plainHost(const char* host) {
-    if (host == nullptr || *host == '\0') {
-        return std::nullopt;
-    }
-    std::string_view h(host);
-    if (h.front() == '[') {
-        const size_t close = h.find(']');
-        if (close == std::string_view::npos ||
-            h.substr(1, close - 1).find_first_not_of("0123456789abcdefABCDEF:.") !=
-                std::string_view::npos) {
-            return std::nullopt;
-        }
-        return std::string(h.substr(0, close + 1));
-    }
-    h = h.substr(0, h.find(':'));
-    if (h.empty() || h.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
-                                         "0123456789.-") != std::string_view::npos) {
-        return std::nullopt;
-    }
-    return std::string(h);
 }
 
 }  // namespace
@@ -262,9 +184,7 @@ struct CHttpServer::Callbacks {
 };
 
 CHttpServer::CHttpServer(const std::string& authFile)
-    : m_authFile(authFile),
-      m_throttle(std::make_unique<http::LoginThrottle>()),
-      m_ownHosts(std::make_unique<http::OwnHosts>()) {
+    : m_authFile(authFile), m_ownHosts(std::make_unique<http::OwnHosts>()) {
     ensureAuthFile(authFile);
 }
 
@@ -424,11 +344,8 @@ bool CHttpServer::start(int port, HttpHandler* handler) {
         return false;
     }
     setHandler(handler);
-    m_opaque = randomHex(16);
-    m_authUnreadableReported = false;
     std::lock_guard<std::mutex> lock(m_configMutex);
-    m_passwords = std::make_unique<http::PasswordCache>();
-    m_nonces = std::make_unique<http::DigestNonces>(std::chrono::seconds(m_nonceTimeout));
+    m_guard = std::make_unique<http::DigestGuard>(std::chrono::seconds(m_nonceTimeout));
     m_http = startDaemon(port, false, "web server");
     const MHD_DaemonInfo* bound = MHD_get_daemon_info(m_http, MHD_DAEMON_INFO_BIND_PORT);
     m_boundPort = bound != nullptr ? bound->port : port;
@@ -588,7 +505,7 @@ bool CHttpServer::redirectToHttps(MHD_Connection* conn, HttpExchange& ex, const 
                        true);
         return true;
     }
-    std::optional<std::string> host = plainHost(header(conn, MHD_HTTP_HEADER_HOST));
+    std::optional<std::string> host = RequestTarget::plainHost(header(conn, MHD_HTTP_HEADER_HOST));
     if (!host) {
         sockaddr_storage local{};
         socklen_t len = sizeof local;
@@ -599,11 +516,9 @@ bool CHttpServer::redirectToHttps(MHD_Connection* conn, HttpExchange& ex, const 
         }
     }
     const int port = m_boundHttpsPort.load();
-    const std::string_view raw(ex.rawUri);
-    const size_t q = raw.find('?');
-    std::string target = localTarget(ex.path);
-    if (q != std::string_view::npos) {
-        target += "?" + queryForHeader(raw.substr(q + 1));
+    std::string target = RequestTarget::localTarget(ex.path);
+    if (ex.rawUri.find('?') != std::string::npos) {
+        target += "?" + RequestTarget::queryForHeader(RequestTarget::query(ex.rawUri));
     }
     const std::string location =
         "https://" + *host + (port == 443 ? "" : ":" + std::to_string(port)) + target;
@@ -612,7 +527,7 @@ bool CHttpServer::redirectToHttps(MHD_Connection* conn, HttpExchange& ex, const 
 }
 
 CHttpServer::Access CHttpServer::admit(MHD_Connection* conn, HttpExchange& ex, const char* method) {
-    if (pathHasNul(ex.rawUri) || ex.path.find('\0') != std::string::npos) {
+    if (RequestTarget::pathHasNul(ex.rawUri) || ex.path.find('\0') != std::string::npos) {
         MhdReply::text(conn, MHD_HTTP_BAD_REQUEST, "Bad Request", true);
         return Access::Refused;
     }
@@ -620,10 +535,7 @@ CHttpServer::Access CHttpServer::admit(MHD_Connection* conn, HttpExchange& ex, c
         return Access::Refused;
     }
     const std::string client = ex.peer != nullptr ? ex.peer->address : "?";
-    if (const int left = m_throttle->lockedFor(client, Clock::now()); left > 0) {
-        const std::string retry = std::to_string(left);
-        MhdReply::text(conn, MHD_HTTP_TOO_MANY_REQUESTS, "Too many failed logins; try later.\n",
-                       true, MHD_HTTP_HEADER_RETRY_AFTER, retry.c_str());
+    if (m_guard->lockedOut(conn, client)) {
         return Access::Refused;
     }
     const bool control = ex.route != Route::Page;
@@ -631,7 +543,7 @@ CHttpServer::Access CHttpServer::admit(MHD_Connection* conn, HttpExchange& ex, c
         MhdReply::json(conn, MHD_HTTP_FORBIDDEN, "{}", true);
         return Access::Refused;
     }
-    if (authenticate(conn, method, ex.rawUri, client) == Access::Refused) {
+    if (!m_guard->admit(conn, authFile(), method, ex.rawUri, client)) {
         return Access::Refused;
     }
     if (control) {
@@ -671,62 +583,6 @@ CHttpServer::Access CHttpServer::admit(MHD_Connection* conn, HttpExchange& ex, c
     return Access::Granted;
 }
 
-void CHttpServer::challenge(MHD_Connection* conn, bool stale) {
-    MhdReply::challenge(conn, PasswordFile::kRealm, m_nonces->issue(Clock::now()), m_opaque, stale);
-}
-
-CHttpServer::Access CHttpServer::authenticate(MHD_Connection* conn, const char* method,
-                                              const std::string& rawUri,
-                                              const std::string& client) {
-    const std::string file = authFile();
-    if (file.empty()) {
-        return Access::Granted;  // turned off by the program (tests, tools)
-    }
-    const std::optional<PasswordFile::Entry> entry = m_passwords->entry(file);
-    if (!entry) {
-        if (!m_authUnreadableReported) {
-            std::printf(
-                "web server: the password file %s cannot be read; every request is "
-                "refused until it is back\n",
-                file.c_str());
-            m_authUnreadableReported = true;
-        }
-        challenge(conn, false);
-        return Access::Refused;
-    }
-    m_authUnreadableReported = false;
-    const char* authorization = header(conn, MHD_HTTP_HEADER_AUTHORIZATION);
-    if (authorization == nullptr) {
-        challenge(conn, false);
-        return Access::Refused;
-    }
-    // A wrong user or password is a failed login; everything else about a header with the
-    // right password (an old nonce, one of another server instance, a count seen before,
-    // another URI) only gets a fresh nonce: a client retries with it, a replayed header
-    // cannot be signed again without the password.
-    const std::optional<DigestAuthorization> digest = DigestAuthorization::parse(authorization);
-    const bool rightPassword = digest && digest->username == entry->user &&
-                               digest->realm == PasswordFile::kRealm &&
-                               digest->responseMatches(entry->ha1, method);
-    if (!rightPassword) {
-        if (m_throttle->fail(client, Clock::now())) {
-            std::printf(
-                "web server: %d failed logins from %s within %lld s; refusing it for %lld s\n",
-                http::LoginThrottle::kMaxFailures, client.c_str(),
-                static_cast<long long>(http::LoginThrottle::kWindow.count()),
-                static_cast<long long>(http::LoginThrottle::kLockout.count()));
-        }
-        challenge(conn, false);
-        return Access::Refused;
-    }
-    if (digest->qop != "auth" || digest->uri != rawUri ||
-        m_nonces->use(digest->nonce, digest->nc, Clock::now()) != http::DigestNonces::Use::Fresh) {
-        challenge(conn, true);
-        return Access::Refused;
-    }
-    return Access::Granted;
-}
-
 void CHttpServer::finish(MHD_Connection* conn, HttpExchange& ex, const char* method) {
     switch (ex.route) {
         case Route::Api:
@@ -750,9 +606,7 @@ int CHttpServer::serveApi(MHD_Connection* conn, HttpExchange& ex, const char* me
         return MHD_HTTP_CONTENT_TOO_LARGE;
     }
     const std::string_view apiPath = std::string_view(ex.path).substr(4);  // after "/api"
-    const std::string_view raw(ex.rawUri);
-    const size_t q = raw.find('?');
-    const std::string_view query = q == std::string_view::npos ? "" : raw.substr(q + 1);
+    const std::string_view query = RequestTarget::query(ex.rawUri);
     std::string response = "{}";
     int status = MHD_HTTP_NOT_FOUND;
     {
@@ -856,7 +710,7 @@ void CHttpServer::servePage(MHD_Connection* conn, HttpExchange& ex) {
             MhdReply::text(conn, MHD_HTTP_FORBIDDEN, "Forbidden", false);
             return;
         case DocumentPath::Result::NeedsSlash:
-            MhdReply::redirect(conn, localTarget(ex.path) + "/");
+            MhdReply::redirect(conn, RequestTarget::localTarget(ex.path) + "/");
             return;
         case DocumentPath::Result::NotFound:
             break;

@@ -15,10 +15,8 @@ struct MHD_Connection;
 struct MHD_Daemon;
 
 namespace http {
-class LoginThrottle;
-class DigestNonces;
+class DigestGuard;
 class OwnHosts;
-class PasswordCache;
 struct HttpExchange;
 struct HttpPeer;
 }  // namespace http
@@ -123,10 +121,6 @@ private:
                  size_t* uploadDataSize, void** requestContext);
     /// Decides whether a new request may go on; when not, its refusal is queued.
     Access admit(MHD_Connection* conn, http::HttpExchange& ex, const char* method);
-    Access authenticate(MHD_Connection* conn, const char* method, const std::string& rawUri,
-                        const std::string& client);
-    /// Queues 401 with a digest challenge and a fresh nonce.
-    void challenge(MHD_Connection* conn, bool stale);
     bool redirectToHttps(MHD_Connection* conn, http::HttpExchange& ex, const char* method);
     void finish(MHD_Connection* conn, http::HttpExchange& ex, const char* method);
 
@@ -163,13 +157,9 @@ private:
     HttpHandler* m_handler = nullptr;
 
     // Owned by the event loop (and by start()/stop() while it does not run).
-    std::unique_ptr<http::LoginThrottle> m_throttle;
     std::unique_ptr<http::OwnHosts> m_ownHosts;
-    std::unique_ptr<http::DigestNonces> m_nonces;
-    std::unique_ptr<http::PasswordCache> m_passwords;
+    std::unique_ptr<http::DigestGuard> m_guard;  // made anew by every start()
     std::vector<http::HttpPeer*> m_peers;
-    std::string m_opaque;
-    bool m_authUnreadableReported = false;
 
     MHD_Daemon* m_http = nullptr;
     MHD_Daemon* m_https = nullptr;

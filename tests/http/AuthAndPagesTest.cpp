@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include "DocumentPath.h"
+#include "RequestTarget.h"
 #include "SameOrigin.h"
 #include "ServerFixture.h"
 
@@ -305,6 +306,45 @@ TEST(DocumentPath, ResolvesOnlyUnderTheRoot) {
     EXPECT_TRUE(DocumentPath::climbs(std::string_view("/a\0b", 4)));
     EXPECT_FALSE(DocumentPath::climbs("/..x/y.."));
     EXPECT_FALSE(DocumentPath::climbs("/./a"));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(RequestTarget, NulRedirectTargetsAndHosts) {
+    using http::RequestTarget;
+    for (const char* target : {"/%00", "/a%00b", "/index.html%00.js?x=1", "/x%2500%00"}) {
+        EXPECT_TRUE(RequestTarget::pathHasNul(target)) << target;
+    }
+    EXPECT_TRUE(RequestTarget::pathHasNul(std::string_view("/a\0b", 4)));
+    for (const char* target : {"/", "/%2500", "/a?b=%00", "/%0", "/%01"}) {
+        EXPECT_FALSE(RequestTarget::pathHasNul(target)) << target;
+    }
+    EXPECT_EQ(RequestTarget::query("/a?b=1&c"), "b=1&c");
+    EXPECT_EQ(RequestTarget::query("/a"), "");
+    const std::pair<const char*, const char*> targets[] = {
+        {"//js", "/js"},    {"///evil.example/x", "/evil.example/x"},
+        {"/a b", "/a%20b"}, {"/", "/"},
+        {"", "/"},          {"/\r\nSet-Cookie:x", "/%0D%0ASet-Cookie%3Ax"},
+    };
+    for (const auto& [path, expected] : targets) {
+        EXPECT_EQ(RequestTarget::localTarget(path), expected) << path;
+    }
+    EXPECT_EQ(RequestTarget::queryForHeader("a=1&b=%41 c\r\n\"\\"), "a=1&b=%41%20c%0D%0A%22%5C");
+    const std::pair<const char*, std::optional<std::string>> hosts[] = {
+        {"10.0.0.5:8080", "10.0.0.5"},
+        {"Device.local", "Device.local"},
+        {"[fe80::1]:443", "[fe80::1]"},
+        {"evil.example/x", std::nullopt},
+        {"a b", std::nullopt},
+        {"[fe80::1", std::nullopt},
+        {"", std::nullopt},
+        {nullptr, std::nullopt},
+    };
+    for (const auto& [host, expected] : hosts) {
+        EXPECT_EQ(RequestTarget::plainHost(host), expected) << (host ? host : "(null)");
+    }
 }
 
 }  // namespace
