@@ -315,6 +315,24 @@ TEST_F(SlowClients, HeadersThatTakeTooLongLoseTheConnection) {
     EXPECT_TRUE(closed);
 }
 
+// A connection that says nothing, before its first request or after a reply, is closed
+// too: it would hold one of the address's connections for nothing.
+TEST_F(SlowClients, SilentConnectionsAreClosed) {
+    ScriptedHandler handler;
+    server = std::make_unique<CHttpServer>(authFile());
+    server->setAuthFile("");
+    server->setTimeouts(CHttpServer::kNonceTimeoutSeconds, std::chrono::seconds(1));
+    server->setListenAddress("127.0.0.1");
+    ASSERT_TRUE(server->start(0, &handler));
+    port = server->boundPort();
+    HttpClient silent(port);
+    HttpClient served(port);
+    ASSERT_TRUE(served.send("GET /api/x HTTP/1.1\r\nHost: a\r\n\r\n"));
+    ASSERT_TRUE(served.read());
+    EXPECT_TRUE(silent.closedByServer());
+    EXPECT_TRUE(served.closedByServer());
+}
+
 TEST_F(SlowClients, OneAddressHoldsAtMostSixteenConnections) {
     ScriptedHandler handler;
     startServer(handler, false);
@@ -337,7 +355,9 @@ TEST_F(SlowClients, OneAddressHoldsAtMostSixteenConnections) {
         std::chrono::seconds(10)));
 }
 
-TEST_F(SlowClients, SafeMethodOnAStateChangingRouteIs405WithAllow) {
+class Refusals : public httptest::ServerTest {};
+
+TEST_F(Refusals, SafeMethodOnAStateChangingRouteIs405WithAllow) {
     ScriptedHandler handler;
     handler.result = HttpHandler::kMethodNotAllowed;
     startServer(handler, false);
@@ -346,7 +366,7 @@ TEST_F(SlowClients, SafeMethodOnAStateChangingRouteIs405WithAllow) {
     EXPECT_EQ(reply->header("allow"), HttpHandler::kAllowForStateChanges);
 }
 
-TEST_F(SlowClients, UploadNamedWithANulIsRefused) {
+TEST_F(Refusals, UploadNamedWithANulIsRefused) {
     ScriptedHandler handler;
     startServer(handler, false);
     const std::string boundary = "b0undary";
