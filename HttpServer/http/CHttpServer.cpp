@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -336,11 +337,13 @@ bool CHttpServer::start(int port, HttpHandler* handler) {
         return false;
     }
     const std::string file = authFile();
-    if (!file.empty() && !PasswordFile::read(file)) {
+    // A file that is there but unusable is refused request by request (fail closed) while
+    // the rest of the device goes on; one that could not even be created ends the start.
+    if (!file.empty() && ::access(file.c_str(), R_OK) != 0) {
         std::printf(
-            "web server: the password file %s cannot be read; "
+            "web server: the password file %s cannot be read (%s); "
             "not serving without authentication\n",
-            file.c_str());
+            file.c_str(), std::strerror(errno));
         return false;
     }
     setHandler(handler);

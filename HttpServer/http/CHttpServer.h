@@ -83,8 +83,8 @@ public:
     /// Port 0 binds a free port (see boundPort()). When a port cannot be bound, prints
     /// "\nweb server can not bind port : <port>\n, exit !!!" and ends the process with
     /// status 1: the device is useless without its web server. False when already running,
-    /// and (with a message) when the password file is set but cannot be read: the server
-    /// never serves without authentication.
+    /// and (with a message) when the password file is set but missing or unreadable (it
+    /// could not be created): the server never serves without authentication.
     bool start(int port, HttpHandler* handler) override;
     void stop() override;
     bool isRunning() const override;

@@ -218,6 +218,31 @@ TEST(HttpServerLifecycle, DefaultCredentialsWrittenWhenMissing) {
     EXPECT_TRUE(server.setAuthFile(""));
 }
 
+// Never serving without authentication: no start without a password file; a broken one
+// refuses every request while the server runs.
+TEST(HttpServerLifecycle, FailsClosedAtStart) {
+    testsupport::TempDir dir;
+    ScriptedHandler handler;
+    {
+        CHttpServer server(dir.file("missing/user.htpasswd"));  // cannot be created
+        server.setListenAddress("127.0.0.1");
+        testing::internal::CaptureStdout();
+        EXPECT_FALSE(server.start(0, &handler));
+        EXPECT_NE(testing::internal::GetCapturedStdout().find("not serving without authentication"),
+                  std::string::npos);
+        EXPECT_FALSE(server.isRunning());
+    }
+    testsupport::writeFile(dir.file("broken.htpasswd"), "admin:HttpServer:");
+    CHttpServer server(dir.file("broken.htpasswd"));
+    server.setListenAddress("127.0.0.1");
+    ASSERT_TRUE(server.start(0, &handler));
+    const auto reply =
+        roundTrip(server.boundPort(), "GET /api/x HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->status, 401);
+    EXPECT_TRUE(handler.api().empty());
+}
+
 TEST(HttpServerLifecycle, PortInUseEndsTheProcessWithTheMessage) {
     const testsupport::TakenPort busy;
     ASSERT_NE(busy.port(), 0);
