@@ -17,6 +17,11 @@ constexpr int kWrongMethod = 22;
 
 enum class Method { Get, Post, Other };
 
+// The methods a link, an image or a prefetch may send: they must never change state.
+bool isSafe(std::string_view method) {
+    return method.substr(0, 3) == "GET" || method == "HEAD" || method == "OPTIONS";
+}
+
 // Methods are told apart by their beginning, as the device always did.
 Method methodOf(std::string_view method) {
     if (method.substr(0, 3) == "GET") {
@@ -45,6 +50,7 @@ struct Request {
     DeviceOperations& device;
     const std::string& uploadedFilePath;
     Method method;
+    bool safeMethod;  // GET, HEAD or OPTIONS: never acts on a route that changes state
     int index;
     std::string_view body;
     std::string& response;
@@ -244,11 +250,22 @@ const Route kRoutes[] = {
              rq, [&](auto& r) { return rq.device.getSysInfo(r); },
              [&](const auto& r) { return rq.device.setSysInfo(r, rq.response); });
      }},
+    // Any method but the safe ones: a plain link must not install, restart or reset.
     {"/update", false,
-     [](Request& rq) { return rq.device.handleUpdate(rq.uploadedFilePath, rq.response); }},
+     [](Request& rq) {
+         return rq.safeMethod ? HttpHandler::kMethodNotAllowed
+                              : rq.device.handleUpdate(rq.uploadedFilePath, rq.response);
+     }},
     {"/update-status", false, [](Request& rq) { return rq.device.getUpdateStatus(rq.response); }},
-    {"/reboot", false, [](Request& rq) { return rq.device.reboot(rq.response); }},
-    {"/reset", false, [](Request& rq) { return rq.device.resetFactory(rq.response); }},
+    {"/reboot", false,
+     [](Request& rq) {
+         return rq.safeMethod ? HttpHandler::kMethodNotAllowed : rq.device.reboot(rq.response);
+     }},
+    {"/reset", false,
+     [](Request& rq) {
+         return rq.safeMethod ? HttpHandler::kMethodNotAllowed
+                              : rq.device.resetFactory(rq.response);
+     }},
 };
 
 }  // namespace
@@ -258,8 +275,13 @@ int EncoderHttpHandler::handleApi(std::string_view method, std::string_view apiP
                                   std::string& response) {
     for (const Route& route : kRoutes) {
         if (route.path == apiPath) {
-            Request rq{m_device, m_uploadedFilePath, methodOf(method),
-                       route.indexed ? indexOf(queryString) : 0, body, response};
+            Request rq{m_device,
+                       m_uploadedFilePath,
+                       methodOf(method),
+                       isSafe(method),
+                       route.indexed ? indexOf(queryString) : 0,
+                       body,
+                       response};
             return route.run(rq);
         }
     }

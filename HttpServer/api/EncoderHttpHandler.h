@@ -13,9 +13,10 @@ namespace enc {
 /// of read operations (JsonCast). The operations themselves are the device's
 /// (DeviceOperations), which must outlive the dispatcher.
 ///
-/// The dispatcher answers 22 for a wrong method where a path distinguishes GET and POST, and
-/// -1 with the text "unknown api" for a path it does not know; otherwise the operation's
-/// result.
+/// The dispatcher answers 22 for a wrong method where a path distinguishes GET and POST,
+/// HttpHandler::kMethodNotAllowed for GET, HEAD or OPTIONS on "/update", "/reboot" and
+/// "/reset" (which act on every other method), and -1 with the text "unknown api" for a path
+/// it does not know; otherwise the operation's result.
 class EncoderHttpHandler : public HttpHandler {
 public:
     explicit EncoderHttpHandler(DeviceOperations& device) : m_device(device) {}

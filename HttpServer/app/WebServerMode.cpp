@@ -9,12 +9,14 @@
 #include "DemoHandler.h"
 #include "EncoderConfigFile.h"
 #include "EncoderHttpHandler.h"
+#include "HttpsOnlySetting.h"
 #include "LteMonitor.h"
 #include "MediaLink.h"
 #include "MediaState.h"
 #include "ShutdownSignals.h"
 #include "TimeKeeping.h"
 #include "TimeSyncSchedule.h"
+#include "TlsIdentity.h"
 #include "board/Board.h"
 
 namespace {
@@ -30,15 +32,15 @@ constexpr auto kPassPause = 100ms;
 
 }  // namespace
 
-int WebServerMode::httpPort(const char* envValue, int defaultPort) {
+int WebServerMode::port(const char* variable, const char* envValue, int defaultPort) {
     if (envValue == nullptr) {
         return defaultPort;
     }
     char* end = nullptr;
     const long value = std::strtol(envValue, &end, 10);
     const bool digitsOnly = *envValue >= '0' && *envValue <= '9' && end != nullptr && *end == 0;
-    if (!digitsOnly || value < 1 || value > kMaxPort) {
-        std::printf("%s=%s is not a port, using %d\n", kPortVariable, envValue, defaultPort);
+    if (!digitsOnly || value < 0 || value > kMaxPort) {
+        std::printf("%s=%s is not a port, using %d\n", variable, envValue, defaultPort);
         return defaultPort;
     }
     return static_cast<int>(value);
@@ -66,12 +68,30 @@ int WebServerMode::run() {
     server->setUploadDir(board::path(kUploadDir));
     server->setDocumentRoot(webRoot);
     server->setAuthFile(passwordFile);
+    // HTTPS beside HTTP, with a key and certificate of this device's own.
+    http::TlsIdentity tls;
+    std::string tlsError;
+    const int httpsPort =
+        port(kHttpsPortVariable, std::getenv(kHttpsPortVariable), kDefaultHttpsPort);
+    if (tls.loadOrCreate(board::path(kTlsKeyFile), board::path(kTlsCertFile), tlsError)) {
+        server->setHttps(httpsPort, tls.keyPem, tls.certPem);
+    } else {
+        std::printf("https: no key and certificate (%s); serving plain HTTP only\n",
+                    tlsError.c_str());
+    }
+    HttpsOnlySetting httpsOnly(board::path(DemoHandler::kSettingsFile));
+    server->setHttpsOnly([&httpsOnly] { return httpsOnly.enabled(); });
     // The port of the never-loaded default settings: the device always serves on 80.
-    const int port =
-        httpPort(std::getenv(kPortVariable), enc::EncoderConfigFile().protocol[0].httpPort);
-    if (!server->start(port, api.get())) {
-        std::printf("web server can not start on port %d\n", port);
+    const int httpPort = port(kPortVariable, std::getenv(kPortVariable),
+                              enc::EncoderConfigFile().protocol[0].httpPort);
+    if (!server->start(httpPort, api.get())) {
+        std::printf("web server can not start on port %d\n", httpPort);
         return 1;
+    }
+    // Lines of their own, so that whoever chose port 0 learns the port.
+    std::printf("web server listening on port %d\n", server->boundPort());
+    if (server->boundHttpsPort() != 0) {
+        std::printf("https listening on port %d\n", server->boundHttpsPort());
     }
 
     enc::MediaState& media = enc::MediaState::instance();

@@ -9,8 +9,13 @@
 ///  3. builds the device handler, which loads "/mnt/config/encoder.ini";
 ///  4. builds the HTTP server, prints "load web path:<web root>";
 ///  5. upload directory "/var/", document root "/root/custom_files/web/website/", password
-///     file "/mnt/config/user.htpasswd", then starts it on port 80 (or QUILLON_HTTP_PORT);
-///     a port that cannot be bound ends the process with status 1;
+///     file "/mnt/config/user.htpasswd", then starts it on port 80 (or QUILLON_HTTP_PORT)
+///     and HTTPS on port 443 (or QUILLON_HTTPS_PORT) with the device's key and certificate
+///     (made at first start in "/mnt/config/"); prints "web server listening on port N" and
+///     "https listening on port N" with the ports bound (port 0 binds a free one); a port
+///     that cannot be bound, or a password file that cannot be created, ends the mode with
+///     status 1: the device never serves without authentication. Plain HTTP redirects to
+///     HTTPS while "[security] httpsOnly=1" is in the settings file;
 ///  6. zero-fills the media process's status records;
 ///  7. starts the LTE monitor when connectionType is 2;
 ///  8. prints "npt enable:%d, interval:%d, server:%s";
@@ -25,6 +30,11 @@ public:
     /// The environment variable that overrides the web server's port, so that a sandbox
     /// or an unprivileged user can run the server.
     static constexpr const char* kPortVariable = "QUILLON_HTTP_PORT";
+    static constexpr const char* kHttpsPortVariable = "QUILLON_HTTPS_PORT";
+    static constexpr int kDefaultHttpsPort = 443;
+    /// The device's HTTPS key and certificate, private to the device (mode 0600).
+    static constexpr const char* kTlsKeyFile = "/mnt/config/https-key.pem";
+    static constexpr const char* kTlsCertFile = "/mnt/config/https-cert.pem";
     static constexpr const char* kWebRoot = "/root/custom_files/web/website/";
     static constexpr const char* kUploadDir = "/var/";
     static constexpr const char* kPasswordFile = "/mnt/config/user.htpasswd";
@@ -33,7 +43,8 @@ public:
     static int run();
 
     /// The port to listen on: defaultPort, or the variable's value when it is a decimal
-    /// number 1..65535. Any other value is reported ("QUILLON_HTTP_PORT ... is not a port")
-    /// and ignored. envValue is the variable's text, nullptr when unset.
-    static int httpPort(const char* envValue, int defaultPort);
+    /// number 0..65535 (0: a free port, reported once bound). Any other value is reported
+    /// ("<variable>=<value> is not a port") and ignored. envValue is the variable's text,
+    /// nullptr when unset.
+    static int port(const char* variable, const char* envValue, int defaultPort);
 };

@@ -1,121 +1,191 @@
 #include "CHttpServer.h"
 
 #include <arpa/inet.h>
-#include <civetweb.h>
+#include <microhttpd.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <condition_variable>
-#include <thread>
-
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <vector>
+#include <cstring>
+#include <optional>
 
+#include "DigestGuard.h"
 #include "DocumentPath.h"
-#include "HttpReply.h"
+#include "FormBody.h"
+#include "MhdReply.h"
 #include "MultipartParser.h"
+#include "OwnHosts.h"
 #include "PasswordFile.h"
+#include "RequestTarget.h"
 #include "SameOrigin.h"
 #include "UploadReceiver.h"
 
 using http::DocumentPath;
-using http::HttpReply;
+using http::FormBody;
+using http::MhdReply;
 using http::MultipartParser;
 using http::PasswordFile;
+using http::RequestTarget;
 using http::SameOrigin;
 using http::UploadReceiver;
 
+namespace http {
+
+using Clock = std::chrono::steady_clock;
+
+/// One TCP connection (the library's socket context).
+struct HttpPeer {
+    int fd = -1;
+    bool tls = false;
+    int localPort = 0;
+    std::string address;  // the client's address, for the login throttle and the log
+    /// When the next request's headers must be complete; max while a request is served.
+    Clock::time_point headerDeadline = Clock::time_point::max();
+    std::string rawUri;  // the request target as received, until the request takes it
+};
+
+enum class Route { Api, Upload, System, Page };
+
+/// One request (the library's request context).
+struct HttpExchange {
+    HttpPeer* peer = nullptr;
+    Route route = Route::Page;
+    std::string rawUri;
+    std::string path;        // decoded by the library
+    bool refused = false;    // a reply is queued already; the rest of the body is dropped
+    bool tooLarge = false;   // the body passed its limit: 413 once it has ended
+    long long received = 0;  // body bytes
+    std::string body;
+    std::unique_ptr<UploadReceiver> receiver;
+    std::unique_ptr<MultipartParser> parser;
+};
+
+}  // namespace http
+
+using http::HttpExchange;
+using http::HttpPeer;
+using http::Route;
+using Clock = std::chrono::steady_clock;
+
 namespace {
 
-// How often stop() knocks at the listener until civetweb has stopped.
-constexpr std::chrono::milliseconds kWakeIntervalMs{20};
+// How often the event loop looks for clients that are too slow with their headers.
+constexpr std::chrono::milliseconds kSlowClientScan{250};
+constexpr size_t kConnectionMemory = 16 * 1024;
+// A body that goes on this far past its limit is not drained any further: the connection
+// is dropped instead of answered.
+constexpr long long kDrainSlack = 1024 * 1024;
 
-// Opens and closes a connection to the listener, which ends its wait for traffic.
-void knock(const std::string& address, int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        return;
-    }
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    if (::inet_pton(AF_INET, address.c_str(), &addr.sin_addr) == 1) {
-        ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
-    }
-    ::close(fd);
+const char* header(MHD_Connection* conn, const char* name) {
+    return MHD_lookup_connection_value(conn, MHD_HEADER_KIND, name);
 }
 
-// Upload bodies pass through a buffer of this size; files are written as they arrive.
-constexpr size_t kReadBufferBytes = 16 * 1024;
-
-void send(mg_connection* conn, const std::string& reply) {
-    mg_write(conn, reply.data(), reply.size());
+bool startsWith(std::string_view text, std::string_view prefix) {
+    return text.substr(0, prefix.size()) == prefix;
 }
 
-// Answers without reading the rest of the request, so the connection cannot be reused.
-int sendAndClose(mg_connection* conn, int status, const std::string& reply) {
-    send(conn, reply);
-    mg_disable_connection_keep_alive(conn);
-    return status;
-}
-
-// A client that asks before sending its body ("Expect: 100-continue", curl does for large
-// uploads) gets the go-ahead here; civetweb sends it only for its own file handlers.
-void continueIfExpected(mg_connection* conn) {
-    const char* expect = mg_get_header(conn, "Expect");
-    if (expect != nullptr && mg_strcasecmp(expect, "100-continue") == 0) {
-        send(conn, "HTTP/1.1 100 Continue\r\n\r\n");
+std::string addressText(const sockaddr* addr) {
+    char text[INET6_ADDRSTRLEN] = {};
+    if (addr == nullptr) {
+        return "?";
     }
+    if (addr->sa_family == AF_INET) {
+        ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(addr)->sin_addr, text,
+                    sizeof text);
+    } else if (addr->sa_family == AF_INET6) {
+        ::inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(addr)->sin6_addr, text,
+                    sizeof text);
+    }
+    return text;
 }
 
-// Reads the body of an "/api" or "/sys/" request into body: 0 when it is complete, else the
-// status it was refused with (413 answered and closed; 400 when the client broke off).
-int readControlBody(mg_connection* conn, std::string& body) {
-    const long long limit = CHttpServer::kMaxBodyBytes;
-    if (mg_get_request_info(conn)->content_length > limit) {
-        return sendAndClose(conn, 413, HttpReply::json(413, "{}"));
-    }
-    continueIfExpected(conn);
-    char buf[4096];
-    for (;;) {
-        const int n = mg_read(conn, buf, sizeof buf);
-        if (n == 0) {
-            return 0;
-        }
-        if (n < 0) {
-            mg_disable_connection_keep_alive(conn);
-            return 400;
-        }
-        if (static_cast<long long>(body.size()) + n > limit) {
-            return sendAndClose(conn, 413, HttpReply::json(413, "{}"));
-        }
-        body.append(buf, static_cast<size_t>(n));
-    }
-}
-
-// civetweb's own text for a refused page (it is not a JSON route).
-int pageError(mg_connection* conn, int status) {
-    mg_send_http_error(conn, status, "%s", status == 403 ? "Forbidden" : "Not Found");
-    return status;
-}
-
-std::string formVariable(const std::string& body, const char* name, bool& tooLong) {
-    char value[PasswordFile::kMaxField + 1];
-    const int n = mg_get_var(body.data(), body.size(), name, value, sizeof value);
-    if (n == -2) {
-        tooLong = true;
-    }
-    return n >= 0 ? std::string(value, static_cast<size_t>(n)) : std::string();
+HttpPeer* peerOf(MHD_Connection* conn) {
+    const MHD_ConnectionInfo* info =
+        MHD_get_connection_info(conn, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+    return info != nullptr ? static_cast<HttpPeer*>(info->socket_context) : nullptr;
 }
 
 }  // namespace
 
-CHttpServer::CHttpServer(const std::string& authFile) : m_authFile(authFile) {
-    static std::once_flag libraryReady;
-    std::call_once(libraryReady, [] { mg_init_library(0); });
+struct CHttpServer::Callbacks {
+    static void* uri(void* self, const char* uri, MHD_Connection* conn) {
+        (void)self;
+        if (HttpPeer* peer = peerOf(conn)) {
+            peer->rawUri = uri != nullptr ? uri : "";
+        }
+        return nullptr;
+    }
+
+    static void connection(void* self, MHD_Connection* conn, void** socketContext,
+                           MHD_ConnectionNotificationCode toe) {
+        auto* server = static_cast<CHttpServer*>(self);
+        if (toe == MHD_CONNECTION_NOTIFY_STARTED) {
+            auto* peer = new HttpPeer;
+            const MHD_ConnectionInfo* fd =
+                MHD_get_connection_info(conn, MHD_CONNECTION_INFO_CONNECTION_FD);
+            peer->fd = fd != nullptr ? fd->connect_fd : -1;
+            // Replies go out as a header write and a body write (sendfile for pages); without
+            // this the body waits for the client's delayed ACK.
+            const int one = 1;
+            ::setsockopt(peer->fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+            const MHD_ConnectionInfo* addr =
+                MHD_get_connection_info(conn, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+            peer->address = addressText(addr != nullptr ? addr->client_addr : nullptr);
+            const MHD_ConnectionInfo* daemon =
+                MHD_get_connection_info(conn, MHD_CONNECTION_INFO_DAEMON);
+            peer->tls = daemon != nullptr && daemon->daemon == server->m_https;
+            peer->localPort =
+                peer->tls ? server->m_boundHttpsPort.load() : server->m_boundPort.load();
+            peer->headerDeadline = Clock::now() + server->m_headerTimeout;
+            server->m_peers.push_back(peer);
+            *socketContext = peer;
+        } else if (toe == MHD_CONNECTION_NOTIFY_CLOSED) {
+            auto* peer = static_cast<HttpPeer*>(*socketContext);
+            auto& peers = server->m_peers;
+            peers.erase(std::remove(peers.begin(), peers.end(), peer), peers.end());
+            delete peer;
+            *socketContext = nullptr;
+        }
+    }
+
+    static void completed(void* self, MHD_Connection* conn, void** requestContext,
+                          MHD_RequestTerminationCode) {
+        auto* server = static_cast<CHttpServer*>(self);
+        delete static_cast<HttpExchange*>(*requestContext);
+        *requestContext = nullptr;
+        if (HttpPeer* peer = peerOf(conn)) {
+            peer->headerDeadline = Clock::now() + server->m_headerTimeout;
+        }
+    }
+
+    static MHD_Result request(void* self, MHD_Connection* conn, const char* url, const char* method,
+                              const char* version, const char* uploadData, size_t* uploadDataSize,
+                              void** requestContext) {
+        // HTTP/0.9 (a request line without a version) is not served.
+        if (*requestContext == nullptr &&
+            (version == nullptr || (std::strcmp(version, MHD_HTTP_VERSION_1_1) != 0 &&
+                                    std::strcmp(version, MHD_HTTP_VERSION_1_0) != 0))) {
+            *requestContext = new HttpExchange;
+            static_cast<HttpExchange*>(*requestContext)->refused = true;
+            return MhdReply::text(conn, MHD_HTTP_BAD_REQUEST, "Bad Request", true) ? MHD_YES
+                                                                                   : MHD_NO;
+        }
+        return static_cast<CHttpServer*>(self)->request(conn, url, method, uploadData,
+                                                        uploadDataSize, requestContext)
+                   ? MHD_YES
+                   : MHD_NO;
+    }
+};
+
+CHttpServer::CHttpServer(const std::string& authFile)
+    : m_authFile(authFile), m_ownHosts(std::make_unique<http::OwnHosts>()) {
     ensureAuthFile(authFile);
 }
 
@@ -157,6 +227,29 @@ void CHttpServer::setListenAddress(const std::string& address) {
     m_listenAddress = address;
 }
 
+void CHttpServer::setHttps(int port, const std::string& keyPem, const std::string& certPem) {
+    std::lock_guard<std::mutex> lock(m_configMutex);
+    m_httpsPort = port;
+    m_keyPem = keyPem;
+    m_certPem = certPem;
+}
+
+void CHttpServer::setHttpsOnly(std::function<bool()> httpsOnly) {
+    std::lock_guard<std::mutex> lock(m_configMutex);
+    m_httpsOnly = std::move(httpsOnly);
+}
+
+void CHttpServer::setOwnNames(const std::vector<std::string>& names) {
+    std::lock_guard<std::mutex> lock(m_configMutex);
+    m_ownHosts->setExtraNames(names);
+}
+
+void CHttpServer::setTimeouts(unsigned nonceSeconds, std::chrono::seconds headerTimeout) {
+    std::lock_guard<std::mutex> lock(m_configMutex);
+    m_nonceTimeout = nonceSeconds;
+    m_headerTimeout = headerTimeout;
+}
+
 void CHttpServer::setHandler(HttpHandler* handler) {
     std::lock_guard<std::mutex> lock(m_handlerMutex);
     m_handler = handler;
@@ -186,304 +279,444 @@ void CHttpServer::ensureAuthFile(const std::string& path) {
         m_handler->handleRtspInfo(PasswordFile::kDefaultUser, PasswordFile::kDefaultPassword);
     }
     if (!PasswordFile::write(path, PasswordFile::kDefaultUser, PasswordFile::kDefaultPassword)) {
-        std::printf("web server: cannot write the password file %s\n", path.c_str());
+        std::printf("web server: cannot write the password file %s: %s\n", path.c_str(),
+                    std::strerror(errno));
     }
+}
+
+MHD_Daemon* CHttpServer::startDaemon(int port, bool tls, const char* what) {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (!m_listenAddress.empty()) {
+        ::inet_pton(AF_INET, m_listenAddress.c_str(), &addr.sin_addr);
+    }
+    // No internal thread: the event loop (run) drives both daemons through their epoll
+    // descriptors, so it can also close connections that are too slow with their headers.
+    unsigned flags = MHD_USE_EPOLL;
+    if (tls) {
+        flags |= MHD_USE_TLS;
+    }
+    MHD_OptionItem tlsOptions[] = {
+        {MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char*>(m_keyPem.c_str())},
+        {MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char*>(m_certPem.c_str())},
+        {MHD_OPTION_END, 0, nullptr},
+    };
+    MHD_OptionItem none[] = {{MHD_OPTION_END, 0, nullptr}};
+    // clang-format off
+    MHD_Daemon* daemon = MHD_start_daemon(
+        flags, 0, nullptr, nullptr,
+        reinterpret_cast<MHD_AccessHandlerCallback>(&Callbacks::request), this,
+        MHD_OPTION_SOCK_ADDR, &addr,
+        MHD_OPTION_LISTENING_ADDRESS_REUSE, 1u,
+        MHD_OPTION_CONNECTION_TIMEOUT, static_cast<unsigned>(kIdleTimeout.count()),
+        MHD_OPTION_PER_IP_CONNECTION_LIMIT, kConnectionsPerAddress,
+        MHD_OPTION_CONNECTION_LIMIT, kMaxConnections,
+        // Headers and buffers of one connection; the pool is cleared for every request, so a
+        // smaller one costs less. A browser's request headers take about 1 KiB.
+        MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory,
+        MHD_OPTION_NOTIFY_CONNECTION, &Callbacks::connection, this,
+        MHD_OPTION_NOTIFY_COMPLETED, &Callbacks::completed, this,
+        MHD_OPTION_URI_LOG_CALLBACK, &Callbacks::uri, this,
+        // Malformed request lines and headers are refused with 400, not read leniently.
+        MHD_OPTION_STRICT_FOR_CLIENT, 1,
+        MHD_OPTION_ARRAY, tls ? tlsOptions : none,
+        MHD_OPTION_END);
+    // clang-format on
+    if (daemon == nullptr) {
+        std::printf("\n%s can not bind port : %d\n, exit !!!", what, port);
+        std::fflush(stdout);
+        std::exit(1);
+    }
+    return daemon;
 }
 
 bool CHttpServer::start(int port, HttpHandler* handler) {
     if (port < 0 || handler == nullptr || isRunning()) {
         return false;
     }
+    const std::string file = authFile();
+    // A file that is there but unusable is refused request by request (fail closed) while
+    // the rest of the device goes on; one that could not even be created ends the start.
+    if (!file.empty() && ::access(file.c_str(), R_OK) != 0) {
+        std::printf(
+            "web server: the password file %s cannot be read (%s); "
+            "not serving without authentication\n",
+            file.c_str(), std::strerror(errno));
+        return false;
+    }
     setHandler(handler);
-    std::string listen = std::to_string(port);
-    {
-        std::lock_guard<std::mutex> lock(m_configMutex);
-        if (!m_listenAddress.empty()) {
-            listen = m_listenAddress + ":" + listen;
-        }
+    std::lock_guard<std::mutex> lock(m_configMutex);
+    m_guard = std::make_unique<http::DigestGuard>(std::chrono::seconds(m_nonceTimeout));
+    m_http = startDaemon(port, false, "web server");
+    const MHD_DaemonInfo* bound = MHD_get_daemon_info(m_http, MHD_DAEMON_INFO_BIND_PORT);
+    m_boundPort = bound != nullptr ? bound->port : port;
+    if (m_httpsPort >= 0) {
+        m_https = startDaemon(m_httpsPort, true, "https server");
+        const MHD_DaemonInfo* tlsBound = MHD_get_daemon_info(m_https, MHD_DAEMON_INFO_BIND_PORT);
+        m_boundHttpsPort = tlsBound != nullptr ? tlsBound->port : m_httpsPort;
     }
-    const std::string threads = std::to_string(kWorkerThreads);
-    const std::string timeout = std::to_string(kRequestTimeoutMs);
-    const std::string keepAlive = std::to_string(kKeepAliveTimeoutMs);
-    // No document root: civetweb's own file serving is never reached, every path is ours.
-    // No CGI, server-side includes, listings or CORS answers of its own either.
-    const char* options[] = {"listening_ports",
-                             listen.c_str(),
-                             "num_threads",
-                             threads.c_str(),
-                             "request_timeout_ms",
-                             timeout.c_str(),
-                             "keep_alive_timeout_ms",
-                             keepAlive.c_str(),
-                             "enable_keep_alive",
-                             "yes",
-                             // Files go out as a header write and a body write; without this
-                             // the body waits for the client's delayed ACK (40 ms a file).
-                             "tcp_nodelay",
-                             "1",
-                             "enable_directory_listing",
-                             "no",
-                             "cgi_pattern",
-                             "",
-                             "ssi_pattern",
-                             "",
-                             "access_control_allow_origin",
-                             "",
-                             "access_control_allow_methods",
-                             "",
-                             "access_control_allow_headers",
-                             "",
-                             "authentication_domain",
-                             PasswordFile::kRealm,
-                             "static_file_max_age",
-                             "0",
-                             nullptr};
-    mg_callbacks callbacks{};
-    // civetweb's diagnostics would go to standard error; the server reports its own.
-    callbacks.log_message = [](const mg_connection*, const char*) { return 1; };
-    mg_context* context = mg_start(&callbacks, this, options);
-    if (context == nullptr) {
-        std::printf("\nweb server can not bind port : %d\n, exit !!!", port);
-        std::fflush(stdout);
-        std::exit(1);
-    }
-    // civetweb tries handlers in the order they were registered.
-    mg_set_request_handler(context, "/api**", &CHttpServer::onApi, this);
-    mg_set_request_handler(context, "/upload**", &CHttpServer::onUpload, this);
-    mg_set_request_handler(context, "/sys/**", &CHttpServer::onSystem, this);
-    mg_set_request_handler(context, "**", &CHttpServer::onPage, this);
-    mg_server_port bound{};
-    if (mg_get_server_ports(context, 1, &bound) == 1) {
-        m_boundPort = bound.port;
-    }
-    m_context = context;
+    m_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    m_stopping = false;
+    m_running = true;
+    m_loop = std::thread([this] { run(); });
     return true;
 }
 
 void CHttpServer::stop() {
-    mg_context* context = m_context.exchange(nullptr);
-    if (context == nullptr) {
+    if (!m_running.exchange(false)) {
         return;
     }
-    // civetweb's listener notices the stop only when its poll (2 s) ends; a connection ends
-    // it at once, as the device's server has always woken its loop on stop. The waker keeps
-    // knocking until mg_stop returns, since a knock before the stop flag is set is not enough.
-    std::string address;
-    {
-        std::lock_guard<std::mutex> lock(m_configMutex);
-        address = m_listenAddress.empty() ? "127.0.0.1" : m_listenAddress;
+    m_stopping = true;
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(m_wakeFd, &one, sizeof one);
+    m_loop.join();
+    // Closing the daemons runs the last callbacks on this thread; the loop has ended.
+    if (m_https != nullptr) {
+        MHD_stop_daemon(m_https);
+        m_https = nullptr;
     }
-    const int port = m_boundPort.load();
-    std::mutex mutex;
-    std::condition_variable stopped;
-    bool done = false;
-    std::thread waker([&] {
-        std::unique_lock<std::mutex> lock(mutex);
-        do {
-            knock(address, port);
-        } while (!stopped.wait_for(lock, kWakeIntervalMs, [&] { return done; }));
-    });
-    mg_stop(context);  // returns once every worker has finished its request
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        done = true;
-    }
-    stopped.notify_one();
-    waker.join();
+    MHD_stop_daemon(m_http);
+    m_http = nullptr;
+    ::close(m_wakeFd);
+    m_wakeFd = -1;
     m_boundPort = 0;
+    m_boundHttpsPort = 0;
 }
 
 bool CHttpServer::isRunning() const {
-    return m_context.load() != nullptr;
+    return m_running.load();
 }
 
-int CHttpServer::onApi(mg_connection* conn, void* self) {
-    return static_cast<CHttpServer*>(self)->serveApi(conn);
-}
-
-int CHttpServer::onUpload(mg_connection* conn, void* self) {
-    return static_cast<CHttpServer*>(self)->serveUpload(conn);
-}
-
-int CHttpServer::onSystem(mg_connection* conn, void* self) {
-    return static_cast<CHttpServer*>(self)->serveSystem(conn);
-}
-
-int CHttpServer::onPage(mg_connection* conn, void* self) {
-    return static_cast<CHttpServer*>(self)->servePage(conn);
-}
-
-int CHttpServer::checkAccess(mg_connection* conn, bool controlRoute) {
-    const std::string file = authFile();
-    if (PasswordFile::exists(file) &&
-        mg_check_digest_access_authentication(conn, PasswordFile::kRealm, file.c_str()) <= 0) {
-        mg_send_digest_access_authentication_request(conn, PasswordFile::kRealm);
-        return 401;
+void CHttpServer::run() {
+    MHD_Daemon* daemons[] = {m_http, m_https};
+    auto lastScan = Clock::now();
+    while (!m_stopping.load()) {
+        pollfd fds[3] = {};
+        nfds_t count = 0;
+        long long timeout = kSlowClientScan.count();
+        for (MHD_Daemon* d : daemons) {
+            if (d == nullptr) {
+                continue;
+            }
+            const MHD_DaemonInfo* info = MHD_get_daemon_info(d, MHD_DAEMON_INFO_EPOLL_FD);
+            fds[count++] = {info->epoll_fd, POLLIN, 0};
+            MHD_UNSIGNED_LONG_LONG due = 0;
+            if (MHD_get_timeout(d, &due) == MHD_YES) {
+                timeout = std::min<long long>(timeout, static_cast<long long>(due));
+            }
+        }
+        fds[count++] = {m_wakeFd, POLLIN, 0};
+        ::poll(fds, count, static_cast<int>(timeout));
+        for (MHD_Daemon* d : daemons) {
+            if (d != nullptr) {
+                MHD_run(d);
+            }
+        }
+        const auto now = Clock::now();
+        if (now - lastScan >= kSlowClientScan) {
+            lastScan = now;
+            closeSlowClients();
+        }
     }
-    if (controlRoute &&
-        !SameOrigin::allowed(mg_get_header(conn, "Host"), mg_get_header(conn, "Origin"),
-                             mg_get_header(conn, "Referer"))) {
-        return sendAndClose(conn, 403, HttpReply::json(403, "{}"));
-    }
-    return 0;
 }
 
-int CHttpServer::serveApi(mg_connection* conn) {
-    if (const int refused = checkAccess(conn, true)) {
-        return refused;
+// A client that trickles its headers keeps a connection busy without ever being idle; it
+// is cut off at its deadline. The library notices the shut-down socket and cleans up.
+void CHttpServer::closeSlowClients() {
+    const auto now = Clock::now();
+    for (HttpPeer* peer : m_peers) {
+        if (peer->headerDeadline <= now && peer->fd >= 0) {
+            ::shutdown(peer->fd, SHUT_RDWR);
+            peer->headerDeadline = Clock::time_point::max();
+        }
     }
-    std::string body;
-    if (const int refused = readControlBody(conn, body)) {
-        return refused;
+}
+
+bool CHttpServer::request(MHD_Connection* conn, const char* url, const char* method,
+                          const char* uploadData, size_t* uploadDataSize, void** requestContext) {
+    auto* ex = static_cast<HttpExchange*>(*requestContext);
+    if (ex == nullptr) {
+        // The headers are complete: decide before any of the body is read.
+        ex = new HttpExchange;
+        *requestContext = ex;
+        ex->peer = peerOf(conn);
+        if (ex->peer != nullptr) {
+            ex->peer->headerDeadline = Clock::time_point::max();
+            ex->rawUri = std::move(ex->peer->rawUri);
+        }
+        ex->path = url != nullptr ? url : "";
+        if (startsWith(ex->path, "/api")) {
+            ex->route = Route::Api;
+        } else if (startsWith(ex->path, "/upload")) {
+            ex->route = Route::Upload;
+        } else if (startsWith(ex->path, "/sys/")) {
+            ex->route = Route::System;
+        }
+        if (admit(conn, *ex, method) == Access::Refused) {
+            ex->refused = true;
+        }
+        return true;
     }
-    const mg_request_info* ri = mg_get_request_info(conn);
-    const std::string_view apiPath = std::string_view(ri->local_uri).substr(4);  // after "/api"
-    const std::string_view query = ri->query_string != nullptr ? ri->query_string : "";
+    const size_t size = *uploadDataSize;
+    if (size > 0) {
+        *uploadDataSize = 0;
+        ex->received += static_cast<long long>(size);
+        if (ex->refused) {
+            return true;
+        }
+        if (ex->route == Route::Upload) {
+            const long long limit = kMaxUploadBytes + kUploadFramingBytes;
+            ex->tooLarge = ex->tooLarge || ex->received > limit;
+            if (ex->tooLarge) {
+                return ex->received <= limit + kDrainSlack;
+            }
+            if (!ex->parser->done() && !ex->parser->failed()) {
+                ex->parser->feed(uploadData, size);
+            }
+            return true;
+        }
+        ex->tooLarge = ex->tooLarge || ex->body.size() + size > kMaxBodyBytes;
+        if (ex->tooLarge) {
+            return ex->received <= kMaxBodyBytes + kDrainSlack;
+        }
+        ex->body.append(uploadData, size);
+        return true;
+    }
+    if (!ex->refused) {
+        finish(conn, *ex, method);
+        ex->refused = true;  // answered: later calls of this request do nothing
+    }
+    return true;
+}
+
+bool CHttpServer::redirectToHttps(MHD_Connection* conn, HttpExchange& ex, const char* method) {
+    std::function<bool()> httpsOnly;
+    {
+        std::lock_guard<std::mutex> lock(m_configMutex);
+        httpsOnly = m_httpsOnly;
+    }
+    if (ex.peer == nullptr || ex.peer->tls || m_https == nullptr || !httpsOnly || !httpsOnly()) {
+        return false;
+    }
+    const std::string_view m(method);
+    if (m != "GET" && m != "HEAD") {
+        MhdReply::text(conn, MHD_HTTP_FORBIDDEN,
+                       "This device answers only over HTTPS; send the request to its https:// "
+                       "address.\n",
+                       true);
+        return true;
+    }
+    std::optional<std::string> host = RequestTarget::plainHost(header(conn, MHD_HTTP_HEADER_HOST));
+    if (!host) {
+        sockaddr_storage local{};
+        socklen_t len = sizeof local;
+        ::getsockname(ex.peer->fd, reinterpret_cast<sockaddr*>(&local), &len);
+        host = addressText(reinterpret_cast<const sockaddr*>(&local));
+        if (local.ss_family == AF_INET6) {
+            host = "[" + *host + "]";
+        }
+    }
+    const int port = m_boundHttpsPort.load();
+    std::string target = RequestTarget::localTarget(ex.path);
+    if (ex.rawUri.find('?') != std::string::npos) {
+        target += "?" + RequestTarget::queryForHeader(RequestTarget::query(ex.rawUri));
+    }
+    const std::string location =
+        "https://" + *host + (port == 443 ? "" : ":" + std::to_string(port)) + target;
+    MhdReply::redirect(conn, location);
+    return true;
+}
+
+CHttpServer::Access CHttpServer::admit(MHD_Connection* conn, HttpExchange& ex, const char* method) {
+    if (RequestTarget::pathHasNul(ex.rawUri) || ex.path.find('\0') != std::string::npos) {
+        MhdReply::text(conn, MHD_HTTP_BAD_REQUEST, "Bad Request", true);
+        return Access::Refused;
+    }
+    if (redirectToHttps(conn, ex, method)) {
+        return Access::Refused;
+    }
+    const std::string client = ex.peer != nullptr ? ex.peer->address : "?";
+    if (m_guard->lockedOut(conn, client)) {
+        return Access::Refused;
+    }
+    const bool control = ex.route != Route::Page;
+    if (!SameOrigin::fetchSiteAllowed(header(conn, "Sec-Fetch-Site"))) {
+        MhdReply::json(conn, MHD_HTTP_FORBIDDEN, "{}", true);
+        return Access::Refused;
+    }
+    if (!m_guard->admit(conn, authFile(), method, ex.rawUri, client)) {
+        return Access::Refused;
+    }
+    if (control) {
+        SameOrigin::Self self;
+        self.scheme = ex.peer != nullptr && ex.peer->tls ? "https" : "http";
+        self.port = ex.peer != nullptr ? ex.peer->localPort : 0;
+        self.isOwnHost = [this](const std::string& host) {
+            std::lock_guard<std::mutex> lock(m_configMutex);
+            return m_ownHosts->contains(host);
+        };
+        if (!SameOrigin::allowed(header(conn, MHD_HTTP_HEADER_ORIGIN),
+                                 header(conn, MHD_HTTP_HEADER_REFERER), self)) {
+            MhdReply::json(conn, MHD_HTTP_FORBIDDEN, "{}", true);
+            return Access::Refused;
+        }
+    }
+    const char* lengthText = header(conn, MHD_HTTP_HEADER_CONTENT_LENGTH);
+    const long long length = lengthText != nullptr ? std::strtoll(lengthText, nullptr, 10) : 0;
+    if (ex.route == Route::Upload) {
+        const char* type = header(conn, MHD_HTTP_HEADER_CONTENT_TYPE);
+        const std::optional<std::string> boundary =
+            type != nullptr ? MultipartParser::boundaryOf(type) : std::nullopt;
+        if (!boundary) {
+            MhdReply::text(conn, MHD_HTTP_BAD_REQUEST, "", true);
+            return Access::Refused;
+        }
+        if (length > kMaxUploadBytes + kUploadFramingBytes) {
+            MhdReply::text(conn, MHD_HTTP_CONTENT_TOO_LARGE, "", true);
+            return Access::Refused;
+        }
+        ex.receiver = std::make_unique<UploadReceiver>(uploadDir(), kMaxUploadBytes);
+        ex.parser = std::make_unique<MultipartParser>(*boundary, *ex.receiver);
+    } else if (control && length > kMaxBodyBytes) {
+        MhdReply::json(conn, MHD_HTTP_CONTENT_TOO_LARGE, "{}", true);
+        return Access::Refused;
+    }
+    return Access::Granted;
+}
+
+void CHttpServer::finish(MHD_Connection* conn, HttpExchange& ex, const char* method) {
+    switch (ex.route) {
+        case Route::Api:
+            serveApi(conn, ex, method);
+            return;
+        case Route::System:
+            serveSystem(conn, ex);
+            return;
+        case Route::Upload:
+            serveUpload(conn, ex);
+            return;
+        case Route::Page:
+            servePage(conn, ex);
+            return;
+    }
+}
+
+int CHttpServer::serveApi(MHD_Connection* conn, HttpExchange& ex, const char* method) {
+    if (ex.tooLarge) {
+        MhdReply::json(conn, MHD_HTTP_CONTENT_TOO_LARGE, "{}", true);
+        return MHD_HTTP_CONTENT_TOO_LARGE;
+    }
+    const std::string_view apiPath = std::string_view(ex.path).substr(4);  // after "/api"
+    const std::string_view query = RequestTarget::query(ex.rawUri);
     std::string response = "{}";
-    int status = 404;
+    int status = MHD_HTTP_NOT_FOUND;
     {
         std::lock_guard<std::mutex> lock(m_handlerMutex);
         if (m_handler != nullptr) {
-            const int result =
-                m_handler->handleApi(ri->request_method, apiPath, query, body, response);
-            status = result == 0 ? 200 : 500;
+            const int result = m_handler->handleApi(method, apiPath, query, ex.body, response);
+            status = result == 0                                ? MHD_HTTP_OK
+                     : result == HttpHandler::kMethodNotAllowed ? MHD_HTTP_METHOD_NOT_ALLOWED
+                                                                : MHD_HTTP_INTERNAL_SERVER_ERROR;
         }
     }
-    send(conn, HttpReply::json(status, response));
+    if (status == MHD_HTTP_METHOD_NOT_ALLOWED) {
+        MhdReply::json(conn, status, response, false, MHD_HTTP_HEADER_ALLOW,
+                       HttpHandler::kAllowForStateChanges);
+    } else {
+        MhdReply::json(conn, status, response);
+    }
     return status;
 }
 
-int CHttpServer::serveSystem(mg_connection* conn) {
-    if (const int refused = checkAccess(conn, true)) {
-        return refused;
+int CHttpServer::serveSystem(MHD_Connection* conn, HttpExchange& ex) {
+    if (ex.tooLarge) {
+        MhdReply::json(conn, MHD_HTTP_CONTENT_TOO_LARGE, "{}", true);
+        return MHD_HTTP_CONTENT_TOO_LARGE;
     }
-    std::string body;
-    if (const int refused = readControlBody(conn, body)) {
-        return refused;
-    }
-    const std::string_view systemPath =
-        std::string_view(mg_get_request_info(conn)->local_uri).substr(4);
-    const int status = systemPath == "/password" ? changePassword(body) : 404;
-    send(conn, HttpReply::json(status, "{}"));
+    const std::string_view systemPath = std::string_view(ex.path).substr(4);  // after "/sys"
+    const int status = systemPath == "/password" ? changePassword(ex.body) : MHD_HTTP_NOT_FOUND;
+    MhdReply::json(conn, status, "{}");
     return status;
 }
 
-// A user name or password that cannot be stored is refused, where the device used to write
-// an empty or broken line that locked every user out.
+// Credentials that cannot be stored, or that would lock every user out, are refused.
 int CHttpServer::changePassword(const std::string& body) {
-    bool tooLong = false;
-    const std::string user = formVariable(body, "user", tooLong);
-    const std::string password = formVariable(body, "password", tooLong);
-    if (tooLong || !PasswordFile::validUser(user)) {
-        return 400;
+    const std::string user = FormBody::value(body, "user").value_or("");
+    const std::string password = FormBody::value(body, "password").value_or("");
+    if (!PasswordFile::validUser(user) || !PasswordFile::validPassword(password)) {
+        return MHD_HTTP_BAD_REQUEST;
     }
     std::lock_guard<std::mutex> lock(m_handlerMutex);
     if (!PasswordFile::write(authFile(), user, password)) {
-        return 500;
+        return MHD_HTTP_INTERNAL_SERVER_ERROR;
     }
     if (m_handler != nullptr) {
         m_handler->handleRtspInfo(user, password);
     }
-    return 200;
+    return MHD_HTTP_OK;
 }
 
-int CHttpServer::serveUpload(mg_connection* conn) {
-    if (const int refused = checkAccess(conn, true)) {
-        return refused;
-    }
-    std::string reply;
-    const int status = receiveUpload(conn, reply);
-    // The connection closes after the reply: its body has no length, and a refused upload
-    // leaves the rest of the request unread.
-    return sendAndClose(conn, status, reply);
-}
-
-// Every file of a refused upload is gone by the time this returns.
-int CHttpServer::receiveUpload(mg_connection* conn, std::string& reply) {
-    const char* type = mg_get_header(conn, "Content-Type");
-    const std::optional<std::string> boundary =
-        type != nullptr ? MultipartParser::boundaryOf(type) : std::nullopt;
-    if (!boundary) {
-        reply = HttpReply::uploadRefused(400, "Bad Request");
-        return 400;
-    }
-    const long long limit = kMaxUploadBytes + kUploadFramingBytes;
-    bool tooLarge = mg_get_request_info(conn)->content_length > limit;
-
-    if (!tooLarge) {
-        continueIfExpected(conn);
-    }
-    UploadReceiver receiver(uploadDir(), kMaxUploadBytes);
-    MultipartParser parser(*boundary, receiver);
-    std::vector<char> buffer(kReadBufferBytes);
-    long long total = 0;
-    while (!tooLarge && !parser.done() && !parser.failed()) {
-        const int n = mg_read(conn, buffer.data(), buffer.size());
-        if (n <= 0) {
-            break;
-        }
-        total += n;
-        tooLarge = total > limit;
-        parser.feed(buffer.data(), static_cast<size_t>(n));
-    }
-    parser.finish();
-
+// Every file of a refused upload is gone once the exchange ends. The connection closes after
+// the reply, as it always has for uploads.
+void CHttpServer::serveUpload(MHD_Connection* conn, HttpExchange& ex) {
+    ex.parser->finish();
     using Failure = UploadReceiver::Failure;
-    if (tooLarge || receiver.failure() == Failure::TooLarge) {
-        reply = HttpReply::uploadRefused(413, "Request Entity Too Large");
-        return 413;
+    const Failure failure = ex.receiver->failure();
+    if (failure != Failure::None || ex.tooLarge || !ex.parser->done() ||
+        ex.receiver->files().empty()) {
+        // Gone before the client hears of the refusal.
+        ex.parser.reset();
+        ex.receiver.reset();
     }
-    if (receiver.failure() == Failure::OpenFailed) {
-        reply = HttpReply::uploadRefused(500, "Failed to open a file");
-        return 500;
+    if (ex.tooLarge || failure == Failure::TooLarge) {
+        MhdReply::text(conn, MHD_HTTP_CONTENT_TOO_LARGE, "", true);
+        return;
     }
-    if (receiver.failure() == Failure::WriteFailed) {
-        reply = HttpReply::uploadRefused(500, "Failed to write to a file");
-        return 500;
+    if (failure == Failure::OpenFailed) {
+        MhdReply::text(conn, MHD_HTTP_INTERNAL_SERVER_ERROR, "Failed to open a file", true);
+        return;
     }
-    if (!parser.done() || receiver.files().empty()) {
-        reply = HttpReply::uploadRefused(400, "Bad Request");
-        return 400;
+    if (failure == Failure::WriteFailed) {
+        MhdReply::text(conn, MHD_HTTP_INTERNAL_SERVER_ERROR, "Failed to write to a file", true);
+        return;
+    }
+    if (!ex.receiver) {
+        MhdReply::text(conn, MHD_HTTP_BAD_REQUEST, "", true);
+        return;
     }
     std::lock_guard<std::mutex> lock(m_handlerMutex);
-    if (!receiver.commit()) {
-        reply = HttpReply::uploadRefused(500, "Failed to write to a file");
-        return 500;
+    if (!ex.receiver->commit()) {
+        MhdReply::text(conn, MHD_HTTP_INTERNAL_SERVER_ERROR, "Failed to write to a file", true);
+        return;
     }
     if (m_handler != nullptr) {
-        for (const UploadReceiver::File& f : receiver.files()) {
+        for (const UploadReceiver::File& f : ex.receiver->files()) {
             m_handler->handleUpload(f.field, f.path);
         }
     }
-    const UploadReceiver::File& first = receiver.files().front();
-    reply = HttpReply::uploadStored(first.size, first.path);
-    return 200;
+    const UploadReceiver::File& first = ex.receiver->files().front();
+    MhdReply::text(
+        conn, MHD_HTTP_OK,
+        "Written " + std::to_string(first.size) + " of POST data to file:" + first.path + "\n\n",
+        true);
 }
 
-int CHttpServer::servePage(mg_connection* conn) {
-    if (const int refused = checkAccess(conn, false)) {
-        return refused;
-    }
-    const mg_request_info* ri = mg_get_request_info(conn);
-    // The path as the client sent it (decoded, dot segments kept), so that a ".." is refused
-    // rather than quietly resolved.
-    const char* path = ri->local_uri_raw != nullptr ? ri->local_uri_raw : ri->local_uri;
-    if (path == nullptr) {
-        return pageError(conn, 404);
-    }
+void CHttpServer::servePage(MHD_Connection* conn, HttpExchange& ex) {
     std::string file;
-    switch (DocumentPath::resolve(documentRoot(), path, file)) {
+    switch (DocumentPath::resolve(documentRoot(), ex.path, file)) {
         case DocumentPath::Result::Found:
-            mg_send_file(conn, file.c_str());
-            return 200;
+            MhdReply::file(conn, file);
+            return;
         case DocumentPath::Result::Forbidden:
-            return pageError(conn, 403);
+            MhdReply::text(conn, MHD_HTTP_FORBIDDEN, "Forbidden", false);
+            return;
         case DocumentPath::Result::NeedsSlash:
-            send(conn, "HTTP/1.1 301 Moved Permanently\r\nLocation: " + DocumentPath::encode(path) +
-                           "/\r\nContent-Length: 0\r\n\r\n");
-            return 301;
+            MhdReply::redirect(conn, RequestTarget::localTarget(ex.path) + "/");
+            return;
         case DocumentPath::Result::NotFound:
             break;
     }
-    return pageError(conn, 404);
+    MhdReply::text(conn, MHD_HTTP_NOT_FOUND, "Not Found", false);
 }

@@ -1,34 +1,54 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "HttpServer.h"
 
-struct mg_connection;
-struct mg_context;
+struct MHD_Connection;
+struct MHD_Daemon;
 
-/// The web server on civetweb.
+namespace http {
+class DigestGuard;
+class OwnHosts;
+struct HttpExchange;
+struct HttpPeer;
+}  // namespace http
+
+/// The web server on libmicrohttpd: one event-loop thread serves every connection (plain
+/// HTTP and, when configured, HTTPS beside it).
 ///
 /// Routes, by the start of the (decoded) request path:
 /// - "/api...": the rest of the path goes to HttpHandler::handleApi with the method, the
-///   query string and the body (at most kMaxBodyBytes); the reply is the JSON reply with
-///   200 for result 0 and 500 otherwise, or 404 with "{}" when no handler is set.
-/// - "/upload...": a multipart form; every part with a file name is stored in the upload
-///   directory as "<dir>/<last component of the name>" and reported to handleUpload.
+///   raw query string and the body (at most kMaxBodyBytes); the reply is the JSON reply with
+///   200 for result 0, 405 (with Allow) for kMethodNotAllowed and 500 otherwise, or 404
+///   with "{}" when no handler is set.
+/// - "/upload...": a multipart form, parsed as it arrives; every part with a file name is
+///   stored in the upload directory as "<dir>/<last component of the name>" and reported to
+///   handleUpload.
 /// - "/sys/...": "/sys/password" replaces the password file from the form variables "user"
-///   and "password" and reports them to handleRtspInfo; anything else is 404 with "{}".
+///   and "password" (400 when they cannot be stored) and reports them to handleRtspInfo;
+///   anything else is 404 with "{}".
 /// - anything else: a file under the document root (a directory serves its index.html).
 ///
-/// While the password file exists, every request needs digest credentials against it
-/// (realm "HttpServer"); without them it gets the digest challenge. Requests to the three
-/// control routes whose Origin (or Referer) names another host than Host get 403.
+/// Every request needs digest credentials against the password file (realm "HttpServer";
+/// MD5 with qop=auth; nonces of this server instance only, which expire; every nonce count
+/// higher than the last; the header's URI that of the request)
+/// unless authentication was turned off with setAuthFile(""). When the file cannot be read,
+/// every request is refused (401). An address with too many failed logins gets 429 for a
+/// while. Requests whose Origin/Referer is not the device itself, or whose Sec-Fetch-Site
+/// is cross-site, are refused (403) on the control routes; a NUL in the path is refused
+/// (400) everywhere.
 ///
-/// Threads: civetweb serves requests on kWorkerThreads threads, but the handler is called
-/// by one request at a time (one lock around every call), so it needs no locking of its
-/// own. The setters may be called while the server runs; they apply to later requests.
-/// start() and stop() belong to one controlling thread.
+/// Threads: the handler is called on the event-loop thread, one request at a time. The
+/// setters may be called while the server runs; they apply to later requests. start() and
+/// stop() belong to one controlling thread.
 class CHttpServer : public HttpServer {
 public:
     /// Request bodies of "/api" and "/sys/" larger than this are refused with 413.
@@ -37,14 +57,17 @@ public:
     static constexpr long long kMaxUploadBytes = 64LL * 1024 * 1024;
     /// Room for the multipart framing and form fields around the file in an upload body.
     static constexpr long long kUploadFramingBytes = 64 * 1024;
-    /// A client that sends nothing for this long loses its connection.
-    static constexpr int kRequestTimeoutMs = 10000;
-    /// An idle keep-alive connection holds one worker; it is closed after this long, so that
-    /// browsers keeping connections open do not shut other clients out.
-    static constexpr int kKeepAliveTimeoutMs = 2000;
-    /// civetweb gives every open connection a worker of its own: enough for a few browsers
-    /// (six connections each) loading pages while an upload runs.
-    static constexpr int kWorkerThreads = 16;
+    /// A client must complete its request headers this long after connecting (or after its
+    /// previous reply), and a connection idle this long is closed: slow clients cannot hold
+    /// connections open.
+    static constexpr std::chrono::seconds kHeaderTimeout{10};
+    static constexpr std::chrono::seconds kIdleTimeout{10};
+    /// Connections one client address may hold at once (a browser opens six).
+    static constexpr unsigned kConnectionsPerAddress = 16;
+    /// Connections in all; descriptors beyond stay with the rest of the device.
+    static constexpr unsigned kMaxConnections = 800;
+    /// How long a digest nonce stays valid; a client with an older one is told it is stale.
+    static constexpr unsigned kNonceTimeoutSeconds = 300;
 
     /// authFile is the password file; when it does not exist it is written with the default
     /// credentials ("admin", "740163"), so that a fresh device is never open.
@@ -57,54 +80,93 @@ public:
     bool setDocumentRoot(const std::string& path) override;
     bool setUploadDir(const std::string& path) override;
     bool setAuthFile(const std::string& path) override;
-    /// Port 0 binds a free port (see boundPort()). When the port cannot be bound, prints
+    /// Port 0 binds a free port (see boundPort()). When a port cannot be bound, prints
     /// "\nweb server can not bind port : <port>\n, exit !!!" and ends the process with
-    /// status 1: the device is useless without its web server. False when already running.
+    /// status 1: the device is useless without its web server. False when already running,
+    /// and (with a message) when the password file is set but missing or unreadable (it
+    /// could not be created): the server never serves without authentication.
     bool start(int port, HttpHandler* handler) override;
     void stop() override;
     bool isRunning() const override;
 
+    /// Serves HTTPS on this port too (0: a free port, see boundHttpsPort()), with this key
+    /// and certificate (PEM); set before start(). A port that cannot be bound ends the
+    /// process like the plain port.
+    void setHttps(int port, const std::string& keyPem, const std::string& certPem);
+    /// Asked for every plain HTTP request while HTTPS is served: when it returns true, GET
+    /// and HEAD are redirected (301) to the same path over HTTPS and other methods refused
+    /// (403). Called on the event-loop thread; it must be quick.
+    void setHttpsOnly(std::function<bool()> httpsOnly);
+    /// Names that count as the device's own in the cross-site check, besides "localhost",
+    /// its host name and its interface addresses.
+    void setOwnNames(const std::vector<std::string>& names);
+    /// How long nonces and slow clients are given; for tests, set before start().
+    void setTimeouts(unsigned nonceSeconds, std::chrono::seconds headerTimeout);
+
     /// The local address to listen on, set before start(); "" (the default) listens on all.
     void setListenAddress(const std::string& address);
-    /// The port the server listens on while it runs, 0 otherwise.
+    /// The ports the server listens on while it runs, 0 otherwise.
     int boundPort() const { return m_boundPort.load(); }
+    int boundHttpsPort() const { return m_boundHttpsPort.load(); }
     /// Replaces the handler; null detaches it (API and system requests then get 404). Waits
     /// for a handler call in progress, so the old handler is unused once this returns; never
     /// call it from inside a handler call.
     void setHandler(HttpHandler* handler);
 
 private:
-    static int onApi(mg_connection* conn, void* self);
-    static int onUpload(mg_connection* conn, void* self);
-    static int onSystem(mg_connection* conn, void* self);
-    static int onPage(mg_connection* conn, void* self);
+    struct Callbacks;  // the library's callbacks, in the source file
+    enum class Access { Granted, Refused };
 
-    int serveApi(mg_connection* conn);
-    int serveUpload(mg_connection* conn);
-    int serveSystem(mg_connection* conn);
-    int servePage(mg_connection* conn);
+    bool request(MHD_Connection* conn, const char* url, const char* method, const char* uploadData,
+                 size_t* uploadDataSize, void** requestContext);
+    /// Decides whether a new request may go on; when not, its refusal is queued.
+    Access admit(MHD_Connection* conn, http::HttpExchange& ex, const char* method);
+    bool redirectToHttps(MHD_Connection* conn, http::HttpExchange& ex, const char* method);
+    void finish(MHD_Connection* conn, http::HttpExchange& ex, const char* method);
 
-    /// 0 when the request may go on; otherwise the status of the refusal already sent.
-    int checkAccess(mg_connection* conn, bool controlRoute);
+    int serveApi(MHD_Connection* conn, http::HttpExchange& ex, const char* method);
+    int serveSystem(MHD_Connection* conn, http::HttpExchange& ex);
+    void serveUpload(MHD_Connection* conn, http::HttpExchange& ex);
+    void servePage(MHD_Connection* conn, http::HttpExchange& ex);
+
+    MHD_Daemon* startDaemon(int port, bool tls, const char* what);
+    void run();
+    void closeSlowClients();
+
     /// Writes the default credentials when the file is missing.
     void ensureAuthFile(const std::string& path);
     int changePassword(const std::string& body);
-    /// Reads and stores an upload; the status and reply text to send.
-    int receiveUpload(mg_connection* conn, std::string& reply);
 
     std::string documentRoot() const;
     std::string uploadDir() const;
     std::string authFile() const;
 
-    mutable std::mutex m_configMutex;  // guards the paths below
+    mutable std::mutex m_configMutex;  // guards the settings below
     std::string m_documentRoot = ".";
     std::string m_uploadDir = ".";
     std::string m_authFile;
     std::string m_listenAddress;
+    std::function<bool()> m_httpsOnly;
+    int m_httpsPort = -1;  // -1: no HTTPS
+    std::string m_keyPem;
+    std::string m_certPem;
+    unsigned m_nonceTimeout = kNonceTimeoutSeconds;
+    std::chrono::seconds m_headerTimeout = kHeaderTimeout;
 
     std::mutex m_handlerMutex;  // held for every handler call: one request at a time
     HttpHandler* m_handler = nullptr;
 
-    std::atomic<mg_context*> m_context{nullptr};
+    // Owned by the event loop (and by start()/stop() while it does not run).
+    std::unique_ptr<http::OwnHosts> m_ownHosts;
+    std::unique_ptr<http::DigestGuard> m_guard;  // made anew by every start()
+    std::vector<http::HttpPeer*> m_peers;
+
+    MHD_Daemon* m_http = nullptr;
+    MHD_Daemon* m_https = nullptr;
+    int m_wakeFd = -1;
+    std::atomic<bool> m_stopping{false};
+    std::thread m_loop;
+    std::atomic<bool> m_running{false};
     std::atomic<int> m_boundPort{0};
+    std::atomic<int> m_boundHttpsPort{0};
 };

@@ -7,11 +7,18 @@
 /// one request at a time (the server serialises them).
 class HttpHandler {
 public:
+    /// A handleApi result: the route exists but never acts on this method (a safe method
+    /// on a route that changes state); the server answers 405 with kAllowForStateChanges.
+    static constexpr int kMethodNotAllowed = 405;
+    /// The Allow header of that answer: the methods that may change state.
+    static constexpr const char* kAllowForStateChanges = "POST, PUT, DELETE, PATCH";
+
     virtual ~HttpHandler() = default;
 
     /// One request under "/api". method, apiPath ("/video" for "/api/video"), queryString and
     /// body are byte ranges of the request (not terminated). response is preset to "{}" and
-    /// may be replaced. 0 means success (HTTP 200); anything else is a failure (HTTP 500).
+    /// may be replaced. 0 means success (HTTP 200), kMethodNotAllowed HTTP 405, anything
+    /// else a failure (HTTP 500).
     virtual int handleApi(std::string_view method, std::string_view apiPath,
                           std::string_view queryString, std::string_view body,
                           std::string& response) = 0;

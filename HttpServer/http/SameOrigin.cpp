@@ -1,30 +1,54 @@
 #include "SameOrigin.h"
 
 #include <cctype>
-#include <string>
+#include <cstdlib>
 #include <string_view>
 
 namespace http {
 
 namespace {
 
-// "host:port" in lower case, with the scheme's default port filled in; "" when unusable.
-std::string normalise(std::string_view authority, std::string_view defaultPort) {
-    const size_t at = authority.rfind('@');
-    if (at != std::string_view::npos) {
-        authority.remove_prefix(at + 1);  // user information is not part of the host
+std::string lower(std::string_view text) {
+    std::string out;
+    for (const char c : text) {
+        out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return out;
+}
+
+struct Origin {
+    std::string scheme;
+    std::string host;
+    int port = 0;
+};
+
+// The scheme, host and port of an absolute URL ("http://host:port/path"); nothing usable
+// for anything else, "null" included.
+bool parseOrigin(std::string_view url, Origin& out) {
+    const size_t sep = url.find("://");
+    if (sep == std::string_view::npos) {
+        return false;
+    }
+    out.scheme = lower(url.substr(0, sep));
+    if (out.scheme != "http" && out.scheme != "https") {
+        return false;
+    }
+    std::string_view authority = url.substr(sep + 3);
+    authority = authority.substr(0, authority.find_first_of("/?#"));
+    if (authority.find('@') != std::string_view::npos) {
+        return false;  // user information: nothing a browser sends for a page of ours
     }
     std::string_view host = authority;
     std::string_view port;
     if (!authority.empty() && authority.front() == '[') {  // IPv6 literal
         const size_t close = authority.find(']');
         if (close == std::string_view::npos) {
-            return {};
+            return false;
         }
         host = authority.substr(0, close + 1);
         if (close + 1 < authority.size()) {
             if (authority[close + 1] != ':') {
-                return {};
+                return false;
             }
             port = authority.substr(close + 2);
         }
@@ -33,36 +57,23 @@ std::string normalise(std::string_view authority, std::string_view defaultPort) 
         port = authority.substr(colon + 1);
     }
     if (host.empty()) {
-        return {};
+        return false;
     }
-    std::string result;
-    for (const char c : host) {
-        result += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    out.host = lower(host);
+    if (port.empty()) {
+        out.port = out.scheme == "https" ? 443 : 80;
+        return true;
     }
-    result += ':';
-    result += port.empty() ? defaultPort : port;
-    return result;
-}
-
-// The normalised authority of an absolute URL ("http://host:port/path"); "" for anything
-// else, "null" included.
-std::string authorityOf(std::string_view url) {
-    const size_t sep = url.find("://");
-    if (sep == std::string_view::npos) {
-        return {};
+    if (port.size() > 5 || port.find_first_not_of("0123456789") != std::string_view::npos) {
+        return false;
     }
-    std::string scheme;
-    for (const char c : url.substr(0, sep)) {
-        scheme += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    std::string_view rest = url.substr(sep + 3);
-    rest = rest.substr(0, rest.find_first_of("/?#"));
-    return normalise(rest, scheme == "https" ? "443" : "80");
+    out.port = std::atoi(std::string(port).c_str());
+    return true;
 }
 
 }  // namespace
 
-bool SameOrigin::allowed(const char* host, const char* origin, const char* referer) {
+bool SameOrigin::allowed(const char* origin, const char* referer, const Self& self) {
     const char* source = nullptr;
     if (origin != nullptr && *origin != '\0') {
         source = origin;
@@ -71,11 +82,17 @@ bool SameOrigin::allowed(const char* host, const char* origin, const char* refer
     } else {
         return true;
     }
-    if (host == nullptr) {
-        return false;
+    Origin o;
+    return parseOrigin(source, o) && o.scheme == self.scheme && o.port == self.port &&
+           self.isOwnHost && self.isOwnHost(o.host);
+}
+
+bool SameOrigin::fetchSiteAllowed(const char* secFetchSite) {
+    if (secFetchSite == nullptr) {
+        return true;
     }
-    const std::string self = normalise(host, "80");
-    return !self.empty() && authorityOf(source) == self;
+    const std::string value = lower(secFetchSite);
+    return value == "same-origin" || value == "none";
 }
 
 }  // namespace http

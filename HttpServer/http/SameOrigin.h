@@ -1,7 +1,10 @@
 #pragma once
 // The cross-site check of the device's control routes. A browser that holds the device's
 // credentials sends them with any request a foreign page makes it send; the Origin (or
-// Referer) header tells such requests apart.
+// Referer) and Sec-Fetch-Site headers tell such requests apart.
+
+#include <functional>
+#include <string>
 
 namespace http {
 
@@ -9,12 +12,24 @@ class SameOrigin {
 public:
     virtual ~SameOrigin() = default;
 
-    /// Whether a request may go on, from its Host, Origin and Referer headers (null when
-    /// absent): true without Origin and Referer (curl, management tools); otherwise true
-    /// only when the host and port named by the Origin header, or failing that by the
-    /// Referer header, are those of the Host header (port 80 is the default of both; host
-    /// names are compared without regard to case). "Origin: null" is foreign.
-    static bool allowed(const char* host, const char* origin, const char* referer);
+    /// Where the request arrived: "http" or "https", and the port it was sent to.
+    struct Self {
+        std::string scheme;
+        int port = 0;
+        /// Whether a host (lower case; IPv6 literals in brackets) names this device.
+        std::function<bool(const std::string& host)> isOwnHost;
+    };
+
+    /// Whether a request may go on, from its Origin and Referer headers (null when absent):
+    /// true without either (curl, management tools); otherwise true only when the origin
+    /// named by Origin, or failing that by Referer, has the request's scheme and port and a
+    /// host that is one of the device's own. The Host header is not trusted (a rebound DNS
+    /// name puts the attacker's name there). "Origin: null" is foreign.
+    static bool allowed(const char* origin, const char* referer, const Self& self);
+
+    /// Whether a Sec-Fetch-Site header allows the request: absent, "same-origin" or "none"
+    /// (typed in, bookmarks).
+    static bool fetchSiteAllowed(const char* secFetchSite);
 };
 
 }  // namespace http

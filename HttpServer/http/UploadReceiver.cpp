@@ -24,6 +24,9 @@ UploadReceiver::~UploadReceiver() {
 }
 
 std::optional<std::string> UploadReceiver::storedName(std::string_view fileName) {
+    if (fileName.find('\0') != std::string_view::npos) {
+        return std::nullopt;  // the file system would cut the name short at the NUL
+    }
     const size_t slash = fileName.find_last_of("/\\");
     const std::string_view name =
         slash == std::string_view::npos ? fileName : fileName.substr(slash + 1);

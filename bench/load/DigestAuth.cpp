@@ -1,9 +1,26 @@
 #include "DigestAuth.h"
 
-#include <civetweb.h>
+#include <gnutls/crypto.h>
 
 #include <cstdio>
 #include <cstring>
+
+namespace {
+
+// The MD5 of text in 32 lowercase hex digits.
+std::string md5(const std::string& text) {
+    static const char kHex[] = "0123456789abcdef";
+    unsigned char digest[16] = {};
+    gnutls_hash_fast(GNUTLS_DIG_MD5, text.data(), text.size(), digest);
+    std::string out;
+    for (const unsigned char b : digest) {
+        out += kHex[b >> 4];
+        out += kHex[b & 0xf];
+    }
+    return out;
+}
+
+}  // namespace
 
 bool DigestAuth::takeChallenge(const std::string& header) {
     if (header.compare(0, 7, "Digest ") != 0) {
@@ -18,20 +35,14 @@ bool DigestAuth::takeChallenge(const std::string& header) {
 }
 
 std::string DigestAuth::authorization(const std::string& method, const std::string& uri) {
-    char ha1[33];
-    char ha2[33];
-    char response[33];
-    mg_md5(ha1, m_user.c_str(), ":", m_realm.c_str(), ":", m_password.c_str(), nullptr);
-    mg_md5(ha2, method.c_str(), ":", uri.c_str(), nullptr);
+    const std::string ha1 = md5(m_user + ":" + m_realm + ":" + m_password);
+    const std::string ha2 = md5(method + ":" + uri);
     char count[9];
     std::snprintf(count, sizeof count, "%08x", ++m_count);
     const std::string cnonce = "b3nch" + std::to_string(m_count);
-    if (m_qopAuth) {
-        mg_md5(response, ha1, ":", m_nonce.c_str(), ":", count, ":", cnonce.c_str(), ":auth:", ha2,
-               nullptr);
-    } else {
-        mg_md5(response, ha1, ":", m_nonce.c_str(), ":", ha2, nullptr);
-    }
+    const std::string response =
+        m_qopAuth ? md5(ha1 + ":" + m_nonce + ":" + count + ":" + cnonce + ":auth:" + ha2)
+                  : md5(ha1 + ":" + m_nonce + ":" + ha2);
     std::string header = "Digest username=\"" + m_user + "\", realm=\"" + m_realm + "\", nonce=\"" +
                          m_nonce + "\", uri=\"" + uri + "\", algorithm=MD5, response=\"" +
                          response + "\"";

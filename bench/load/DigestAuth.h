@@ -4,7 +4,7 @@
 
 /// HTTP digest access authentication (RFC 7616, MD5 as the device's server uses it) on the
 /// client side: keeps the server's last challenge and signs requests with it. The MD5 is
-/// civetweb's (mg_md5), the library the server itself is built on.
+/// GnuTLS's.
 class DigestAuth {
 public:
     DigestAuth(std::string user, std::string password)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <gnutls/gnutls.h>
 #include <http_parser.h>
 #include <netinet/in.h>
 
@@ -15,6 +16,8 @@
 /// as the previous answer is complete, for a fixed time, from one epoll thread. Answers 401
 /// with a digest challenge are answered once per connection and not counted; every other
 /// answer is a sample (200) or an error (anything else, a broken connection, a time-out).
+/// With TLS every connection makes its handshake once (not counted) and then keeps it; the
+/// server's certificate is not checked (the load measures the server, not the trust).
 class LoadRunner {
 public:
     struct Request {
@@ -33,7 +36,7 @@ public:
     };
 
     LoadRunner(sockaddr_in server, std::string host, Request request, std::string user,
-               std::string password);
+               std::string password, bool tls = false);
     ~LoadRunner();
     LoadRunner(const LoadRunner&) = delete;
     LoadRunner& operator=(const LoadRunner&) = delete;
@@ -44,6 +47,9 @@ private:
     struct Connection;
 
     void start(Connection& c);
+    void handshake(Connection& c);
+    ssize_t sendSome(Connection& c, const char* data, size_t size);
+    ssize_t recvSome(Connection& c, char* data, size_t size);
     void sendNext(Connection& c);
     void flush(Connection& c);
     void onReadable(Connection& c);
@@ -61,6 +67,8 @@ private:
     Request m_request;
     std::string m_user;
     std::string m_password;
+    bool m_tls = false;
+    gnutls_certificate_credentials_t m_credentials = nullptr;
     int m_epoll = -1;
     bool m_stopping = false;
     std::vector<std::unique_ptr<Connection>> m_connections;

@@ -2,7 +2,7 @@
 // benchmark. Prints one JSON line: ok answers, challenges, errors by kind, requests per second
 // and latency percentiles in microseconds.
 //
-//   bench-http-load --url http://127.0.0.1:PORT/path?query --connections N --duration-s S
+//   bench-http-load --url http[s]://127.0.0.1:PORT/path?query --connections N --duration-s S
 //                   [--method GET|POST] [--body-file F] [--user U --password P]
 //                   [--timeout-ms MS]
 #include <arpa/inet.h>
@@ -46,15 +46,16 @@ int main(int argc, char** argv) {
     if (!args.ok()) {
         return usage(args.error());
     }
-    // http://HOST:PORT/target
+    // http://HOST:PORT/target or https://HOST:PORT/target
     const std::string url = args.text("--url");
-    const std::string prefix = "http://";
+    const bool tls = url.compare(0, 8, "https://") == 0;
+    const std::string prefix = tls ? "https://" : "http://";
     const size_t slash = url.find('/', prefix.size());
     std::string host;
     int port = 0;
     if (url.compare(0, prefix.size(), prefix) != 0 || slash == std::string::npos ||
         !splitHostPort(url.substr(prefix.size(), slash - prefix.size()), host, port)) {
-        return usage("--url http://IP:PORT/PATH is needed");
+        return usage("--url http://IP:PORT/PATH (or https://) is needed");
     }
     sockaddr_in server{};
     server.sin_family = AF_INET;
@@ -73,7 +74,7 @@ int main(int argc, char** argv) {
         request.body.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
     LoadRunner runner(server, host + ":" + std::to_string(port), request,
-                      args.text("--user", "admin"), args.text("--password", "740163"));
+                      args.text("--user", "admin"), args.text("--password", "740163"), tls);
     const double seconds =
         durationMs > 0 ? static_cast<double>(durationMs) / 1000.0 : static_cast<double>(durationS);
     LoadRunner::Result result = runner.run(connections, seconds, timeoutMs);

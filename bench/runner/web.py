@@ -1,6 +1,6 @@
 """The web API under load: Quillon on a virtual board, driven by bench-http-load (digest
-authentication), next to civetweb serving a static file of the same size from the same
-server."""
+authentication), next to Quillon serving a static file of the same size; also with 200 slow
+clients holding connections open, and over HTTPS."""
 
 import os
 import shutil
@@ -13,10 +13,64 @@ from .procs import BenchError, Children, run, status_kb
 USER, PASSWORD = "admin", "740163"
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+class SlowClients:
+    """count connections from 127.0.1.x (16 per address: the most the server lets one address
+    hold) that send a request head one byte a second and never finish it, as slowhttptest
+    does. The server cuts each off after its header time-out; it is opened again at once, so
+    about count stay open for the whole load."""
+
+    PER_ADDRESS = 16
+
+    def __init__(self, port, count=200, interval=1.0):
+        self.port, self.count, self.interval = port, count, interval
+        self.socks = [None] * count
+        self.reopened = 0
+        self._stop = threading.Event()
+        self._thread = threading.Thread(target=self._run, daemon=True)
+
+    def _open(self, i):
+        s = socket.socket()
+        s.settimeout(1.0)
+        try:
+            s.bind((f"127.0.1.{1 + i // self.PER_ADDRESS}", 0))
+            s.connect(("127.0.0.1", self.port))
+            s.sendall(b"GET /api/video?index=0 HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: ")
+            return s
+        except OSError:
+            s.close()
+            return None
+
+    def _run(self):
+        while not self._stop.is_set():
+            for i in range(self.count):
+                s = self.socks[i]
+                try:
+                    if s is None:
+                        raise OSError
+                    s.sendall(b"x")
+                except OSError:
+                    if s is not None:
+                        s.close()
+                        self.reopened += 1
+                    self.socks[i] = self._open(i)
+            self._stop.wait(self.interval)
+
+    def open_count(self):
+        return sum(1 for s in self.socks if s is not None)
+
+    def __enter__(self):
+        for i in range(self.count):
+            self.socks[i] = self._open(i)
+        self._thread.start()
+        return self
+
+    def __exit__(self, *exc):
+        self._stop.set()
+        self._thread.join()
+        for s in self.socks:
+            if s is not None:
+                s.close()
+        return False
 
 
 class RssSampler:
@@ -54,24 +108,23 @@ class WebBench:
             argv += ["--data-binary", f"@{data}", "-H", "Content-Type: application/json"]
         return run(argv + [f"http://127.0.0.1:{port}{path}"], timeout=30)
 
-    def _wait_listening(self, port, proc, timeout=15):
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            if proc.p.poll() is not None:
-                raise BenchError("Quillon ended at start:\n" + proc.stderr_text())
-            with socket.socket() as s:
-                if s.connect_ex(("127.0.0.1", port)) == 0:
-                    return
-            time.sleep(0.05)
-        raise BenchError("Quillon does not listen")
+    @staticmethod
+    def _reported_port(proc, label):
+        line = proc.expect(label, 15)
+        return int(line.split()[-1])
 
     def endpoints(self):
-        """(label, method, path, body file) of every load, the static file last."""
+        """(label, method, path, body file, how) of every load, the static file last; how is
+        "plain", "slow" (with SlowClients open) or "https"."""
         return [
-            ("GET /api/video?index=0", "GET", "/api/video?index=0", None),
-            ("GET /api/stream-status", "GET", "/api/stream-status", None),
-            ("POST /api/video?index=1", "POST", "/api/video?index=1", self.post_body),
-            (f"GET static file ({self.static_bytes} B)", "GET", "/bench-video.json", None),
+            ("GET /api/video?index=0", "GET", "/api/video?index=0", None, "plain"),
+            ("GET /api/stream-status", "GET", "/api/stream-status", None, "plain"),
+            ("POST /api/video?index=1", "POST", "/api/video?index=1", self.post_body, "plain"),
+            ("GET /api/video?index=0, 200 slow connections open", "GET", "/api/video?index=0",
+             None, "slow"),
+            ("GET /api/video?index=0 over HTTPS", "GET", "/api/video?index=0", None, "https"),
+            (f"GET static file ({self.static_bytes} B)", "GET", "/bench-video.json", None,
+             "plain"),
         ]
 
     def run(self, connections_list, seconds, repetitions, progress):
@@ -79,13 +132,16 @@ class WebBench:
         (label, connections), plus Quillon's resident sizes."""
         shutil.rmtree(self.board, ignore_errors=True)
         run([os.path.join(self.repo, "tools", "virtual-board"), self.board])
-        port = free_port()
-        env = dict(os.environ, BOARD_ROOT=self.board, QUILLON_HTTP_PORT=str(port))
+        # Ports 0: Quillon binds free ones and reports them.
+        env = dict(os.environ, BOARD_ROOT=self.board, QUILLON_HTTP_PORT="0",
+                   QUILLON_HTTPS_PORT="0")
         results = {}
         with Children() as kids:
             quillon = kids.start([os.path.join(self.bin, "Quillon"), "1"], env=env,
                                  name="Quillon")
-            self._wait_listening(port, quillon)
+            port = self._reported_port(quillon, "web server listening on port")
+            https_port = self._reported_port(quillon, "https listening on port")
+            quillon.expect("npt enable:", 15)
             time.sleep(1.0)  # let start-up finish before the idle reading
             idle_kb = status_kb(quillon.p.pid, "VmRSS")
             # The static file holds the very bytes of the main stream's video document, so
@@ -101,17 +157,28 @@ class WebBench:
             with RssSampler(quillon.p.pid) as sampler:
                 for rep in range(repetitions):
                     for connections in connections_list:
-                        for label, method, path, body_file in self.endpoints():
+                        for label, method, path, body_file, how in self.endpoints():
+                            url = (f"https://127.0.0.1:{https_port}{path}" if how == "https"
+                                   else f"http://127.0.0.1:{port}{path}")
                             argv = [os.path.join(self.bin, "bench-http-load"),
-                                    "--url", f"http://127.0.0.1:{port}{path}",
+                                    "--url", url,
                                     "--connections", str(connections),
                                     "--duration-ms", str(int(seconds * 1000)),
                                     "--method", method, "--user", USER, "--password", PASSWORD]
                             if body_file:
                                 argv += ["--body-file", body_file]
-                            load = kids.start(argv, name="bench-http-load")
-                            result = load.expect_json(seconds + 120)
-                            load.finish(30)
+                            if how == "slow":
+                                with SlowClients(port) as slow:
+                                    time.sleep(1.0)  # all of them connected and trickling
+                                    load = kids.start(argv, name="bench-http-load")
+                                    result = load.expect_json(seconds + 120)
+                                    load.finish(30)
+                                    result["slow_open"] = slow.open_count()
+                                    result["slow_reopened"] = slow.reopened
+                            else:
+                                load = kids.start(argv, name="bench-http-load")
+                                result = load.expect_json(seconds + 120)
+                                load.finish(30)
                             results.setdefault((label, connections), []).append(result)
                             progress(f"web {rep + 1}/{repetitions}: {label}, {connections} "
                                      f"connections: {result['rps']:.0f} req/s, "

@@ -71,10 +71,11 @@ std::vector<std::string> processesOfBoard(const std::string& root) {
 class ApplianceTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        webPort = testsupport::freeTcpPort();
+        // The stream ports go into the settings before anything starts; the web server binds
+        // free ports of its own and reports them.
         mainPort = testsupport::freeTcpPort();
         subPort = testsupport::freeTcpPort();
-        ASSERT_TRUE(webPort != mainPort && mainPort != subPort && webPort != subPort);
+        ASSERT_NE(mainPort, subPort);
         // The demo's settings, on ports found now.
         testsupport::writeFile(board.path("/mnt/config/encoder.ini"),
                                "[master_video]\ncodec=H.264\nresolution=1280*720\nframerate=30\n"
@@ -90,9 +91,12 @@ protected:
         ASSERT_TRUE(sim->ok()) << sim->output();
         quillon = std::make_unique<QuillonProcess>(
             std::vector<std::string>{"1"},
-            std::map<std::string, std::string>{{"QUILLON_HTTP_PORT", std::to_string(webPort)},
+            std::map<std::string, std::string>{{"QUILLON_HTTP_PORT", "0"},
+                                               {"QUILLON_HTTPS_PORT", "0"},
                                                {"BOARD_NET", ""},
                                                {"LTE_MODULE", ""}});
+        webPort = quillon->waitForPort("web server listening on port");
+        ASSERT_GT(webPort, 0) << quillon->output();
         // Generous deadlines: two encoders start while other suites load the machine.
         ASSERT_TRUE(quillon->waitForOutput("npt enable:", kStartDeadline)) << quillon->output();
         ASSERT_TRUE(sim->waitForOutput("status records reach", kStartDeadline)) << sim->output();
@@ -189,7 +193,10 @@ TEST_F(ApplianceTest, NewVideoSettingsAreSavedAndReachTheMainStream) {
 
 TEST_F(ApplianceTest, RebootRequestReachesTheBoardLog) {
     board.clearBoardLog();
-    const Answer a = request("/api/reboot");
+    // A plain link (GET) never reboots.
+    EXPECT_EQ(request("/api/reboot").status, 405);
+    EXPECT_TRUE(board.boardLog().empty());
+    const Answer a = request("/api/reboot", "{}");
     EXPECT_EQ(a.status, 200) << a.body;
     EXPECT_TRUE(testsupport::waitFor([&] {
         for (const std::string& line : board.boardLog()) {

@@ -42,19 +42,25 @@ TEST(ProgramMode, OnlyOneAndTwoSelectTheirModes) {
 TEST(HttpPort, VariableOverridesOnlyWithAPort) {
     struct Case {
         const char* value;
-        int port;
+        int port;  // 80: the default (reported unless the variable is unset)
     };
     const Case cases[] = {
-        {nullptr, 80}, {"8080", 8080}, {"1", 1},    {"65535", 65535}, {"65536", 80}, {"0", 80},
+        {nullptr, 80}, {"8080", 8080}, {"1", 1},    {"65535", 65535}, {"65536", 80}, {"0", 0},
         {"-80", 80},   {"", 80},       {"80a", 80}, {" 8080", 80},    {"http", 80},
     };
     for (const auto& c : cases) {
         testing::internal::CaptureStdout();
-        EXPECT_EQ(WebServerMode::httpPort(c.value, 80), c.port) << (c.value ? c.value : "(null)");
+        EXPECT_EQ(WebServerMode::port(WebServerMode::kPortVariable, c.value, 80), c.port)
+            << (c.value ? c.value : "(null)");
         const std::string out = testing::internal::GetCapturedStdout();
-        const bool reported = out.find("is not a port") != std::string::npos;
+        const bool reported = out.find("QUILLON_HTTP_PORT=") != std::string::npos &&
+                              out.find("is not a port") != std::string::npos;
         EXPECT_EQ(reported, c.value != nullptr && c.port == 80) << out;
     }
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(WebServerMode::port(WebServerMode::kHttpsPortVariable, "x", 443), 443);
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("QUILLON_HTTPS_PORT=x is not a port"),
+              std::string::npos);
 }
 
 TEST(ShutdownSignals, HandlerPrintsItsLineClearsTheFlagAndWakes) {

@@ -30,6 +30,12 @@ public:
         return m_child.waitForOutput(text, timeout);
     }
 
+    /// The port of the line "<label> N" (such as "web server listening on port 8080"),
+    /// waiting for it until the deadline; 0 when it did not appear. With port 0 in
+    /// QUILLON_HTTP_PORT or QUILLON_HTTPS_PORT, the way to learn the port Quillon bound.
+    int waitForPort(const std::string& label,
+                    std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
+
     /// Sends a signal; false when the process has been reaped already.
     bool signal(int sig) const { return m_child.signal(sig); }
     /// Waits for the process to end; its wait status, or -1 when it was still running at

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -60,13 +61,17 @@ protected:
 
     // "Quillon 1", ready once it has printed the time synchronisation line (the last line
     // of its start-up, after the server started).
+    // Ports 0: Quillon binds free ones and reports them.
     std::unique_ptr<QuillonProcess> startServer(std::map<std::string, std::string> env = {}) {
-        port = testsupport::freeTcpPort();
-        env["QUILLON_HTTP_PORT"] = std::to_string(port);
+        env["QUILLON_HTTP_PORT"] = "0";
+        env["QUILLON_HTTPS_PORT"] = "0";
         for (const auto& [name, value] : environment()) {
             env.emplace(name, value);
         }
         auto p = std::make_unique<QuillonProcess>(std::vector<std::string>{"1"}, env);
+        port = p->waitForPort("web server listening on port");
+        httpsPort = p->waitForPort("https listening on port");
+        EXPECT_GT(port, 0) << p->output();
         EXPECT_TRUE(p->waitForOutput("npt enable:")) << p->output();
         return p;
     }
@@ -87,12 +92,16 @@ protected:
     // Network changes are only logged in the sandbox, and no modem is named unless a test
     // says so.
     static std::map<std::string, std::string> environment() {
-        return {{"BOARD_NET", ""}, {"LTE_MODULE", ""}, {"QUILLON_HTTP_PORT", ""}};
+        return {{"BOARD_NET", ""},
+                {"LTE_MODULE", ""},
+                {"QUILLON_HTTP_PORT", ""},
+                {"QUILLON_HTTPS_PORT", ""}};
     }
 
     testsupport::SandboxBoard board;
     int status = -1;
     int port = 0;
+    int httpsPort = 0;
 };
 
 TEST_F(QuillonTest, WithoutModePrintsUsageAndExits255) {
@@ -189,12 +198,120 @@ TEST_F(QuillonTest, PortInUseEndsTheProgramWithStatus1) {
 
     auto env = environment();
     env["QUILLON_HTTP_PORT"] = std::to_string(taken);
+    env["QUILLON_HTTPS_PORT"] = "0";
     QuillonProcess p({"1"}, env);
     EXPECT_TRUE(exitedWith(p.waitExit(), 1)) << p.output();
     EXPECT_NE(p.output().find("\nweb server can not bind port : " + std::to_string(taken) +
                               "\n, exit !!!"),
               std::string::npos)
         << p.output();
+}
+
+// Without a password file it can keep, Quillon does not serve at all.
+TEST_F(QuillonTest, NoPasswordFileNoServer) {
+    for (const char* how : {"missing", "not a directory"}) {
+        testsupport::SandboxBoard fresh;
+        const std::string config = fresh.path("/mnt/config");
+        ASSERT_EQ(shell("rm -rf '" + config + "'"), 0);
+        if (std::string(how) == "not a directory") {
+            writeFile(config, "");
+        }
+        auto env = environment();
+        env["BOARD_ROOT"] = fresh.root();
+        env["QUILLON_HTTP_PORT"] = "0";
+        env["QUILLON_HTTPS_PORT"] = "0";
+        QuillonProcess p({"1"}, env);
+        EXPECT_TRUE(exitedWith(p.waitExit(), 1)) << how << "\n" << p.output();
+        EXPECT_NE(p.output().find("not serving without authentication"), std::string::npos)
+            << how << "\n"
+            << p.output();
+        EXPECT_EQ(p.output().find("web server listening on port"), std::string::npos) << how;
+    }
+}
+
+// HTTPS answers as HTTP does, with a certificate of the device's own that a client can pin;
+// it survives a restart and differs from another device's.
+TEST_F(QuillonTest, HttpsBesideHttpWithTheDevicesOwnCertificate) {
+    auto p = startServer();
+    ASSERT_GT(httpsPort, 0) << p->output();
+    const std::string cert = board.path("/mnt/config/https-cert.pem");
+    const std::string key = board.path("/mnt/config/https-key.pem");
+    struct stat st {};
+    ASSERT_EQ(::stat(key.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ASSERT_EQ(::stat(cert.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    const std::string pinned = readFile(cert);
+
+    const auto secure = [&](const std::string& target, const std::string& options = "") {
+        std::string out;
+        shell("curl -s --max-time 20 --digest -u admin:740163 --cacert '" + cert + "' " + options +
+                  " -w '\\n%{http_code}' 'https://127.0.0.1:" + std::to_string(httpsPort) + target +
+                  "'",
+              &out);
+        return out;
+    };
+    const Answer plain = request("/api/video?index=0");
+    ASSERT_EQ(plain.status, 200);
+    EXPECT_EQ(secure("/api/video?index=0"), plain.body + "\n200");
+    EXPECT_EQ(secure("/"),
+              readFile(board.path("/root/custom_files/web/website/index.html")) + "\n200");
+    const std::string refused = secure("/api/video?index=0", "-o /dev/null -u admin:wrong");
+    EXPECT_EQ(refused.substr(refused.size() - 3), "401");
+    std::string unpinned;
+    EXPECT_NE(shell("curl -s --max-time 20 -o /dev/null 'https://127.0.0.1:" +
+                        std::to_string(httpsPort) + "/'",
+                    &unpinned),
+              0)
+        << "a client that does not know the certificate refuses it";
+
+    stop(*p);
+    p = startServer();
+    EXPECT_EQ(readFile(cert), pinned) << "reused after a restart";
+    EXPECT_EQ(secure("/api/video?index=0"), request("/api/video?index=0").body + "\n200");
+    stop(*p);
+
+    testsupport::SandboxBoard other;
+    auto q = startServer({{"BOARD_ROOT", other.root()}});
+    const std::string otherCert = readFile(other.path("/mnt/config/https-cert.pem"));
+    EXPECT_FALSE(otherCert.empty());
+    EXPECT_NE(otherCert, pinned) << "every device its own";
+    stop(*q);
+}
+
+// httpsOnly in the settings file (as the system page writes it) turns plain HTTP into
+// redirects while it is set, without a restart.
+TEST_F(QuillonTest, HttpsOnlyRedirectsPlainHttp) {
+    auto p = startServer();
+    ASSERT_GT(httpsPort, 0);
+    const std::string settings = readFile(board.path("/mnt/config/encoder.ini"));
+    writeSettings(settings + "\n[security]\nhttpsOnly=1\n");
+    std::string out;
+    shell(
+        "curl -s --max-time 20 -o /dev/null -w '%{http_code} %{redirect_url}' "
+        "'http://127.0.0.1:" +
+            std::to_string(port) + "/api/video?index=0'",
+        &out);
+    EXPECT_EQ(out, "301 https://127.0.0.1:" + std::to_string(httpsPort) + "/api/video?index=0");
+    out.clear();
+    shell("curl -s --max-time 20 -o /dev/null -w '%{http_code}' -I 'http://127.0.0.1:" +
+              std::to_string(port) + "/'",
+          &out);
+    EXPECT_EQ(out, "301");
+    const Answer post = request("/api/audio", "-d '{}'");
+    EXPECT_EQ(post.status, 403);
+    EXPECT_NE(post.body.find("HTTPS"), std::string::npos) << post.body;
+    // Followed, with the pinned certificate, the redirect lands on the same document.
+    out.clear();
+    shell("curl -s --location-trusted --max-time 20 --digest -u admin:740163 --cacert '" +
+              board.path("/mnt/config/https-cert.pem") + "' -w '\\n%{http_code}' " +
+              "'http://127.0.0.1:" + std::to_string(port) + "/api/video?index=0'",
+          &out);
+    EXPECT_EQ(out.substr(out.size() - 3), "200") << out;
+
+    writeSettings(settings + "\n[security]\nhttpsOnly=0\n");
+    EXPECT_EQ(request("/api/video?index=0").status, 200);
+    stop(*p);
 }
 
 TEST_F(QuillonTest, StatusRecordsFromTheMediaProcessReachTheStatusDocuments) {

@@ -23,7 +23,7 @@ Call dispatch(FakeDevice& dev, std::string_view method, std::string_view path,
 
 struct Row {
     const char* path;
-    const char* get;    // the call a GET makes
+    const char* get;    // the call a GET makes; "" when it is refused (405)
     const char* post;   // the call a POST makes; "" when it calls nothing
     bool otherIsWrong;  // another method answers 22 without a call
 };
@@ -54,10 +54,10 @@ const Row kTable[] = {
     {"/httpdetect", "httpDetect ", "httpDetect ", true},
     {"/httpupgrade", "getHttpSet", "httpUpgrade", true},
     {"/storage", "getSysInfo", "setSysInfo", true},
-    {"/update", "handleUpdate", "handleUpdate", false},
+    {"/update", "", "handleUpdate", false},
     {"/update-status", "getUpdateStatus", "getUpdateStatus", false},
-    {"/reboot", "reboot", "reboot", false},
-    {"/reset", "resetFactory", "resetFactory", false},
+    {"/reboot", "", "reboot", false},
+    {"/reset", "", "resetFactory", false},
 };
 
 std::vector<std::string> expectCalls(const char* call) {
@@ -70,7 +70,8 @@ TEST(Dispatcher, EveryPathCallsItsOperationsByMethod) {
             FakeDevice dev;
             const Call c = dispatch(dev, "GET", row.path);
             EXPECT_EQ(c.calls, expectCalls(row.get)) << "GET " << row.path;
-            EXPECT_EQ(c.result, 0) << "GET " << row.path;
+            EXPECT_EQ(c.result, *row.get ? 0 : HttpHandler::kMethodNotAllowed)
+                << "GET " << row.path;
         }
         {
             FakeDevice dev;
@@ -86,8 +87,28 @@ TEST(Dispatcher, EveryPathCallsItsOperationsByMethod) {
                 EXPECT_TRUE(c.calls.empty()) << "DELETE " << row.path;
                 EXPECT_EQ(c.response, "{}") << "DELETE " << row.path;
             } else {
-                EXPECT_EQ(c.calls, expectCalls(row.get)) << "DELETE " << row.path;
+                EXPECT_EQ(c.calls, expectCalls(*row.get ? row.get : row.post))
+                    << "DELETE " << row.path;
             }
+        }
+    }
+}
+
+// A link (<img src>, no Origin, no Referer) reaches a route with the browser's cached
+// credentials: the safe methods never restart, reset or install anything.
+TEST(Dispatcher, SafeMethodsNeverActOnStateChangingRoutes) {
+    for (const char* path : {"/reboot", "/reset", "/update"}) {
+        for (const char* method : {"GET", "HEAD", "OPTIONS", "GETX"}) {
+            FakeDevice dev;
+            const Call c = dispatch(dev, method, path);
+            EXPECT_EQ(c.result, HttpHandler::kMethodNotAllowed) << method << " " << path;
+            EXPECT_TRUE(c.calls.empty()) << method << " " << path;
+            EXPECT_EQ(c.response, "{}") << method << " " << path;
+        }
+        for (const char* method : {"POST", "PUT", "DELETE", "PATCH", "REBOOT"}) {
+            FakeDevice dev;
+            const Call c = dispatch(dev, method, path);
+            EXPECT_EQ(c.calls.size(), 1u) << method << " " << path;
         }
     }
 }
@@ -183,7 +204,7 @@ TEST(Dispatcher, HttpDetectDecodesThenAnswersTheRecord) {
 TEST(Dispatcher, UpdateUsesTheLastUploadedFile) {
     FakeDevice dev;
     dev.api.handleUpload("file", "/var//fw.bin");
-    dispatch(dev, "GET", "/update");
+    dispatch(dev, "POST", "/update");
     EXPECT_EQ(dev.updatePath, "/var//fw.bin");
 }
 

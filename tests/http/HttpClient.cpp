@@ -11,8 +11,17 @@
 
 namespace httptest {
 
-HttpClient::HttpClient(int port) {
+HttpClient::HttpClient(int port, const char* source) {
     m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (m_fd >= 0 && source != nullptr) {
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        ::inet_pton(AF_INET, source, &local.sin_addr);
+        if (::bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+    }
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(static_cast<uint16_t>(port));
@@ -123,8 +132,8 @@ bool HttpClient::closedByServer(std::chrono::milliseconds timeout) {
     return m_eof;
 }
 
-std::optional<Reply> roundTrip(int port, const std::string& request) {
-    HttpClient client(port);
+std::optional<Reply> roundTrip(int port, const std::string& request, const char* source) {
+    HttpClient client(port, source);
     if (!client.connected() || !client.send(request)) {
         return std::nullopt;
     }

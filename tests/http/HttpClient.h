@@ -23,7 +23,9 @@ struct Reply {
 
 class HttpClient {
 public:
-    explicit HttpClient(int port);
+    /// Connects to 127.0.0.1:port, from the loopback address source when given (so tests
+    /// can be several clients: 127.0.0.2, 127.0.0.3, ...).
+    explicit HttpClient(int port, const char* source = nullptr);
     ~HttpClient();
     HttpClient(const HttpClient&) = delete;
     HttpClient& operator=(const HttpClient&) = delete;
@@ -44,6 +46,6 @@ private:
 };
 
 /// Sends one request on a fresh connection and reads the reply.
-std::optional<Reply> roundTrip(int port, const std::string& request);
+std::optional<Reply> roundTrip(int port, const std::string& request, const char* source = nullptr);
 
 }  // namespace httptest

@@ -1,5 +1,4 @@
 #include <arpa/inet.h>
-#include <civetweb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -9,22 +8,20 @@
 #include <condition_variable>
 #include <thread>
 
-#include "HttpReply.h"
+#include "Md5.h"
 #include "ServerFixture.h"
 
 namespace {
 
 using httptest::HttpClient;
-using httptest::jsonReply;
+using httptest::isJson;
 using httptest::roundTrip;
 using httptest::ScriptedHandler;
 using testsupport::fileExists;
 using testsupport::readFile;
 
 std::string md5(const std::string& text) {
-    char hex[33];
-    mg_md5(hex, text.c_str(), nullptr);
-    return hex;
+    return http::Md5::hex(text);
 }
 
 class HttpApi : public httptest::ServerTest {};
@@ -35,7 +32,7 @@ TEST_F(HttpApi, HandlerGetsMethodPathRawQueryAndBodyAndItsJsonIsSentAsIs) {
     startServer(handler, false);
     const auto reply = post("/api/video?index=1&x=%41", R"({"bitrate":4096})");
     ASSERT_TRUE(reply);
-    EXPECT_EQ(reply->raw, jsonReply("200 OK", R"({"ip":"1"})"));
+    EXPECT_TRUE(isJson(reply, 200, R"({"ip":"1"})"));
     ASSERT_TRUE(get("/api"));
     ASSERT_TRUE(get("/apiextra"));
     const auto calls = handler.api();
@@ -53,14 +50,14 @@ TEST_F(HttpApi, FailuresAnswerTheirStatusWithJson) {
     ScriptedHandler handler;
     handler.result = 22;
     startServer(handler, false);
-    EXPECT_EQ(get("/api/video")->raw, jsonReply("500 Internal Server Error", "{}"));
+    EXPECT_TRUE(isJson(get("/api/video"), 500, "{}"));
     handler.result = -1;
     handler.response = "unknown api";
-    EXPECT_EQ(get("/api/nothing")->raw, jsonReply("500 Internal Server Error", "unknown api"));
-    EXPECT_EQ(get("/sys/status")->raw, jsonReply("404 Not Found   ", "{}"));
+    EXPECT_TRUE(isJson(get("/api/nothing"), 500, "unknown api"));
+    EXPECT_TRUE(isJson(get("/sys/status"), 404, "{}"));
     EXPECT_EQ(get("/sys/password/x")->status, 404);
     server->setHandler(nullptr);
-    EXPECT_EQ(get("/api/network")->raw, jsonReply("404 Not Found   ", "{}"));
+    EXPECT_TRUE(isJson(get("/api/network"), 404, "{}"));
     EXPECT_EQ(handler.api().size(), 2u);
     EXPECT_TRUE(handler.credentials().empty());
 }
@@ -83,7 +80,7 @@ TEST_F(HttpApi, BodyLimit) {
     startServer(handler, false);
     const std::string atLimit(CHttpServer::kMaxBodyBytes, 'a');
     EXPECT_EQ(post("/api/x", atLimit)->status, 200);
-    EXPECT_EQ(post("/api/x", atLimit + "a")->raw, jsonReply("413 Request Entity Too Large", "{}"));
+    EXPECT_TRUE(isJson(post("/api/x", atLimit + "a"), 413, "{}"));
     // A chunked body has no length up front: it is counted as it arrives.
     std::string chunked = "POST /api/x HTTP/1.1\r\nHost: a\r\nTransfer-Encoding: chunked\r\n\r\n";
     for (int i = 0; i < 17; ++i) {
@@ -130,47 +127,51 @@ class HttpSystem : public httptest::ServerTest {};
 
 TEST_F(HttpSystem, PasswordFormWritesTheOneLineFile) {
     ScriptedHandler handler;
-    startServer(handler, false);
-    const std::string file = dir() + "/other.htpasswd";
-    server->setAuthFile(file);             // writes the default credentials...
-    ASSERT_EQ(::unlink(file.c_str()), 0);  // ...without the file, requests pass unchecked
+    startServer(handler, true);
+    const std::string file = authFile();
 
-    EXPECT_EQ(post("/sys/password", "user=admin&password=s%3Acret%21")->raw,
-              jsonReply("200 OK", "{}"));
-    EXPECT_EQ(readFile(file), "admin:HttpServer:" + md5("admin:HttpServer:s:cret!"));
+    EXPECT_TRUE(
+        isJson(authed("POST", "/sys/password", "user=admin&password=s%20cret%21"), 200, "{}"));
+    EXPECT_EQ(readFile(file), "admin:HttpServer:" + md5("admin:HttpServer:s cret!"));
     EXPECT_EQ(handler.credentials().back(),
-              std::make_pair(std::string("admin"), std::string("s:cret!")));
-    // A missing password is empty, and the field names match in any case.
-    ASSERT_EQ(::unlink(file.c_str()), 0);
-    EXPECT_EQ(post("/sys/password", "USER=ops")->status, 200);
-    EXPECT_EQ(readFile(file), "ops:HttpServer:" + md5("ops:HttpServer:"));
+              std::make_pair(std::string("admin"), std::string("s cret!")));
+    // The new credentials are in force at once; the field names match in any case.
+    httptest::DigestSigner changed("admin", "s cret!");
+    EXPECT_EQ(authed("POST", "/sys/password", "USER=ops&Password=abcdef", "", &changed)->status,
+              200);
+    EXPECT_EQ(readFile(file), "ops:HttpServer:" + md5("ops:HttpServer:abcdef"));
+    EXPECT_EQ(authed("GET", "/api/x")->status, 401) << "the old password is gone";
 }
 
+// Names and passwords that would break the file or the Authorization header (and so lock
+// every user out) are refused, and nothing changes.
 TEST_F(HttpSystem, UnusableCredentialsAreRefusedAndChangeNothing) {
     ScriptedHandler handler;
-    startServer(handler, false);
-    const std::string file = dir() + "/p.htpasswd";
-    server->setAuthFile(file);
-    ::unlink(file.c_str());
+    startServer(handler, true);
+    const std::string file = authFile();
+    const std::string before = readFile(file);
     for (const std::string& body :
-         {std::string("password=x"), std::string("user=&password=x"),
-          std::string("user=a%3Ab&password=x"), std::string("user=a%0Ab&password=x"),
-          "user=admin&password=" + std::string(256, 'p'),
-          "user=" + std::string(256, 'u') + "&password=x"}) {
-        EXPECT_EQ(post("/sys/password", body)->raw, jsonReply("400 Bad Request", "{}")) << body;
+         {std::string("password=secret1"), std::string("user=&password=secret1"),
+          std::string("user=a%5Cb&password=secret1"), std::string("user=a%3Ab&password=secret1"),
+          std::string("user=a%0Ab&password=secret1"), std::string("user=a+b&password=secret1"),
+          "user=" + std::string(33, 'u') + "&password=secret1", std::string("user=admin"),
+          std::string("user=admin&password="), std::string("user=admin&password=12345"),
+          "user=admin&password=" + std::string(65, 'p'),
+          std::string("user=admin&password=se%3Acret"),
+          std::string("user=admin&password=se%5Ccret"),
+          std::string("user=admin&password=se%09cret"),
+          std::string("user=admin&password=se%C3%A9cret")}) {
+        EXPECT_TRUE(isJson(authed("POST", "/sys/password", body), 400, "{}")) << body;
     }
-    EXPECT_FALSE(fileExists(file));
-    EXPECT_EQ(handler.credentials().size(), 1u) << "only the default credentials";
-    EXPECT_EQ(post("/sys/password", "user=admin&password=" + std::string(255, 'p'))->status, 200);
-}
-
-TEST(HttpReply, ReasonTable) {
-    using http::HttpReply;
-    EXPECT_EQ(HttpReply::reason(410), "Gone        ");
-    EXPECT_EQ(HttpReply::reason(457), "Invalid Range   PLAY");
-    EXPECT_EQ(HttpReply::reason(551), "Option not support");
-    EXPECT_EQ(HttpReply::reason(409), "");
-    EXPECT_EQ(HttpReply::json(299, "x"), jsonReply("299 ", "x"));
+    EXPECT_EQ(readFile(file), before);
+    EXPECT_TRUE(handler.credentials().empty());
+    for (const std::string& body : {"user=" + std::string(32, 'u') + "&password=123456",
+                                    "user=a-b_c.d@e&password=" + std::string(64, 'p'),
+                                    std::string("user=admin&password=%21%22%23+~%7E")}) {
+        EXPECT_EQ(post("/sys/password", body)->status, 401) << "needs credentials";
+        testsupport::writeFile(file, before);
+        EXPECT_EQ(authed("POST", "/sys/password", body)->status, 200) << body;
+    }
 }
 
 TEST(HttpServerLifecycle, StartArgumentsAndState) {
@@ -201,9 +202,10 @@ TEST(HttpServerLifecycle, DefaultCredentialsWrittenWhenMissing) {
     CHttpServer server(dir.file("a.htpasswd"));
     EXPECT_EQ(readFile(dir.file("a.htpasswd")), expected);
 
-    testsupport::writeFile(dir.file("b.htpasswd"), "kept");
+    const std::string kept = "ops:HttpServer:" + md5("ops:HttpServer:secret");
+    testsupport::writeFile(dir.file("b.htpasswd"), kept);
     server.setAuthFile(dir.file("b.htpasswd"));
-    EXPECT_EQ(readFile(dir.file("b.htpasswd")), "kept");
+    EXPECT_EQ(readFile(dir.file("b.htpasswd")), kept);
 
     ScriptedHandler handler;
     server.setListenAddress("127.0.0.1");
@@ -214,6 +216,31 @@ TEST(HttpServerLifecycle, DefaultCredentialsWrittenWhenMissing) {
     EXPECT_EQ(handler.credentials()[0],
               std::make_pair(std::string("admin"), std::string("740163")));
     EXPECT_TRUE(server.setAuthFile(""));
+}
+
+// Never serving without authentication: no start without a password file; a broken one
+// refuses every request while the server runs.
+TEST(HttpServerLifecycle, FailsClosedAtStart) {
+    testsupport::TempDir dir;
+    ScriptedHandler handler;
+    {
+        CHttpServer server(dir.file("missing/user.htpasswd"));  // cannot be created
+        server.setListenAddress("127.0.0.1");
+        testing::internal::CaptureStdout();
+        EXPECT_FALSE(server.start(0, &handler));
+        EXPECT_NE(testing::internal::GetCapturedStdout().find("not serving without authentication"),
+                  std::string::npos);
+        EXPECT_FALSE(server.isRunning());
+    }
+    testsupport::writeFile(dir.file("broken.htpasswd"), "admin:HttpServer:");
+    CHttpServer server(dir.file("broken.htpasswd"));
+    server.setListenAddress("127.0.0.1");
+    ASSERT_TRUE(server.start(0, &handler));
+    const auto reply =
+        roundTrip(server.boundPort(), "GET /api/x HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->status, 401);
+    EXPECT_TRUE(handler.api().empty());
 }
 
 TEST(HttpServerLifecycle, PortInUseEndsTheProcessWithTheMessage) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "CHttpServer.h"
+#include "DigestSigner.h"
 #include "HttpClient.h"
 #include "TestSupport.h"
 
@@ -104,17 +105,61 @@ protected:
                                    body);
     }
 
+    /// A request with digest credentials (the default ones unless given): the first try
+    /// fetches a challenge when the signer has none yet, and a stale nonce is renewed.
+    std::optional<Reply> authed(const std::string& method, const std::string& target,
+                                const std::string& body = "", const std::string& headers = "",
+                                DigestSigner* with = nullptr) {
+        DigestSigner& s = with != nullptr ? *with : signer;
+        std::optional<Reply> reply;
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            const std::string auth =
+                s.nonce().empty() ? "" : "Authorization: " + s.sign(method, target) + "\r\n";
+            reply = roundTrip(
+                port, method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + auth + headers +
+                          "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
+            if (!reply || reply->status != 401 || !s.challenge(reply->header("www-authenticate")) ||
+                (!auth.empty() && !s.stale())) {
+                return reply;
+            }
+        }
+        return reply;
+    }
+
     testsupport::TempDir m_dir;
+    DigestSigner signer{"admin", "740163"};
     std::unique_ptr<CHttpServer> server;
     int port = 0;
 };
 
-/// The JSON reply exactly as the server must send it.
-inline std::string jsonReply(const std::string& statusAndReason, const std::string& body) {
-    return "HTTP/1.1 " + statusAndReason +
-           "\r\nCache-Control: no-cache\r\nContent-Type: application/json\r\n"
-           "Access-Control-Allow-Origin: *\r\nContent-Length: " +
-           std::to_string(body.size()) + "\r\n\r\n" + body;
+/// A reply with this status, Content-Length and body (the reason phrase, the order of the
+/// headers and the Date header are the web server library's).
+inline ::testing::AssertionResult isReply(const std::optional<Reply>& reply, int status,
+                                          const std::string& body) {
+    if (!reply) {
+        return ::testing::AssertionFailure() << "no reply";
+    }
+    if (reply->raw.rfind("HTTP/1.1 " + std::to_string(status) + " ", 0) != 0 ||
+        reply->header("content-length") != std::to_string(body.size()) || reply->body != body) {
+        return ::testing::AssertionFailure() << reply->raw;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+/// The JSON reply of "/api" and "/sys/": the status, the headers the device has always sent
+/// (no-cache, JSON content type, any origin, the length) and the body.
+inline ::testing::AssertionResult isJson(const std::optional<Reply>& reply, int status,
+                                         const std::string& body) {
+    ::testing::AssertionResult plain = isReply(reply, status, body);
+    if (!plain) {
+        return plain;
+    }
+    if (reply->header("cache-control") != "no-cache" ||
+        reply->header("content-type") != "application/json" ||
+        reply->header("access-control-allow-origin") != "*") {
+        return ::testing::AssertionFailure() << reply->raw;
+    }
+    return ::testing::AssertionSuccess();
 }
 
 }  // namespace httptest

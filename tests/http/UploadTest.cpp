@@ -44,8 +44,15 @@ std::vector<std::string> filesIn(const std::string& dir) {
     return names;
 }
 
-const std::string kBadRequest = "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n";
-const std::string kTooLarge = "HTTP/1.1 413 Request Entity Too Large\r\nContent-Length: 0\r\n\r\n";
+using httptest::isReply;
+
+// Refusals carry no body; the reason phrase is the standard one.
+::testing::AssertionResult isBadRequest(const std::optional<httptest::Reply>& reply) {
+    return isReply(reply, 400, "");
+}
+::testing::AssertionResult isTooLarge(const std::optional<httptest::Reply>& reply) {
+    return isReply(reply, 413, "");
+}
 
 class Upload : public httptest::ServerTest {};
 
@@ -61,10 +68,11 @@ TEST_F(Upload, StoredInTheSandboxUploadDirectoryAndReported) {
     const auto reply = client.read();
     ASSERT_TRUE(reply);
     const std::string path = board.root() + "/var//logo.png";
-    EXPECT_EQ(reply->raw,
-              "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nConnection: close\r\n\r\n"
-              "Written " +
-                  std::to_string(content.size()) + " of POST data to file:" + path + "\n\n");
+    EXPECT_TRUE(isReply(
+        reply, 200,
+        "Written " + std::to_string(content.size()) + " of POST data to file:" + path + "\n\n"));
+    EXPECT_EQ(reply->header("content-type"), "text/plain");
+    EXPECT_EQ(reply->header("connection"), "close");
     EXPECT_TRUE(client.closedByServer());
     EXPECT_EQ(readFile(path), content);
     EXPECT_EQ(handler.uploads(),
@@ -98,7 +106,7 @@ TEST_F(Upload, NameIsReducedToItsLastComponentOrRefused) {
             port, uploadRequest(part("name=\"f\"; filename=\"" + name + "\"", "x") + closing()));
     };
     for (const char* name : {"", "..", "dir/.."}) {
-        EXPECT_EQ(send(name)->raw, kBadRequest) << name;
+        EXPECT_TRUE(isBadRequest(send(name))) << name;
     }
     EXPECT_TRUE(handler.uploads().empty());
     for (const char* name : {"../../escape.txt", "..\\..\\escape.txt", "/etc/escape.txt"}) {
@@ -111,15 +119,15 @@ TEST_F(Upload, NameIsReducedToItsLastComponentOrRefused) {
 TEST_F(Upload, RequestsThatAreNotAMultipartUploadAreRefused) {
     ScriptedHandler handler;
     startServer(handler, false);
-    EXPECT_EQ(post("/upload", "a=b", "Content-Type: application/x-www-form-urlencoded\r\n")->raw,
-              kBadRequest);
-    EXPECT_EQ(get("/upload")->raw, kBadRequest);
-    EXPECT_EQ(post("/upload", "x", "Content-Type: multipart/form-data\r\n")->raw, kBadRequest);
+    EXPECT_TRUE(isBadRequest(
+        post("/upload", "a=b", "Content-Type: application/x-www-form-urlencoded\r\n")));
+    EXPECT_TRUE(isBadRequest(get("/upload")));
+    EXPECT_TRUE(isBadRequest(post("/upload", "x", "Content-Type: multipart/form-data\r\n")));
     // Well-formed type, broken body: no closing delimiter, or no file part at all.
-    EXPECT_EQ(roundTrip(port, uploadRequest(part(R"(name="f"; filename="cut.bin")", "data")))->raw,
-              kBadRequest);
-    EXPECT_EQ(roundTrip(port, uploadRequest(part(R"(name="note")", "text") + closing()))->raw,
-              kBadRequest);
+    EXPECT_TRUE(isBadRequest(
+        roundTrip(port, uploadRequest(part(R"(name="f"; filename="cut.bin")", "data")))));
+    EXPECT_TRUE(
+        isBadRequest(roundTrip(port, uploadRequest(part(R"(name="note")", "text") + closing()))));
     EXPECT_TRUE(filesIn(uploadDir()).empty());
     EXPECT_TRUE(handler.uploads().empty());
 }
@@ -128,9 +136,10 @@ TEST_F(Upload, UnwritableDirectoryAnswersTheOpenFailure) {
     ScriptedHandler handler;
     startServer(handler, false);
     server->setUploadDir(dir() + "/missing");
-    EXPECT_EQ(
-        roundTrip(port, uploadRequest(part(R"(name="f"; filename="a")", "x") + closing()))->raw,
-        "HTTP/1.1 500 Failed to open a file\r\nContent-Length: 0\r\n\r\n");
+    // The library sends the standard reason phrase; what failed is said in the body.
+    EXPECT_TRUE(
+        isReply(roundTrip(port, uploadRequest(part(R"(name="f"; filename="a")", "x") + closing())),
+                500, "Failed to open a file"));
     EXPECT_TRUE(handler.uploads().empty());
 }
 
@@ -160,7 +169,7 @@ TEST_F(Upload, DeclaredBodyTooLargeIsRefusedBeforeReading) {
         uploadHead(CHttpServer::kMaxUploadBytes + CHttpServer::kUploadFramingBytes + 1)));
     const auto reply = client.read();
     ASSERT_TRUE(reply);
-    EXPECT_EQ(reply->raw, kTooLarge);
+    EXPECT_TRUE(isTooLarge(reply));
 }
 
 // Streams one file part of `size` bytes named big.bin and returns the reply.
@@ -192,7 +201,7 @@ TEST_F(Upload, FileSizeLimit) {
     testsupport::writeFile(uploadDir() + "/big.bin", "old");
     const auto refused = uploadOfSize(port, CHttpServer::kMaxUploadBytes + 1);
     ASSERT_TRUE(refused);
-    EXPECT_EQ(refused->raw, kTooLarge);
+    EXPECT_TRUE(isTooLarge(refused));
     EXPECT_EQ(filesIn(uploadDir()), std::vector<std::string>{"big.bin"}) << "no partial file";
     EXPECT_EQ(readFile(uploadDir() + "/big.bin"), "old") << "the earlier file is kept";
     EXPECT_TRUE(handler.uploads().empty());
