@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <optional>
 
+#include "FormBody.h"
 #include "JsonCast.h"
-#include "QueryString.h"
 
 namespace enc {
 
@@ -38,7 +38,7 @@ Method methodOf(std::string_view method) {
 int indexOf(std::string_view query) {
     // Values of 64 bytes and more count as absent, as the device's form reader always did.
     constexpr std::size_t kValueLimit = 64;
-    const std::optional<std::string> value = formValue(query, "index");
+    const std::optional<std::string> value = http::FormBody::value(query, "index");
     if (!value || value->size() >= kValueLimit) {
         return 0;
     }

@@ -1,15 +1,15 @@
-// The form-variable reader behind the dispatcher's stream index.
+// The form-variable reader behind the dispatcher's stream index and "/sys/password".
 
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <string>
 
-#include "QueryString.h"
+#include "FormBody.h"
 
 namespace {
 
-TEST(QueryString, FindsTheFirstMatchingNameAndDecodesItsValue) {
+TEST(FormBody, FindsTheFirstMatchingNameAndDecodesItsValue) {
     struct Case {
         const char* data;
         std::optional<std::string> value;  // of "index"
@@ -32,7 +32,7 @@ TEST(QueryString, FindsTheFirstMatchingNameAndDecodesItsValue) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.data);
-        EXPECT_EQ(enc::formValue(c.data, "index"), c.value);
+        EXPECT_EQ(http::FormBody::value(c.data, "index"), c.value);
     }
 }
 
