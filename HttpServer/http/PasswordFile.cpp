@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include "Md5.h"
+#include "PrivateFile.h"
 
 namespace http {
 
@@ -66,29 +67,8 @@ bool PasswordFile::write(const std::string& path, const std::string& user,
     if (path.empty()) {
         return false;
     }
-    const std::string text = line(user, password);
-    std::string temp = path + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());  // mode 0600: the HA1 is as good as the password
-    if (fd < 0) {
-        return false;
-    }
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            break;
-        }
-        done += static_cast<size_t>(n);
-    }
-    const bool written = done == text.size() && ::fsync(fd) == 0;
-    if (::close(fd) != 0 || !written || ::rename(temp.c_str(), path.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    return true;
+    // 0600: the HA1 is as good as the password.
+    return comn::writePrivateFile(path, line(user, password));
 }
 
 std::optional<PasswordFile::Entry> PasswordFile::read(const std::string& path) {

@@ -12,6 +12,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "PrivateFile.h"
+
 namespace http {
 
 namespace {
@@ -33,30 +35,7 @@ bool readWhole(const std::string& path, std::string& out) {
 }
 
 bool writePrivate(const std::string& path, const std::string& text, std::string& error) {
-    std::string temp = path + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());  // 0600
-    if (fd < 0) {
-        error = "cannot create " + temp + ": " + std::strerror(errno);
-        return false;
-    }
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            break;
-        }
-        done += static_cast<size_t>(n);
-    }
-    const bool ok = done == text.size() && ::fsync(fd) == 0;
-    if (::close(fd) != 0 || !ok || ::rename(temp.c_str(), path.c_str()) != 0) {
-        error = "cannot write " + path + ": " + std::strerror(errno);
-        ::unlink(temp.c_str());
-        return false;
-    }
-    return true;
+    return comn::writePrivateFile(path, text, &error);
 }
 
 std::string exportPem(int (*fn)(void*, gnutls_x509_crt_fmt_t, gnutls_datum_t*), void* obj) {
