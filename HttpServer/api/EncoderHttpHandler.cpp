@@ -4,8 +4,10 @@
 #include <climits>
 #include <cstdlib>
 #include <optional>
+#include <string>
 
 #include "JsonCast.h"
+#include "JsonDepth.h"
 #include "QueryString.h"
 
 namespace enc {
@@ -258,8 +260,17 @@ int EncoderHttpHandler::handleApi(std::string_view method, std::string_view apiP
                                   std::string& response) {
     for (const Route& route : kRoutes) {
         if (route.path == apiPath) {
-            Request rq{m_device, m_uploadedFilePath, methodOf(method),
-                       route.indexed ? indexOf(queryString) : 0, body, response};
+            if (!JsonDepth::within(body)) {
+                response = "{\"error\":\"JSON nested deeper than " +
+                           std::to_string(JsonDepth::kLimit) + " levels\"}";
+                return kBadRequest;
+            }
+            Request rq{m_device,
+                       m_uploadedFilePath,
+                       methodOf(method),
+                       route.indexed ? indexOf(queryString) : 0,
+                       body,
+                       response};
             return route.run(rq);
         }
     }

@@ -14,10 +14,15 @@ namespace enc {
 /// (DeviceOperations), which must outlive the dispatcher.
 ///
 /// The dispatcher answers 22 for a wrong method where a path distinguishes GET and POST, and
-/// -1 with the text "unknown api" for a path it does not know; otherwise the operation's
-/// result.
+/// -1 with the text "unknown api" for a path it does not know; kBadRequest, with an error
+/// text and no operation called, for a body nested deeper than JsonDepth::kLimit; otherwise
+/// the operation's result.
 class EncoderHttpHandler : public HttpHandler {
 public:
+    /// The result for a request refused before any operation ran (the body's nesting); the
+    /// front end answers it with HTTP 400.
+    static constexpr int kBadRequest = 400;
+
     explicit EncoderHttpHandler(DeviceOperations& device) : m_device(device) {}
     ~EncoderHttpHandler() override = default;
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "JsonDepth.h"
 #include "JsonFormat.h"
 
 namespace enc {
@@ -323,7 +324,11 @@ struct Document<IrcutSettings> {
 
 using JsonTree = std::unique_ptr<cJSON, void (*)(cJSON*)>;
 
+// A body nested too deeply is not parsed at all: the parser's recursion stays bounded.
 JsonTree parse(std::string_view body) {
+    if (!JsonDepth::within(body)) {
+        return JsonTree(nullptr, cJSON_Delete);
+    }
     return JsonTree(cJSON_ParseWithLength(body.data(), body.size()), cJSON_Delete);
 }
 

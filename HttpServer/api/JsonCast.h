@@ -15,8 +15,8 @@ namespace enc {
 /// toJson replaces text with the record's document (cut at 1023 characters, as the device
 /// always did). fromJson reads the keys its document names from a JSON body: keys missing
 /// from the body leave their fields unchanged, and a body that is not a JSON object (an
-/// array for the overlays) changes nothing; it always returns true. Safe to call from any
-/// thread.
+/// array for the overlays), or one nested deeper than JsonDepth::kLimit, changes nothing; it
+/// always returns true. Safe to call from any thread.
 class JsonCast {
 public:
     virtual ~JsonCast() = default;

@@ -346,7 +346,7 @@ int CHttpServer::serveApi(mg_connection* conn) {
         if (m_handler != nullptr) {
             const int result =
                 m_handler->handleApi(ri->request_method, apiPath, query, body, response);
-            status = result == 0 ? 200 : 500;
+            status = result == 0 ? 200 : result == 400 ? 400 : 500;  // 400: refused unparsed
         }
     }
     send(conn, HttpReply::json(status, response));
