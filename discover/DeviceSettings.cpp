@@ -85,7 +85,9 @@ void DeviceSettings::setWiredDhcp() {
 }
 
 bool DeviceSettings::save() const {
-    return m_ini.save(board::path(m_boardPath));
+    // The file holds the web password: owner only, as the web server writes it.
+    constexpr unsigned kSettingsFileMode = 0600;
+    return m_ini.save(board::path(m_boardPath), kSettingsFileMode);
 }
 
 }  // namespace discover

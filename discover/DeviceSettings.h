@@ -43,8 +43,8 @@ public:
     /// network: dhcp 1 and connectionType 0 (the random-MAC command's reset).
     void setWiredDhcp();
 
-    /// Saves atomically to the board path last loaded (or given to load()). False on error;
-    /// the previous file then stays intact.
+    /// Saves atomically to the board path last loaded (or given to load()), mode 0600 (the
+    /// file holds the web password). False on error; the previous file then stays intact.
     bool save() const;
 
 private:

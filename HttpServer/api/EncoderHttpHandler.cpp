@@ -8,6 +8,7 @@
 
 #include "JsonCast.h"
 #include "JsonDepth.h"
+#include "JsonStringCheck.h"
 #include "QueryString.h"
 
 namespace enc {
@@ -246,6 +247,12 @@ const Route kRoutes[] = {
              rq, [&](auto& r) { return rq.device.getSysInfo(r); },
              [&](const auto& r) { return rq.device.setSysInfo(r, rq.response); });
      }},
+    {"/security", false,
+     [](Request& rq) {
+         return readOrWrite<SecuritySettings>(
+             rq, [&](auto& r) { return rq.device.getSecurity(r); },
+             [&](const auto& r) { return rq.device.setSecurity(r, rq.response); });
+     }},
     {"/update", false,
      [](Request& rq) { return rq.device.handleUpdate(rq.uploadedFilePath, rq.response); }},
     {"/update-status", false, [](Request& rq) { return rq.device.getUpdateStatus(rq.response); }},
@@ -263,6 +270,10 @@ int EncoderHttpHandler::handleApi(std::string_view method, std::string_view apiP
             if (!JsonDepth::within(body)) {
                 response = "{\"error\":\"JSON nested deeper than " +
                            std::to_string(JsonDepth::kLimit) + " levels\"}";
+                return kBadRequest;
+            }
+            if (JsonStringCheck::hasControlCharacter(body)) {
+                response = "{\"error\":\"texts may not hold control characters\"}";
                 return kBadRequest;
             }
             Request rq{m_device,

@@ -15,11 +15,12 @@ namespace enc {
 ///
 /// The dispatcher answers 22 for a wrong method where a path distinguishes GET and POST, and
 /// -1 with the text "unknown api" for a path it does not know; kBadRequest, with an error
-/// text and no operation called, for a body nested deeper than JsonDepth::kLimit; otherwise
-/// the operation's result.
+/// document and no operation called, for a body nested deeper than JsonDepth::kLimit or
+/// with a control character in a string (JsonStringCheck); otherwise the operation's
+/// result.
 class EncoderHttpHandler : public HttpHandler {
 public:
-    /// The result for a request refused before any operation ran (the body's nesting); the
+    /// The result for a request refused before any operation ran (the body's form); the
     /// front end answers it with HTTP 400.
     static constexpr int kBadRequest = 400;
 

@@ -191,6 +191,11 @@ const KeyBinding<SysInfo> kStorageKeys[] = {
     {"add_pict_2", &SysInfo::add_pict_2},
 };
 
+const KeyBinding<SecuritySettings> kSecurityKeys[] = {
+    {EncoderConfigFile::kHttpsOnlyKey, &SecuritySettings::httpsOnly},
+    {EncoderConfigFile::kProvisionLockKey, &SecuritySettings::provisionLock},
+};
+
 // Reads every key of a table that exists in the section; missing keys keep their field.
 struct Loader {
     const comn::IniFile& ini;
@@ -340,6 +345,7 @@ void EncoderConfigFile::forEachGroup(Visitor&& visit) {
     visit("server", upgradeServer, kUpgradeKeys);
     visit("server", ftp, kFtpKeys);
     visit("storage", sysInfo, kStorageKeys);
+    visit(kSecuritySection, security, kSecurityKeys);
 }
 
 bool EncoderConfigFile::load(const std::string& path) {
@@ -352,7 +358,7 @@ bool EncoderConfigFile::load(const std::string& path) {
 
 bool EncoderConfigFile::save(const std::string& path) {
     forEachGroup(Saver{m_ini});
-    return m_ini.save(path);
+    return m_ini.save(path, kFileMode);
 }
 
 }  // namespace enc
