@@ -70,6 +70,12 @@ std::string DeviceSettings::dhcpText() const {
     return text(kDhcp.section, kDhcp.key, kDhcp.def);
 }
 
+int DeviceSettings::provisionLock() const {
+    int value = 0;
+    m_ini.getValue("security", "provisionLock", value);
+    return value;
+}
+
 void DeviceSettings::setStaticAddress(const StaticAddress& address) {
     m_ini.setValue(kNetwork, "ip", address.ip);
     m_ini.setValue(kNetwork, "mask", address.mask);

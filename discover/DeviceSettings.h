@@ -37,6 +37,8 @@ public:
     std::string hardware() const;
     std::string webVersion() const;
     std::string dhcpText() const;
+    /// security/provisionLock (default 0: unlocked).
+    int provisionLock() const;
 
     /// network: ip, mask, gate, dns0, dhcp, and connectionType 0 (wired).
     void setStaticAddress(const StaticAddress& address);
