@@ -1,5 +1,7 @@
 #include "DeviceSettings.h"
 
+#include "SettingsKeys.h"
+#include "SettingsLimits.h"
 #include "board/Board.h"
 
 namespace discover {
@@ -15,10 +17,9 @@ constexpr TextKey kDeviceName{"system_infor", "deviceName", "IPC"};
 constexpr TextKey kDeviceType{"system_infor", "deviceType", "1080P"};
 constexpr TextKey kHardware{"system_infor", "hardware", "2.0.1.1"};
 constexpr TextKey kWebVersion{"system_infor", "webVersion", "2.1.0.1"};
-constexpr TextKey kDhcp{"network", "dhcp", "0"};
-constexpr int kDefaultHttpPort = 80;
+constexpr TextKey kDhcp{enc::keys::kNetworkSection, enc::keys::kDhcp, "0"};
 
-constexpr const char* kNetwork = "network";
+constexpr const char* kNetwork = enc::keys::kNetworkSection;
 constexpr int kWired = 0;
 
 }  // namespace
@@ -34,23 +35,18 @@ bool DeviceSettings::load(const std::string& boardPath) {
 }
 
 std::string DeviceSettings::text(const char* section, const char* key, const char* def) const {
-    std::string value = m_ini.getValue(section, key, def);
-    // A file edited on another system may end its lines in CR-LF.
-    if (!value.empty() && value.back() == '\r') {
-        value.pop_back();
-    }
-    return value;
+    return m_ini.getValue(section, key, def);
 }
 
 int DeviceSettings::connectionType() const {
     int value = kWired;
-    m_ini.getValue(kNetwork, "connectionType", value);
+    m_ini.getValue(kNetwork, enc::keys::kConnectionType, value);
     return value;
 }
 
 int DeviceSettings::httpPort() const {
-    int value = kDefaultHttpPort;
-    m_ini.getValue("master_protocol", "httpPort", value);
+    int value = enc::defaults::kHttpPort;
+    m_ini.getValue(enc::keys::kMainProtocolSection, enc::keys::kHttpPort, value);
     return value;
 }
 
@@ -77,17 +73,17 @@ int DeviceSettings::provisionLock() const {
 }
 
 void DeviceSettings::setStaticAddress(const StaticAddress& address) {
-    m_ini.setValue(kNetwork, "ip", address.ip);
-    m_ini.setValue(kNetwork, "mask", address.mask);
-    m_ini.setValue(kNetwork, "gate", address.gate);
-    m_ini.setValue(kNetwork, "dns0", address.dns);
-    m_ini.setValue(kNetwork, "dhcp", address.dhcp);
-    m_ini.setValue(kNetwork, "connectionType", kWired);
+    m_ini.setValue(kNetwork, enc::keys::kIp, address.ip);
+    m_ini.setValue(kNetwork, enc::keys::kMask, address.mask);
+    m_ini.setValue(kNetwork, enc::keys::kGate, address.gate);
+    m_ini.setValue(kNetwork, enc::keys::kDnsFirst, address.dns);
+    m_ini.setValue(kNetwork, enc::keys::kDhcp, address.dhcp);
+    m_ini.setValue(kNetwork, enc::keys::kConnectionType, kWired);
 }
 
 void DeviceSettings::setWiredDhcp() {
-    m_ini.setValue(kNetwork, "dhcp", 1);
-    m_ini.setValue(kNetwork, "connectionType", kWired);
+    m_ini.setValue(kNetwork, enc::keys::kDhcp, 1);
+    m_ini.setValue(kNetwork, enc::keys::kConnectionType, kWired);
 }
 
 bool DeviceSettings::save() const {

@@ -85,9 +85,9 @@ std::optional<DiscoveryPacket> Provisioner::setIp(const DiscoveryPacket& request
 
 void Provisioner::rebootAfterSetIp() {
     std::printf("set OK, reboot now.\n");
-    board::run({"sync"});
+    board::syncStorage(board::SyncSpelling::Bare);
     m_sleep(1);
-    board::run({"/sbin/reboot"});
+    board::reboot();
 }
 
 std::optional<DiscoveryPacket> Provisioner::setUid(const DiscoveryPacket& request) {
@@ -125,24 +125,24 @@ DiscoveryPacket Provisioner::queryMacUid() {
 
 void Provisioner::randomMac() {
     changeSettings([](DeviceSettings& s) { s.setWiredDhcp(); });
-    board::run({"sync"});
+    board::syncStorage(board::SyncSpelling::Bare);
     const std::string mac = RandomMac::make();
     std::printf("random mac   %s\n", mac.c_str());
     const std::vector<std::string> set{kNvramSet, "boot", "ethaddr", mac};
     std::printf("random mac cmd:%s\n", board::commandText(set, {}).c_str());
     board::run(set);
     m_sleep(3);
-    board::run({"/sbin/reboot"});
+    board::reboot();
 }
 
 void Provisioner::reboot() {
     std::printf("recv DEVICE_SYS_REBOOT_CMD, peerlo: sleep 3, /sbin/reboot\n");
-    board::run({"/bin/sync"});
+    board::syncStorage();
     for (int i = 1; i <= 3; ++i) {
         m_sleep(1);
         std::printf("DEVICE_SYS_REBOOT_CMD !! sleep(1) %d times!!\n", i);
     }
-    board::run({"/sbin/reboot"});
+    board::reboot();
 }
 
 void Provisioner::restore() {
@@ -153,7 +153,7 @@ void Provisioner::restore() {
     board::run({"cp", "/etc/fs-version", "/customer/"});
     board::run({"cp", "/customer/app_back/korrin", "/customer/"});
     board::run({"cp", "/customer/app_back/tessel", "/customer/"});
-    board::run({"sync"});
+    board::syncStorage(board::SyncSpelling::Bare);
     board::run({"reboot"});
 }
 

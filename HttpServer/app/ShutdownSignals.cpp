@@ -16,8 +16,8 @@ namespace {
 // Only lock-free atomics may be touched from a signal handler.
 std::atomic<bool> g_running{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "the running flag is set by a handler");
-std::atomic<enc::WakeEvent*> g_wake{nullptr};
-static_assert(std::atomic<enc::WakeEvent*>::is_always_lock_free, "read by a handler");
+std::atomic<comn::WakeEvent*> g_wake{nullptr};
+static_assert(std::atomic<comn::WakeEvent*>::is_always_lock_free, "read by a handler");
 
 const char* lineFor(int sig) {
     switch (sig) {
@@ -47,7 +47,7 @@ void ShutdownSignals::onSignal(int sig) {
         [[maybe_unused]] const ssize_t n = ::write(STDOUT_FILENO, line, std::strlen(line));
     }
     g_running = false;
-    if (enc::WakeEvent* wake = g_wake.load()) {
+    if (comn::WakeEvent* wake = g_wake.load()) {
         wake->wake();
     }
     errno = savedErrno;
@@ -56,7 +56,7 @@ void ShutdownSignals::onSignal(int sig) {
 void ShutdownSignals::install() {
     if (g_wake.load() == nullptr) {
         // Never destroyed: a signal may still arrive while the process exits.
-        g_wake = new enc::WakeEvent;
+        g_wake = new comn::WakeEvent;
     }
     g_running = true;
     struct sigaction action {};
@@ -78,12 +78,12 @@ bool ShutdownSignals::running() {
 }
 
 int ShutdownSignals::wakeFd() {
-    enc::WakeEvent* wake = g_wake.load();
+    comn::WakeEvent* wake = g_wake.load();
     return wake != nullptr ? wake->fd() : -1;
 }
 
 bool ShutdownSignals::waitForStop(std::chrono::milliseconds duration) {
-    if (enc::WakeEvent* wake = g_wake.load()) {
+    if (comn::WakeEvent* wake = g_wake.load()) {
         wake->wait(duration);
     } else {
         std::this_thread::sleep_for(duration);

@@ -3,6 +3,9 @@
 #include <string>
 #include <variant>
 
+#include "SettingsKeys.h"
+#include "SettingsLimits.h"
+
 namespace enc {
 namespace {
 
@@ -45,15 +48,15 @@ const KeyBinding<StreamUrl> kUrlKeys[] = {
 };
 
 const KeyBinding<NetworkSettings> kNetworkKeys[] = {
-    {"connectionType", &NetworkSettings::connectionType},
-    {"dhcp", &NetworkSettings::dhcp},
+    {keys::kConnectionType, &NetworkSettings::connectionType},
+    {keys::kDhcp, &NetworkSettings::dhcp},
     {"dns_mode", &NetworkSettings::dnsMode},
-    {"ip", &NetworkSettings::ip},
-    {"mask", &NetworkSettings::mask},
-    {"gate", &NetworkSettings::gate},
-    {"dns0", &NetworkSettings::dnsFirst},
-    {"dns1", &NetworkSettings::dnsSecond},
-    {"mac", &NetworkSettings::mac},
+    {keys::kIp, &NetworkSettings::ip},
+    {keys::kMask, &NetworkSettings::mask},
+    {keys::kGate, &NetworkSettings::gate},
+    {keys::kDnsFirst, &NetworkSettings::dnsFirst},
+    {keys::kDnsSecond, &NetworkSettings::dnsSecond},
+    {keys::kMac, &NetworkSettings::mac},
 };
 
 const KeyBinding<Rs485Settings> kRs485Keys[] = {
@@ -91,7 +94,7 @@ const KeyBinding<VideoSettings> kVideoKeys[] = {
 const KeyBinding<ProtocolSettings> kProtocolKeys[] = {
     {"httpEnabled", &ProtocolSettings::httpEnabled},
     {"httpName", &ProtocolSettings::httpName},
-    {"httpPort", &ProtocolSettings::httpPort},
+    {keys::kHttpPort, &ProtocolSettings::httpPort},
     {"iotEnabled", &ProtocolSettings::iotEnabled},
     {"onvifEnabled", &ProtocolSettings::onvifEnabled},
     {"multicastAddr", &ProtocolSettings::multicastAddr},
@@ -271,23 +274,23 @@ EncoderConfigFile::EncoderConfigFile() {
 
         video[i].codec = main ? "H.265" : "H.264";
         video[i].profile = "main";
-        video[i].framerate = 30;
-        video[i].gop = 30;
+        video[i].framerate = defaults::kFramerate;
+        video[i].gop = defaults::kGop;
         video[i].resolution = "0*0";
         video[i].bitrate = 2048;
 
         ProtocolSettings& p = protocol[i];
         p.httpName = "/" + name;
-        p.httpPort = 80;
+        p.httpPort = defaults::kHttpPort;
         p.rtspName = "/" + name;
         p.rtspEnabled = 1;
-        p.rtspPort = 554;
+        p.rtspPort = defaults::kRtspPort;
         p.multicastAddr = "235.250.42.42";
-        p.multicastPort = main ? 5000 : 5001;
+        p.multicastPort = defaults::kMulticastPort[i];
         p.tsAddr = "192.168.1.98";
-        p.tsPort = main ? 20000 : 20001;
+        p.tsPort = defaults::kTsPort[i];
         p.rtmpAddr = "192.168.1.75";
-        p.rtmpPort = 1935;
+        p.rtmpPort = defaults::kRtmpPort;
         p.rtmpDir = "live";
         p.rtmpNode = name;
 
@@ -322,7 +325,7 @@ void EncoderConfigFile::forEachGroup(Visitor&& visit) {
     for (int i = 0; i < 2; ++i) {
         visit(std::string(streamPrefix(i)) + "url", streamUrl[i], kUrlKeys);
     }
-    visit("network", network, kNetworkKeys);
+    visit(keys::kNetworkSection, network, kNetworkKeys);
     visit("network", rs485, kRs485Keys);
     visit("wifi", wifi, kWifiKeys);
     for (int i = 0; i < 2; ++i) {

@@ -176,4 +176,12 @@ int run(const std::vector<std::string>& argv, const RunOptions& options) {
     return status;
 }
 
+int syncStorage(SyncSpelling spelling) {
+    return run({spelling == SyncSpelling::Bare ? "sync" : "/bin/sync"});
+}
+
+int reboot() {
+    return run({"/sbin/reboot"});
+}
+
 }  // namespace board

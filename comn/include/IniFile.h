@@ -83,7 +83,8 @@ public:
     bool hasEntry(const std::string& section, const std::string& key) const;
     bool removeEntry(const std::string& section, const std::string& key);
 
-    /// The value, or def when the section or key is missing.
+    /// The value, or def when the section or key is missing. A carriage return ending the
+    /// stored value (a CR-LF file) is not part of it.
     std::string getValue(const std::string& section, const std::string& key,
                          const std::string& def) const;
     std::string getValue(const std::string& section, const std::string& key,

@@ -343,7 +343,15 @@ std::string IniFile::getValue(const std::string& section, const std::string& key
                               const std::string& def) const {
     const IniSection* s = findSection(section);
     const IniEntry* e = s == nullptr ? nullptr : s->findEntry(key);
-    return e == nullptr ? def : e->value;
+    if (e == nullptr) {
+        return def;
+    }
+    // A file edited on another system may end its lines in CR-LF; the model keeps the line
+    // as read, the text read gives the value without it.
+    if (!e->value.empty() && e->value.back() == '\r') {
+        return e->value.substr(0, e->value.size() - 1);
+    }
+    return e->value;
 }
 
 std::string IniFile::getValue(const std::string& section, const std::string& key,

@@ -100,6 +100,18 @@ TEST(EncoderConfigFile, TextsWithBlanksSurviveASaveAndReload) {
     EXPECT_EQ(back.sysInfo.path, "/mnt/a b");
 }
 
+TEST(EncoderConfigFile, CrLfFileGivesTextsWithoutTheCarriageReturn) {
+    TempDir dir;
+    writeFile(dir.file("e.ini"),
+              "[master_video]\r\ncodec=H.264\r\nbitrate=900\r\n"
+              "[master_osd_0]\r\ntext=Camera one\r\n");
+    EncoderConfigFile cfg;
+    ASSERT_TRUE(cfg.load(dir.file("e.ini")));
+    EXPECT_EQ(cfg.video[0].codec, "H.264");
+    EXPECT_EQ(cfg.video[0].bitrate, 900);
+    EXPECT_EQ(cfg.osd[0][0].text, "Camera one");
+}
+
 TEST(EncoderConfigFile, ServerAndStorageFieldsRoundTrip) {
     TempDir dir;
     EncoderConfigFile cfg;

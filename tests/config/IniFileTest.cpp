@@ -100,10 +100,18 @@ TEST(IniFileLoad, DuplicateSectionsAreKeptAndTheFirstWins) {
     EXPECT_EQ(roundTrip(dir, "[net]\nip=1\n[net]\nip=2\n"), "\n[net]\nip=1\n\n[net]\nip=2\n");
 }
 
-TEST(IniFileLoad, CarriageReturnsStayUnlessTrimmed) {
+TEST(IniFileLoad, CrLfFilesReadWithoutTheCarriageReturnAndSaveAsRead) {
     TempDir dir;
-    EXPECT_EQ(loadText(dir, "[a]\r\nk=v\r\n").getValue("a", "k", "?"), "v\r");
-    EXPECT_EQ(loadText(dir, "[a]\r\nk=v\r\n", true).getValue("a", "k", "?"), "v");
+    const std::string crlf = "[a]\r\nk=v w\r\nn=7\r\n";
+    EXPECT_EQ(loadText(dir, crlf).getValue("a", "k", "?"), "v w");
+    EXPECT_EQ(loadText(dir, crlf, true).getValue("a", "k", "?"), "v w");
+    int n = 0;
+    EXPECT_TRUE(loadText(dir, crlf).getValue("a", "n", n));
+    EXPECT_EQ(n, 7);
+    // Only a final CR is a line end; one inside the value is the value's.
+    EXPECT_EQ(loadText(dir, "[a]\nk=v\rw\n").getValue("a", "k", "?"), "v\rw");
+    // The model keeps the lines as read, so a save changes nothing it was not asked to.
+    EXPECT_EQ(roundTrip(dir, "[a]\nk=v\r\n"), "\n[a]\nk=v\r\n");
 }
 
 TEST(IniFileTypedRead, FollowsStreamExtraction) {

@@ -58,7 +58,7 @@ protected:
 
     testsupport::SandboxBoard m_board;
     enc::LteTimings m_timings;
-    enc::WakeEvent m_wake;
+    comn::WakeEvent m_wake;
     int m_master = -1;
     int m_keeper = -1;
     std::string m_slave;

@@ -108,7 +108,7 @@ TEST_F(MediaLinkTest, ReceiveWaitsThreeSecondsThenGivesUp) {
 
 // A shutdown request outranks a waiting record: the main loop must see it first.
 TEST_F(MediaLinkTest, ReadableWakeDescriptorEndsTheReceiveWithoutReading) {
-    enc::WakeEvent wake;
+    comn::WakeEvent wake;
     enc::MediaState state;
     enc::InputSignalRecord record{};
     record.width = 1920;

@@ -39,4 +39,16 @@ std::string resolveProgram(const std::string& program);
 /// True when status is a normal exit with code 0.
 bool succeeded(int status);
 
+/// How a caller names the sync tool. Both run the board's one sync program; the board log
+/// keeps the spelling each caller has always used ("/bin/sync" or "sync").
+enum class SyncSpelling { Absolute, Bare };
+
+/// Flushes the file systems to flash ("/bin/sync", or "sync" with SyncSpelling::Bare). The
+/// only way the device and peerlo sync; returns run()'s result.
+int syncStorage(SyncSpelling spelling = SyncSpelling::Absolute);
+
+/// Restarts the board ("/sbin/reboot"). The only way the device and peerlo reboot; returns
+/// run()'s result (in the sandbox the stub only logs).
+int reboot();
+
 }  // namespace board

@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <cstdint>
 
-namespace enc {
+namespace comn {
 
 WakeEvent::WakeEvent() : m_fd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
     assert(m_fd >= 0);
@@ -50,4 +50,4 @@ bool WakeEvent::wait(std::chrono::milliseconds duration) const {
     }
 }
 
-}  // namespace enc
+}  // namespace comn

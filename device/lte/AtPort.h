@@ -15,7 +15,7 @@ namespace enc {
 /// set, so the monitor can be stopped at once.
 class AtPort {
 public:
-    AtPort(const LteTimings& timings, const WakeEvent& wake);
+    AtPort(const LteTimings& timings, const comn::WakeEvent& wake);
     ~AtPort();
     AtPort(const AtPort&) = delete;
     AtPort& operator=(const AtPort&) = delete;
@@ -46,7 +46,7 @@ public:
 
 private:
     const LteTimings& m_timings;
-    const WakeEvent& m_wake;
+    const comn::WakeEvent& m_wake;
     int m_fd = -1;
     termios m_saved{};
 };

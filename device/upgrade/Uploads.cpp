@@ -93,7 +93,7 @@ void flashAndReboot(const uint8_t* data, long size, const char* partition) {
     say("update mtd:%s\n", partition);
     if (writeFlash(data, static_cast<size_t>(size), partition) == 0) {
         say("write image OK\n");
-        board::run({"/sbin/reboot"});
+        board::reboot();
     }
 }
 
@@ -202,7 +202,7 @@ void applyPicture(const PictureTarget& target, EncoderConfigFile& settings,
     const std::string source = kUploadDirectory + target.name;
     for (const auto& destination : target.destinations) {
         board::run({"cp", source, destination});
-        board::run({"sync"});
+        board::syncStorage(board::SyncSpelling::Bare);
     }
 }
 

@@ -62,7 +62,7 @@ private:
 
     LteState& m_state;
     LteTimings m_timings;
-    WakeEvent m_wake;
+    comn::WakeEvent m_wake;
 };
 
 /// Starts the process-wide monitor on LteState::instance() with the real timings (called

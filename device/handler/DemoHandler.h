@@ -4,6 +4,7 @@
 
 #include "DeviceOperations.h"
 #include "EncoderConfigFile.h"
+#include "LiveStatus.h"
 
 namespace enc {
 class LteState;
@@ -102,12 +103,10 @@ private:
     void reload();
     bool save();
     void notify(int code);
-    static void syncStorage();
-    static std::string deviceAddress();
 
     enc::MediaSender& m_sender;
     const enc::MediaState& m_media;
-    const enc::LteState& m_lte;
+    enc::LiveStatus m_status;
     std::string m_settingsPath;
     enc::EncoderConfigFile m_config;
 };

@@ -11,7 +11,7 @@
 
 namespace enc {
 
-AtPort::AtPort(const LteTimings& timings, const WakeEvent& wake)
+AtPort::AtPort(const LteTimings& timings, const comn::WakeEvent& wake)
     : m_timings(timings), m_wake(wake) {}
 
 AtPort::~AtPort() {

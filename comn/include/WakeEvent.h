@@ -4,7 +4,7 @@
 
 #include <chrono>
 
-namespace enc {
+namespace comn {
 
 class WakeEvent {
 public:
@@ -29,4 +29,4 @@ private:
     int m_fd;
 };
 
-}  // namespace enc
+}  // namespace comn

@@ -1,0 +1,20 @@
+#pragma once
+// Names of settings keys that another program reads or writes on its own (peerlo changes
+// the wired network keys and reads the web port), so that both name them from one place.
+
+namespace enc::keys {
+
+inline constexpr const char* kNetworkSection = "network";
+inline constexpr const char* kConnectionType = "connectionType";  // 0 wired, 1 Wi-Fi, 2 LTE
+inline constexpr const char* kDhcp = "dhcp";
+inline constexpr const char* kIp = "ip";
+inline constexpr const char* kMask = "mask";
+inline constexpr const char* kGate = "gate";
+inline constexpr const char* kDnsFirst = "dns0";
+inline constexpr const char* kDnsSecond = "dns1";
+inline constexpr const char* kMac = "mac";
+
+inline constexpr const char* kMainProtocolSection = "master_protocol";
+inline constexpr const char* kHttpPort = "httpPort";
+
+}  // namespace enc::keys

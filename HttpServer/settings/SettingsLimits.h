@@ -1,0 +1,56 @@
+#pragma once
+// The limits the device enforces on numbers written through the web API, one table per
+// record, and the defaults they share with EncoderConfigFile. A value outside its limits
+// becomes the table's replacement, the value the media process has always been given.
+
+#include <climits>
+#include <vector>
+
+#include "EncoderRecords.h"
+
+namespace enc {
+
+/// One clamped number of a record R: values outside [low, high] become replacement.
+template <class R>
+struct FieldLimit {
+    int R::*field;
+    int low;
+    int high;
+    int replacement;
+};
+
+/// Defaults that both a never-loaded settings file and the clamps use.
+namespace defaults {
+constexpr int kFramerate = 30;
+constexpr int kGop = 30;
+constexpr int kHttpPort = 80;
+constexpr int kRtspPort = 554;
+constexpr int kRtmpPort = 1935;
+constexpr int kMulticastPort[2] = {5000, 5001};
+constexpr int kTsPort[2] = {20000, 20001};
+}  // namespace defaults
+
+/// The encoder settings of stream index (0 main, 1 sub); the main stream's frame rate may
+/// follow the input up to 2 fps above its measured rate inputFps.
+std::vector<FieldLimit<VideoSettings>> videoLimits(int index, int inputFps);
+/// The publishing ports of stream index.
+std::vector<FieldLimit<ProtocolSettings>> protocolLimits(int index);
+/// Overlay 0 (the text) or 1 (the clock) of either stream.
+std::vector<FieldLimit<OsdSettings>> overlayLimits(int overlay);
+/// The time zone and the synchronisation interval.
+std::vector<FieldLimit<FtpSettings>> clockLimits();
+/// The position report interval (no upper limit).
+std::vector<FieldLimit<IrcutSettings>> ircutLimits();
+
+/// Replaces every field of record that lies outside its limits.
+template <class R>
+void applyLimits(R& record, const std::vector<FieldLimit<R>>& limits) {
+    for (const FieldLimit<R>& limit : limits) {
+        int& value = record.*(limit.field);
+        if (value < limit.low || value > limit.high) {
+            value = limit.replacement;
+        }
+    }
+}
+
+}  // namespace enc
