@@ -68,7 +68,7 @@ std::string DeviceSettings::dhcpText() const {
 
 int DeviceSettings::provisionLock() const {
     int value = 0;
-    m_ini.getValue("security", "provisionLock", value);
+    m_ini.getValue(enc::keys::kSecuritySection, enc::keys::kProvisionLock, value);
     return value;
 }
 

@@ -195,8 +195,8 @@ const KeyBinding<SysInfo> kStorageKeys[] = {
 };
 
 const KeyBinding<SecuritySettings> kSecurityKeys[] = {
-    {EncoderConfigFile::kHttpsOnlyKey, &SecuritySettings::httpsOnly},
-    {EncoderConfigFile::kProvisionLockKey, &SecuritySettings::provisionLock},
+    {keys::kHttpsOnly, &SecuritySettings::httpsOnly},
+    {keys::kProvisionLock, &SecuritySettings::provisionLock},
 };
 
 // Reads every key of a table that exists in the section; missing keys keep their field.
@@ -348,7 +348,7 @@ void EncoderConfigFile::forEachGroup(Visitor&& visit) {
     visit("server", upgradeServer, kUpgradeKeys);
     visit("server", ftp, kFtpKeys);
     visit("storage", sysInfo, kStorageKeys);
-    visit(kSecuritySection, security, kSecurityKeys);
+    visit(keys::kSecuritySection, security, kSecurityKeys);
 }
 
 bool EncoderConfigFile::load(const std::string& path) {

@@ -28,11 +28,6 @@ public:
     /// the web password); false on any error (the previous file then stays intact).
     bool save(const std::string& path);
 
-    /// Section and keys of the security switches (peerlo reads provisionLock on its own).
-    static constexpr const char* kSecuritySection = "security";
-    static constexpr const char* kProvisionLockKey = "provisionLock";
-    static constexpr const char* kHttpsOnlyKey = "httpsOnly";
-
     /// Mode of the saved file: owner read and write only.
     static constexpr unsigned kFileMode = 0600;
 
