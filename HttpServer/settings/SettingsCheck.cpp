@@ -114,4 +114,12 @@ std::string SettingsCheck::errorDocument(std::string_view reason) {
     return out + "\"}";
 }
 
+bool SettingsCheck::refused(const std::string& reason, std::string& response) {
+    if (reason.empty()) {
+        return false;
+    }
+    response = errorDocument(reason);
+    return true;
+}
+
 }  // namespace enc

@@ -34,6 +34,10 @@ public:
 
     /// The reply document for a refusal: {"error":"<reason>"} with the reason quoted.
     static std::string errorDocument(std::string_view reason);
+
+    /// For the device operations: false for an empty reason; otherwise sets response to the
+    /// reason's error document and returns true (the operation then answers -1).
+    static bool refused(const std::string& reason, std::string& response);
 };
 
 }  // namespace enc
