@@ -233,8 +233,9 @@ TEST_F(EndToEndTest, HostileBodiesAreRefusedWithoutSaving) {
     a = request("POST", "/api/wifi", R"({"essid":"off\"ice","key":"12345678","encrypt":1})");
     EXPECT_EQ(a.status, 500);
     EXPECT_EQ(Json(a.body).text("error").rfind("essid", 0), 0u) << a.body;
-    a = request("POST", "/api/network",
-                R"({"ip":"10.0.0.5","mask":"255.255.255.0","gate":"10.0.0.1","dnsFirst":"1.2.3."})");
+    a = request(
+        "POST", "/api/network",
+        R"({"ip":"10.0.0.5","mask":"255.255.255.0","gate":"10.0.0.1","dnsFirst":"1.2.3."})");
     EXPECT_EQ(a.status, 500);
     EXPECT_EQ(Json(a.body).text("error").rfind("dnsFirst", 0), 0u) << a.body;
     EXPECT_FALSE(testsupport::fileExists(settingsPath()));

@@ -271,9 +271,9 @@ TEST_F(PeerloProcess, ProvisionLockIgnoresChangingCommandsUntilTheFileUnlocks) {
         return p;
     }();
     for (const DiscoveryPacket& p :
-         {setIpRequest(PeerloHarness::kDeviceIp, "10.0.0.5"), uid,
-          makePacket(DEVICE_NEW_SET_MAC), makePacket(DEVICE_RANDOM_MAC_CMD),
-          makePacket(DEVICE_SYS_REBOOT_CMD), makePacket(DEVICE_SYS_RESTORE_CMD)}) {
+         {setIpRequest(PeerloHarness::kDeviceIp, "10.0.0.5"), uid, makePacket(DEVICE_NEW_SET_MAC),
+          makePacket(DEVICE_RANDOM_MAC_CMD), makePacket(DEVICE_SYS_REBOOT_CMD),
+          makePacket(DEVICE_SYS_RESTORE_CMD)}) {
         ASSERT_TRUE(h.send(p));
     }
     expectOnlyAliveReplyNext();
