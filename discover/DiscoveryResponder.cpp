@@ -122,7 +122,8 @@ int DiscoveryResponder::run() {
             return 1;
         }
         if (ready <= 0) {
-            continue;  // time-out or a signal: wait again
+            m_lock.locked();  // a lock set meanwhile shows in the log without a request
+            continue;         // time-out or a signal: wait again
         }
         // Zero-filled first, so a short datagram reads as a search request.
         std::memset(&request, 0, sizeof request);
