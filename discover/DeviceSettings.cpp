@@ -66,6 +66,12 @@ std::string DeviceSettings::dhcpText() const {
     return text(kDhcp.section, kDhcp.key, kDhcp.def);
 }
 
+int DeviceSettings::provisionLock() const {
+    int value = 0;
+    m_ini.getValue(enc::keys::kSecuritySection, enc::keys::kProvisionLock, value);
+    return value;
+}
+
 void DeviceSettings::setStaticAddress(const StaticAddress& address) {
     m_ini.setValue(kNetwork, enc::keys::kIp, address.ip);
     m_ini.setValue(kNetwork, enc::keys::kMask, address.mask);
@@ -81,7 +87,9 @@ void DeviceSettings::setWiredDhcp() {
 }
 
 bool DeviceSettings::save() const {
-    return m_ini.save(board::path(m_boardPath));
+    // The file holds the web password: owner only, as the web server writes it.
+    constexpr unsigned kSettingsFileMode = 0600;
+    return m_ini.save(board::path(m_boardPath), kSettingsFileMode);
 }
 
 }  // namespace discover

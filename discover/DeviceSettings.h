@@ -37,14 +37,16 @@ public:
     std::string hardware() const;
     std::string webVersion() const;
     std::string dhcpText() const;
+    /// security/provisionLock (default 0: unlocked).
+    int provisionLock() const;
 
     /// network: ip, mask, gate, dns0, dhcp, and connectionType 0 (wired).
     void setStaticAddress(const StaticAddress& address);
     /// network: dhcp 1 and connectionType 0 (the random-MAC command's reset).
     void setWiredDhcp();
 
-    /// Saves atomically to the board path last loaded (or given to load()). False on error;
-    /// the previous file then stays intact.
+    /// Saves atomically to the board path last loaded (or given to load()), mode 0600 (the
+    /// file holds the web password). False on error; the previous file then stays intact.
     bool save() const;
 
 private:

@@ -36,7 +36,10 @@ sockaddr_in ipv4(const char* dotted, uint16_t port) {
 
 }  // namespace
 
-DiscoveryResponder::DiscoveryResponder() {
+DiscoveryResponder::DiscoveryResponder()
+    : m_lock(kSettingsPath),
+      m_searches(kSearchesPerSecond, std::chrono::seconds(1)),
+      m_lockNotices(1, std::chrono::minutes(1)) {
     std::memset(&m_reply, 0, sizeof m_reply);
 }
 
@@ -75,6 +78,7 @@ int DiscoveryResponder::start() {
     const std::string deviceIp = fieldText(record.ip);
     std::printf("get valid IP address :  %s\n", deviceIp.c_str());
     m_provisioner = std::make_unique<Provisioner>(deviceIp);
+    m_lock.locked();  // prints the state read at start
 
     m_fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (m_fd < 0) {
@@ -118,7 +122,8 @@ int DiscoveryResponder::run() {
             return 1;
         }
         if (ready <= 0) {
-            continue;  // time-out or a signal: wait again
+            m_lock.locked();  // a lock set meanwhile shows in the log without a request
+            continue;         // time-out or a signal: wait again
         }
         // Zero-filled first, so a short datagram reads as a search request.
         std::memset(&request, 0, sizeof request);
@@ -137,10 +142,42 @@ int DiscoveryResponder::run() {
     }
 }
 
+bool DiscoveryResponder::changesDevice(int16_t command) {
+    switch (command) {
+        case DEVICE_BROAD_SET_IP_REQ:
+        case DEVICE_NEW_SET_UID_REBOOT:
+        case DEVICE_NEW_SET_MAC:
+        case DEVICE_RANDOM_MAC_CMD:
+        case DEVICE_SYS_REBOOT_CMD:
+        case DEVICE_SYS_RESTORE_CMD:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool DiscoveryResponder::refusedByLock(int16_t command, const sockaddr_in& from) {
+    if (!changesDevice(command) || !m_lock.locked()) {
+        return false;
+    }
+    if (m_lockNotices.allow(from.sin_addr.s_addr, SenderRateLimit::Clock::now())) {
+        char sender[INET_ADDRSTRLEN] = {0};
+        ::inet_ntop(AF_INET, &from.sin_addr, sender, sizeof sender);
+        std::printf("provisioning locked: command %d from %s ignored\n", command, sender);
+    }
+    return true;
+}
+
 void DiscoveryResponder::handle(const DiscoveryPacket& request, const sockaddr_in& from) {
-    switch (packetCommand(request)) {
+    const int16_t command = packetCommand(request);
+    if (refusedByLock(command, from)) {
+        return;  // nothing is sent: a locked device does not confirm what it refused
+    }
+    switch (command) {
         case DEVICE_SEARCH_REQ:
-            answerSearch(from);
+            if (m_searches.allow(from.sin_addr.s_addr, SenderRateLimit::Clock::now())) {
+                answerSearch(from);
+            }
             break;
         case DEVICE_ALIVE_REQ:
             sendTo(makePacket(DEVICE_ALIVE_REPLY, 1), from, "sendto error");

@@ -19,7 +19,8 @@ RequestParser::SetIp RequestParser::parseSetIp(const DiscoveryPacket& request) {
 }
 
 bool RequestParser::isPlainUid(const std::string& text) {
-    if (text.empty() || text.size() > kMaxUidLength) {
+    // A leading '-' would make the UID an option of the board tool ("--help").
+    if (text.empty() || text.size() > kMaxUidLength || text[0] == '-') {
         return false;
     }
     return std::all_of(text.begin(), text.end(), [](char c) {

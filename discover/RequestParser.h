@@ -25,8 +25,8 @@ public:
 
     static SetIp parseSetIp(const DiscoveryPacket& request);
 
-    /// A plain identifier: 1 to 32 letters, digits, '-', '_' or '.'. Anything else could
-    /// smuggle options or shell syntax into the board tools.
+    /// A plain identifier: 1 to 32 letters, digits, '-', '_' or '.', not beginning with '-'.
+    /// Anything else could smuggle options or shell syntax into the board tools.
     static bool isPlainUid(const std::string& text);
 };
 

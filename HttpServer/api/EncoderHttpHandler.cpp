@@ -4,9 +4,12 @@
 #include <climits>
 #include <cstdlib>
 #include <optional>
+#include <string>
 
 #include "FormBody.h"
 #include "JsonCast.h"
+#include "JsonDepth.h"
+#include "JsonStringCheck.h"
 
 namespace enc {
 
@@ -250,6 +253,12 @@ const Route kRoutes[] = {
              rq, [&](auto& r) { return rq.device.getSysInfo(r); },
              [&](const auto& r) { return rq.device.setSysInfo(r, rq.response); });
      }},
+    {"/security", false,
+     [](Request& rq) {
+         return readOrWrite<SecuritySettings>(
+             rq, [&](auto& r) { return rq.device.getSecurity(r); },
+             [&](const auto& r) { return rq.device.setSecurity(r, rq.response); });
+     }},
     // Any method but the safe ones: a plain link must not install, restart or reset.
     {"/update", false,
      [](Request& rq) {
@@ -275,6 +284,15 @@ int EncoderHttpHandler::handleApi(std::string_view method, std::string_view apiP
                                   std::string& response) {
     for (const Route& route : kRoutes) {
         if (route.path == apiPath) {
+            if (!JsonDepth::within(body)) {
+                response = "{\"error\":\"JSON nested deeper than " +
+                           std::to_string(JsonDepth::kLimit) + " levels\"}";
+                return kBadRequest;
+            }
+            if (JsonStringCheck::hasControlCharacter(body)) {
+                response = "{\"error\":\"texts may not hold control characters\"}";
+                return kBadRequest;
+            }
             Request rq{m_device,
                        m_uploadedFilePath,
                        methodOf(method),

@@ -15,10 +15,16 @@ namespace enc {
 ///
 /// The dispatcher answers 22 for a wrong method where a path distinguishes GET and POST,
 /// HttpHandler::kMethodNotAllowed for GET, HEAD or OPTIONS on "/update", "/reboot" and
-/// "/reset" (which act on every other method), and -1 with the text "unknown api" for a path
-/// it does not know; otherwise the operation's result.
+/// "/reset" (which act on every other method), -1 with the text "unknown api" for a path
+/// it does not know, and kBadRequest, with an error document and no operation called, for a
+/// body nested deeper than JsonDepth::kLimit or with a control character in a string
+/// (JsonStringCheck); otherwise the operation's result.
 class EncoderHttpHandler : public HttpHandler {
 public:
+    /// The result for a request refused before any operation ran (the body's form); the
+    /// front end answers it with HTTP 400.
+    static constexpr int kBadRequest = HttpHandler::kBadRequest;
+
     explicit EncoderHttpHandler(DeviceOperations& device) : m_device(device) {}
     ~EncoderHttpHandler() override = default;
 

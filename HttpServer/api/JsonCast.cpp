@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "JsonDepth.h"
 #include "JsonFormat.h"
 
 namespace enc {
@@ -321,9 +322,22 @@ struct Document<IrcutSettings> {
     }
 };
 
+template <>
+struct Document<SecuritySettings> {
+    static constexpr const char* kEncode = "{httpsOnly:%d,provisionLock:%d}";
+    static constexpr const char* kDecode = kEncode;
+    static JsonFields fields(SecuritySettings& r) {
+        return {{"httpsOnly", r.httpsOnly}, {"provisionLock", r.provisionLock}};
+    }
+};
+
 using JsonTree = std::unique_ptr<cJSON, void (*)(cJSON*)>;
 
+// A body nested too deeply is not parsed at all: the parser's recursion stays bounded.
 JsonTree parse(std::string_view body) {
+    if (!JsonDepth::within(body)) {
+        return JsonTree(nullptr, cJSON_Delete);
+    }
     return JsonTree(cJSON_ParseWithLength(body.data(), body.size()), cJSON_Delete);
 }
 
@@ -407,6 +421,9 @@ void JsonCast::toJson(const UpgradeServerSettings& r, std::string& t) {
 void JsonCast::toJson(const IrcutSettings& r, std::string& t) {
     encode(r, t);
 }
+void JsonCast::toJson(const SecuritySettings& r, std::string& t) {
+    encode(r, t);
+}
 
 void JsonCast::toJson(const OsdSettings& first, const OsdSettings& second, std::string& text) {
     using Doc = Document<OsdSettings>;
@@ -451,6 +468,9 @@ bool JsonCast::fromJson(TimeSettings& r, std::string_view b) {
     return decode(r, b);
 }
 bool JsonCast::fromJson(IrcutSettings& r, std::string_view b) {
+    return decode(r, b);
+}
+bool JsonCast::fromJson(SecuritySettings& r, std::string_view b) {
     return decode(r, b);
 }
 

@@ -15,8 +15,8 @@ namespace enc {
 /// toJson replaces text with the record's document (cut at 1023 characters, as the device
 /// always did). fromJson reads the keys its document names from a JSON body: keys missing
 /// from the body leave their fields unchanged, and a body that is not a JSON object (an
-/// array for the overlays) changes nothing; it always returns true. Safe to call from any
-/// thread.
+/// array for the overlays), or one nested deeper than JsonDepth::kLimit, changes nothing; it
+/// always returns true. Safe to call from any thread.
 class JsonCast {
 public:
     virtual ~JsonCast() = default;
@@ -42,6 +42,8 @@ public:
     static void toJson(const FtpSettings& record, std::string& text);
     static void toJson(const UpgradeServerSettings& record, std::string& text);
     static void toJson(const IrcutSettings& record, std::string& text);
+    /// {"httpsOnly":0,"provisionLock":0}
+    static void toJson(const SecuritySettings& record, std::string& text);
 
     /// dhcp is read as a number here (the encoding prints it as a boolean).
     static bool fromJson(NetworkSettings& record, std::string_view body);
@@ -65,6 +67,7 @@ public:
     /// Prints "HttpServer : <serverIP>" on standard output afterwards.
     static bool fromJson(UpgradeServerSettings& record, std::string_view body);
     static bool fromJson(IrcutSettings& record, std::string_view body);
+    static bool fromJson(SecuritySettings& record, std::string_view body);
 };
 
 }  // namespace enc

@@ -618,6 +618,7 @@ int CHttpServer::serveApi(MHD_Connection* conn, HttpExchange& ex, const char* me
             const int result = m_handler->handleApi(method, apiPath, query, ex.body, response);
             status = result == 0                                ? MHD_HTTP_OK
                      : result == HttpHandler::kMethodNotAllowed ? MHD_HTTP_METHOD_NOT_ALLOWED
+                     : result == HttpHandler::kBadRequest       ? MHD_HTTP_BAD_REQUEST
                                                                 : MHD_HTTP_INTERNAL_SERVER_ERROR;
         }
     }

@@ -10,6 +10,9 @@ public:
     /// A handleApi result: the route exists but never acts on this method (a safe method
     /// on a route that changes state); the server answers 405 with kAllowForStateChanges.
     static constexpr int kMethodNotAllowed = 405;
+    /// A handleApi result: the body was refused before it was parsed; the server answers 400
+    /// with the response as it stands.
+    static constexpr int kBadRequest = 400;
     /// The Allow header of that answer: the methods that may change state.
     static constexpr const char* kAllowForStateChanges = "POST, PUT, DELETE, PATCH";
 
@@ -17,8 +20,8 @@ public:
 
     /// One request under "/api". method, apiPath ("/video" for "/api/video"), queryString and
     /// body are byte ranges of the request (not terminated). response is preset to "{}" and
-    /// may be replaced. 0 means success (HTTP 200), kMethodNotAllowed HTTP 405, anything
-    /// else a failure (HTTP 500).
+    /// may be replaced. 0 means success (HTTP 200), kMethodNotAllowed HTTP 405, kBadRequest
+    /// HTTP 400, anything else a failure (HTTP 500).
     virtual int handleApi(std::string_view method, std::string_view apiPath,
                           std::string_view queryString, std::string_view body,
                           std::string& response) = 0;

@@ -62,6 +62,11 @@ public:
     virtual int setSysInfo(const SysInfo& in, std::string& response) = 0;
     virtual int getIrcutConf(IrcutSettings& out) = 0;
     virtual int setIrcutConf(const IrcutSettings& in, std::string& response) = 0;
+    /// The security switches ("/api/security"). A device without them answers -1.
+    virtual int getSecurity(SecuritySettings& /*out*/) { return -1; }
+    virtual int setSecurity(const SecuritySettings& /*in*/, std::string& /*response*/) {
+        return -1;
+    }
 
     /// A file was uploaded and stored at filePath; name is the form field name of the part.
     virtual void handleUpload(const std::string& name, const std::string& filePath) = 0;

@@ -194,6 +194,11 @@ const KeyBinding<SysInfo> kStorageKeys[] = {
     {"add_pict_2", &SysInfo::add_pict_2},
 };
 
+const KeyBinding<SecuritySettings> kSecurityKeys[] = {
+    {keys::kHttpsOnly, &SecuritySettings::httpsOnly},
+    {keys::kProvisionLock, &SecuritySettings::provisionLock},
+};
+
 // Reads every key of a table that exists in the section; missing keys keep their field.
 struct Loader {
     const comn::IniFile& ini;
@@ -343,6 +348,7 @@ void EncoderConfigFile::forEachGroup(Visitor&& visit) {
     visit("server", upgradeServer, kUpgradeKeys);
     visit("server", ftp, kFtpKeys);
     visit("storage", sysInfo, kStorageKeys);
+    visit(keys::kSecuritySection, security, kSecurityKeys);
 }
 
 bool EncoderConfigFile::load(const std::string& path) {
@@ -355,7 +361,7 @@ bool EncoderConfigFile::load(const std::string& path) {
 
 bool EncoderConfigFile::save(const std::string& path) {
     forEachGroup(Saver{m_ini});
-    return m_ini.save(path);
+    return m_ini.save(path, kFileMode);
 }
 
 }  // namespace enc

@@ -24,9 +24,12 @@ public:
     /// file cannot be opened.
     bool load(const std::string& path);
 
-    /// Stores every field in the model and saves the file atomically; false on any error
-    /// (the previous file then stays intact).
+    /// Stores every field in the model and saves the file atomically with mode 0600 (it holds
+    /// the web password); false on any error (the previous file then stays intact).
     bool save(const std::string& path);
+
+    /// Mode of the saved file: owner read and write only.
+    static constexpr unsigned kFileMode = 0600;
 
     /// The section prefix of a stream: "master_" for 0, "sub_" for 1.
     static const char* streamPrefix(int index) { return index == 0 ? "master_" : "sub_"; }
@@ -53,8 +56,9 @@ public:
     OutputSettings output;
     IrcutSettings ircut;  // not stored
     LteStatus lte;        // not stored
-    std::string author;   // web user name ("input" key "author")
-    std::string pwd;      // web password ("input" key "pwd")
+    SecuritySettings security;
+    std::string author;  // web user name ("input" key "author")
+    std::string pwd;     // web password ("input" key "pwd")
 
 private:
     template <class Visitor>

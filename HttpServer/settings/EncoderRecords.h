@@ -206,6 +206,13 @@ struct LteStatus {
     int esimActive = 0;
 };
 
+/// Section "security": switches that close doors the device leaves open by default. Each is
+/// 0 or 1, default 0, so existing tools keep working until someone locks them out.
+struct SecuritySettings {
+    int httpsOnly = 0;      // "httpsOnly": the web server serves its pages over HTTPS only
+    int provisionLock = 0;  // "provisionLock": peerlo ignores every changing command
+};
+
 /// The record of "/api/adjusttime"; not part of the settings file. Month counts from 0 in
 /// requests and from 1 in replies.
 struct TimeSettings {

@@ -1,6 +1,7 @@
 #pragma once
 // Names of settings keys that another program reads or writes on its own (peerlo changes
-// the wired network keys and reads the web port), so that both name them from one place.
+// the wired network keys and reads the web port and the provisioning lock), so that both
+// name them from one place.
 
 namespace enc::keys {
 
@@ -16,5 +17,10 @@ inline constexpr const char* kMac = "mac";
 
 inline constexpr const char* kMainProtocolSection = "master_protocol";
 inline constexpr const char* kHttpPort = "httpPort";
+
+// The security switches, 0 or 1 each (SecuritySettings).
+inline constexpr const char* kSecuritySection = "security";
+inline constexpr const char* kHttpsOnly = "httpsOnly";
+inline constexpr const char* kProvisionLock = "provisionLock";
 
 }  // namespace enc::keys

@@ -32,6 +32,38 @@ std::string logPath() {
     return r.empty() ? std::string() : r + "/var/log/board.log";
 }
 
+std::string escapeControls(const std::string& text) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        switch (c) {
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                if (u < 0x20 || u == 0x7f) {
+                    out += "\\x";
+                    out += kHex[u >> 4];
+                    out += kHex[u & 0xf];
+                } else {
+                    out += c;
+                }
+        }
+    }
+    return out;
+}
+
 void logLine(const std::string& line) {
     const std::string file = logPath();
     if (file.empty()) {
@@ -47,7 +79,8 @@ void logLine(const std::string& line) {
     if (fd < 0) {
         return;
     }
-    const std::string text = line + "\n";
+    // Values from requests end up here: escaped, no value can start a line of its own.
+    const std::string text = escapeControls(line) + "\n";
     ssize_t ignored = ::write(fd, text.data(), text.size());
     (void)ignored;
     ::close(fd);

@@ -57,8 +57,13 @@ public:
 
     /// Writes the model to the file atomically: a temporary file in the same directory is
     /// written, flushed and synced, then renamed over the target, and the directory is
-    /// synced. False on any error; the previous file then stays intact.
+    /// synced. False on any error; the previous file then stays intact. The file keeps the
+    /// permissions of the one it replaces; a new file gets 0644 less the umask.
     bool save(const std::string& path) const;
+    /// The same, but the file always gets exactly this mode (0600 for files holding
+    /// secrets), also when the one it replaces was more open. The temporary file is created
+    /// 0600, so the content is never readable by others on the way.
+    bool save(const std::string& path, unsigned mode) const;
 
     /// The text save() writes.
     std::string toText() const;

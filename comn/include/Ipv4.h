@@ -6,8 +6,10 @@
 
 namespace comn {
 
-/// The device's rule for a dotted address: not empty, no leading ".", only digits and dots,
-/// exactly three dots, every group 0..255 (an empty group counts as 0, so "1..2.3" passes).
+/// A complete dotted quad: four groups of one to three digits, each 0..255, separated by
+/// single dots ("1..2.3", "1.2.3." and ".1.2.3" are refused). Leading zeros are allowed.
+/// Texts from people and peers end in files other programs parse (resolv.conf, the
+/// settings file), so nothing else may pass.
 bool isValidIpv4(const std::string& text);
 
 /// Dotted text of an address in network byte order.

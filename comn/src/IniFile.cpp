@@ -235,23 +235,24 @@ std::string IniFile::toText() const {
 }
 
 bool IniFile::save(const std::string& path) const {
+    // Keep the permissions of the file being replaced; a new file gets the usual 0644.
+    struct stat st{};
+    if (::stat(path.c_str(), &st) == 0) {
+        return save(path, st.st_mode & 07777);
+    }
+    const mode_t mask = umask(0);
+    umask(mask);
+    return save(path, 0644 & ~mask);
+}
+
+bool IniFile::save(const std::string& path, unsigned mode) const {
     const std::string text = toText();
     std::string tmp = path + ".XXXXXX";
-    int fd = mkstemp(&tmp[0]);
+    int fd = mkstemp(&tmp[0]);  // created 0600
     if (fd < 0) {
         return false;
     }
-    // Keep the permissions of the file being replaced; a new file gets the usual 0644.
-    struct stat st{};
-    mode_t mode = 0644;
-    if (::stat(path.c_str(), &st) == 0) {
-        mode = st.st_mode & 07777;
-    } else {
-        const mode_t mask = umask(0);
-        umask(mask);
-        mode &= ~mask;
-    }
-    bool ok = writeAll(fd, text) && fchmod(fd, mode) == 0 && fsync(fd) == 0;
+    bool ok = writeAll(fd, text) && fchmod(fd, static_cast<mode_t>(mode)) == 0 && fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     ok = ok && ::rename(tmp.c_str(), path.c_str()) == 0;
     if (!ok) {

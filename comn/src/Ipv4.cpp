@@ -5,25 +5,29 @@
 namespace comn {
 
 bool isValidIpv4(const std::string& text) {
-    if (text.empty() || text[0] == '.') {
-        return false;
-    }
+    // Three digits at most per group: longer ones ("0001") are never an address people mean.
+    constexpr int kMaxGroupDigits = 3;
     int dots = 0;
+    int digits = 0;
     int group = 0;
     for (const char c : text) {
         if (c == '.') {
+            if (digits == 0) {
+                return false;  // ".1.2.3", "1..2.3"
+            }
             ++dots;
+            digits = 0;
             group = 0;
         } else if (c >= '0' && c <= '9') {
             group = group * 10 + (c - '0');
-            if (group > 255) {
+            if (++digits > kMaxGroupDigits || group > 255) {
                 return false;
             }
         } else {
             return false;
         }
     }
-    return dots == 3;
+    return dots == 3 && digits > 0;  // "1.2.3." has no fourth group
 }
 
 std::string ipv4Text(uint32_t networkOrder) {

@@ -10,6 +10,7 @@
 #include "NetModeFile.h"
 #include "NetQuery.h"
 #include "RemoteUpgrade.h"
+#include "SettingsCheck.h"
 #include "SettingsLimits.h"
 #include "StatusReport.h"
 #include "TimeKeeping.h"
@@ -92,9 +93,8 @@ int DemoHandler::getNetwork(NetworkSettings& out) {
     return 0;
 }
 
-int DemoHandler::setNetwork(const NetworkSettings& in, std::string& /*response*/) {
-    if (!isValidIpv4(in.ip) || !isValidIpv4(in.mask) || !isValidIpv4(in.gate) ||
-        !isValidIpv4(in.dnsFirst)) {
+int DemoHandler::setNetwork(const NetworkSettings& in, std::string& response) {
+    if (SettingsCheck::refused(SettingsCheck::network(in), response)) {
         return -1;
     }
     m_config.network = in;
@@ -125,9 +125,9 @@ int DemoHandler::getWifiParam(WifiSettings& out) {
     return 0;
 }
 
-int DemoHandler::setWifiParam(const WifiSettings& in, std::string& /*response*/) {
+int DemoHandler::setWifiParam(const WifiSettings& in, std::string& response) {
     say("essid.length:%d, essid : %s\n", static_cast<int>(in.essid.size()), in.essid.c_str());
-    if (in.essid.empty()) {
+    if (SettingsCheck::refused(SettingsCheck::wifi(in), response)) {
         return -1;
     }
     m_config.wifi = in;
@@ -135,6 +135,24 @@ int DemoHandler::setWifiParam(const WifiSettings& in, std::string& /*response*/)
     writeWifiClientFile(m_config.wifi);
     board::syncStorage();
     return 0;
+}
+
+// The switches are read from the file by peerlo and the web server themselves; a lock
+// that did not reach the file must not be reported as set.
+int DemoHandler::getSecurity(SecuritySettings& out) {
+    reload();
+    out = m_config.security;
+    return 0;
+}
+
+int DemoHandler::setSecurity(const SecuritySettings& in, std::string& response) {
+    if (SettingsCheck::refused(SettingsCheck::security(in), response)) {
+        return -1;
+    }
+    m_config.security = in;
+    const bool saved = save();
+    board::syncStorage();
+    return saved ? 0 : -1;
 }
 
 // ---- encoder, publishing, overlays, picture, audio, output ----

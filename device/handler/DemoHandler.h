@@ -99,6 +99,9 @@ public:
     int setSysInfo(const enc::SysInfo& in, std::string& response) override;
     int getIrcutConf(enc::IrcutSettings& out) override;
     int setIrcutConf(const enc::IrcutSettings& in, std::string& response) override;
+    /// Answers -1 when the file could not be saved (the switches act only from the file).
+    int getSecurity(enc::SecuritySettings& out) override;
+    int setSecurity(const enc::SecuritySettings& in, std::string& response) override;
 
 private:
     void reload();

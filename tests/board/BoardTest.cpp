@@ -112,6 +112,30 @@ TEST(BoardCommand, ExplicitLogTextIsUsedAsGiven) {
     EXPECT_EQ(readFile(b.path("/var/wifi.conf")), "k");
 }
 
+// Values from requests reach board.log inside command lines; none may start a line of its
+// own that reads like a command the device ran.
+TEST(BoardCommand, ControlCharactersInLoggedValuesCannotForgeLines) {
+    SandboxBoard b;
+    b.clearBoardLog();
+    board::run({"/usr/sbin/nvram_set", "boot", "UID", "x\n/sbin/reboot\r\t\x1b[2J\x7f\\n"});
+    const char forged[] = "stime 1\n\0ioctl SIOCSIFADDR eth0 6.6.6.6";
+    board::logLine(std::string(forged, sizeof forged - 1));
+    EXPECT_EQ(b.boardLog(),
+              (std::vector<std::string>{
+                  "/usr/sbin/nvram_set boot UID x\\n/sbin/reboot\\r\\t\\x1b[2J\\x7f\\\\n",
+                  "stime 1\\n\\x00ioctl SIOCSIFADDR eth0 6.6.6.6"}));
+    const struct {
+        const char* text;
+        const char* escaped;
+    } cases[] = {{"plain text, UTF-8 \xc3\xa9", "plain text, UTF-8 \xc3\xa9"},
+                 {"a\\nb", "a\\\\nb"},  // a backslash and an n stay told apart from a line feed
+                 {"\x01\x1f", "\\x01\\x1f"},
+                 {"", ""}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(board::escapeControls(c.text), c.escaped) << c.text;
+    }
+}
+
 TEST(BoardCommand, StubsCanBeMadeToFail) {
     SandboxBoard b;
     ::mkdir(b.path("/var/sandbox").c_str(), 0755);

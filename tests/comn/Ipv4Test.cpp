@@ -12,8 +12,11 @@ TEST(Ipv4, ValidityRule) {
         {"192.168.1.1", true},
         {"0.0.0.0", true},
         {"255.255.255.255", true},
-        {"1..2.3", true},  // an empty group counts as 0
-        {"1.2.3.", true},
+        {"1..2.3", false},  // an empty group is no address
+        {"1.2.3.", false},
+        {"1.2.3..", false},
+        {"1.2..3.4", false},
+        {"0001.2.3.4", false},
         {"010.001.000.255", true},
         {"", false},
         {"192.168.1", false},

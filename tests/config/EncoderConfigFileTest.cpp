@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <climits>
 
 #include "EncoderConfigFile.h"
@@ -199,6 +201,43 @@ TEST(EncoderConfigFile, FailedLoadKeepsEarlierValues) {
     ASSERT_TRUE(cfg.load(dir.file("e.ini")));
     EXPECT_FALSE(cfg.load(dir.file("gone.ini")));
     EXPECT_EQ(cfg.video[0].bitrate, 999);
+}
+
+// The switches live in their own section; a file without it reads the unlocked defaults.
+TEST(EncoderConfigFile, SecuritySectionRoundTripsAndDefaultsToUnlocked) {
+    TempDir dir;
+    writeFile(dir.file("e.ini"), "[network]\nip=10.0.0.5\n");
+    EncoderConfigFile cfg;
+    ASSERT_TRUE(cfg.load(dir.file("e.ini")));
+    EXPECT_EQ(cfg.security.httpsOnly, 0);
+    EXPECT_EQ(cfg.security.provisionLock, 0);
+    cfg.security.provisionLock = 1;
+    ASSERT_TRUE(cfg.save(dir.file("e.ini")));
+    EXPECT_NE(readFile(dir.file("e.ini")).find("\n[security]\nhttpsOnly=0\nprovisionLock=1\n"),
+              std::string::npos);
+    EncoderConfigFile back;
+    ASSERT_TRUE(back.load(dir.file("e.ini")));
+    EXPECT_EQ(back.security.provisionLock, 1);
+    EXPECT_EQ(back.security.httpsOnly, 0);
+}
+
+// The file holds the web password: only its owner may read it, also after a file that
+// was more open (an older release wrote 0644) has been replaced.
+TEST(EncoderConfigFile, SavedFileIsReadableByItsOwnerOnly) {
+    TempDir dir;
+    for (const bool existed : {false, true}) {
+        const std::string path = dir.file(existed ? "old.ini" : "new.ini");
+        if (existed) {
+            writeFile(path, "[input]\npwd=secret\n");
+            ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+        }
+        EncoderConfigFile cfg;
+        cfg.load(path);
+        ASSERT_TRUE(cfg.save(path));
+        struct stat st{};
+        ASSERT_EQ(::stat(path.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0600u) << path;
+    }
 }
 
 }  // namespace

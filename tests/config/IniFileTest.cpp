@@ -217,6 +217,21 @@ TEST(IniFileSave, KeepsThePermissionsOfTheReplacedFile) {
     EXPECT_EQ(st.st_mode & 0777, 0640u);
 }
 
+TEST(IniFileSave, AGivenModeReplacesThatOfTheOldFile) {
+    TempDir dir;
+    writeFile(dir.file("s.ini"), "[a]\nk=v\n");
+    ::chmod(dir.file("s.ini").c_str(), 0666);
+    IniFile ini;
+    ASSERT_TRUE(ini.load(dir.file("s.ini")));
+    ASSERT_TRUE(ini.save(dir.file("s.ini"), 0600));
+    ASSERT_TRUE(ini.save(dir.file("new.ini"), 0600));
+    for (const char* name : {"s.ini", "new.ini"}) {
+        struct stat st{};
+        ASSERT_EQ(::stat(dir.file(name).c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0600u) << name;
+    }
+}
+
 TEST(IniFileSave, UnwritableDirectoryFailsAndKeepsTheOldFile) {
     TempDir dir;
     const std::string original = "[a]\nk=old\n";

@@ -2,6 +2,7 @@
 // The tool side is a socket in the peer namespace, or build/bin/peerlo-client.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -252,6 +253,45 @@ TEST_F(PeerloProcess, ClientSetsUidAndQueriesAnswer156Then0) {
     ASSERT_EQ(h.client("query-uid --target 192.168.77.10", &out), 0) << out;
     EXPECT_EQ(out, "192.168.77.10: reply 0, ack 1 (no UID stored since the last query)\n");
     EXPECT_EQ(readFile(h.board().path(kUidPath)), "DEV-42\n");
+}
+
+// Locked from the web pages: still found and alive, but every changing command is dropped
+// without a word on the wire, and printed once per sender and minute. Unlocking takes effect
+// without a restart.
+TEST_F(PeerloProcess, ProvisionLockIgnoresChangingCommandsUntilTheFileUnlocks) {
+    const std::string locked = "\n[network]\nip=192.168.77.10\n\n[security]\nprovisionLock=1\n";
+    ASSERT_TRUE(startWith(locked));
+    EXPECT_NE(h.output().find("provisioning locked\n"), std::string::npos) << h.output();
+    ASSERT_TRUE(h.send(makePacket(DEVICE_SEARCH_REQ), kBroadcast));
+    expectSearchReplies(kBroadcast);
+
+    const DiscoveryPacket uid = [] {
+        DiscoveryPacket p = makePacket(DEVICE_NEW_SET_UID_REBOOT, 0, 6);
+        std::memcpy(p.payload, "DEV-42", 6);
+        return p;
+    }();
+    for (const DiscoveryPacket& p :
+         {setIpRequest(PeerloHarness::kDeviceIp, "10.0.0.5"), uid, makePacket(DEVICE_NEW_SET_MAC),
+          makePacket(DEVICE_RANDOM_MAC_CMD), makePacket(DEVICE_SYS_REBOOT_CMD),
+          makePacket(DEVICE_SYS_RESTORE_CMD)}) {
+        ASSERT_TRUE(h.send(p));
+    }
+    expectOnlyAliveReplyNext();
+    EXPECT_TRUE(h.board().boardLog().empty()) << h.output();
+    EXPECT_EQ(readFile(h.board().path(kSettingsPath)), locked);
+    EXPECT_EQ(count(h.output(), "provisioning locked: command"), 1u) << h.output();
+    EXPECT_EQ(count(h.output(), "from 192.168.77.1 ignored\n"), 1u) << h.output();
+
+    // The web server replaces the file whole; the next request sees the new state.
+    writeFile(h.board().path(kSettingsPath) + ".new",
+              "\n[network]\nip=192.168.77.10\n\n[security]\nprovisionLock=0\n");
+    ASSERT_EQ(::rename((h.board().path(kSettingsPath) + ".new").c_str(),
+                       h.board().path(kSettingsPath).c_str()),
+              0);
+    ASSERT_TRUE(h.send(uid));
+    const Datagram d = next();
+    EXPECT_EQ(packetCommand(d.packet()), DEVICE_NEW_SET_UID_REPLY);
+    EXPECT_NE(h.output().find("provisioning unlocked\n"), std::string::npos) << h.output();
 }
 
 TEST(PeerloCommandLine, UsageAndModesThatDoNotStartTheResponder) {

@@ -133,6 +133,8 @@ TEST_F(ProvisionerTest, SetIpRefusesRequestsNotForUsOrWithInvalidAddresses) {
          setIpRequest(kDeviceIp, "10.0.0.5", "255.0.0.0", "10.0.0.1", "8.8.8.8.8")},
         {"newline in dns",
          setIpRequest(kDeviceIp, "10.0.0.5", "255.0.0.0", "10.0.0.1", "8.8.8.8\n[x]")},
+        {"empty group", setIpRequest(kDeviceIp, "10.0.0..5")},
+        {"no fourth group", setIpRequest(kDeviceIp, "10.0.0.5", "255.255.255.")},
     };
     for (const auto& c : cases) {
         EXPECT_FALSE(provisioner.setIp(c.request)) << c.why;
@@ -158,6 +160,15 @@ TEST_F(ProvisionerTest, SetIpWithoutSettingsFileStartsOne) {
     EXPECT_EQ(readFile(settingsFile()),
               "\n[network]\nip=10.0.0.5\nmask=255.255.0.0\ngate=10.0.0.1\ndns0=8.8.8.8\n"
               "dhcp=0\nconnectionType=0\n");
+}
+
+// The settings file holds the web password; peerlo's save must not open it to everyone.
+TEST_F(ProvisionerTest, SavedSettingsAreReadableByTheirOwnerOnly) {
+    ASSERT_EQ(::chmod(settingsFile().c_str(), 0644), 0);
+    ASSERT_TRUE(provisioner.setIp(setIpRequest(kDeviceIp, "10.0.0.5")));
+    struct stat st{};
+    ASSERT_EQ(::stat(settingsFile().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
 }
 
 TEST_F(ProvisionerTest, SetUidStoresItAndQueriesAnswer156Then0) {

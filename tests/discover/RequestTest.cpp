@@ -31,6 +31,10 @@ TEST(RequestParser, UidMustBeAPlainIdentifierOfAtMost32) {
         {"a\nb", false},
         {"a/../b", false},
         {"\xc3\xa9t\xc3\xa9", false},
+        {"--help", false},  // an option of nvram_set, not a UID
+        {"-x", false},
+        {"-", false},
+        {"a-", true},
     };
     for (const auto& [text, valid] : cases) {
         EXPECT_EQ(RequestParser::isPlainUid(text), valid) << '"' << text << '"';

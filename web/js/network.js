@@ -70,6 +70,16 @@
       'The device restarts as soon as the serial bridge is saved; the stream stops for about a minute.', 'Save and restart'),
   }).refresh();
 
+  // The security document holds both switches; the form sends back the one it does not show
+  // as the device reported it.
+  new EncForms.SettingsForm({
+    form: $('#lock-form'),
+    doc: 'security',
+    fields: [
+      { key: 'provisionLock', label: 'Lock provisioning: the discovery tool may only search', kind: 'check' },
+    ],
+  }).refresh();
+
   function remind() {
     Enc.setStatus($('#net-reboot-status'), 'warn', 'Network settings saved. They take effect after a restart.');
   }

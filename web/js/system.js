@@ -174,6 +174,15 @@
     ],
   }).refresh();
 
+  // ---- HTTPS only: a switch of the security document, the other switch sent back as read ----
+  new EncForms.SettingsForm({
+    form: $('#https-form'),
+    doc: 'security',
+    fields: [
+      { key: 'httpsOnly', label: 'Serve pages and settings over HTTPS only', kind: 'check' },
+    ],
+  }).refresh();
+
   $('#reboot').addEventListener('click', () => EncSystem.restart($('#restart-status')));
   $('#reset').addEventListener('click', () => EncSystem.factoryReset($('#restart-status')));
 

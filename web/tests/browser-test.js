@@ -243,6 +243,37 @@ async function testHttps(entry) {
     `${plain.status()} ${p.url()}`);
 }
 
+// The provisioning lock on the network page is stored in the settings file (peerlo reads it
+// there); the system page shows the HTTPS switch of the same document. The HTTPS switch is
+// not turned on here: the web server would then stop answering plain HTTP.
+async function testSecuritySwitches(entry) {
+  const p = await page(entry);
+  await p.goto(`${opt.url}/network.html`);
+  const lock = p.locator('#lock-form [name=provisionLock]');
+  await p.waitForLoadState('networkidle');
+  const before = await api(entry, 'security');
+  check('the network page shows the stored provisioning lock', (await lock.isChecked()) === (before.provisionLock === 1));
+  await lock.setChecked(true);
+  await p.locator('#lock-form button[type=submit]').click();
+  await p.locator('#lock-form .status', { hasText: 'Saved' }).waitFor({ timeout: kWaitMs });
+  const after = await api(entry, 'security');
+  check('provisioning locked in the network page is stored', after.provisionLock === 1, JSON.stringify(after));
+  check('locking keeps the HTTPS switch as it was', after.httpsOnly === before.httpsOnly, JSON.stringify(after));
+  const settings = fs.readFileSync(path.join(opt.board, 'mnt/config/encoder.ini'), 'utf8');
+  check('the settings file holds the lock for peerlo', /\n\[security\]\n(?:[^\n[]*\n)*provisionLock=1\n/.test(settings));
+  check('the settings file is readable by its owner only',
+    (fs.statSync(path.join(opt.board, 'mnt/config/encoder.ini')).mode & 0o777) === 0o600);
+  await lock.setChecked(false);
+  await p.locator('#lock-form button[type=submit]').click();
+  await p.locator('#lock-form .status', { hasText: 'Saved' }).waitFor({ timeout: kWaitMs });
+  check('provisioning can be unlocked again', (await api(entry, 'security')).provisionLock === 0);
+
+  await p.goto(`${opt.url}/system.html`);
+  await p.waitForLoadState('networkidle');
+  const https = p.locator('#https-form [name=httpsOnly]');
+  check('the system page shows the stored HTTPS switch', (await https.isChecked()) === (after.httpsOnly === 1));
+}
+
 async function testPasswordChange(entry) {
   const p = await page(entry);
   const newPassword = 'n3w-Pass';
@@ -273,7 +304,7 @@ async function testPasswordChange(entry) {
 async function main() {
   fs.mkdirSync(opt.shots, { recursive: true });
   const entry = await openBrowser(opt.user, opt.password);
-  const steps = [testEveryPageLoads, testPhoneWindow, testDashboard, testVideo, testLogoUpload, testHttps,
+  const steps = [testEveryPageLoads, testPhoneWindow, testDashboard, testVideo, testLogoUpload, testHttps, testSecuritySwitches,
     testPasswordChange];
   for (const step of steps) {
     try {

@@ -23,8 +23,14 @@ bool isSandbox();
 std::string path(const std::string& boardPath);
 
 /// Appends one line to $BOARD_ROOT/var/log/board.log in the sandbox (one write, so lines
-/// of concurrent processes never mix). Does nothing on the appliance.
+/// of concurrent processes never mix), with its control characters escaped
+/// (escapeControls). Does nothing on the appliance.
 void logLine(const std::string& line);
+
+/// The text on one line: a backslash becomes two, line feed, carriage return and tab become
+/// backslash-n, -r, -t, and any other byte below 0x20 or 0x7F backslash-x and two hex
+/// digits. Since backslashes are doubled, no escape can be forged either.
+std::string escapeControls(const std::string& text);
 
 /// The sandbox's board.log path (empty on the appliance).
 std::string logPath();

@@ -1,0 +1,149 @@
+// Requests that would end in files other programs parse (the Wi-Fi client configuration,
+// resolv.conf through the settings) are refused whole, with a reason, before anything is
+// saved or run; the security switches reach the settings file.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "DeviceFixture.h"
+
+using testsupport::fileExists;
+using testsupport::readFile;
+
+namespace {
+
+enc::NetworkSettings wiredNetwork() {
+    enc::NetworkSettings n;
+    n.ip = "10.0.0.5";
+    n.mask = "255.255.255.0";
+    n.gate = "10.0.0.1";
+    n.dnsFirst = "10.0.0.1";
+    n.dnsSecond = "8.8.8.8";
+    n.mac = "44:03:2c:56:79:40";
+    return n;
+}
+
+enc::WifiSettings wpaNetwork() {
+    enc::WifiSettings w;
+    w.essid = "office";
+    w.key = "12345678";
+    w.encrypt = 1;
+    return w;
+}
+
+TEST_F(DeviceTest, WifiInjectionIsRefusedWithAReasonAndNothingSaved) {
+    auto handler = makeHandler();
+    ASSERT_EQ(handler->setWifiParam(wpaNetwork(), response), 0);
+    const std::string settingsBefore = settingsText();
+    const std::string keyFile = readFile(board.path("/mnt/config/wifi_conf_key.conf"));
+    board.clearBoardLog();
+
+    const struct {
+        const char* essid;
+        const char* key;
+        int encrypt;
+        const char* reason;  // the start of the error the reply names
+    } cases[] = {
+        {"office\nnetwork={\n\tssid=\"evil\"", "12345678", 1, "essid"},
+        {"office\"", "12345678", 1, "essid"},
+        {"office\r", "12345678", 0, "essid"},
+        {"123456789012345678901234567890123", "12345678", 1, "essid"},  // 33 bytes
+        {"office", "12345678\n}\nnetwork={\n\tssid=\"evil\"\n\tkey_mgmt=NONE", 1, "key"},
+        {"office", "pass\"word", 1, "key"},
+        {"office", "short", 1, "key"},
+        {"office", "x\ny", 0, "key"},  // unused without encryption, still never stored
+    };
+    for (const auto& c : cases) {
+        enc::WifiSettings w = wpaNetwork();
+        w.essid = c.essid;
+        w.key = c.key;
+        w.encrypt = c.encrypt;
+        response = "{}";
+        EXPECT_EQ(handler->setWifiParam(w, response), -1) << c.essid << " / " << c.key;
+        EXPECT_EQ(response.rfind(std::string("{\"error\":\"") + c.reason, 0), 0u) << response;
+    }
+    EXPECT_EQ(settingsText(), settingsBefore);
+    EXPECT_EQ(readFile(board.path("/mnt/config/wifi_conf_key.conf")), keyFile);
+    EXPECT_TRUE(board.boardLog().empty()) << "no wpa_passphrase, no sync";
+}
+
+TEST_F(DeviceTest, NetworkTextsMustBeCompleteAddressesAndAMac) {
+    auto handler = makeHandler();
+    ASSERT_EQ(handler->setNetwork(wiredNetwork(), response), 0);
+    const std::string before = settingsText();
+    const std::string modeBefore = readFile(board.path("/mnt/config/net_mode.ini"));
+    board.clearBoardLog();
+    using Field = std::string enc::NetworkSettings::*;
+    const std::pair<Field, const char*> bad[] = {
+        {&enc::NetworkSettings::ip, "1.2.3."},
+        {&enc::NetworkSettings::gate, "1..2.3"},
+        {&enc::NetworkSettings::dnsFirst, "8.8.8.8\nnameserver 6.6.6.6"},
+        {&enc::NetworkSettings::dnsSecond, "8.8.4.4\nsearch evil.example"},
+        {&enc::NetworkSettings::dnsSecond, "8.8.4."},
+        {&enc::NetworkSettings::mac, "44:03:2c:56:79:40\n[x]"},
+        {&enc::NetworkSettings::mac, "not a mac"},
+    };
+    for (const auto& [field, text] : bad) {
+        enc::NetworkSettings n = wiredNetwork();
+        n.connectionType = 1;
+        n.*field = text;
+        response = "{}";
+        EXPECT_EQ(handler->setNetwork(n, response), -1) << text;
+        EXPECT_EQ(response.rfind("{\"error\":", 0), 0u) << response;
+    }
+    EXPECT_EQ(settingsText(), before);
+    EXPECT_EQ(readFile(board.path("/mnt/config/net_mode.ini")), modeBefore);
+    EXPECT_TRUE(board.boardLog().empty());
+
+    // Not given: no second name server, the MAC the device reports anyway.
+    enc::NetworkSettings n = wiredNetwork();
+    n.dnsSecond.clear();
+    n.mac.clear();
+    EXPECT_EQ(handler->setNetwork(n, response), 0);
+}
+
+TEST_F(DeviceTest, SecuritySwitchesAreStoredForPeerloAndTheWebServer) {
+    auto handler = makeHandler();
+    enc::SecuritySettings s;
+    ASSERT_EQ(handler->getSecurity(s), 0);
+    EXPECT_EQ(s.provisionLock, 0);
+    EXPECT_EQ(s.httpsOnly, 0);
+
+    s.provisionLock = 1;
+    ASSERT_EQ(handler->setSecurity(s, response), 0);
+    EXPECT_NE(settingsText().find("\n[security]\nhttpsOnly=0\nprovisionLock=1\n"),
+              std::string::npos)
+        << settingsText();
+    EXPECT_EQ(board.boardLog(), std::vector<std::string>{"/bin/sync"});
+    EXPECT_TRUE(standIn->codes().empty()) << "the media process has no part in it";
+
+    // Someone edits the file by hand: the next read sees it.
+    writeSettings("[security]\nhttpsOnly=1\nprovisionLock=0\n");
+    ASSERT_EQ(handler->getSecurity(s), 0);
+    EXPECT_EQ(s.httpsOnly, 1);
+    EXPECT_EQ(s.provisionLock, 0);
+
+    const std::string before = settingsText();
+    for (const auto& [https, lock] : {std::pair<int, int>{2, 0}, {0, -1}}) {
+        enc::SecuritySettings bad;
+        bad.httpsOnly = https;
+        bad.provisionLock = lock;
+        response = "{}";
+        EXPECT_EQ(handler->setSecurity(bad, response), -1);
+        EXPECT_NE(response.find("must be 0 or 1"), std::string::npos) << response;
+    }
+    EXPECT_EQ(settingsText(), before);
+}
+
+TEST_F(DeviceTest, ALockThatCannotBeSavedIsNotReportedAsSet) {
+    auto handler = makeHandler();
+    ASSERT_EQ(::mkdir(settingsPath().c_str(), 0755), 0);  // a directory cannot be replaced
+    enc::SecuritySettings s;
+    s.provisionLock = 1;
+    EXPECT_EQ(handler->setSecurity(s, response), -1);
+    EXPECT_FALSE(fileExists(settingsPath() + "/security"));
+}
+
+}  // namespace
