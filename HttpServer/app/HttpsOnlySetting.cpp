@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include "IniFile.h"
+#include "SettingsKeys.h"
 
 bool HttpsOnlySetting::enabled() {
     struct stat st {};
@@ -18,7 +19,9 @@ bool HttpsOnlySetting::enabled() {
     if (!same) {
         comn::IniFile ini;
         int value = 0;
-        m_value = ini.load(m_file) && ini.getValue("security", "httpsOnly", value) && value == 1;
+        m_value = ini.load(m_file) &&
+                  ini.getValue(enc::keys::kSecuritySection, enc::keys::kHttpsOnly, value) &&
+                  value == 1;
         m_read = true;
         m_mtime = st.st_mtim;
         m_size = st.st_size;
