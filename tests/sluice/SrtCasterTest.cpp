@@ -3,6 +3,8 @@
 // log that must never show the passphrase.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -15,6 +17,7 @@
 #include "ChildProcess.h"
 #include "LogCapture.h"
 #include "MediaClip.h"
+#include "SrtLink.h"
 #include "SrtReceiver.h"
 #include "SrtTsMediaCaster.h"
 #include "TestSupport.h"
@@ -280,6 +283,65 @@ TEST_F(SrtCaster, ACallerKilledMidStreamDoesNotDisturbTheOthers) {
     for (const auto& stats : caster->destinationStats()) {
         EXPECT_EQ(stats.counters.dropped, 0u);
     }
+}
+
+// A caller that connects and never reads, with the smallest flow window libsrt allows:
+// the healthy caller beside it still gets the whole stream.
+TEST_F(SrtCaster, AStalledCallerDoesNotHoldUpAHealthyOne) {
+    auto caster = open(true);
+    ASSERT_EQ(caster->setOption("maxbw", "-1"), 0);
+    srt_startup();
+    const SRTSOCKET stalled = srt_create_socket();
+    const int window = 32;
+    ASSERT_EQ(srt_setsockflag(stalled, SRTO_FC, &window, sizeof window), 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(caster->listenPort());
+    ASSERT_NE(srt_connect(stalled, reinterpret_cast<sockaddr*>(&address), sizeof address),
+              SRT_ERROR);
+    SrtReceiver healthy;
+    ASSERT_TRUE(healthy.call(caster->listenPort()));
+    ASSERT_TRUE(waitFor([&] { return caster->clientCount() == 2; }));
+    for (int i = 0; i < 5; ++i) {
+        writeClip(*caster);
+    }
+    // Every block went to both; the healthy one has received all of its share.
+    ASSERT_TRUE(waitFor([&] {
+        for (const auto& stats : caster->destinationStats()) {
+            if (stats.counters.backlogBytes == 0 && stats.counters.bytes > 0 &&
+                healthy.receivedSize() == stats.counters.bytes) {
+                return true;
+            }
+        }
+        return false;
+    }));
+    const auto stats = caster->destinationStats();
+    ASSERT_EQ(stats.size(), 2u);
+    EXPECT_EQ(stats[0].counters.datagrams, stats[1].counters.datagrams);
+    std::string report;
+    EXPECT_EQ(tsCheck(healthy.received(), report), 0) << report;
+    srt_close(stalled);
+    srt_cleanup();
+}
+
+// One peer's queue keeps the newest blocks: what does not fit is dropped oldest first and
+// counted, and what is still queued when the link ends counts as dropped too.
+TEST(SrtLinkQueue, KeepsTheNewestBlocksAndCountsTheDropped) {
+    srt_startup();
+    av::SrtLink link(srt_create_socket(), "127.0.0.1", 9);  // never connected: nothing is sent
+    const size_t extra = 76;
+    for (size_t i = 0; i < av::SrtLink::kQueueCapacity + extra; ++i) {
+        link.push(std::make_shared<const std::vector<uint8_t>>(1316, static_cast<uint8_t>(i)));
+    }
+    const av::SrtLinkStats stats = link.stats();
+    EXPECT_EQ(stats.counters.dropped, extra);
+    EXPECT_EQ(stats.counters.backlogBytes, av::SrtLink::kQueueCapacity * 1316);
+    EXPECT_EQ(stats.counters.datagrams, 0u);
+    srt_close(link.release());
+    EXPECT_EQ(link.counters().dropped, av::SrtLink::kQueueCapacity + extra);
+    EXPECT_EQ(link.stats().counters.backlogBytes, 0u);
+    srt_cleanup();
 }
 
 TEST_F(SrtCaster, SrtLiveTransmitReceivesOurCallerAndAWrongPassphraseIsRefused) {
