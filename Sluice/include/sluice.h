@@ -37,6 +37,8 @@
       (latency, encryption, stream ID, bandwidth): sluice_set_option. Each peer has its own
       queue of 1024 blocks; a peer that cannot keep up loses its oldest blocks (counted in
       `dropped`) and delays neither the writer nor any other peer.
+      sluice_remove_all_target ends every target and disconnects every caller; the
+      listener stays open.
    any other value: UDP.
  *   A TCP or HTTP client that falls more than 1,024,000 bytes behind loses whole blocks
  *   until it has caught up to 256,000 bytes. sluice_remove_all_target disconnects every

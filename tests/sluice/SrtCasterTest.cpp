@@ -321,6 +321,13 @@ TEST_F(SrtCaster, AStalledCallerDoesNotHoldUpAHealthyOne) {
     EXPECT_EQ(stats[0].counters.datagrams, stats[1].counters.datagrams);
     std::string report;
     EXPECT_EQ(tsCheck(healthy.received(), report), 0) << report;
+    // Removing every target disconnects the callers too; the listener stays open.
+    caster->removeAllTarget();
+    EXPECT_EQ(caster->clientCount(), 0u);
+    EXPECT_TRUE(caster->destinationStats().empty());
+    SrtReceiver later;
+    ASSERT_TRUE(later.call(caster->listenPort()));
+    EXPECT_TRUE(waitFor([&] { return caster->clientCount() == 1; }));
     srt_close(stalled);
     srt_cleanup();
 }

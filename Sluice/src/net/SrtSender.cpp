@@ -222,15 +222,25 @@ void SrtSender::removeTarget(const NetAddress& address) {
 }
 
 void SrtSender::removeAllTargets() {
-    std::vector<NetAddress> all;
+    std::vector<SRTSOCKET> sockets;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        for (const auto& target : m_targets) {
-            all.push_back(target->address);
+        for (auto& target : m_targets) {
+            if (target->connecting != SRT_INVALID_SOCK) {
+                sockets.push_back(target->connecting);
+            }
+            if (target->link) {
+                sockets.push_back(target->link->release());
+            }
         }
+        m_targets.clear();
+        for (auto& client : m_clients) {
+            sockets.push_back(client->release());
+        }
+        m_clients.clear();
     }
-    for (const NetAddress& address : all) {
-        removeTarget(address);
+    for (SRTSOCKET socket : sockets) {
+        srt_close(socket);
     }
 }
 

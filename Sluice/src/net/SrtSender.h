@@ -64,6 +64,7 @@ public:
     /// here (IPv4), once; a name that does not resolve stays a target that never connects.
     bool addTarget(const NetAddress& target);
     void removeTarget(const NetAddress& target);
+    /// Removes every target and disconnects every caller of the listener (which stays open).
     void removeAllTargets();
 
     /// Targets in the order they were added (connected or not), then accepted callers in the
