@@ -28,7 +28,18 @@
  *   4  HTTP: listens like TCP; a client that has sent any complete HTTP message gets
  *      "HTTP/1.1 200 OK" (Content-Type: video/MP2T, Transfer-Encoding: chunked), then one
  *      chunk per block. The body has no end: it stops when the connection closes.
- *   any other value: UDP.
+ *   5  SRT (live mode, libsrt): every block is one SRT message. With `port` > 0 the caster
+      listens on every IPv4 address for SRT callers, each of which gets the stream from the
+      next block on; with `port` 0 it does not listen. Every target (sluice_add_target) is
+      an SRT listener the caster calls, and calls again with back-off (0.25 s doubling to
+      8 s; 0.25 s again after a link that was up) whenever the link drops or cannot be
+      made, until sluice_remove_target. A caster may listen and call at once. Options
+      (latency, encryption, stream ID, bandwidth): sluice_set_option. Each peer has its own
+      queue of 1024 blocks; a peer that cannot keep up loses its oldest blocks (counted in
+      `dropped`) and delays neither the writer nor any other peer.
+      sluice_remove_all_target ends every target and disconnects every caller; the
+      listener stays open.
+   any other value: UDP.
  *   A TCP or HTTP client that falls more than 1,024,000 bytes behind loses whole blocks
  *   until it has caught up to 256,000 bytes. sluice_remove_all_target disconnects every
  *   client; sluice_close (and the last release by sluice_quit) disconnects them too.
@@ -41,19 +52,21 @@
  * target), the queue bounded (the oldest datagrams are dropped, and logged, if the network
  * cannot take the rate); sluice_close sends what is still queued. A TCP or HTTP caster runs
  * one thread that accepts and serves its clients (at most 256 at a time; an HTTP client has
- * 10 s to complete its request).
+ * 10 s to complete its request). An SRT caster runs one thread that accepts callers, calls
+ * its targets and hands every peer's queue to libsrt (which runs threads of its own).
  *
  * Ownership: the library copies what it keeps (configuration blocks, addresses); frame
  * bytes are used only during the call. Handles belong to the caller until sluice_close.
  *
  * Results are Linux errno numbers:
  *   0   success
- *   2   ENOENT  the handle names no open caster; from sluice_open: a TCP or HTTP caster
- *               cannot listen on the port (in use, or a bad address)
+ *   2   ENOENT  the handle names no open caster; from sluice_open: a TCP, HTTP or SRT
+ *               caster cannot listen on the port (in use, or a bad address)
  *   13  EACCES  the caster refused the target (already a target of this caster)
  *   19  ENODEV  the UDP/RTP caster could not open (socket not created or bound, or no
  *               usable stream)
- *   22  EINVAL  a required pointer is null or a required text is empty
+ *   22  EINVAL  a required pointer is null or a required text is empty; sluice_set_option:
+ *               an unknown option, a bad value, or a caster without options
  *   <0          an FFmpeg error code from writing the transport stream header (sluice_open)
  *   12  ENOMEM  out of memory (no other failure is reported this way)
  *
@@ -97,6 +110,7 @@ extern "C" {
 #define SLUICE_PROTOCOL_TCP 2
 #define SLUICE_PROTOCOL_RTP 3
 #define SLUICE_PROTOCOL_HTTP 4
+#define SLUICE_PROTOCOL_SRT 5
 
 /* Frame types and flags of sluice_media_packet. */
 #define SLUICE_PACKET_VIDEO 0
@@ -147,7 +161,7 @@ SLUICE_API int sluice_init(void);
 SLUICE_API int sluice_quit(void);
 
 /* Opens a caster and writes its handle (0-63) to *handle. Returns 0, 22 (handle or format
- * NULL), 2 (TCP/HTTP: the port cannot be listened on), 19 (UDP/RTP: socket not created or
+ * NULL), 2 (TCP/HTTP/SRT: the port cannot be listened on), 19 (UDP/RTP: socket not created or
  * bound, or no usable stream) or a negative FFmpeg code. When all 64 handles are in use it
  * returns 0 with *handle -1 and the caster is discarded. `port` is the local port (16 bits);
  * a TCP/HTTP caster whose streams cannot be multiplexed still opens, and sends nothing. */
@@ -172,6 +186,31 @@ SLUICE_API int sluice_remove_all_target(int handle);
  * reported. */
 SLUICE_API int sluice_write(int handle, const sluice_media_packet* packet);
 
+/* Sets one option of an SRT caster, as text (decimal numbers without spaces):
+ *   "latency"     receiver delay in milliseconds, 20..8000; default 120. Each side may ask
+ *                 for more; the larger one is used (the negotiated latency in the stats).
+ *   "passphrase"  10..79 characters: AES encryption with a key derived from it; "" (the
+ *                 default) clears it. A peer with another or no passphrase is refused.
+ *                 Never logged.
+ *   "pbkeylen"    0, 16, 24 or 32: AES key length in bytes when a passphrase is set; 0 (the
+ *                 default) = 16, AES-128.
+ *   "streamid"    up to 512 characters, sent by the caster's calls to its targets (SRT's
+ *                 stream ID); "" (the default) sends none. Callers of the caster's listener
+ *                 are accepted whatever stream ID they send.
+ *   "maxbw"       bytes per second the caster may send to one peer, retransmissions included:
+ *                 0 (the default) = libsrt measures the stream's rate and allows 25 % above
+ *                 it; -1 = unlimited (libsrt's own ceiling, 1 Gbit/s); > 0 that rate.
+ * Options apply to every connection made after the call: later callers of the listener, and
+ * the targets' next (re)connections. Links already up: a change of "passphrase" or "pbkeylen"
+ * ends every link at once (targets reconnect with the new secret; callers of the listener
+ * must call again); a change of "maxbw" applies to them at once; "latency" and "streamid"
+ * leave them as they are. Set options before adding targets; the listener is open from
+ * sluice_open on, so a caster that must be encrypted from its first caller has its
+ * passphrase set right after sluice_open (a caller accepted before is ended by that change).
+ * Returns 0; 22 for a NULL name or value, an unknown name, a bad value, or a caster that is
+ * not SRT (nothing changes then); 2 for an unknown handle. */
+SLUICE_API int sluice_set_option(int handle, const char* name, const char* value);
+
 /* Library-wide settings; set them before opening casters. */
 SLUICE_API void sluice_setQueueDuration(int value); /* stored, not used; default 3000 */
 SLUICE_API void sluice_setSendBufSize(int bytes);   /* SO_SNDBUF of UDP casters and of TCP/
@@ -180,10 +219,18 @@ SLUICE_API void sluice_setSendBufSize(int bytes);   /* SO_SNDBUF of UDP casters 
 SLUICE_API void sluice_set_stack_size(int bytes);   /* worker thread stack; >= 0 only;
                                                        default 0 (system default) */
 
-/* What one destination of a caster has been given: a target of a UDP or RTP caster, or a
- * client connected to a TCP or HTTP caster. Every count starts when the destination was
- * added or connected. The record grows at its end in later versions: `size` tells how many
- * bytes of it the caller's record has and the library has filled (see below). 168 bytes. */
+/* What one destination of a caster has been given: a target of a UDP, RTP or SRT caster,
+ * or a client connected to a TCP, HTTP or SRT caster. Every count starts when the
+ * destination was added or connected (an SRT target's counts run on across reconnections).
+ * The record grows at its end in later versions: `size` tells how many bytes of it the
+ * caller's record has and the library has filled (see below). 176 bytes; the first 168 are
+ * the record of the first version, whose callers keep working unchanged.
+ *
+ * SRT: datagrams/bytes count messages handed to libsrt; `dropped` counts blocks lost in the
+ * peer's own queue (full, or the link ended) plus those libsrt dropped as too late;
+ * `backlog_bytes` is the peer's queue plus what libsrt has not yet had acknowledged;
+ * `send_errors` counts links that broke while sending (`last_errno` ECONNRESET). A target
+ * that is not connected has connected_since_us 0 and transport_valid 0. */
 typedef struct sluice_destination_stats {
     uint32_t size;                  /* caller: sizeof its record; library: bytes filled */
     int32_t protocol;               /* SLUICE_PROTOCOL_* of the caster */
@@ -207,14 +254,17 @@ typedef struct sluice_destination_stats {
     uint64_t retransmitted_packets; /* packets sent again */
     int32_t latency_ms;             /* latency the transport negotiated */
     int32_t reserved;               /* 0 */
+    /* 168: the fields below were added with SRT. */
+    uint64_t send_rate_bps;         /* the transport's current send rate, bits per second */
 } sluice_destination_stats;
 
-/* Bits of transport_valid. No current protocol sets any; a transport with its own feedback
- * (an SRT caster, say) fills the fields it has and sets their bits. */
+/* Bits of transport_valid. Only SRT peers that are connected set them (all five); UDP, RTP,
+ * TCP and HTTP destinations set none. */
 #define SLUICE_STATS_HAS_RTT 1
 #define SLUICE_STATS_HAS_LOST 2
 #define SLUICE_STATS_HAS_RETRANSMITTED 4
 #define SLUICE_STATS_HAS_LATENCY 8
+#define SLUICE_STATS_HAS_SEND_RATE 16
 
 /* Fills records[0 .. capacity-1] with the caster's destinations (targets in the order they
  * were added; clients in descriptor order) and writes their total number to *count, which
@@ -248,7 +298,9 @@ SLUICE_STATIC_ASSERT(__builtin_offsetof(sluice_media_format, audio_config) == 56
 SLUICE_STATIC_ASSERT(__builtin_offsetof(sluice_media_format, format_param16) == 64,
                      "format_param16 at 64");
 SLUICE_STATIC_ASSERT(sizeof(sluice_media_packet) == 32, "sluice_media_packet is 32 bytes");
-SLUICE_STATIC_ASSERT(sizeof(sluice_destination_stats) == 168, "sluice_destination_stats is 168");
+SLUICE_STATIC_ASSERT(sizeof(sluice_destination_stats) == 176, "sluice_destination_stats is 176");
+SLUICE_STATIC_ASSERT(__builtin_offsetof(sluice_destination_stats, send_rate_bps) == 168,
+                     "send_rate_bps at 168");
 SLUICE_STATIC_ASSERT(__builtin_offsetof(sluice_media_packet, data) == 4, "data at 4");
 SLUICE_STATIC_ASSERT(__builtin_offsetof(sluice_media_packet, size) == 8, "size at 8");
 SLUICE_STATIC_ASSERT(__builtin_offsetof(sluice_media_packet, pts) == 16, "pts at 16");

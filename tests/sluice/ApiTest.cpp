@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "SrtReceiver.h"
 #include "TestSupport.h"
 #include "UdpReceiver.h"
 #include "sluice.h"
@@ -313,4 +314,82 @@ TEST_F(SluiceApi, DestinationStatsCountEveryTargetExactly) {
     for (size_t i = sizeof first; i < sizeof longer; ++i) {
         ASSERT_EQ(longer[i], 0) << i;
     }
+}
+
+// sluice_set_option: handle, name, value and protocol checks; SRT only.
+TEST_F(SluiceApi, SetOptionChecksItsArgumentsAndTheProtocol) {
+    const int udp = open(SLUICE_PROTOCOL_UDP);
+    const int srt = open(SLUICE_PROTOCOL_SRT);  // port 0: calls out only
+    EXPECT_EQ(sluice_set_option(64, "latency", "200"), ENOENT);
+    EXPECT_EQ(sluice_set_option(-1, "latency", "200"), ENOENT);
+    EXPECT_EQ(sluice_set_option(srt, nullptr, "200"), EINVAL);
+    EXPECT_EQ(sluice_set_option(srt, "latency", nullptr), EINVAL);
+    EXPECT_EQ(sluice_set_option(srt, "bogus", "1"), EINVAL);
+    EXPECT_EQ(sluice_set_option(srt, "latency", "19"), EINVAL);
+    EXPECT_EQ(sluice_set_option(udp, "latency", "200"), EINVAL);
+    EXPECT_EQ(sluice_set_option(srt, "latency", "200"), 0);
+    EXPECT_EQ(sluice_set_option(srt, "passphrase", ""), 0);
+    // A target that is not up yet is listed, without transport figures.
+    ASSERT_EQ(sluice_add_target(srt, "127.0.0.1", testsupport::freeUdpPort()), 0);
+    sluice_destination_stats record = {};
+    record.size = sizeof record;
+    int count = 0;
+    ASSERT_EQ(sluice_get_destination_stats(srt, &record, 1, &count), 0);
+    EXPECT_EQ(count, 1);
+    EXPECT_EQ(record.protocol, SLUICE_PROTOCOL_SRT);
+    EXPECT_EQ(record.transport_valid, 0u);
+    EXPECT_EQ(record.connected_since_us, 0);
+}
+
+// A caller of an SRT listener: its record carries SRT's figures, also in a record of the
+// first version's size (168 bytes, without the send rate).
+TEST_F(SluiceApi, SrtCallersHaveTransportFigures) {
+    int handle = -1;
+    int port = 0;
+    const sluice_media_format f = audioFormat();
+    for (int attempt = 0; attempt < 5 && handle < 0; ++attempt) {
+        port = testsupport::freeUdpPort();  // free a moment ago
+        if (sluice_open(&handle, SLUICE_PROTOCOL_SRT, port, &f) != 0) {
+            handle = -1;
+        }
+    }
+    ASSERT_GE(handle, 0);
+    sluice_destination_stats records[2] = {};
+    int count = 0;
+    auto listed = [&] {
+        records[0].size = sizeof records[0];
+        return sluice_get_destination_stats(handle, records, 2, &count) == 0 && count == 1;
+    };
+    sluicetest::SrtReceiver receiver;
+    ASSERT_TRUE(receiver.call(static_cast<uint16_t>(port)));
+    ASSERT_TRUE(testsupport::waitFor(listed));
+    int64_t pts = 0;
+    ASSERT_TRUE(testsupport::waitFor([&] {
+        const sluice_media_packet p = audioPacket(pts += 1024);
+        sluice_write(handle, &p);
+        return receiver.receivedSize() > 0;
+    }));
+    ASSERT_TRUE(listed());
+    EXPECT_EQ(records[0].protocol, SLUICE_PROTOCOL_SRT);
+    EXPECT_STREQ(records[0].address, "127.0.0.1");
+    EXPECT_EQ(records[0].transport_valid,
+              static_cast<uint32_t>(SLUICE_STATS_HAS_RTT | SLUICE_STATS_HAS_LOST |
+                                    SLUICE_STATS_HAS_RETRANSMITTED | SLUICE_STATS_HAS_LATENCY |
+                                    SLUICE_STATS_HAS_SEND_RATE));
+    EXPECT_EQ(records[0].latency_ms, 120);
+    EXPECT_GT(records[0].connected_since_us, 0);
+    EXPECT_GT(records[0].datagrams, 0u);
+
+    unsigned char first[2 * 168];
+    std::memset(first, 0xAB, sizeof first);
+    const uint32_t firstSize = 168;
+    std::memcpy(first, &firstSize, sizeof firstSize);
+    ASSERT_EQ(sluice_get_destination_stats(
+                  handle, reinterpret_cast<sluice_destination_stats*>(first), 2, &count),
+              0);
+    sluice_destination_stats old = {};
+    std::memcpy(&old, first, 168);
+    EXPECT_EQ(old.size, 168u);
+    EXPECT_EQ(old.latency_ms, 120);
+    EXPECT_EQ(first[168], 0xAB);  // the second slot is untouched: one destination only
 }

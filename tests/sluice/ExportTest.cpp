@@ -53,6 +53,7 @@ TEST(SluiceExports, ExactlyTheElevenFunctionsAndTheStatisticsCall) {
         "sluice_setSendBufSize",
         "sluice_set_stack_size",
         "sluice_get_destination_stats",
+        "sluice_set_option",
     };
     EXPECT_EQ(names, expected) << out;
 }

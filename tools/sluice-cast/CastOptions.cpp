@@ -22,7 +22,7 @@ bool parseProtocol(const std::string& text, int& out) {
     static const struct {
         const char* name;
         int number;
-    } kNames[] = {{"udp", 1}, {"tcp", 2}, {"rtp", 3}, {"http", 4}};
+    } kNames[] = {{"udp", 1}, {"tcp", 2}, {"rtp", 3}, {"http", 4}, {"srt", 5}};
     for (const auto& entry : kNames) {
         if (text == entry.name) {
             out = entry.number;
@@ -54,9 +54,13 @@ const char* CastOptions::usage() {
            "Video must have no B-frames: a frame carries one timestamp.\n"
            "\n"
            "Options:\n"
-           "  -p, --protocol P      udp (default), rtp, tcp, http, or a protocol number\n"
+           "  -p, --protocol P      udp (default), rtp, tcp, http, srt, or a protocol number\n"
            "  -l, --port N          local port the caster binds to (default 0: any);\n"
-           "                        for tcp and http the port clients connect to\n"
+           "                        for tcp and http the port clients connect to; for srt\n"
+           "                        the port SRT callers connect to (0: targets only)\n"
+           "  -o, --option N=V      a caster option (sluice_set_option), e.g. srt's\n"
+           "                        latency=200, passphrase=..., pbkeylen=32, streamid=...,\n"
+           "                        maxbw=-1; repeat for several\n"
            "  -t, --target H:PORT   destination address (unicast or multicast) and port;\n"
            "                        repeat for several targets\n"
            "      --fast            send as fast as possible (default: real-time pacing)\n"
@@ -81,7 +85,9 @@ const char* CastOptions::usage() {
            "  sluice-cast -p http -l 8080 --loop 0 clip.mp4 &\n"
            "  ffplay http://127.0.0.1:8080/\n"
            "  sluice-cast -p tcp -l 8081 --loop 0 clip.mp4 &\n"
-           "  ffplay tcp://127.0.0.1:8081\n";
+           "  ffplay tcp://127.0.0.1:8081\n"
+           "  sluice-cast -p srt -l 9000 -o latency=200 --loop 0 clip.mp4 &\n"
+           "  ffplay 'srt://127.0.0.1:9000?mode=caller'\n";
 }
 
 bool CastOptions::parse(int argc, char** argv, std::string& error) {
@@ -129,6 +135,13 @@ bool CastOptions::parse(int argc, char** argv, std::string& error) {
                 error = error.empty() ? "bad statistics period (seconds): " + v : error;
                 return false;
             }
+        } else if (arg == "-o" || arg == "--option") {
+            const size_t equals = value(v) ? v.find('=') : std::string::npos;
+            if (equals == std::string::npos || equals == 0) {
+                error = error.empty() ? "bad option (NAME=VALUE): " + v : error;
+                return false;
+            }
+            casterOptions.emplace_back(v.substr(0, equals), v.substr(equals + 1));
         } else if (arg == "--sdp") {
             if (!value(sdpFile)) {
                 return false;
@@ -149,6 +162,10 @@ bool CastOptions::parse(int argc, char** argv, std::string& error) {
     }
     if ((protocol == 2 || protocol == 4) && localPort == 0) {
         error = "tcp and http need --port: the port clients connect to";
+        return false;
+    }
+    if (protocol == 5 && localPort == 0 && targets.empty()) {
+        error = "srt needs --port (listener) or a target (caller)";
         return false;
     }
     if (!sdpFile.empty() && targets.empty()) {

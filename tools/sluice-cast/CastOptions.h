@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 /// The command line of sluice-cast.
@@ -10,13 +11,15 @@ struct CastOptions {
         int port = 0;
     };
 
-    int protocol = 1;  // sluice_open's numbering: 1 UDP, 2 TCP, 3 RTP, 4 HTTP
+    int protocol = 1;  // sluice_open's numbering: 1 UDP, 2 TCP, 3 RTP, 4 HTTP, 5 SRT
     int localPort = 0;
     std::vector<Target> targets;
     std::vector<std::string> inputs;
     bool realTime = true;
     int loops = 1;  // 0: forever
     std::string sdpFile;
+    /// --option NAME=VALUE, for sluice_set_option in the order given.
+    std::vector<std::pair<std::string, std::string>> casterOptions;
     bool quiet = false;
     int statsSeconds = 0;  // 0: no statistics table
     bool help = false;

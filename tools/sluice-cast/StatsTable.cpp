@@ -16,6 +16,8 @@ const char* protocolName(int protocol) {
             return "rtp";
         case SLUICE_PROTOCOL_HTTP:
             return "http";
+        case SLUICE_PROTOCOL_SRT:
+            return "srt";
         default:
             return "udp";
     }

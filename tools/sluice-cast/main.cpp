@@ -234,6 +234,16 @@ int main(int argc, char** argv) {
         sluice_quit();
         return kLibraryRefused;
     }
+    for (const auto& option : options.casterOptions) {
+        const int rc = sluice_set_option(handle, option.first.c_str(), option.second.c_str());
+        if (rc != 0) {
+            // The value may be a passphrase: name the option only.
+            std::fprintf(stderr, "sluice-cast: option %s refused: %d\n", option.first.c_str(), rc);
+            sluice_close(handle);
+            sluice_quit();
+            return kLibraryRefused;
+        }
+    }
     for (const CastOptions::Target& target : options.targets) {
         const int rc = sluice_add_target(handle, target.host.c_str(), target.port);
         if (rc != 0) {

@@ -13,6 +13,7 @@ extern "C" {
 #include "RtpTsMediaCaster.h"
 #include "Singleton.h"
 #include "Socket.h"
+#include "SrtTsMediaCaster.h"
 #include "TcpTsMediaCaster.h"
 #include "UdpTsMediaCaster.h"
 
@@ -67,6 +68,8 @@ std::shared_ptr<TsMediaCaster> TsApplication::createCaster(int protocol) {
             return std::make_shared<TcpTsMediaCaster>();
         case SLUICE_PROTOCOL_HTTP:
             return std::make_shared<HttpTsMediaCaster>();
+        case SLUICE_PROTOCOL_SRT:
+            return std::make_shared<SrtTsMediaCaster>();
         default:
             return std::make_shared<UdpTsMediaCaster>();
     }

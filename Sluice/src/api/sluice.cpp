@@ -17,7 +17,7 @@ using av::TsApplication;
 
 namespace {
 
-static_assert(sizeof(sluice_destination_stats) == 168, "sluice_destination_stats is 168 bytes");
+static_assert(sizeof(sluice_destination_stats) == 176, "sluice_destination_stats is 176 bytes");
 // A record shorter than this would not even say which destination it is.
 constexpr uint32_t kMinStatsSize = offsetof(sluice_destination_stats, connected_since_us);
 static_assert(kMinStatsSize == 80, "the identity fields end at 80");
@@ -35,6 +35,16 @@ sluice_destination_stats toRecord(const av::DestinationStats& stats) {
     record.dropped = stats.counters.dropped;
     record.jam_episodes = stats.counters.jamEpisodes;
     record.backlog_bytes = stats.counters.backlogBytes;
+    if (stats.hasTransport) {
+        record.transport_valid = SLUICE_STATS_HAS_RTT | SLUICE_STATS_HAS_LOST |
+                                 SLUICE_STATS_HAS_RETRANSMITTED | SLUICE_STATS_HAS_LATENCY |
+                                 SLUICE_STATS_HAS_SEND_RATE;
+        record.rtt_us = stats.rttUs;
+        record.lost_packets = stats.lostPackets;
+        record.retransmitted_packets = stats.retransmittedPackets;
+        record.latency_ms = stats.latencyMs;
+        record.send_rate_bps = stats.sendRateBps;
+    }
     return record;
 }
 
@@ -127,6 +137,19 @@ int sluice_write(int handle, const sluice_media_packet* packet) {
         caster->write(packet->type, packet->data, packet->size, packet->pts, packet->duration,
                       packet->flags);
         return 0;
+    });
+}
+
+int sluice_set_option(int handle, const char* name, const char* value) {
+    if (name == nullptr || value == nullptr) {
+        return EINVAL;
+    }
+    return guarded([&] {
+        auto caster = TsApplication::instance().find(handle);
+        if (caster == nullptr) {
+            return ENOENT;
+        }
+        return caster->setOption(name, value);
     });
 }
 

@@ -15,6 +15,13 @@ struct DestinationStats {
     uint16_t port = 0;
     int64_t connectedSinceUs = 0;  // TCP/HTTP: wall clock at connection; 0 otherwise
     TargetCounters counters;
+    // Figures of a transport with its own feedback (SRT), valid when hasTransport is set.
+    bool hasTransport = false;
+    int rttUs = 0;
+    uint64_t lostPackets = 0;
+    uint64_t retransmittedPackets = 0;
+    uint64_t sendRateBps = 0;
+    int latencyMs = 0;
 };
 
 }  // namespace av

@@ -38,6 +38,14 @@ public:
     virtual bool write(int type, const uint8_t* data, int size, int64_t pts, int duration,
                        int flags) = 0;
 
+    /// Sets a named option from its text (see sluice_set_option). 0 or EINVAL; casters
+    /// without options refuse every name.
+    virtual int setOption(const std::string& name, const std::string& value) {
+        (void)name;
+        (void)value;
+        return 22;  // EINVAL
+    }
+
     /// A snapshot of every destination's counters (targets in list order, clients in
     /// descriptor order).
     virtual std::vector<DestinationStats> destinationStats() = 0;

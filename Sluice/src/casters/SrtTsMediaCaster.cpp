@@ -1,0 +1,101 @@
+#include "SrtTsMediaCaster.h"
+
+#include <cerrno>
+
+#include "CLog.h"
+#include "sluice.h"
+
+namespace av {
+
+SrtTsMediaCaster::~SrtTsMediaCaster() {
+    SrtTsMediaCaster::close();
+}
+
+int SrtTsMediaCaster::open(const std::string& ip, uint16_t port, const MediaCasterConfig& config) {
+    CLog::debug("SrtTsMediaCaster(%d) open. ip:%s port:%d\n", getId(), ip.c_str(), port);
+    logFormat(config);
+    comn::AutoLock lock(mutex());
+    close();
+    m_sender.setId(id());
+    const int started = m_sender.start(port);
+    if (started != 0) {
+        return started;
+    }
+    const int status = openMuxer(config);
+    if (status != 0) {
+        closeMuxer();
+        m_sender.stop();
+    }
+    return status;
+}
+
+void SrtTsMediaCaster::close() {
+    comn::AutoLock lock(mutex());
+    closeMuxer();  // its last blocks are queued like any other
+    m_sender.stop();
+}
+
+bool SrtTsMediaCaster::isOpen() {
+    comn::AutoLock lock(mutex());
+    return m_sender.isRunning();
+}
+
+bool SrtTsMediaCaster::addTarget(const std::string& ip, uint16_t port) {
+    comn::AutoLock lock(mutex());
+    if (!BasicTsMediaCaster::addTarget(ip, port)) {
+        return false;
+    }
+    m_sender.setId(id());
+    m_sender.addTarget(NetAddress(ip, port));
+    return true;
+}
+
+void SrtTsMediaCaster::removeTarget(const std::string& ip, uint16_t port) {
+    comn::AutoLock lock(mutex());
+    BasicTsMediaCaster::removeTarget(ip, port);
+    m_sender.removeTarget(NetAddress(ip, port));
+}
+
+void SrtTsMediaCaster::removeAllTarget() {
+    comn::AutoLock lock(mutex());
+    BasicTsMediaCaster::removeAllTarget();
+    m_sender.removeAllTargets();
+}
+
+int SrtTsMediaCaster::setOption(const std::string& name, const std::string& value) {
+    const int status = m_sender.setOption(name, value);
+    if (status != 0) {
+        CLog::warning("(%d) SRT option %s refused\n", id(), name.c_str());
+    } else if (name == "passphrase") {
+        CLog::debug("(%d) SRT passphrase %s\n", id(), value.empty() ? "cleared" : "set");
+    } else {
+        CLog::debug("(%d) SRT option %s:%s\n", id(), name.c_str(), value.c_str());
+    }
+    return status;
+}
+
+void SrtTsMediaCaster::onMuxData(const uint8_t* data, size_t size, int64_t, int) {
+    m_sender.push(data, size);
+}
+
+std::vector<DestinationStats> SrtTsMediaCaster::destinationStats() {
+    std::vector<DestinationStats> all;
+    for (const SrtLinkStats& link : m_sender.stats()) {
+        DestinationStats stats;
+        stats.protocol = SLUICE_PROTOCOL_SRT;
+        stats.address = link.address;
+        stats.port = link.port;
+        stats.connectedSinceUs = link.connectedSinceUs;
+        stats.counters = link.counters;
+        stats.hasTransport = link.hasTransport;
+        stats.rttUs = link.rttUs;
+        stats.lostPackets = link.lost;
+        stats.retransmittedPackets = link.retransmitted;
+        stats.sendRateBps = link.sendRateBps;
+        stats.latencyMs = link.latencyMs;
+        all.push_back(std::move(stats));
+    }
+    return all;
+}
+
+}  // namespace av

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <srt/srt.h>
+
+#include <cstdint>
+#include <string>
+
+namespace av {
+
+/// The settings of an SRT cast that sluice_set_option changes, with their validation and the
+/// way they go onto a libsrt socket. Plain value; the owner guards it.
+struct SrtOptions {
+    static constexpr int kDefaultLatencyMs = 120;
+
+    int latencyMs = kDefaultLatencyMs;  // 20..8000
+    std::string passphrase;             // empty: no encryption; else 10..79 characters
+    int keyLength = 0;                  // 0 (AES-128 when a passphrase is set), 16, 24, 32
+    std::string streamId;               // sent by caller connections; up to 512 characters
+    int64_t maxBandwidth = 0;           // bytes/s; 0 input rate + 25 %, -1 unlimited
+
+    /// Sets one option from its text. 0, or EINVAL for an unknown name or a bad value (the
+    /// options then stay as they were).
+    int set(const std::string& name, const std::string& value);
+
+    /// Live mode with non-blocking sending, connecting and accepting, on a socket not yet
+    /// bound (a caller's or a listener's; an accepted socket inherits them). False when
+    /// libsrt refuses one.
+    static bool applyBase(SRTSOCKET socket);
+    /// The options on a socket not yet connected: a caller's, or one a listener is accepting
+    /// (from its listen callback). The stream ID only for callers: a listener takes its
+    /// caller's. False when libsrt refuses one of them.
+    bool applyTo(SRTSOCKET socket, bool caller) const;
+
+    /// Whether two option sets protect a link the same way (passphrase and key length).
+    bool sameSecurity(const SrtOptions& other) const {
+        return passphrase == other.passphrase && keyLength == other.keyLength;
+    }
+};
+
+}  // namespace av

@@ -1,0 +1,458 @@
+#include "SrtSender.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "CLog.h"
+#include "LibrarySettings.h"
+
+namespace av {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr std::chrono::milliseconds kFirstBackoff{250};
+constexpr std::chrono::milliseconds kLongestBackoff{8000};
+// How long the thread sleeps without pushes: the pace of accepting and reconnecting.
+constexpr std::chrono::milliseconds kIdleWake{10};
+
+std::string dotted(const sockaddr_in& address) {
+    char text[INET_ADDRSTRLEN] = {0};
+    inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
+    return text;
+}
+
+bool resolve(const NetAddress& target, sockaddr_in& out) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(target.ip().c_str(), nullptr, &hints, &found) != 0 || found == nullptr) {
+        return false;
+    }
+    std::memcpy(&out, found->ai_addr, sizeof out);
+    out.sin_port = htons(target.port());
+    freeaddrinfo(found);
+    return true;
+}
+
+}  // namespace
+
+SrtSender::SrtSender() = default;
+
+SrtSender::~SrtSender() {
+    stop();
+}
+
+int SrtSender::start(uint16_t port) {
+    stop();
+    srt_startup();
+    m_started = true;
+    m_listenPort = 0;
+    if (port > 0) {
+        m_listener = srt_create_socket();
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_ANY);
+        address.sin_port = htons(port);
+        bool ok =
+            m_listener != SRT_INVALID_SOCK && SrtOptions::applyBase(m_listener) &&
+            srt_listen_callback(m_listener, &SrtSender::onListenCallback, this) == 0 &&
+            srt_bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+            srt_listen(m_listener, 64) == 0;
+        const int events = SRT_EPOLL_IN | SRT_EPOLL_ERR;
+        m_listenerPoll = srt_epoll_create();
+        ok = ok && m_listenerPoll >= 0 &&
+             srt_epoll_add_usock(m_listenerPoll, m_listener, &events) == 0;
+        int length = sizeof address;
+        ok = ok && srt_getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) == 0;
+        if (!ok) {
+            CLog::warning("(%d) SRT cannot listen on port %d: %s\n", m_id.load(), port,
+                          srt_getlasterror_str());
+            stop();
+            return ENOENT;
+        }
+        m_listenPort = ntohs(address.sin_port);
+    }
+    setStackSize(static_cast<unsigned int>(LibrarySettings::stackSize()));
+    if (!comn::Thread::start()) {
+        stop();
+        return ENODEV;
+    }
+    return 0;
+}
+
+void SrtSender::stop() {
+    comn::Thread::stop();
+    std::vector<SRTSOCKET> sockets;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (auto& target : m_targets) {
+            if (target->connecting != SRT_INVALID_SOCK) {
+                sockets.push_back(target->connecting);
+                target->connecting = SRT_INVALID_SOCK;
+            }
+            if (target->link) {
+                target->counters = target->link->counters();
+                sockets.push_back(target->link->release());
+                target->link.reset();
+            }
+        }
+        for (auto& client : m_clients) {
+            sockets.push_back(client->release());
+        }
+        m_clients.clear();
+        sockets.insert(sockets.end(), m_closing.begin(), m_closing.end());
+        m_closing.clear();
+    }
+    if (m_listenerPoll >= 0) {
+        srt_epoll_release(m_listenerPoll);
+        m_listenerPoll = -1;
+    }
+    if (m_listener != SRT_INVALID_SOCK) {
+        sockets.push_back(m_listener);
+        m_listener = SRT_INVALID_SOCK;
+    }
+    for (SRTSOCKET socket : sockets) {
+        srt_close(socket);
+    }
+    m_listenPort = 0;
+    if (m_started) {
+        m_started = false;
+        srt_cleanup();
+    }
+}
+
+int SrtSender::setOption(const std::string& name, const std::string& value) {
+    bool security = false;
+    bool bandwidth = false;
+    {
+        std::lock_guard<std::mutex> lock(m_optionsMutex);
+        SrtOptions changed = m_options;
+        if (changed.set(name, value) != 0) {
+            return EINVAL;
+        }
+        security = !changed.sameSecurity(m_options);
+        bandwidth = changed.maxBandwidth != m_options.maxBandwidth;
+        m_options = changed;
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_endLinks = m_endLinks || security;
+    m_applyBandwidth = m_applyBandwidth || bandwidth;
+    m_wake.notify_all();
+    return 0;
+}
+
+SrtOptions SrtSender::options() {
+    std::lock_guard<std::mutex> lock(m_optionsMutex);
+    return m_options;
+}
+
+int SrtSender::onListenCallback(void* self, SRTSOCKET socket, int, const sockaddr*, const char*) {
+    const SrtOptions options = static_cast<SrtSender*>(self)->options();
+    return options.applyTo(socket, false) ? 0 : -1;
+}
+
+void SrtSender::push(const uint8_t* data, size_t size) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    SrtLink::Block block;
+    auto give = [&](SrtLink& link) {
+        if (!block) {
+            block = std::make_shared<const std::vector<uint8_t>>(data, data + size);
+        }
+        link.push(block);
+    };
+    for (auto& target : m_targets) {
+        if (target->link) {
+            give(*target->link);
+        }
+    }
+    for (auto& client : m_clients) {
+        give(*client);
+    }
+    if (block) {
+        m_pushed = true;
+        m_wake.notify_one();
+    }
+}
+
+bool SrtSender::addTarget(const NetAddress& address) {
+    auto target = std::make_unique<Target>();
+    target->address = address;
+    target->resolved = resolve(address, target->socketAddress);
+    if (!target->resolved) {
+        CLog::warning("(%d) SRT target %s:%d does not resolve\n", m_id.load(), address.ip().c_str(),
+                      address.port());
+    }
+    target->nextAttempt = Clock::now();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (const auto& existing : m_targets) {
+        if (existing->address == address) {
+            return false;
+        }
+    }
+    m_targets.push_back(std::move(target));
+    m_wake.notify_one();
+    return true;
+}
+
+void SrtSender::removeTarget(const NetAddress& address) {
+    std::vector<SRTSOCKET> sockets;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (auto it = m_targets.begin(); it != m_targets.end(); ++it) {
+            if ((*it)->address == address) {
+                if ((*it)->connecting != SRT_INVALID_SOCK) {
+                    sockets.push_back((*it)->connecting);
+                }
+                if ((*it)->link) {
+                    sockets.push_back((*it)->link->release());
+                }
+                m_targets.erase(it);
+                break;
+            }
+        }
+    }
+    for (SRTSOCKET socket : sockets) {
+        srt_close(socket);
+    }
+}
+
+void SrtSender::removeAllTargets() {
+    std::vector<SRTSOCKET> sockets;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (auto& target : m_targets) {
+            if (target->connecting != SRT_INVALID_SOCK) {
+                sockets.push_back(target->connecting);
+            }
+            if (target->link) {
+                sockets.push_back(target->link->release());
+            }
+        }
+        m_targets.clear();
+        for (auto& client : m_clients) {
+            sockets.push_back(client->release());
+        }
+        m_clients.clear();
+    }
+    for (SRTSOCKET socket : sockets) {
+        srt_close(socket);
+    }
+}
+
+std::vector<SrtLinkStats> SrtSender::stats() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::vector<SrtLinkStats> all;
+    for (const auto& target : m_targets) {
+        if (target->link) {
+            all.push_back(target->link->stats());
+        } else {
+            SrtLinkStats stats;
+            stats.counters = target->counters;
+            all.push_back(stats);
+        }
+        all.back().address = target->address.ip();
+        all.back().port = target->address.port();
+    }
+    for (const auto& client : m_clients) {
+        all.push_back(client->stats());
+    }
+    return all;
+}
+
+size_t SrtSender::clientCount() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_clients.size();
+}
+
+size_t SrtSender::connectedTargetCount() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return static_cast<size_t>(std::count_if(m_targets.begin(), m_targets.end(),
+                                             [](const auto& t) { return t->link != nullptr; }));
+}
+
+void SrtSender::doStop() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_wake.notify_all();
+}
+
+int SrtSender::run() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    while (!isStopping()) {
+        m_wake.wait_for(lock, kIdleWake, [this] { return m_pushed || isStopping(); });
+        m_pushed = false;
+        if (m_endLinks) {
+            m_endLinks = false;
+            endAllLinks();
+        }
+        acceptCallers();
+        serviceTargets();
+        flushLinks();
+        closeCollected(lock);
+    }
+    flushLinks();  // the multiplexer's last blocks
+    closeCollected(lock);
+    return 0;
+}
+
+void SrtSender::acceptCallers() {
+    if (m_listener == SRT_INVALID_SOCK) {
+        return;
+    }
+    for (;;) {
+        SRT_EPOLL_EVENT ready[1];
+        if (srt_epoll_uwait(m_listenerPoll, ready, 1, 0) <= 0) {
+            return;  // nobody waiting
+        }
+        sockaddr_in peer{};
+        int length = sizeof peer;
+        const SRTSOCKET socket =
+            srt_accept(m_listener, reinterpret_cast<sockaddr*>(&peer), &length);
+        if (socket == SRT_INVALID_SOCK) {
+            return;  // none waiting (or the listener failed: nothing to do about it here)
+        }
+        const std::string address = dotted(peer);
+        CLog::debug("(%d) SRT caller %s:%d connected\n", m_id.load(), address.c_str(),
+                    ntohs(peer.sin_port));
+        m_clients.push_back(std::make_unique<SrtLink>(socket, address, ntohs(peer.sin_port)));
+    }
+}
+
+void SrtSender::serviceTargets() {
+    const Clock::time_point now = Clock::now();
+    for (auto& target : m_targets) {
+        if (target->link) {
+            continue;  // flushLinks watches links that are up
+        }
+        if (target->connecting != SRT_INVALID_SOCK) {
+            const SRT_SOCKSTATUS state = srt_getsockstate(target->connecting);
+            if (state == SRTS_CONNECTED) {
+                CLog::debug("(%d) SRT target %s:%d connected\n", m_id.load(),
+                            target->address.ip().c_str(), target->address.port());
+                target->link = std::make_unique<SrtLink>(target->connecting, target->address.ip(),
+                                                         target->address.port());
+                target->link->setCounters(target->counters);
+                target->connecting = SRT_INVALID_SOCK;
+                target->backoff = std::chrono::milliseconds(0);
+                target->failureLogged = false;
+            } else if (state != SRTS_CONNECTING && state != SRTS_OPENED && state != SRTS_INIT) {
+                if (!target->failureLogged) {
+                    CLog::warning("(%d) SRT target %s:%d cannot connect: %s\n", m_id.load(),
+                                  target->address.ip().c_str(), target->address.port(),
+                                  srt_rejectreason_str(srt_getrejectreason(target->connecting)));
+                    target->failureLogged = true;
+                }
+                m_closing.push_back(target->connecting);
+                target->connecting = SRT_INVALID_SOCK;
+                endTargetLink(*target, false);
+            }
+            continue;
+        }
+        if (!target->resolved || now < target->nextAttempt) {
+            continue;
+        }
+        const SrtOptions options = this->options();
+        const SRTSOCKET socket = srt_create_socket();
+        if (socket == SRT_INVALID_SOCK) {
+            endTargetLink(*target, false);
+            continue;
+        }
+        if (!SrtOptions::applyBase(socket) || !options.applyTo(socket, true) ||
+            srt_connect(socket, reinterpret_cast<const sockaddr*>(&target->socketAddress),
+                        sizeof target->socketAddress) == SRT_ERROR) {
+            m_closing.push_back(socket);
+            endTargetLink(*target, false);
+            continue;
+        }
+        target->connecting = socket;
+    }
+}
+
+void SrtSender::endTargetLink(Target& target, bool wasUp) {
+    if (target.link) {
+        target.counters = target.link->counters();
+        m_closing.push_back(target.link->release());
+        target.link.reset();
+    }
+    if (wasUp) {
+        target.backoff = kFirstBackoff;
+    } else {
+        target.backoff = target.backoff.count() == 0
+                             ? kFirstBackoff
+                             : std::min(target.backoff * 2, kLongestBackoff);
+    }
+    target.nextAttempt = Clock::now() + target.backoff;
+}
+
+void SrtSender::flushLinks() {
+    int64_t bandwidth = 0;
+    const bool applyBandwidth = m_applyBandwidth;
+    if (applyBandwidth) {
+        m_applyBandwidth = false;
+        bandwidth = options().maxBandwidth;
+    }
+    for (auto& target : m_targets) {
+        if (!target->link) {
+            continue;
+        }
+        if (applyBandwidth) {
+            srt_setsockflag(target->link->socket(), SRTO_MAXBW, &bandwidth, sizeof bandwidth);
+        }
+        if (!target->link->flush() || !target->link->alive()) {
+            CLog::warning("(%d) SRT target %s:%d disconnected\n", m_id.load(),
+                          target->address.ip().c_str(), target->address.port());
+            endTargetLink(*target, true);
+        }
+    }
+    for (auto it = m_clients.begin(); it != m_clients.end();) {
+        SrtLink& client = **it;
+        if (applyBandwidth) {
+            srt_setsockflag(client.socket(), SRTO_MAXBW, &bandwidth, sizeof bandwidth);
+        }
+        if (client.flush() && client.alive()) {
+            ++it;
+            continue;
+        }
+        CLog::debug("(%d) SRT caller %s disconnected\n", m_id.load(),
+                    client.stats().address.c_str());
+        m_closing.push_back(client.release());
+        it = m_clients.erase(it);
+    }
+}
+
+void SrtSender::endAllLinks() {
+    for (auto& target : m_targets) {
+        if (target->connecting != SRT_INVALID_SOCK) {
+            m_closing.push_back(target->connecting);
+            target->connecting = SRT_INVALID_SOCK;
+        }
+        if (target->link) {
+            endTargetLink(*target, true);
+        }
+        target->backoff = std::chrono::milliseconds(0);
+        target->nextAttempt = Clock::now();
+    }
+    for (auto& client : m_clients) {
+        m_closing.push_back(client->release());
+    }
+    m_clients.clear();
+}
+
+void SrtSender::closeCollected(std::unique_lock<std::mutex>& lock) {
+    if (m_closing.empty()) {
+        return;
+    }
+    std::vector<SRTSOCKET> sockets;
+    sockets.swap(m_closing);
+    lock.unlock();
+    for (SRTSOCKET socket : sockets) {
+        srt_close(socket);
+    }
+    lock.lock();
+}
+
+}  // namespace av

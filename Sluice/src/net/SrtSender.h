@@ -1,0 +1,123 @@
+#pragma once
+
+#include <netinet/in.h>
+#include <srt/srt.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "NetAddress.h"
+#include "SrtLink.h"
+#include "SrtOptions.h"
+#include "TThread.h"
+
+namespace av {
+
+/// Sends one transport stream over SRT (live mode) to every peer, from a thread of its own:
+/// callers accepted by an optional listener, and listeners it calls itself (targets), each
+/// reconnected with back-off (0.25 s doubling to 8 s; back to 0.25 s after a link that was
+/// up) when its link drops or cannot be made.
+///
+/// The writer only queues: push copies a block once and hands it to every connected link's
+/// bounded queue (SrtLink), then wakes the thread, which hands the queues to libsrt without
+/// blocking. A slow or vanished peer thus loses its own oldest blocks and delays nobody.
+///
+/// Options: a connection takes the options current when it is made. A change of passphrase
+/// or key length ends every link (listener callers must call again; targets reconnect at
+/// once); a change of maxbw is applied to the links up; latency and stream ID wait for the
+/// next connection. The passphrase is never logged.
+///
+/// Threads: every public function may be called from any thread (start and stop not
+/// concurrently with each other). One lock guards the links; libsrt sockets are closed
+/// outside it. The listen callback (on libsrt's thread) takes only the options' own lock.
+class SrtSender : private comn::Thread {
+public:
+    SrtSender();
+    ~SrtSender() override;
+    SrtSender(const SrtSender&) = delete;
+    SrtSender& operator=(const SrtSender&) = delete;
+
+    /// Starts libsrt and the thread; with port > 0 it first listens on every IPv4 address.
+    /// ENOENT when the port cannot be listened on, ENODEV when the thread cannot start.
+    int start(uint16_t port);
+    /// Hands what is queued to libsrt, closes every link and the listener, stops the thread.
+    void stop();
+    bool isRunning() const { return comn::Thread::isRunning(); }
+    /// The port listened on (0 without listener), e.g. after listening on port 0 in tests.
+    uint16_t listenPort() const { return m_listenPort; }
+    /// Shown in log messages.
+    void setId(int id) { m_id = id; }
+
+    /// See SrtOptions::set; changes apply as the class comment says.
+    int setOption(const std::string& name, const std::string& value);
+    SrtOptions options();
+
+    /// Queues one block for every connected peer; never waits for the network.
+    void push(const uint8_t* data, size_t size);
+
+    /// Adds a listener to call: false when it already is a target. A host name is resolved
+    /// here (IPv4), once; a name that does not resolve stays a target that never connects.
+    bool addTarget(const NetAddress& target);
+    void removeTarget(const NetAddress& target);
+    /// Removes every target and disconnects every caller of the listener (which stays open).
+    void removeAllTargets();
+
+    /// Targets in the order they were added (connected or not), then accepted callers in the
+    /// order they came.
+    std::vector<SrtLinkStats> stats();
+    /// Callers accepted and connected now (for tests).
+    size_t clientCount();
+    /// Targets whose link is up now (for tests).
+    size_t connectedTargetCount();
+
+private:
+    struct Target {
+        NetAddress address;
+        sockaddr_in socketAddress{};
+        bool resolved = false;
+        SRTSOCKET connecting = SRT_INVALID_SOCK;
+        std::unique_ptr<SrtLink> link;
+        TargetCounters counters;  // kept across reconnections
+        std::chrono::steady_clock::time_point nextAttempt;
+        std::chrono::milliseconds backoff{0};
+        bool failureLogged = false;
+    };
+
+    int run() override;
+    void doStop() override;
+    static int onListenCallback(void* self, SRTSOCKET socket, int version, const sockaddr* peer,
+                                const char* streamId);
+
+    // On the thread, lock held; sockets to close are collected in m_closing.
+    void acceptCallers();
+    void serviceTargets();
+    void flushLinks();
+    void endAllLinks();
+    void endTargetLink(Target& target, bool wasUp);
+    void closeCollected(std::unique_lock<std::mutex>& lock);
+
+    std::atomic<int> m_id{0};
+    std::atomic<uint16_t> m_listenPort{0};
+    SRTSOCKET m_listener = SRT_INVALID_SOCK;
+    int m_listenerPoll = -1;  // libsrt epoll that tells when a caller waits (accept logs else)
+    bool m_started = false;
+
+    std::mutex m_optionsMutex;  // never held while calling libsrt, except in the callback
+    SrtOptions m_options;
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_pushed = false;
+    bool m_endLinks = false;        // security changed: every link ends
+    bool m_applyBandwidth = false;  // maxbw changed: set it on the links up
+    std::vector<std::unique_ptr<Target>> m_targets;
+    std::vector<std::unique_ptr<SrtLink>> m_clients;
+    std::vector<SRTSOCKET> m_closing;
+};
+
+}  // namespace av

@@ -1,0 +1,419 @@
+// The SRT caster against receivers on loopback: our own libsrt receivers, ffprobe and
+// srt-live-transmit (other implementations), options, links that end and come back, and the
+// log that must never show the passphrase.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Background.h"
+#include "ChildProcess.h"
+#include "LogCapture.h"
+#include "MediaClip.h"
+#include "SrtLink.h"
+#include "SrtReceiver.h"
+#include "SrtTsMediaCaster.h"
+#include "TestSupport.h"
+#include "sluice.h"
+
+using av::SrtTsMediaCaster;
+using sluicetest::SrtReceiver;
+using testsupport::waitFor;
+
+namespace {
+
+const std::string kPassphrase = "s3cret-Passphrase";
+
+class SrtCaster : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        s_dir = new testsupport::TempDir;
+        std::string error;
+        ASSERT_TRUE(sluicetest::makeClip(s_dir->path(), 2, 320, 240, error)) << error;
+        s_frames = new std::vector<sluicetest::TestFrame>;
+        ASSERT_TRUE(sluicetest::readFrames(s_dir->file("clip.mp4"), *s_frames, s_info, error))
+            << error;
+        // A repetition starts after the clip's last frame (audio runs past the 2 s).
+        for (const auto& f : *s_frames) {
+            s_clipUs = std::max(s_clipUs, f.ptsUs + 40000);
+        }
+    }
+    static void TearDownTestSuite() {
+        delete s_frames;
+        delete s_dir;
+    }
+    void TearDown() override { stopFeeding(); }
+
+    static av::MediaCasterConfig config() {
+        av::MediaCasterConfig c;
+        c.videoCodec = SLUICE_CODEC_H264;
+        c.width = s_info.width;
+        c.height = s_info.height;
+        c.audioCodec = SLUICE_CODEC_AAC;
+        c.sampleRate = s_info.sampleRate;
+        c.channels = s_info.channels;
+        c.audioProfile = s_info.audioProfile;
+        c.audioConfig = s_info.audioConfig;
+        c.audioClock = 1000000;
+        return c;
+    }
+    /// Opens a caster listening on a free port (port 0: no listener).
+    std::shared_ptr<SrtTsMediaCaster> open(bool listen) {
+        auto caster = std::make_shared<SrtTsMediaCaster>();
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            const int port = listen ? testsupport::freeUdpPort() : 0;
+            if (caster->open("", static_cast<uint16_t>(port), config()) == 0) {
+                return caster;
+            }
+        }
+        ADD_FAILURE() << "no free port";
+        return caster;
+    }
+    /// Writes the clip once, as fast as the caster takes it (timestamps continue across calls).
+    void writeClip(SrtTsMediaCaster& caster) {
+        for (const auto& f : *s_frames) {
+            caster.write(f.type, reinterpret_cast<const uint8_t*>(f.bytes.data()),
+                         static_cast<int>(f.bytes.size()), f.ptsUs + m_offsetUs, 0, f.key ? 1 : 0);
+        }
+        m_offsetUs += s_clipUs;
+    }
+    /// Writes the clip again and again at about real time on a thread of its own.
+    void feed(std::shared_ptr<SrtTsMediaCaster> caster) {
+        m_feeding = true;
+        m_feeder = std::thread([this, caster] {
+            int64_t offset = 0;
+            const auto start = std::chrono::steady_clock::now();
+            while (m_feeding) {
+                for (const auto& f : *s_frames) {
+                    if (!m_feeding) {
+                        break;
+                    }
+                    std::this_thread::sleep_until(start +
+                                                  std::chrono::microseconds(f.ptsUs + offset));
+                    caster->write(f.type, reinterpret_cast<const uint8_t*>(f.bytes.data()),
+                                  static_cast<int>(f.bytes.size()), f.ptsUs + offset, 0,
+                                  f.key ? 1 : 0);
+                }
+                offset += s_clipUs;
+            }
+        });
+    }
+    void stopFeeding() {
+        m_feeding = false;
+        if (m_feeder.joinable()) {
+            m_feeder.join();
+        }
+    }
+    /// ts-check's exit status for bytes (0: no priority-1 error, continuity included).
+    static int tsCheck(const std::string& bytes, std::string& report) {
+        testsupport::writeFile(s_dir->file("received.ts"), bytes);
+        return testsupport::shell("'" + testsupport::programPath("ts-check") +
+                                      "' --json --pid-timeout 1000 '" + s_dir->file("received.ts") +
+                                      "'",
+                                  &report);
+    }
+
+    static testsupport::TempDir* s_dir;
+    static std::vector<sluicetest::TestFrame>* s_frames;
+    static sluicetest::ClipInfo s_info;
+    static int64_t s_clipUs;
+    int64_t m_offsetUs = 0;
+    std::atomic<bool> m_feeding{false};
+    std::thread m_feeder;
+};
+
+testsupport::TempDir* SrtCaster::s_dir = nullptr;
+std::vector<sluicetest::TestFrame>* SrtCaster::s_frames = nullptr;
+sluicetest::ClipInfo SrtCaster::s_info;
+int64_t SrtCaster::s_clipUs = 0;
+
+TEST_F(SrtCaster, OptionsAreValidatedAndABadOneChangesNothing) {
+    SrtTsMediaCaster caster;
+    struct Case {
+        const char* name;
+        std::string value;
+        int result;
+    };
+    const Case cases[] = {
+        {"latency", "20", 0},
+        {"latency", "8000", 0},
+        {"latency", "19", EINVAL},
+        {"latency", "8001", EINVAL},
+        {"latency", "", EINVAL},
+        {"latency", " 120", EINVAL},
+        {"latency", "120ms", EINVAL},
+        {"latency", "-120", EINVAL},
+        {"passphrase", "", 0},
+        {"passphrase", std::string(10, 'p'), 0},
+        {"passphrase", std::string(79, 'p'), 0},
+        {"passphrase", std::string(9, 'p'), EINVAL},
+        {"passphrase", std::string(80, 'p'), EINVAL},
+        {"pbkeylen", "0", 0},
+        {"pbkeylen", "16", 0},
+        {"pbkeylen", "24", 0},
+        {"pbkeylen", "32", 0},
+        {"pbkeylen", "8", EINVAL},
+        {"pbkeylen", "x", EINVAL},
+        {"streamid", "", 0},
+        {"streamid", std::string(512, 's'), 0},
+        {"streamid", std::string(513, 's'), EINVAL},
+        {"maxbw", "-1", 0},
+        {"maxbw", "0", 0},
+        {"maxbw", "1250000", 0},
+        {"maxbw", "-2", EINVAL},
+        {"maxbw", "1e6", EINVAL},
+        {"maxbw", "99999999999999999999", EINVAL},
+        {"Latency", "120", EINVAL},
+        {"rcvlatency", "120", EINVAL},
+        {"", "1", EINVAL},
+    };
+    for (const Case& c : cases) {
+        const av::SrtOptions before = caster.options();
+        EXPECT_EQ(caster.setOption(c.name, c.value), c.result) << c.name << "=" << c.value;
+        const av::SrtOptions after = caster.options();
+        if (c.result != 0) {
+            EXPECT_EQ(after.latencyMs, before.latencyMs) << c.name << "=" << c.value;
+            EXPECT_EQ(after.passphrase, before.passphrase) << c.name << "=" << c.value;
+            EXPECT_EQ(after.keyLength, before.keyLength) << c.name << "=" << c.value;
+            EXPECT_EQ(after.streamId, before.streamId) << c.name << "=" << c.value;
+            EXPECT_EQ(after.maxBandwidth, before.maxBandwidth) << c.name << "=" << c.value;
+        }
+    }
+    const av::SrtOptions last = caster.options();
+    EXPECT_EQ(last.latencyMs, 8000);
+    EXPECT_EQ(last.passphrase, std::string(79, 'p'));
+    EXPECT_EQ(last.keyLength, 32);
+    EXPECT_EQ(last.streamId, std::string(512, 's'));
+    EXPECT_EQ(last.maxBandwidth, 1250000);
+}
+
+TEST_F(SrtCaster, TwentyCallersReceiveIdenticalStreamsWithoutContinuityErrors) {
+    auto caster = open(true);
+    ASSERT_EQ(caster->setOption("maxbw", "-1"), 0);  // the clip goes out faster than real time
+    std::vector<std::unique_ptr<SrtReceiver>> receivers;
+    for (int i = 0; i < 20; ++i) {
+        receivers.push_back(std::make_unique<SrtReceiver>());
+        ASSERT_TRUE(receivers.back()->call(caster->listenPort())) << i;
+    }
+    ASSERT_TRUE(waitFor([&] { return caster->clientCount() == 20; }));
+    writeClip(*caster);
+    // Every caller gets what the caster handed to libsrt for it.
+    ASSERT_TRUE(waitFor([&] {
+        const auto stats = caster->destinationStats();
+        if (stats.size() != 20) {
+            return false;
+        }
+        for (size_t i = 0; i < 20; ++i) {
+            if (stats[i].counters.backlogBytes != 0 ||
+                receivers[i]->receivedSize() != stats[i].counters.bytes) {
+                return false;
+            }
+        }
+        return true;
+    }));
+    const std::string first = receivers[0]->received();
+    ASSERT_GT(first.size(), 10000u);
+    EXPECT_EQ(first.size() % 188, 0u);
+    for (size_t i = 1; i < receivers.size(); ++i) {
+        EXPECT_TRUE(receivers[i]->received() == first) << "caller " << i;
+    }
+    std::string report;
+    EXPECT_EQ(tsCheck(first, report), 0) << report;
+    EXPECT_NE(report.find("\"continuity\":0"), std::string::npos) << report;
+    for (const auto& stats : caster->destinationStats()) {
+        EXPECT_EQ(stats.protocol, SLUICE_PROTOCOL_SRT);
+        EXPECT_EQ(stats.address, "127.0.0.1");
+        EXPECT_TRUE(stats.hasTransport);
+        EXPECT_EQ(stats.latencyMs, 120);
+        EXPECT_EQ(stats.counters.dropped, 0u);
+        EXPECT_GT(stats.connectedSinceUs, 0);
+    }
+}
+
+TEST_F(SrtCaster, FfprobeReadsTheListenerAsH264AndAac) {
+    auto caster = open(true);
+    feed(caster);
+    std::string out;
+    const int status = testsupport::shell(
+        "timeout 20 ffprobe -v error -show_streams -of compact 'srt://127.0.0.1:" +
+            std::to_string(caster->listenPort()) + "?mode=caller' 2>&1",
+        &out);
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_NE(out.find("codec_name=h264"), std::string::npos) << out;
+    EXPECT_NE(out.find("codec_name=aac"), std::string::npos) << out;
+}
+
+TEST_F(SrtCaster, ACallerKilledMidStreamDoesNotDisturbTheOthers) {
+    auto caster = open(true);
+    ASSERT_EQ(caster->setOption("maxbw", "-1"), 0);
+    testsupport::ChildProcess doomed;
+    ASSERT_TRUE(
+        doomed.start({"srt-live-transmit", "-q",
+                      "srt://127.0.0.1:" + std::to_string(caster->listenPort()) + "?mode=caller",
+                      "file://con"}));
+    SrtReceiver a;
+    SrtReceiver b;
+    ASSERT_TRUE(a.call(caster->listenPort()));
+    ASSERT_TRUE(b.call(caster->listenPort()));
+    ASSERT_TRUE(waitFor([&] { return caster->clientCount() == 3; }));
+    writeClip(*caster);
+    ASSERT_TRUE(waitFor([&] { return !doomed.output().empty(); }));
+    doomed.signal(SIGKILL);
+    doomed.waitExit(std::chrono::seconds(10));
+    writeClip(*caster);
+    writeClip(*caster);
+    // The dead caller goes once libsrt gives up on it; the others got everything.
+    ASSERT_TRUE(waitFor([&] { return caster->clientCount() == 2; }, std::chrono::seconds(30)));
+    ASSERT_TRUE(waitFor([&] {
+        const auto stats = caster->destinationStats();
+        return stats.size() == 2 && stats[0].counters.backlogBytes == 0 &&
+               stats[1].counters.backlogBytes == 0 && a.receivedSize() == stats[0].counters.bytes &&
+               b.receivedSize() == stats[1].counters.bytes;
+    }));
+    EXPECT_TRUE(a.received() == b.received());
+    std::string report;
+    EXPECT_EQ(tsCheck(a.received(), report), 0) << report;
+    for (const auto& stats : caster->destinationStats()) {
+        EXPECT_EQ(stats.counters.dropped, 0u);
+    }
+}
+
+// A caller that connects and never reads, with the smallest flow window libsrt allows:
+// the healthy caller beside it still gets the whole stream.
+TEST_F(SrtCaster, AStalledCallerDoesNotHoldUpAHealthyOne) {
+    auto caster = open(true);
+    ASSERT_EQ(caster->setOption("maxbw", "-1"), 0);
+    srt_startup();
+    const SRTSOCKET stalled = srt_create_socket();
+    const int window = 32;
+    ASSERT_EQ(srt_setsockflag(stalled, SRTO_FC, &window, sizeof window), 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(caster->listenPort());
+    ASSERT_NE(srt_connect(stalled, reinterpret_cast<sockaddr*>(&address), sizeof address),
+              SRT_ERROR);
+    SrtReceiver healthy;
+    ASSERT_TRUE(healthy.call(caster->listenPort()));
+    ASSERT_TRUE(waitFor([&] { return caster->clientCount() == 2; }));
+    for (int i = 0; i < 5; ++i) {
+        writeClip(*caster);
+    }
+    // Every block went to both; the healthy one has received all of its share.
+    ASSERT_TRUE(waitFor([&] {
+        for (const auto& stats : caster->destinationStats()) {
+            if (stats.counters.backlogBytes == 0 && stats.counters.bytes > 0 &&
+                healthy.receivedSize() == stats.counters.bytes) {
+                return true;
+            }
+        }
+        return false;
+    }));
+    const auto stats = caster->destinationStats();
+    ASSERT_EQ(stats.size(), 2u);
+    EXPECT_EQ(stats[0].counters.datagrams, stats[1].counters.datagrams);
+    std::string report;
+    EXPECT_EQ(tsCheck(healthy.received(), report), 0) << report;
+    // Removing every target disconnects the callers too; the listener stays open.
+    caster->removeAllTarget();
+    EXPECT_EQ(caster->clientCount(), 0u);
+    EXPECT_TRUE(caster->destinationStats().empty());
+    SrtReceiver later;
+    ASSERT_TRUE(later.call(caster->listenPort()));
+    EXPECT_TRUE(waitFor([&] { return caster->clientCount() == 1; }));
+    srt_close(stalled);
+    srt_cleanup();
+}
+
+// One peer's queue keeps the newest blocks: what does not fit is dropped oldest first and
+// counted, and what is still queued when the link ends counts as dropped too.
+TEST(SrtLinkQueue, KeepsTheNewestBlocksAndCountsTheDropped) {
+    srt_startup();
+    av::SrtLink link(srt_create_socket(), "127.0.0.1", 9);  // never connected: nothing is sent
+    const size_t extra = 76;
+    for (size_t i = 0; i < av::SrtLink::kQueueCapacity + extra; ++i) {
+        link.push(std::make_shared<const std::vector<uint8_t>>(1316, static_cast<uint8_t>(i)));
+    }
+    const av::SrtLinkStats stats = link.stats();
+    EXPECT_EQ(stats.counters.dropped, extra);
+    EXPECT_EQ(stats.counters.backlogBytes, av::SrtLink::kQueueCapacity * 1316);
+    EXPECT_EQ(stats.counters.datagrams, 0u);
+    srt_close(link.release());
+    EXPECT_EQ(link.counters().dropped, av::SrtLink::kQueueCapacity + extra);
+    EXPECT_EQ(link.stats().counters.backlogBytes, 0u);
+    srt_cleanup();
+}
+
+TEST_F(SrtCaster, SrtLiveTransmitReceivesOurCallerAndAWrongPassphraseIsRefused) {
+    sluicetest::LogCapture log;
+    const int port = testsupport::freeUdpPort();
+    testsupport::ChildProcess listener;
+    // Its messages go to the test's stderr; its output is the stream alone.
+    const auto received = [&] { return listener.output().size(); };
+    ASSERT_TRUE(listener.start(
+        {"srt-live-transmit", "-q",
+         "srt://127.0.0.1:" + std::to_string(port) + "?mode=listener&passphrase=" + kPassphrase,
+         "file://con"},
+        testsupport::ChildProcess::Stderr::Inherit));
+    auto caster = open(false);
+    ASSERT_EQ(caster->setOption("passphrase", "wrong-passphrase-42"), 0);
+    ASSERT_TRUE(caster->addTarget("127.0.0.1", static_cast<uint16_t>(port)));
+    feed(caster);
+    ASSERT_TRUE(waitFor([&] {
+        for (const std::string& line : log.all()) {
+            if (line.find("cannot connect") != std::string::npos) {
+                return true;
+            }
+        }
+        return false;
+    }));
+    EXPECT_EQ(caster->connectedTargetCount(), 0u);
+    EXPECT_EQ(received(), 0u);
+
+    // The right passphrase: the target reconnects on its own and the stream flows.
+    ASSERT_EQ(caster->setOption("passphrase", kPassphrase), 0);
+    ASSERT_TRUE(waitFor([&] { return received() > 50000; }, std::chrono::seconds(30)))
+        << "connected targets: " << caster->connectedTargetCount();
+    stopFeeding();
+    const auto stats = caster->destinationStats();
+    ASSERT_EQ(stats.size(), 1u);
+    EXPECT_TRUE(stats[0].hasTransport);
+    EXPECT_GT(stats[0].counters.datagrams, 0u);
+    for (const std::string& line : log.all()) {
+        EXPECT_EQ(line.find(kPassphrase), std::string::npos) << line;
+        EXPECT_EQ(line.find("wrong-passphrase-42"), std::string::npos) << line;
+    }
+}
+
+TEST_F(SrtCaster, TheCallerReconnectsAfterItsListenerRestarts) {
+    SrtReceiver listener;
+    ASSERT_TRUE(listener.listen(0));
+    const uint16_t port = listener.port();
+    auto caster = open(false);
+    ASSERT_TRUE(caster->addTarget("127.0.0.1", port));
+    EXPECT_FALSE(caster->addTarget("127.0.0.1", port));
+    feed(caster);
+    ASSERT_TRUE(waitFor([&] { return listener.receivedSize() > 10000; }));
+    listener.close();
+    ASSERT_TRUE(
+        waitFor([&] { return caster->connectedTargetCount() == 0; }, std::chrono::seconds(30)));
+    SrtReceiver again;
+    ASSERT_TRUE(waitFor([&] { return again.listen(port); }));
+    ASSERT_TRUE(waitFor([&] { return again.receivedSize() > 10000; }, std::chrono::seconds(30)));
+    stopFeeding();
+    std::string report;
+    // From its first whole packet on, the new link's stream is clean.
+    const std::string bytes = again.received();
+    EXPECT_EQ(tsCheck(bytes, report), 0) << report;
+    caster->removeTarget("127.0.0.1", port);
+    EXPECT_EQ(caster->destinationStats().size(), 0u);
+}
+
+}  // namespace
