@@ -151,7 +151,10 @@ async function testDashboard(entry) {
   const lteNetwork = Object.assign(await api(entry, 'network'), { connectionType: 2 });
   await p.route('**/api/network', (route) => route.fulfill({ json: lteNetwork }));
   await p.locator('#lte-card').waitFor({ timeout: kWaitMs });
-  check('the LTE card shows the modem on an LTE connection', /SIM/.test(await text(p, '#lte')));
+  // The card shows first, the modem's facts when its own request has answered.
+  const lteShown = await p.locator('#lte', { hasText: 'SIM' }).waitFor({ timeout: kWaitMs })
+    .then(() => true, () => false);
+  check('the LTE card shows the modem on an LTE connection', lteShown, await text(p, '#lte'));
   await p.unroute('**/api/network');
 
   // The device stops answering (every request refused), then comes back.
@@ -230,7 +233,11 @@ async function testHttps(entry) {
 
   const settings = path.join(opt.board, 'mnt/config/encoder.ini');
   const before = fs.readFileSync(settings, 'utf8');
-  fs.writeFileSync(settings, before + '\n[security]\nhttpsOnly=1\n');
+  // The first [security] section counts; every save of the settings writes one.
+  const switched = /^\[security\]$/m.test(before)
+    ? before.replace(/^(\[security\]\n(?:[^[\n][^\n]*\n)*?)httpsOnly=\d+$/m, '$1httpsOnly=1')
+    : before + '\n[security]\nhttpsOnly=1\n';
+  fs.writeFileSync(settings, switched);
   try {
     const redirected = await p.goto(`${opt.url}/video.html`);
     check('with httpsOnly, plain HTTP leads to the HTTPS page',
