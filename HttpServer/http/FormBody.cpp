@@ -1,5 +1,7 @@
 #include "FormBody.h"
 
+#include "TextCase.h"
+
 #include <cctype>
 
 namespace http {
@@ -12,19 +14,6 @@ int hexValue(char c) {
     }
     const int lower = std::tolower(static_cast<unsigned char>(c));
     return lower >= 'a' && lower <= 'f' ? lower - 'a' + 10 : -1;
-}
-
-bool sameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
-    return true;
 }
 
 std::string decode(std::string_view text) {
@@ -56,7 +45,7 @@ std::optional<std::string> FormBody::value(std::string_view body, std::string_vi
         }
         const std::string_view pair = body.substr(start, end - start);
         const size_t eq = pair.find('=');
-        if (eq != std::string_view::npos && sameName(pair.substr(0, eq), name)) {
+        if (eq != std::string_view::npos && equalsNoCase(pair.substr(0, eq), name)) {
             return decode(pair.substr(eq + 1));
         }
         start = end + 1;

@@ -1,5 +1,7 @@
 #include "MultipartParser.h"
 
+#include "TextCase.h"
+
 #include <cctype>
 #include <cstring>
 #include <utility>
@@ -17,19 +19,6 @@ std::string_view trim(std::string_view s) {
         s.remove_suffix(1);
     }
     return s;
-}
-
-bool equalsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
-    return true;
 }
 
 using Parameters = std::vector<std::pair<std::string, std::string>>;
