@@ -199,6 +199,18 @@ const KeyBinding<SecuritySettings> kSecurityKeys[] = {
     {keys::kProvisionLock, &SecuritySettings::provisionLock},
 };
 
+const KeyBinding<SrtSettings> kSrtKeys[] = {
+    {"enabled", &SrtSettings::enabled},
+    {"mode", &SrtSettings::mode},
+    {"port", &SrtSettings::port},
+    {"callerAddr", &SrtSettings::callerAddr},
+    {"callerPort", &SrtSettings::callerPort},
+    {"latency", &SrtSettings::latency},
+    {"passphrase", &SrtSettings::passphrase},
+    {"keyLength", &SrtSettings::keyLength},
+    {"streamId", &SrtSettings::streamId},
+};
+
 // Reads every key of a table that exists in the section; missing keys keep their field.
 struct Loader {
     const comn::IniFile& ini;
@@ -306,6 +318,11 @@ EncoderConfigFile::EncoderConfigFile() {
 
         const int level = main ? 50 : 0;
         chroma[i] = ChromaSettings{level, level, level, level};
+
+        srt[i].mode = keys::kSrtModeListener;
+        srt[i].port = defaults::kSrtPort[i];
+        srt[i].latency = defaults::kSrtLatencyMs;
+        srt[i].keyLength = defaults::kSrtKeyLength;
     }
 
     audio.sampleRate = 64000;
@@ -349,6 +366,9 @@ void EncoderConfigFile::forEachGroup(Visitor&& visit) {
     visit("server", ftp, kFtpKeys);
     visit("storage", sysInfo, kStorageKeys);
     visit(keys::kSecuritySection, security, kSecurityKeys);
+    for (int i = 0; i < 2; ++i) {
+        visit(std::string(streamPrefix(i)) + keys::kSrtSectionSuffix, srt[i], kSrtKeys);
+    }
 }
 
 bool EncoderConfigFile::load(const std::string& path) {

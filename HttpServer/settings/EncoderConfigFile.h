@@ -57,6 +57,7 @@ public:
     IrcutSettings ircut;  // not stored
     LteStatus lte;        // not stored
     SecuritySettings security;
+    SrtSettings srt[2];
     std::string author;  // web user name ("input" key "author")
     std::string pwd;     // web password ("input" key "pwd")
 

@@ -153,8 +153,8 @@ struct FtpSettings {
     std::string ftpserverIP;
     std::string username;
     std::string fpassword;
-    int ftptime = 0;        // time synchronisation interval in hours ("cycle")
-    int timeMode = 0;       // 1 enables time synchronisation
+    int ftptime = 0;         // time synchronisation interval in hours ("cycle")
+    int timeMode = 0;        // 1 enables time synchronisation
     std::string timeServer;  // empty selects the built-in default
     int localtimezone = 0;
 };
@@ -211,6 +211,20 @@ struct LteStatus {
 struct SecuritySettings {
     int httpsOnly = 0;      // "httpsOnly": the web server serves its pages over HTTPS only
     int provisionLock = 0;  // "provisionLock": peerlo ignores every changing command
+};
+
+/// Sections "master_srt" and "sub_srt": the stream's SRT output. A listener waits for callers on
+/// port; a caller connects out to callerAddr:callerPort. Off by default.
+struct SrtSettings {
+    int enabled = 0;         // "enabled": 0 or 1
+    std::string mode;        // "mode": "listener" or "caller"
+    int port = 0;            // "port": the listener's UDP port
+    std::string callerAddr;  // "callerAddr": the listener a caller connects to (IPv4 or host name)
+    int callerPort = 0;      // "callerPort"
+    int latency = 0;         // "latency": in milliseconds
+    std::string passphrase;  // "passphrase": empty for no encryption, else 10-79 characters
+    int keyLength = 0;       // "keyLength": AES key length in bytes, 16, 24 or 32
+    std::string streamId;    // "streamId": SRT's stream ID, empty for none
 };
 
 /// The record of "/api/adjusttime"; not part of the settings file. Month counts from 0 in

@@ -23,4 +23,9 @@ inline constexpr const char* kSecuritySection = "security";
 inline constexpr const char* kHttpsOnly = "httpsOnly";
 inline constexpr const char* kProvisionLock = "provisionLock";
 
+// The SRT output of a stream (SrtSettings), read by the media process.
+inline constexpr const char* kSrtSectionSuffix = "srt";  // "master_srt", "sub_srt"
+inline constexpr const char* kSrtModeListener = "listener";
+inline constexpr const char* kSrtModeCaller = "caller";
+
 }  // namespace enc::keys

@@ -28,6 +28,9 @@ constexpr int kRtspPort = 554;
 constexpr int kRtmpPort = 1935;
 constexpr int kMulticastPort[2] = {5000, 5001};
 constexpr int kTsPort[2] = {20000, 20001};
+constexpr int kSrtPort[2] = {9000, 9001};
+constexpr int kSrtLatencyMs = 120;  // SRT's own default
+constexpr int kSrtKeyLength = 16;   // AES-128
 }  // namespace defaults
 
 /// The encoder settings of stream index (0 main, 1 sub); the main stream's frame rate may

@@ -221,6 +221,46 @@ TEST(EncoderConfigFile, SecuritySectionRoundTripsAndDefaultsToUnlocked) {
     EXPECT_EQ(back.security.httpsOnly, 0);
 }
 
+// Each stream's SRT output has its own section; a file without them reads a disabled listener
+// on the stream's default port, and a passphrase with blanks and '=' survives a round trip.
+TEST(EncoderConfigFile, SrtSectionsRoundTripPerStream) {
+    TempDir dir;
+    writeFile(dir.file("e.ini"), "[sub_srt]\n; keep me\nlatency=300\nextra=1\n");
+    EncoderConfigFile cfg;
+    ASSERT_TRUE(cfg.load(dir.file("e.ini")));
+    EXPECT_EQ(cfg.srt[0].enabled, 0);
+    EXPECT_EQ(cfg.srt[0].mode, "listener");
+    EXPECT_EQ(cfg.srt[0].port, 9000);
+    EXPECT_EQ(cfg.srt[0].latency, 120);
+    EXPECT_EQ(cfg.srt[0].keyLength, 16);
+    EXPECT_EQ(cfg.srt[1].port, 9001);
+    EXPECT_EQ(cfg.srt[1].latency, 300);
+
+    cfg.srt[1].enabled = 1;
+    cfg.srt[1].mode = "caller";
+    cfg.srt[1].callerAddr = "relay.example.net";
+    cfg.srt[1].callerPort = 7001;
+    cfg.srt[1].passphrase = "a b=c d e f g";
+    cfg.srt[1].streamId = "#!::r=live/sub";
+    ASSERT_TRUE(cfg.save(dir.file("e.ini")));
+    const std::string text = readFile(dir.file("e.ini"));
+    EXPECT_NE(text.find("; keep me"), std::string::npos);
+    EXPECT_NE(text.find("extra=1"), std::string::npos);
+    EXPECT_NE(text.find("\n[master_srt]\nenabled=0\nmode=listener\nport=9000\n"),
+              std::string::npos);
+
+    EncoderConfigFile back;
+    ASSERT_TRUE(back.load(dir.file("e.ini")));
+    EXPECT_EQ(back.srt[1].enabled, 1);
+    EXPECT_EQ(back.srt[1].mode, "caller");
+    EXPECT_EQ(back.srt[1].callerAddr, "relay.example.net");
+    EXPECT_EQ(back.srt[1].callerPort, 7001);
+    EXPECT_EQ(back.srt[1].latency, 300);
+    EXPECT_EQ(back.srt[1].passphrase, "a b=c d e f g");
+    EXPECT_EQ(back.srt[1].streamId, "#!::r=live/sub");
+    EXPECT_EQ(back.srt[0].enabled, 0);
+}
+
 // The file holds the web password: only its owner may read it, also after a file that
 // was more open (an older release wrote 0644) has been replaced.
 TEST(EncoderConfigFile, SavedFileIsReadableByItsOwnerOnly) {
