@@ -259,6 +259,25 @@ const Route kRoutes[] = {
              rq, [&](auto& r) { return rq.device.getSecurity(r); },
              [&](const auto& r) { return rq.device.setSecurity(r, rq.response); });
      }},
+    // A POST changes the keys it names and keeps the stored value of every other one, so that
+    // a body without "passphrase" keeps the secret the reply never shows.
+    {"/srt", true,
+     [](Request& rq) {
+         SrtSettings record;
+         if (rq.method == Method::Get) {
+             const int result = rq.device.getSrt(rq.index, record);
+             JsonCast::toJson(record, rq.response);
+             return result;
+         }
+         if (rq.method == Method::Post) {
+             if (rq.device.getSrt(rq.index, record) != 0) {
+                 return -1;
+             }
+             JsonCast::fromJson(record, rq.body);
+             return rq.device.setSrt(rq.index, record, rq.response);
+         }
+         return kWrongMethod;
+     }},
     // Any method but the safe ones: a plain link must not install, restart or reset.
     {"/update", false,
      [](Request& rq) {

@@ -41,8 +41,12 @@ struct Document<StreamStatus> {
 template <>
 struct Document<StreamUrl> {
     static constexpr const char* kEncode = "{http:%Q, rtsp:%Q}";
+    // The same document while the SRT output is on: new keys after the old ones.
+    static constexpr const char* kEncodeWithSrt = "{http:%Q, rtsp:%Q, srt:%Q, srtMode:%Q}";
     static constexpr const char* kDecode = nullptr;
-    static JsonFields fields(StreamUrl& r) { return {{"http", r.http}, {"rtsp", r.rtsp}}; }
+    static JsonFields fields(StreamUrl& r) {
+        return {{"http", r.http}, {"rtsp", r.rtsp}, {"srt", r.srt}, {"srtMode", r.srtMode}};
+    }
 };
 
 template <>
@@ -331,6 +335,29 @@ struct Document<SecuritySettings> {
     }
 };
 
+// The SRT document: written with whether a passphrase is set, read with the passphrase.
+struct SrtDocument {
+    static constexpr const char* kEncode =
+        "{enabled:%d,mode:%Q,port:%d,callerAddr:%Q,callerPort:%d,latency:%d,passphraseSet:%B,"
+        "keyLength:%d,streamId:%Q}";
+    static constexpr const char* kDecode =
+        "{enabled:%d,mode:%Q,port:%d,callerAddr:%Q,callerPort:%d,latency:%d,passphrase:%Q,"
+        "keyLength:%d,streamId:%Q}";
+    // passphraseSet is bound to an int of the caller's; the passphrase only to decoding.
+    static JsonFields fields(SrtSettings& r, int& passphraseSet) {
+        return {{"enabled", r.enabled},
+                {"mode", r.mode},
+                {"port", r.port},
+                {"callerAddr", r.callerAddr},
+                {"callerPort", r.callerPort},
+                {"latency", r.latency},
+                {"passphrase", r.passphrase},
+                {"passphraseSet", passphraseSet},
+                {"keyLength", r.keyLength},
+                {"streamId", r.streamId}};
+    }
+};
+
 using JsonTree = std::unique_ptr<cJSON, void (*)(cJSON*)>;
 
 // A body nested too deeply is not parsed at all: the parser's recursion stays bounded.
@@ -371,7 +398,14 @@ void JsonCast::toJson(const StreamStatus& r, std::string& t) {
     encode(r, t);
 }
 void JsonCast::toJson(const StreamUrl& r, std::string& t) {
-    encode(r, t);
+    if (r.srt.empty()) {
+        encode(r, t);
+        return;
+    }
+    StreamUrl copy = r;
+    setCut(
+        JsonFormat::print(Document<StreamUrl>::kEncodeWithSrt, Document<StreamUrl>::fields(copy)),
+        t);
 }
 void JsonCast::toJson(const NetworkSettings& r, std::string& t) {
     encode(r, t);
@@ -424,6 +458,11 @@ void JsonCast::toJson(const IrcutSettings& r, std::string& t) {
 void JsonCast::toJson(const SecuritySettings& r, std::string& t) {
     encode(r, t);
 }
+void JsonCast::toJson(const SrtSettings& r, std::string& t) {
+    SrtSettings copy = r;
+    int passphraseSet = r.passphrase.empty() ? 0 : 1;
+    t = JsonFormat::print(SrtDocument::kEncode, SrtDocument::fields(copy, passphraseSet));
+}
 
 void JsonCast::toJson(const OsdSettings& first, const OsdSettings& second, std::string& text) {
     using Doc = Document<OsdSettings>;
@@ -472,6 +511,12 @@ bool JsonCast::fromJson(IrcutSettings& r, std::string_view b) {
 }
 bool JsonCast::fromJson(SecuritySettings& r, std::string_view b) {
     return decode(r, b);
+}
+bool JsonCast::fromJson(SrtSettings& r, std::string_view b) {
+    int passphraseSet = 0;  // a reply key: never read from a request
+    const JsonTree tree = parse(b);
+    JsonFormat::scan(SrtDocument::kDecode, tree.get(), SrtDocument::fields(r, passphraseSet));
+    return true;
 }
 
 bool JsonCast::fromJson(SysInfo& r, std::string_view body) {

@@ -23,6 +23,8 @@ public:
 
     static void toJson(const InputStatus& record, std::string& text);
     static void toJson(const StreamStatus& record, std::string& text);
+    /// {"http":"...", "rtsp":"..."}; while the stream's SRT output is on (srt not empty) the
+    /// keys "srt" and "srtMode" follow, in the same spacing.
     static void toJson(const StreamUrl& record, std::string& text);
     static void toJson(const NetworkSettings& record, std::string& text);
     static void toJson(const WifiSettings& record, std::string& text);
@@ -44,6 +46,10 @@ public:
     static void toJson(const IrcutSettings& record, std::string& text);
     /// {"httpsOnly":0,"provisionLock":0}
     static void toJson(const SecuritySettings& record, std::string& text);
+    /// {"enabled":0,"mode":"listener","port":9000,"callerAddr":"","callerPort":0,
+    /// "latency":120,"passphraseSet":false,"keyLength":16,"streamId":""}: the passphrase
+    /// itself never leaves the device. Not cut: every field is bounded (SettingsCheck::srt).
+    static void toJson(const SrtSettings& record, std::string& text);
 
     /// dhcp is read as a number here (the encoding prints it as a boolean).
     static bool fromJson(NetworkSettings& record, std::string_view body);
@@ -68,6 +74,9 @@ public:
     static bool fromJson(UpgradeServerSettings& record, std::string_view body);
     static bool fromJson(IrcutSettings& record, std::string_view body);
     static bool fromJson(SecuritySettings& record, std::string_view body);
+    /// The keys of the SRT document, with "passphrase" in place of "passphraseSet": a body
+    /// without it keeps the record's passphrase, "" clears it.
+    static bool fromJson(SrtSettings& record, std::string_view body);
 };
 
 }  // namespace enc

@@ -67,6 +67,14 @@ public:
     virtual int setSecurity(const SecuritySettings& /*in*/, std::string& /*response*/) {
         return -1;
     }
+    /// A stream's SRT output ("/api/srt"). out carries the stored passphrase: the dispatcher
+    /// never answers it. setSrt receives the whole record (the dispatcher has merged the
+    /// request into the stored one), refuses a bad value with an error document in response
+    /// and stores nothing then. A device without SRT answers -1.
+    virtual int getSrt(int /*index*/, SrtSettings& /*out*/) { return -1; }
+    virtual int setSrt(int /*index*/, const SrtSettings& /*in*/, std::string& /*response*/) {
+        return -1;
+    }
 
     /// A file was uploaded and stored at filePath; name is the form field name of the part.
     virtual void handleUpload(const std::string& name, const std::string& filePath) = 0;

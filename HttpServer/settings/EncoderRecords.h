@@ -26,6 +26,10 @@ struct StreamStatus {
 struct StreamUrl {
     std::string rtsp;
     std::string http;
+    // Not stored: the stream's SRT address while its SRT output is on ("" otherwise), and
+    // whether the device waits there ("listener") or calls out to it ("caller").
+    std::string srt;
+    std::string srtMode;
 };
 
 struct NetworkSettings {

@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "Ipv4.h"
+#include "SettingsKeys.h"
 
 namespace enc {
 namespace {
@@ -12,6 +13,17 @@ namespace {
 constexpr size_t kMaxEssidBytes = 32;
 constexpr size_t kMinWpaKey = 8;
 constexpr size_t kMaxWpaKey = 63;
+// DNS limits (RFC 1035): a whole name and one label.
+constexpr size_t kMaxHostName = 253;
+constexpr size_t kMaxLabel = 63;
+// SRT's limits: the passphrase libsrt accepts, its stream ID buffer, and the latency range the
+// pages offer (below 20 ms no network recovers a packet; above 8 s the picture is stale).
+constexpr size_t kMinSrtPassphrase = 10;
+constexpr size_t kMaxSrtPassphrase = 79;
+constexpr size_t kMaxSrtStreamId = 512;
+constexpr int kMinSrtLatencyMs = 20;
+constexpr int kMaxSrtLatencyMs = 8000;
+constexpr int kMaxPort = 65535;
 
 bool isControl(char c) {
     const auto u = static_cast<unsigned char>(c);
@@ -24,6 +36,21 @@ bool isHex(char c) {
 
 bool emptyOrIpv4(const std::string& text) {
     return text.empty() || comn::isValidIpv4(text);
+}
+
+bool isPrintableAscii(std::string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return c >= ' ' && c <= '~'; });
+}
+
+bool isPort(int value) {
+    return value >= 1 && value <= kMaxPort;
+}
+
+bool isLabel(std::string_view label) {
+    return !label.empty() && label.size() <= kMaxLabel && label.front() != '-' &&
+           label.back() != '-' && std::all_of(label.begin(), label.end(), [](char c) {
+               return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '-';
+           });
 }
 
 }  // namespace
@@ -54,6 +81,26 @@ bool SettingsCheck::isWpaKey(std::string_view text) {
     return text.size() >= kMinWpaKey && text.size() <= kMaxWpaKey &&
            std::all_of(text.begin(), text.end(),
                        [](char c) { return c >= ' ' && c <= '~' && c != '"'; });
+}
+
+bool SettingsCheck::isHostName(std::string_view text) {
+    if (text.empty() || text.size() > kMaxHostName) {
+        return false;
+    }
+    std::string_view last;
+    for (std::string_view rest = text;;) {
+        const size_t dot = rest.find('.');
+        last = rest.substr(0, dot);
+        if (!isLabel(last)) {
+            return false;
+        }
+        if (dot == std::string_view::npos) {
+            break;
+        }
+        rest.remove_prefix(dot + 1);
+    }
+    return !std::all_of(last.begin(), last.end(),
+                        [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; });
 }
 
 std::string SettingsCheck::network(const NetworkSettings& r) {
@@ -99,6 +146,46 @@ std::string SettingsCheck::security(const SecuritySettings& r) {
         if (value != 0 && value != 1) {
             return std::string(key) + " must be 0 or 1";
         }
+    }
+    return std::string();
+}
+
+std::string SettingsCheck::srt(const SrtSettings& r) {
+    if (r.enabled != 0 && r.enabled != 1) {
+        return "enabled must be 0 or 1";
+    }
+    const bool listener = r.mode == keys::kSrtModeListener;
+    if (!listener && r.mode != keys::kSrtModeCaller) {
+        return "mode must be listener or caller";
+    }
+    if (!isPort(r.port)) {
+        return "port must be a number from 1 to 65535";
+    }
+    // A caller that is off may keep an unfinished address; one that is on needs both.
+    const bool calling = !listener && r.enabled == 1;
+    if (calling ? !(comn::isValidIpv4(r.callerAddr) || isHostName(r.callerAddr))
+                : !(r.callerAddr.empty() || comn::isValidIpv4(r.callerAddr) ||
+                    isHostName(r.callerAddr))) {
+        return calling ? "callerAddr must be an IPv4 address or host name for a caller"
+                       : "callerAddr must be empty, an IPv4 address or a host name";
+    }
+    if (calling ? !isPort(r.callerPort) : !(r.callerPort == 0 || isPort(r.callerPort))) {
+        return calling ? "callerPort must be a number from 1 to 65535 for a caller"
+                       : "callerPort must be 0 or a number from 1 to 65535";
+    }
+    if (r.latency < kMinSrtLatencyMs || r.latency > kMaxSrtLatencyMs) {
+        return "latency must be a number from 20 to 8000 ms";
+    }
+    if (!r.passphrase.empty() &&
+        (r.passphrase.size() < kMinSrtPassphrase || r.passphrase.size() > kMaxSrtPassphrase ||
+         !isPrintableAscii(r.passphrase))) {
+        return "passphrase must be empty or 10 to 79 printable ASCII characters";
+    }
+    if (r.keyLength != 16 && r.keyLength != 24 && r.keyLength != 32) {
+        return "keyLength must be 16, 24 or 32";
+    }
+    if (r.streamId.size() > kMaxSrtStreamId || !isPrintableAscii(r.streamId)) {
+        return "streamId must have at most 512 printable ASCII characters";
     }
     return std::string();
 }

@@ -26,11 +26,21 @@ public:
     static std::string wifi(const WifiSettings& record);
     /// The security flags: 0 or 1 each.
     static std::string security(const SecuritySettings& record);
+    /// A stream's SRT output: enabled 0 or 1; mode "listener" or "caller"; port 1 to 65535;
+    /// callerAddr an IPv4 address or host name and callerPort 1 to 65535, both required only
+    /// for an enabled caller (else empty and 0 are allowed); latency 20 to 8000 ms; passphrase
+    /// empty or 10 to 79 printable ASCII characters; keyLength 16, 24 or 32; streamId up to 512
+    /// printable ASCII characters. The reason never quotes the passphrase.
+    static std::string srt(const SrtSettings& record);
 
     /// Six groups of two hexadecimal digits separated by ':' ("44:03:2c:56:79:40").
     static bool isMacAddress(std::string_view text);
     static bool isEssid(std::string_view text);
     static bool isWpaKey(std::string_view text);
+    /// A DNS host name: 1 to 253 characters in dot-separated labels of 1 to 63 letters, digits
+    /// and '-', no label beginning or ending with '-', the last label not all digits (that
+    /// would be a broken IPv4 address).
+    static bool isHostName(std::string_view text);
 
     /// The reply document for a refusal: {"error":"<reason>"} with the reason quoted.
     static std::string errorDocument(std::string_view reason);
