@@ -212,6 +212,33 @@ int DemoHandler::setProtocol(int index, const ProtocolSettings& in, std::string&
     return 0;
 }
 
+int DemoHandler::getSrt(int index, SrtSettings& out) {
+    if (!validIndex(index)) {
+        return -1;
+    }
+    reload();
+    out = m_config.srt[index];
+    return 0;
+}
+
+int DemoHandler::setSrt(int index, const SrtSettings& in, std::string& response) {
+    if (!validIndex(index)) {
+        return -1;
+    }
+    if (SettingsCheck::refused(SettingsCheck::srt(in), response)) {
+        return -1;
+    }
+    m_config.srt[index] = in;
+    const bool saved = save();
+    board::syncStorage();
+    if (!saved) {
+        return -1;  // the media process reads the file: nothing new to tell it
+    }
+    say("SRT index:%d, enabled:%d, mode:%s\n", index, in.enabled, in.mode.c_str());
+    notify(index == 0 ? kCodeMainProtocol : kCodeSubProtocol);
+    return 0;
+}
+
 int DemoHandler::getOsd(int index, OsdSettings& first, OsdSettings& second) {
     if (!validIndex(index)) {
         return -1;
@@ -434,8 +461,9 @@ int DemoHandler::getStreamUrl(int index, StreamUrl& out) {
         return -1;
     }
     reload();
-    out = StatusReport::streamUrl(m_config.protocol[index], m_config.video[index],
-                                  LiveStatus::deviceAddress());
+    const std::string address = LiveStatus::deviceAddress();
+    out = StatusReport::streamUrl(m_config.protocol[index], m_config.video[index], address);
+    StatusReport::srtAddress(m_config.srt[index], address, out);
     return 0;
 }
 

@@ -102,6 +102,11 @@ public:
     /// Answers -1 when the file could not be saved (the switches act only from the file).
     int getSecurity(enc::SecuritySettings& out) override;
     int setSecurity(const enc::SecuritySettings& in, std::string& response) override;
+    /// The SRT output of a stream: checked (SettingsCheck::srt), stored, then the stream's
+    /// publishing change code (4709 main, 4710 sub) goes to the media process. Answers -1 when
+    /// the file could not be saved (nothing is sent then). The passphrase is never printed.
+    int getSrt(int index, enc::SrtSettings& out) override;
+    int setSrt(int index, const enc::SrtSettings& in, std::string& response) override;
 
 private:
     void reload();

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "SettingsKeys.h"
+
 namespace enc {
 namespace {
 
@@ -168,6 +170,17 @@ StreamUrl StatusReport::streamUrl(const ProtocolSettings& p, const VideoSettings
         url.http = p.rtmpAddr;
     }
     return url;
+}
+
+void StatusReport::srtAddress(const SrtSettings& srt, const std::string& device, StreamUrl& url) {
+    if (srt.enabled == 0) {
+        return;
+    }
+    const bool caller = srt.mode == keys::kSrtModeCaller;
+    // Joined, not formatted: a host name may be longer than the status text buffer.
+    url.srt = caller ? "srt://" + srt.callerAddr + ":" + std::to_string(srt.callerPort)
+                     : "srt://" + device + ":" + std::to_string(srt.port);
+    url.srtMode = srt.mode;
 }
 
 std::string StatusReport::uptimeText(long seconds) {

@@ -41,6 +41,9 @@ public:
     /// The RTSP URL (when enabled) and, for an H.264 stream with RTMP on, the RTMP address.
     static StreamUrl streamUrl(const ProtocolSettings& protocol, const VideoSettings& video,
                                const std::string& device);
+    /// While the SRT output is on: srt becomes "srt://device:port" for a listener or
+    /// "srt://callerAddr:callerPort" for a caller, and srtMode the mode. Otherwise both stay.
+    static void srtAddress(const SrtSettings& srt, const std::string& device, StreamUrl& url);
 
     /// "%02dD-%02dH-%02dM-%02dS" of seconds since boot.
     static std::string uptimeText(long seconds);
