@@ -116,7 +116,13 @@ const Enc = (() => {
       body: JSON.stringify(doc),
     });
     const text = await reply.text();
-    if (!reply.ok) throw new DeviceError(`The device refused the change (HTTP ${reply.status}).`, reply.status);
+    if (!reply.ok) {
+      // Documents the device checks name the refused value: {"error":"port must be ..."}.
+      let reason = '';
+      try { reason = JSON.parse(text).error || ''; } catch (e) { reason = ''; }
+      throw new DeviceError(`The device refused the change (HTTP ${reply.status})${reason ? ': ' + reason : ''}.`,
+        reply.status);
+    }
     return text;
   }
 

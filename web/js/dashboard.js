@@ -16,7 +16,10 @@
     ['ts', 'TS over UDP', 'status'],
     ['addr', 'Multicast', 'status'],
     ['http', 'RTMP push target', 'url'],
+    ['srt', 'SRT', 'url'],
   ];
+  // An SRT caller is where the device sends to, not an address to play from.
+  const srtLabel = (mode) => (mode === 'caller' ? 'SRT (the device calls)' : 'SRT');
 
   const text = (v) => (v === undefined || v === null || String(v).trim() === '' ? 'none' : String(v).trim());
 
@@ -34,8 +37,9 @@
     for (const [key, label] of kAddresses) {
       const id = `url-${index}-${key}`;
       const copy = Enc.copyField(id, label, '');
-      const item = el('li', { hidden: true }, el('label', { for: id, text: label }), copy.row);
-      rows[key] = { item, input: copy.input };
+      const name = el('label', { for: id, text: label });
+      const item = el('li', { hidden: true }, name, copy.row);
+      rows[key] = { item, input: copy.input, name };
       list.append(item);
     }
     card.append(dl, list, none);
@@ -53,6 +57,7 @@
       row.item.hidden = value === '';
       shown += value === '' ? 0 : 1;
     }
+    s.rows.srt.name.textContent = srtLabel(url.srtMode);
     s.none.hidden = shown > 0;
   }
 

@@ -10,6 +10,8 @@
 //   unit, hint (text or function), options ([value, label] pairs or a function), numeric
 //   flag     for 'check': 'bool' sends true/false, otherwise 1/0; invert shows the opposite
 //   optional for 'ipv4': may be left empty; required, maxLength for texts
+//   writeOnly the device never shows the value back (a secret, a one-off action): left out
+//            of the read-back report
 //   check(value, values) extra rule: returns a message, or '' when the value is fine
 
 const EncForms = (() => {
@@ -267,7 +269,7 @@ const EncForms = (() => {
       }
       this.button.disabled = false;
       const stored = this.values();
-      const changed = this.fields.filter((f) => f.kind !== 'info' && String(sent[f.key]) !== String(stored[f.key]));
+      const changed = this.fields.filter((f) => f.kind !== 'info' && !f.writeOnly && String(sent[f.key]) !== String(stored[f.key]));
       if (changed.length) {
         const list = changed.map((f) => `${f.fullName} ${shown(f, sent[f.key])} → ${shown(f, stored[f.key])}`).join('; ');
         Enc.setStatus(this.status, 'warn', `Saved at ${Enc.clock()}, but the device adjusted: ${list}.`);

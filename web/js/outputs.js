@@ -1,8 +1,9 @@
 'use strict';
-// Per stream: the publishing outputs (the protocol document), and the local video output.
+// Per stream: the publishing outputs (the protocol document), its SRT output (the srt
+// document), and the local video output.
 (() => {
   const { $ } = Enc;
-  const stream = Enc.streamSwitch($('#main'), () => { protocol.refresh(); });
+  const stream = Enc.streamSwitch($('#main'), () => { protocol.refresh(); srt.refresh(); });
 
   // A port counts only while its output is on; the device puts its default in place of 0.
   const port = (key, enabledKey) => ({
@@ -50,6 +51,65 @@
     ],
   });
 
+  // SRT: the same rules as the device's (SettingsCheck::srt).
+  const printable = (v) => /^[\x20-\x7e]*$/.test(v);
+  const isHostName = (v) => {
+    const labels = v.split('.');
+    return v.length <= 253 && labels.every((l) => /^[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?$/.test(l)) &&
+      !/^\d+$/.test(labels[labels.length - 1]);
+  };
+  const calling = (all) => all.enabled === 1 && all.mode === 'caller';
+  const passphrase = {
+    key: 'passphrase', label: 'Passphrase', kind: 'password', maxLength: 79, writeOnly: true,
+    hint: '10 to 79 characters; encrypts the stream. Leave empty to keep the stored one.',
+    check: (v, all) => {
+      if (v !== '' && all.passphraseClear) return 'Type a new passphrase or remove the stored one, not both.';
+      return v === '' || (v.length >= 10 && v.length <= 79 && printable(v))
+        ? '' : 'Use 10 to 79 printable ASCII characters.';
+    },
+  };
+  const srt = new EncForms.SettingsForm({
+    form: $('#srt-form'),
+    doc: 'srt',
+    index: stream,
+    groups: [{ legend: 'SRT', fields: [
+      { key: 'enabled', label: 'SRT on', kind: 'check' },
+      { key: 'mode', label: 'Mode', kind: 'select',
+        options: [['listener', 'Listener: receivers call the device'], ['caller', 'Caller: the device calls a receiver']] },
+      { key: 'port', label: 'Listener port', kind: 'int', min: 1, max: 65535 },
+      { key: 'callerAddr', label: 'Receiver address (caller)', kind: 'text', maxLength: 253,
+        hint: 'An IPv4 address or host name.',
+        check: (v, all) => {
+          if (v === '') return calling(all) ? 'A caller needs the receiver\'s address.' : '';
+          return Enc.isIPv4(v) || isHostName(v) ? '' : 'Enter an IPv4 address or a host name (letters, digits, "-" and ".").';
+        } },
+      { key: 'callerPort', label: 'Receiver port (caller)', kind: 'int', min: 0, max: 65535,
+        check: (v, all) => (calling(all) && v === 0 ? 'A caller needs the receiver\'s port, 1 to 65535.' : '') },
+      { key: 'latency', label: 'Latency', kind: 'int', min: 20, max: 8000, unit: 'ms' },
+      passphrase,
+      { key: 'passphraseClear', label: 'Remove the stored passphrase', kind: 'check', writeOnly: true },
+      { key: 'keyLength', label: 'Encryption', kind: 'select', numeric: true,
+        options: [[16, 'AES-128'], [24, 'AES-192'], [32, 'AES-256']] },
+      { key: 'streamId', label: 'Stream ID', kind: 'text', maxLength: 512, hint: 'Optional; up to 512 characters.',
+        check: (v) => (printable(v) ? '' : 'Use printable ASCII characters only.') },
+    ] }],
+    // The device never shows the passphrase, only whether one is set.
+    fromDoc: (doc) => Object.assign({}, doc, { passphrase: '', passphraseClear: 0 }),
+    onLoaded: (doc) => {
+      passphrase.input.placeholder = doc.passphraseSet ? 'Set (leave empty to keep it)' : 'Not set';
+    },
+    // An empty passphrase field keeps the stored one: the key is sent only to change it.
+    toPayload: (sent) => {
+      const payload = {};
+      for (const key of ['enabled', 'mode', 'port', 'callerAddr', 'callerPort', 'latency', 'keyLength', 'streamId']) {
+        payload[key] = sent[key];
+      }
+      if (sent.passphraseClear) payload.passphrase = '';
+      else if (sent.passphrase !== '') payload.passphrase = sent.passphrase;
+      return payload;
+    },
+  });
+
   const output = new EncForms.SettingsForm({
     form: $('#output-form'),
     doc: 'output',
@@ -63,5 +123,6 @@
   });
 
   protocol.refresh();
+  srt.refresh();
   output.refresh();
 })();
