@@ -281,6 +281,65 @@ async function testSecuritySwitches(entry) {
   check('the system page shows the stored HTTPS switch', (await https.isChecked()) === (after.httpsOnly === 1));
 }
 
+// The SRT group of the outputs page: a save with a passphrase, its read-back, the address on
+// the dashboard, a value the page refuses, and switching it off again.
+async function testSrt(entry) {
+  const p = await page(entry);
+  const secret = 'browser-Secret-42';
+  const form = (name) => p.locator(`#srt-form [name=${name}]`);
+  await p.goto(`${opt.url}/outputs.html`);
+  await p.waitForFunction(() => document.querySelector('#srt-form [name=port]').value !== '', null, { timeout: kWaitMs });
+  await form('enabled').setChecked(true);
+  await form('mode').selectOption('listener');
+  await form('port').fill('9010');
+  await form('latency').fill('300');
+  await form('passphrase').fill(secret);
+  await form('keyLength').selectOption('24');
+  await form('streamId').fill('camera-1');
+  await p.locator('#srt-form button[type=submit]').click();
+  await p.locator('#srt-form .status', { hasText: 'Saved' }).waitFor({ timeout: kWaitMs });
+  const report = await text(p, '#srt-form .status');
+  check('the SRT save reads back what was sent', !report.includes('adjusted'), report);
+  const doc = await api(entry, 'srt?index=0');
+  check('SRT settings saved in the outputs page are stored',
+    doc.enabled === 1 && doc.mode === 'listener' && doc.port === 9010 && doc.latency === 300 &&
+    doc.keyLength === 24 && doc.streamId === 'camera-1' && doc.passphraseSet === true, JSON.stringify(doc));
+  check('the SRT document never carries the passphrase', !JSON.stringify(doc).includes(secret) && !('passphrase' in doc));
+  const settings = fs.readFileSync(path.join(opt.board, 'mnt/config/encoder.ini'), 'utf8');
+  check('the settings file holds the SRT passphrase', /\n\[master_srt\]\n(?:[^\n[]*\n)*passphrase=browser-Secret-42\n/.test(settings));
+  check('the passphrase field stays empty and says one is set',
+    (await form('passphrase').inputValue()) === '' && /^Set/.test(await form('passphrase').getAttribute('placeholder')));
+
+  // A latency outside the device's range never leaves the page.
+  let posted = 0;
+  const count = (req) => { if (req.method() === 'POST' && req.url().includes('/api/srt')) posted++; };
+  p.on('request', count);
+  await form('latency').fill('10');
+  await p.locator('#srt-form button[type=submit]').click();
+  await p.locator('#srt-form-latency-error', { hasText: '20 to 8000' }).waitFor({ timeout: kWaitMs });
+  check('an out-of-range SRT latency is not sent', posted === 0, `${posted} POST requests`);
+  p.off('request', count);
+
+  await p.goto(`${opt.url}/index.html`);
+  const url = await api(entry, 'stream-url?index=0');
+  const shown = await p.waitForFunction((want) => document.querySelector('#url-0-srt').value === want, url.srt,
+    { timeout: kWaitMs }).then(() => true, () => false);
+  check('the dashboard shows the SRT listener address', /^srt:\/\/.+:9010$/.test(url.srt) && shown,
+    `${await p.locator('#url-0-srt').inputValue()} / ${JSON.stringify(url)}`);
+
+  // Off again, passphrase removed: the stream-url document is as it was before.
+  await p.goto(`${opt.url}/outputs.html`);
+  await p.waitForFunction(() => document.querySelector('#srt-form [name=port]').value !== '', null, { timeout: kWaitMs });
+  await form('enabled').setChecked(false);
+  await form('passphraseClear').setChecked(true);
+  await p.locator('#srt-form button[type=submit]').click();
+  await p.locator('#srt-form .status', { hasText: 'Saved' }).waitFor({ timeout: kWaitMs });
+  const off = await api(entry, 'srt?index=0');
+  check('SRT can be switched off and its passphrase removed', off.enabled === 0 && off.passphraseSet === false,
+    JSON.stringify(off));
+  check('the stream-url document has no SRT address while SRT is off', !('srt' in await api(entry, 'stream-url?index=0')));
+}
+
 async function testPasswordChange(entry) {
   const p = await page(entry);
   const newPassword = 'n3w-Pass';
@@ -312,7 +371,7 @@ async function main() {
   fs.mkdirSync(opt.shots, { recursive: true });
   const entry = await openBrowser(opt.user, opt.password);
   const steps = [testEveryPageLoads, testPhoneWindow, testDashboard, testVideo, testLogoUpload, testHttps, testSecuritySwitches,
-    testPasswordChange];
+    testSrt, testPasswordChange];
   for (const step of steps) {
     try {
       await step(entry);
