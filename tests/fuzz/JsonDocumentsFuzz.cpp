@@ -74,6 +74,8 @@ public:
     NULL_OP(setIrcutConf(const IrcutSettings&, std::string&))
     NULL_OP(getSecurity(SecuritySettings&))
     NULL_OP(setSecurity(const SecuritySettings&, std::string&))
+    NULL_OP(getSrt(int, SrtSettings&))
+    NULL_OP(setSrt(int, const SrtSettings&, std::string&))
 #undef NULL_OP
     void handleUpload(const std::string&, const std::string&) override {}
     void handleRtspInfo(const std::string&, const std::string&) override {}
@@ -126,12 +128,24 @@ const RoundTrip kDocuments[] = {
         JsonCast::toJson(a, b, text);
         expectJson(text);
     },
+    // Added after the seeds' documents, so that their first bytes keep choosing the same. The
+    // SRT document never prints the passphrase it decoded.
+    [](std::string_view body) {
+        SrtSettings record;
+        JsonCast::fromJson(record, body);
+        std::string text;
+        JsonCast::toJson(record, text);
+        expectJson(text);
+        if (text.find("\"passphrase\"") != std::string::npos) {
+            std::abort();
+        }
+    },
 };
 
-const char* const kPaths[] = {"/network", "/wifi",     "/video",      "/protocol",   "/osd",
-                              "/logo",    "/chroma",   "/lte",        "/rs485",      "/adjusttime",
-                              "/httpset", "/ftplog",   "/audio",      "/output",     "/ircutConf",
-                              "/storage", "/security", "/httpdetect", "/httpupgrade"};
+const char* const kPaths[] = {"/network", "/wifi",     "/video",      "/protocol",    "/osd",
+                              "/logo",    "/chroma",   "/lte",        "/rs485",       "/adjusttime",
+                              "/httpset", "/ftplog",   "/audio",      "/output",      "/ircutConf",
+                              "/storage", "/security", "/httpdetect", "/httpupgrade", "/srt"};
 
 }  // namespace
 
