@@ -163,15 +163,18 @@ std::string SettingsCheck::srt(const SrtSettings& r) {
     }
     // A caller that is off may keep an unfinished address; one that is on needs both.
     const bool calling = !listener && r.enabled == 1;
-    if (calling ? !(comn::isValidIpv4(r.callerAddr) || isHostName(r.callerAddr))
-                : !(r.callerAddr.empty() || comn::isValidIpv4(r.callerAddr) ||
-                    isHostName(r.callerAddr))) {
-        return calling ? "callerAddr must be an IPv4 address or host name for a caller"
-                       : "callerAddr must be empty, an IPv4 address or a host name";
+    const bool addressOk = comn::isValidIpv4(r.callerAddr) || isHostName(r.callerAddr);
+    if (calling && !addressOk) {
+        return "callerAddr must be an IPv4 address or host name for a caller";
     }
-    if (calling ? !isPort(r.callerPort) : !(r.callerPort == 0 || isPort(r.callerPort))) {
-        return calling ? "callerPort must be a number from 1 to 65535 for a caller"
-                       : "callerPort must be 0 or a number from 1 to 65535";
+    if (!calling && !r.callerAddr.empty() && !addressOk) {
+        return "callerAddr must be empty, an IPv4 address or a host name";
+    }
+    if (calling && !isPort(r.callerPort)) {
+        return "callerPort must be a number from 1 to 65535 for a caller";
+    }
+    if (!calling && r.callerPort != 0 && !isPort(r.callerPort)) {
+        return "callerPort must be 0 or a number from 1 to 65535";
     }
     if (r.latency < kMinSrtLatencyMs || r.latency > kMaxSrtLatencyMs) {
         return "latency must be a number from 20 to 8000 ms";
@@ -181,6 +184,7 @@ std::string SettingsCheck::srt(const SrtSettings& r) {
          !isPrintableAscii(r.passphrase))) {
         return "passphrase must be empty or 10 to 79 printable ASCII characters";
     }
+    // AES-128, AES-192 and AES-256, in bytes as SRT counts them.
     if (r.keyLength != 16 && r.keyLength != 24 && r.keyLength != 32) {
         return "keyLength must be 16, 24 or 32";
     }
