@@ -56,9 +56,9 @@ TEST(JsonDepth, CountsArraysAndObjectsOutsideStrings) {
 
 // Every path that decodes a body, with its method.
 const char* const kWritePaths[] = {
-    "/network", "/wifi",      "/video",      "/protocol",    "/osd",    "/logo",     "/chroma",
-    "/lte",     "/rs485",     "/adjusttime", "/httpset",     "/ftplog", "/clockSet", "/audio",
-    "/output",  "/ircutConf", "/httpdetect", "/httpupgrade", "/storage"};
+    "/network", "/wifi",      "/video",      "/protocol",    "/osd",     "/logo",     "/chroma",
+    "/lte",     "/rs485",     "/adjusttime", "/httpset",     "/ftplog",  "/clockSet", "/audio",
+    "/output",  "/ircutConf", "/httpdetect", "/httpupgrade", "/storage", "/srt"};
 
 TEST(ApiNesting, DeepBodiesAreRefusedWithoutCallingTheDevice) {
     for (const char* path : kWritePaths) {
