@@ -527,8 +527,9 @@ bool JsonCast::fromJson(SysInfo& r, std::string_view body) {
 
 bool JsonCast::fromJson(FtpSettings& r, std::string_view body) {
     decode(r, body);
+    // The log is readable by anyone on the console or in a bug report: the password stays out.
     std::printf("FTP: %s, %s, %s, %d\n", r.ftpserverIP.c_str(), r.username.c_str(),
-                r.fpassword.c_str(), r.ftptime);
+                r.fpassword.empty() ? "" : "********", r.ftptime);
     std::printf("timeServer:%s, timeZone:%d\n", r.timeServer.c_str(), r.localtimezone);
     return true;
 }

@@ -167,11 +167,14 @@ TEST_F(SrtSettingsTest, ThePassphraseAppearsInNoReplyAndNoLog) {
         {"GET", "/srt"},  {"POST", "/srt"},  // enables the listener, keeps the stored passphrase
         {"POST", "/srt"},                    // refused (latency), with a new passphrase in the body
         {"GET", "/srt"},  {"GET", "/stream-url"}, {"GET", "/stream-status"}, {"GET", "/protocol"},
+        {"POST", "/ftplog"},  // the FTP password is a secret of the same kind
     };
     int post = 0;
     for (const auto& [method, path] : requests) {
         std::string body;
-        if (std::string(method) == "POST") {
+        if (path == "/ftplog") {
+            body = R"({"ftpserverIP":"10.0.0.9","username":"u","fpassword":")" + other + R"("})";
+        } else if (std::string(method) == "POST") {
             body = post++ == 0 ? R"({"enabled":1})"
                                : R"({"passphrase":")" + other + R"(","latency":1})";
         }
