@@ -58,7 +58,7 @@ bool VideoEncoder::open(const EncodeParams& params, std::string& note, std::stri
         context->rc_buffer_size = int(context->bit_rate * kCbrBufferMs / 1000);
     }
     if (m_params.codec == "H.265") {
-        // x265 has no filler: strict CBR only keeps it from undershooting where it can.
+        // x265 has no filler: strict CBR spends the rate on quality instead (lower QP).
         av_opt_set(context->priv_data, "x265-params",
                    m_params.cbr ? "log-level=error:strict-cbr=1" : "log-level=error", 0);
     } else if (m_params.cbr) {
