@@ -32,6 +32,20 @@ std::string udpTs(const std::string& section, const std::string& address, int po
            "\ntsPort=" + std::to_string(port) + "\n\n";
 }
 
+// Long enough for SRT (10-79 characters), and unlikely to appear in a log by chance.
+constexpr const char* kPassphrase = "sim-secret-7Qx2v9";
+
+std::string srtListener(const std::string& section, int port,
+                        const std::string& passphrase = kPassphrase) {
+    return "[" + section + "]\nenabled=1\nmode=listener\nport=" + std::to_string(port) +
+           "\nlatency=120\npassphrase=" + passphrase + "\nkeyLength=16\n\n";
+}
+
+std::string srtUrl(int port, const std::string& passphrase = kPassphrase) {
+    return "srt://127.0.0.1:" + std::to_string(port) + "?mode=caller" +
+           (passphrase.empty() ? "" : "&passphrase=" + passphrase);
+}
+
 // A small main stream and a tiny sub stream, so several tests can run side by side.
 std::string smallStreams(const std::string& mainProtocol = std::string(),
                          const std::string& mainResolution = "320*240",
@@ -180,6 +194,48 @@ TEST_F(KorrinSimTest, UdpTsOnLoopbackIsReadByFfprobeAsTheConfiguredH264) {
     EXPECT_EQ(probe("udp://127.0.0.1:" + std::to_string(port) + "?timeout=5000000", &details),
               "h264 320x240,aac")
         << details;
+}
+
+// ffprobe calls the encrypted listener as a caller would; a new port in the settings moves
+// the listener on change code 4709, and the passphrase never shows in the log.
+TEST_F(KorrinSimTest, SrtListenerIsReadByFfprobeWithThePassphraseAndMovesOnTheProtocolCode) {
+    ASSERT_TRUE(link.ok());
+    const int first = freeUdpPort();
+    writeSettings(smallStreams(srtListener("master_srt", first)));
+    auto sim = start();
+    ASSERT_TRUE(sim->waitForOutput("SRT listener on port " + std::to_string(first) + ": casting"))
+        << sim->output();
+    std::string details;
+    EXPECT_EQ(probe(srtUrl(first), &details), "h264 320x240,aac") << details;
+    // Without the secret the listener refuses the caller.
+    EXPECT_EQ(probe(srtUrl(first, std::string()) + "&connect_timeout=3000000", &details), "")
+        << details;
+
+    int second = freeUdpPort();
+    while (second == first) {
+        second = freeUdpPort();
+    }
+    writeSettings(smallStreams(srtListener("master_srt", second)));
+    ASSERT_TRUE(link.sendCode(4709));
+    ASSERT_TRUE(sim->waitForOutput("SRT listener on port " + std::to_string(second) + ": casting"))
+        << sim->output();
+    EXPECT_EQ(probe(srtUrl(second), &details), "h264 320x240,aac") << details;
+    EXPECT_EQ(sim->output().find(kPassphrase), std::string::npos) << sim->output();
+}
+
+TEST_F(KorrinSimTest, SrtOptionTheLibraryRefusesSkipsThatOutputOnly) {
+    const int udp = freeUdpPort();
+    const int srt = freeUdpPort();
+    // Nine characters: one short of SRT's shortest passphrase.
+    writeSettings(smallStreams(udpTs("master_protocol", "127.0.0.1", udp) +
+                               srtListener("master_srt", srt, "too-short")));
+    auto sim = start();
+    ASSERT_TRUE(sim->waitForOutput("SRT listener on port " + std::to_string(srt) +
+                                   ": not cast, option passphrase refused"))
+        << sim->output();
+    EXPECT_TRUE(sim->waitForOutput("UDP TS to 127.0.0.1:" + std::to_string(udp) + ": casting"))
+        << sim->output();
+    EXPECT_EQ(sim->output().find("too-short"), std::string::npos) << sim->output();
 }
 
 TEST_F(KorrinSimTest, MainVideoCodeRestartsTheMainEncoderWithTheNewSize) {

@@ -12,6 +12,7 @@
 #include "StatusRecords.h"
 #include "TestPicture.h"
 #include "TestSupport.h"
+#include "VideoEncoder.h"
 #include "sluice.h"
 
 using namespace ksim;
@@ -19,14 +20,55 @@ using namespace ksim;
 namespace {
 
 enc::VideoSettings video(const std::string& codec, const std::string& resolution, int fps = 30,
-                         int gop = 30, int kbps = 2000) {
+                         int gop = 30, int kbps = 2000, int bitmode = 0) {
     enc::VideoSettings v;
     v.codec = codec;
     v.resolution = resolution;
     v.framerate = fps;
     v.gop = gop;
     v.bitrate = kbps;
+    v.bitmode = bitmode;
     return v;
+}
+
+enc::SrtSettings srtListener(int port, const std::string& passphrase = std::string()) {
+    enc::SrtSettings s;
+    s.enabled = 1;
+    s.mode = "listener";
+    s.port = port;
+    s.latency = 120;
+    s.passphrase = passphrase;
+    s.keyLength = 16;
+    return s;
+}
+
+std::vector<std::string> optionNames(const CasterPlan& plan) {
+    std::vector<std::string> names;
+    for (const CasterOption& option : plan.options) {
+        names.push_back(option.name);
+    }
+    return names;
+}
+
+/// Encodes `seconds` of the live test picture with these parameters; the bit rate of the
+/// encoded bytes in kbit/s (0 when the encoder did not open).
+double encodedKbps(const EncodeParams& params, int seconds) {
+    VideoEncoder encoder;
+    std::string note;
+    std::string why;
+    if (!encoder.open(params, note, why)) {
+        ADD_FAILURE() << why;
+        return 0;
+    }
+    int64_t bytes = 0;
+    const int frames = seconds * params.fps;
+    for (int i = 0; i < frames; ++i) {
+        TestPicture::render(encoder.picture(), double(i) / params.fps, {"KORRIN-SIM", "RATE"},
+                            false);
+        EXPECT_TRUE(
+            encoder.encode(i, i == 0, [&](const VideoEncoder::Unit& u) { bytes += u.size; }));
+    }
+    return double(bytes) * 8 / 1000 / seconds;
 }
 
 }  // namespace
@@ -207,6 +249,51 @@ TEST(KorrinEncodeParams, RatesFollowTheSettingsWithinLimitsAndTheInput) {
     EXPECT_EQ(encodeParamsFor(0, video("H.264", "640*360", 60), input).fps, 60);
 }
 
+TEST(KorrinEncodeParams, BitmodeZeroIsConstantOneVariableAndOthersConstantWithANote) {
+    struct Case {
+        int bitmode;
+        bool cbr;
+        bool noted;
+    };
+    for (const Case& c : std::vector<Case>{
+             {0, true, false}, {1, false, false}, {2, true, true}, {-1, true, true}}) {
+        std::string note;
+        const EncodeParams p = encodeParamsFor(
+            0, video("H.264", "640*360", 30, 30, 2000, c.bitmode), InputState(), &note);
+        EXPECT_EQ(p.cbr, c.cbr) << c.bitmode;
+        EXPECT_EQ(note.find("bit rate mode") != std::string::npos, c.noted) << note;
+    }
+    EncodeParams a = encodeParamsFor(0, video("H.264", "640*360"), InputState());
+    EncodeParams b = encodeParamsFor(0, video("H.264", "640*360", 30, 30, 2000, 1), InputState());
+    EXPECT_NE(a, b);  // a new mode restarts the encoder
+    EXPECT_NE(a.describe().find("2000kbit/s CBR"), std::string::npos) << a.describe();
+    EXPECT_NE(b.describe().find("2000kbit/s VBR"), std::string::npos) << b.describe();
+}
+
+// A rate check on the encoded bytes (the encoder runs as fast as it can, not in real time):
+// in constant-bit-rate mode the easy test picture is padded up to the set rate; in variable
+// mode it takes far less.
+TEST(KorrinVideoEncoder, ConstantBitRateCarriesTheSetRateAndVariableStaysBelowIt) {
+    struct Case {
+        const char* resolution;
+        int kbps;
+        int bitmode;
+        double lowest;  // share of the set rate
+        double highest;
+    };
+    for (const Case& c : std::vector<Case>{{"640*360", 2000, 0, 0.8, 1.2},
+                                           {"320*240", 800, 0, 0.8, 1.2},
+                                           {"1280*720", 4000, 0, 0.8, 1.2},
+                                           {"640*360", 2000, 1, 0.0, 0.8}}) {
+        const EncodeParams p = encodeParamsFor(
+            0, video("H.264", c.resolution, 30, 30, c.kbps, c.bitmode), InputState());
+        const double kbps = encodedKbps(p, 4);
+        EXPECT_GE(kbps, c.kbps * c.lowest) << p.describe() << ": " << kbps << " kbit/s";
+        EXPECT_LE(kbps, c.kbps * c.highest) << p.describe() << ": " << kbps << " kbit/s";
+        std::printf("%s: %.0f kbit/s\n", p.describe().c_str(), kbps);
+    }
+}
+
 TEST(KorrinOutputs, LoopbackIsTheOnlyDestinationWithoutPermission) {
     for (const char* host : {"127.0.0.1", "127.1.2.3", "127.255.255.255", "localhost"}) {
         EXPECT_TRUE(isLoopback(host)) << host;
@@ -252,6 +339,106 @@ TEST(KorrinOutputs, PlanFollowsTheEnabledFlagsAndSkipsWithReasons) {
     EXPECT_EQ(plan.skipped.size(), 3u);
 
     EXPECT_TRUE(planOutputs(enc::ProtocolSettings(), false).casters.empty());
+}
+
+TEST(KorrinOutputs, SrtListenerComesLastWithItsOptionsInOrder) {
+    enc::ProtocolSettings p;
+    p.tsHttpEnabled = 1;
+    p.tsHttpPort = 8081;
+    enc::SrtSettings srt = srtListener(9000, "correct horse battery");
+    srt.streamId = "studio/main";
+    srt.keyLength = 32;
+
+    OutputPlan plan = planOutputs(p, srt, false);
+    ASSERT_EQ(plan.casters.size(), 2u);
+    const CasterPlan& c = plan.casters[1];
+    EXPECT_EQ(c.protocol, SLUICE_PROTOCOL_SRT);
+    EXPECT_EQ(c.localPort, 9000);
+    EXPECT_TRUE(c.host.empty());
+    EXPECT_EQ(c.label, "SRT listener on port 9000");
+    const std::vector<CasterOption> expected{{"latency", "120"},
+                                             {"passphrase", "correct horse battery"},
+                                             {"pbkeylen", "32"},
+                                             {"streamid", "studio/main"}};
+    EXPECT_TRUE(c.options == expected);
+
+    // Neither passphrase nor stream ID is set when empty; the rest stays.
+    srt = srtListener(9000);
+    srt.latency = 400;
+    plan = planOutputs(p, srt, false);
+    ASSERT_EQ(plan.casters.size(), 2u);
+    EXPECT_EQ(optionNames(plan.casters[1]), (std::vector<std::string>{"latency", "pbkeylen"}));
+    EXPECT_EQ(plan.casters[1].options[0].value, "400");
+
+    srt.enabled = 0;
+    EXPECT_EQ(planOutputs(p, srt, true).casters.size(), 1u);
+}
+
+TEST(KorrinOutputs, SrtCallerFollowsTheLoopbackRuleAndBadRecordsAreSkipped) {
+    enc::SrtSettings srt = srtListener(9000, "0123456789");
+    srt.mode = "caller";
+    srt.callerAddr = "127.0.0.1";
+    srt.callerPort = 9100;
+    OutputPlan plan = planOutputs(enc::ProtocolSettings(), srt, false);
+    ASSERT_EQ(plan.casters.size(), 1u);
+    EXPECT_EQ(plan.casters[0].protocol, SLUICE_PROTOCOL_SRT);
+    EXPECT_EQ(plan.casters[0].localPort, 0);  // calls out, listens nowhere
+    EXPECT_EQ(plan.casters[0].host, "127.0.0.1");
+    EXPECT_EQ(plan.casters[0].port, 9100);
+    EXPECT_EQ(plan.casters[0].label, "SRT caller to 127.0.0.1:9100");
+    EXPECT_EQ(optionNames(plan.casters[0]),
+              (std::vector<std::string>{"latency", "passphrase", "pbkeylen"}));
+
+    struct Case {
+        const char* mode;
+        int port;
+        const char* address;
+        int callerPort;
+        bool allowNetwork;
+        const char* reason;  // empty: planned
+    };
+    for (const Case& c : std::vector<Case>{
+             {"caller", 9000, "192.168.1.98", 9100, false, "is not loopback"},
+             {"caller", 9000, "192.168.1.98", 9100, true, ""},
+             {"caller", 9000, "encoder.example", 9100, false, "is not loopback"},
+             {"caller", 9000, "", 9100, true, "needs an address"},
+             {"caller", 9000, "127.0.0.1", 0, true, "port 1-65535"},
+             {"caller", 9000, "127.0.0.1", 65536, true, "port 1-65535"},
+             {"caller", 0, "127.0.0.1", 65535, false, ""},  // the listener port is not used
+             {"listener", 0, "", 0, false, "outside 1-65535"},
+             {"listener", 65536, "", 0, false, "outside 1-65535"},
+             {"listener", 65535, "", 0, false, ""},
+             {"Listener", 9000, "", 0, true, "neither listener nor caller"},
+             {"", 9000, "", 0, true, "neither listener nor caller"}}) {
+        srt.mode = c.mode;
+        srt.port = c.port;
+        srt.callerAddr = c.address;
+        srt.callerPort = c.callerPort;
+        plan = planOutputs(enc::ProtocolSettings(), srt, c.allowNetwork);
+        const std::string what = std::string(c.mode) + " " + c.address;
+        if (*c.reason == 0) {
+            EXPECT_EQ(plan.casters.size(), 1u) << what;
+            EXPECT_TRUE(plan.skipped.empty()) << what;
+            continue;
+        }
+        EXPECT_TRUE(plan.casters.empty()) << what;
+        ASSERT_EQ(plan.skipped.size(), 1u) << what;
+        EXPECT_NE(plan.skipped[0].find(c.reason), std::string::npos) << plan.skipped[0];
+        EXPECT_EQ(plan.skipped[0].find("0123456789"), std::string::npos) << plan.skipped[0];
+    }
+}
+
+// A stream re-opens its casters when the plan differs: a new port, or a new secret.
+TEST(KorrinOutputs, SrtPlansDifferWhenAnySettingDiffers) {
+    const enc::ProtocolSettings p;
+    const CasterPlan base = planOutputs(p, srtListener(9000, "0123456789"), false).casters.at(0);
+    EXPECT_TRUE(base == planOutputs(p, srtListener(9000, "0123456789"), false).casters.at(0));
+    EXPECT_FALSE(base == planOutputs(p, srtListener(9002, "0123456789"), false).casters.at(0));
+    EXPECT_FALSE(base == planOutputs(p, srtListener(9000, "9876543210"), false).casters.at(0));
+    EXPECT_FALSE(base == planOutputs(p, srtListener(9000), false).casters.at(0));
+    enc::SrtSettings longer = srtListener(9000, "0123456789");
+    longer.latency = 121;
+    EXPECT_FALSE(base == planOutputs(p, longer, false).casters.at(0));
 }
 
 TEST(KorrinStatus, RecordsDescribeTheInputAndWhatEachStreamEncodes) {

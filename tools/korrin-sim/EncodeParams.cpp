@@ -16,6 +16,9 @@ constexpr int kMaxGop = 600;
 constexpr int kMinKbps = 64;
 constexpr int kMaxKbps = 20000;
 constexpr int kDefaultKbps = 2000;
+// The video settings' "bitmode" values, as the video page offers them.
+constexpr int kBitmodeConstant = 0;
+constexpr int kBitmodeVariable = 1;
 // Without a signal the encoder still shows its picture at the size a 1080p input would give.
 constexpr int kNoSignalWidth = 1920;
 constexpr int kNoSignalHeight = 1080;
@@ -34,8 +37,8 @@ void addNote(std::string* note, const std::string& text) {
 
 std::string EncodeParams::describe() const {
     char text[96];
-    std::snprintf(text, sizeof text, "%s %d*%d %dfps gop %d %dkbit/s", codec.c_str(), width, height,
-                  fps, gop, bitrateKbps);
+    std::snprintf(text, sizeof text, "%s %d*%d %dfps gop %d %dkbit/s %s", codec.c_str(), width,
+                  height, fps, gop, bitrateKbps, cbr ? "CBR" : "VBR");
     return text;
 }
 
@@ -89,6 +92,11 @@ EncodeParams encodeParamsFor(int index, const enc::VideoSettings& video, const I
         addNote(note, "bit rate " + std::to_string(p.bitrateKbps) +
                           " kbit/s is outside 64-20000, using 2000");
         p.bitrateKbps = kDefaultKbps;
+    }
+    p.cbr = video.bitmode != kBitmodeVariable;
+    if (video.bitmode != kBitmodeConstant && video.bitmode != kBitmodeVariable) {
+        addNote(note, "bit rate mode " + std::to_string(video.bitmode) +
+                          " is neither 0 (constant) nor 1 (variable), using constant");
     }
     return p;
 }

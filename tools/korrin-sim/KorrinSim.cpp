@@ -124,7 +124,8 @@ StreamConfig KorrinSim::configFor(int index) {
     if (!note.empty()) {
         logLine(std::string(index == 0 ? "main" : "sub") + " stream settings: " + note);
     }
-    const OutputPlan plan = planOutputs(m_settings.protocol[index], m_options.allowNetwork);
+    const OutputPlan plan =
+        planOutputs(m_settings.protocol[index], m_settings.srt[index], m_options.allowNetwork);
     config.casters = plan.casters;
     for (const std::string& line : plan.skipped) {
         logLine(std::string(index == 0 ? "main" : "sub") + " stream: " + line);

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 
+#include "SettingsKeys.h"
 #include "sluice.h"
 
 namespace ksim {
@@ -11,21 +12,55 @@ bool validPort(int port) {
     return port >= 1 && port <= 65535;
 }
 
-void planTarget(OutputPlan& plan, const char* kind, const std::string& host, int port,
-                bool allowNetwork) {
+bool planTarget(OutputPlan& plan, const char* kind, const std::string& host, int port,
+                bool allowNetwork, int protocol = SLUICE_PROTOCOL_UDP) {
     const std::string label = std::string(kind) + " to " + host + ":" + std::to_string(port);
     if (host.empty() || !validPort(port)) {
         plan.skipped.push_back(std::string(kind) +
                                " skipped: needs an address and a port 1-65535 (have '" + host +
                                "', " + std::to_string(port) + ")");
-        return;
+        return false;
     }
     if (!allowNetwork && !isLoopback(host)) {
         plan.skipped.push_back(label + " skipped: " + host +
                                " is not loopback (start with --allow-network to send there)");
-        return;
+        return false;
     }
-    plan.casters.push_back({SLUICE_PROTOCOL_UDP, 0, host, port, label});
+    plan.casters.push_back({protocol, 0, host, port, label, {}});
+    return true;
+}
+
+std::vector<CasterOption> srtOptions(const enc::SrtSettings& srt) {
+    std::vector<CasterOption> options{{"latency", std::to_string(srt.latency)}};
+    if (!srt.passphrase.empty()) {
+        options.push_back({"passphrase", srt.passphrase});
+    }
+    options.push_back({"pbkeylen", std::to_string(srt.keyLength)});
+    if (!srt.streamId.empty()) {
+        options.push_back({"streamid", srt.streamId});
+    }
+    return options;
+}
+
+void planSrt(OutputPlan& plan, const enc::SrtSettings& srt, bool allowNetwork) {
+    if (srt.mode == enc::keys::kSrtModeListener) {
+        if (!validPort(srt.port)) {
+            plan.skipped.push_back("SRT listener skipped: port " + std::to_string(srt.port) +
+                                   " is outside 1-65535");
+            return;
+        }
+        plan.casters.push_back({SLUICE_PROTOCOL_SRT, srt.port, std::string(), 0,
+                                "SRT listener on port " + std::to_string(srt.port),
+                                srtOptions(srt)});
+    } else if (srt.mode == enc::keys::kSrtModeCaller) {
+        if (planTarget(plan, "SRT caller", srt.callerAddr, srt.callerPort, allowNetwork,
+                       SLUICE_PROTOCOL_SRT)) {
+            plan.casters.back().options = srtOptions(srt);
+        }
+    } else {
+        plan.skipped.push_back("SRT skipped: mode '" + srt.mode +
+                               "' is neither listener nor caller");
+    }
 }
 
 }  // namespace
@@ -45,8 +80,12 @@ OutputPlan planOutputs(const enc::ProtocolSettings& protocol, bool allowNetwork)
     OutputPlan plan;
     if (protocol.tsHttpEnabled != 0) {
         if (validPort(protocol.tsHttpPort)) {
-            plan.casters.push_back({SLUICE_PROTOCOL_HTTP, protocol.tsHttpPort, std::string(), 0,
-                                    "HTTP-TS on port " + std::to_string(protocol.tsHttpPort)});
+            plan.casters.push_back({SLUICE_PROTOCOL_HTTP,
+                                    protocol.tsHttpPort,
+                                    std::string(),
+                                    0,
+                                    "HTTP-TS on port " + std::to_string(protocol.tsHttpPort),
+                                    {}});
         } else {
             plan.skipped.push_back("HTTP-TS skipped: port " + std::to_string(protocol.tsHttpPort) +
                                    " is outside 1-65535");
@@ -57,6 +96,15 @@ OutputPlan planOutputs(const enc::ProtocolSettings& protocol, bool allowNetwork)
     }
     if (protocol.multicastEnabled != 0) {
         planTarget(plan, "multicast", protocol.multicastAddr, protocol.multicastPort, allowNetwork);
+    }
+    return plan;
+}
+
+OutputPlan planOutputs(const enc::ProtocolSettings& protocol, const enc::SrtSettings& srt,
+                       bool allowNetwork) {
+    OutputPlan plan = planOutputs(protocol, allowNetwork);
+    if (srt.enabled != 0) {
+        planSrt(plan, srt, allowNetwork);
     }
     return plan;
 }

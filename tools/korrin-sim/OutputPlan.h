@@ -8,17 +8,28 @@
 
 namespace ksim {
 
+/// One sluice_set_option call. The value may be a secret (a passphrase): logs name the
+/// option only.
+struct CasterOption {
+    std::string name;
+    std::string value;
+
+    bool operator==(const CasterOption& o) const { return name == o.name && value == o.value; }
+};
+
 /// One caster to open through libSluice.
 struct CasterPlan {
-    int protocol = 0;   // SLUICE_PROTOCOL_UDP or SLUICE_PROTOCOL_HTTP
-    int localPort = 0;  // HTTP: the listening port; UDP: 0 (any)
-    std::string host;   // UDP: the target address; HTTP: empty
-    int port = 0;       // UDP: the target port
+    int protocol = 0;   // SLUICE_PROTOCOL_UDP, SLUICE_PROTOCOL_HTTP or SLUICE_PROTOCOL_SRT
+    int localPort = 0;  // HTTP, SRT listener: the listening port; UDP, SRT caller: 0
+    std::string host;   // UDP, SRT caller: the target address; otherwise empty
+    int port = 0;       // UDP, SRT caller: the target port
     std::string label;  // "HTTP-TS on port 8081", "UDP TS to 127.0.0.1:20000", ...
+    /// Set in this order right after sluice_open, before any target or frame.
+    std::vector<CasterOption> options;
 
     bool operator==(const CasterPlan& o) const {
         return protocol == o.protocol && localPort == o.localPort && host == o.host &&
-               port == o.port;
+               port == o.port && options == o.options;
     }
 };
 
@@ -32,6 +43,14 @@ struct OutputPlan {
 /// multicastEnabled. An output with a port outside 1-65535 or an empty address is skipped;
 /// so is one whose address is not loopback, unless allowNetwork.
 OutputPlan planOutputs(const enc::ProtocolSettings& protocol, bool allowNetwork);
+
+/// The same, followed by the stream's SRT output when srt.enabled: mode "listener" listens on
+/// srt.port (every interface, as HTTP-TS does); mode "caller" calls srt.callerAddr:callerPort,
+/// which must be loopback unless allowNetwork. Options: "latency", then "passphrase" when
+/// one is set, "pbkeylen", then "streamid" when one is set. A bad port, an empty address or
+/// an unknown mode skips the output with a reason; option values are left to the library.
+OutputPlan planOutputs(const enc::ProtocolSettings& protocol, const enc::SrtSettings& srt,
+                       bool allowNetwork);
 
 /// True for a dotted IPv4 address in 127.0.0.0/8 and for "localhost". Everything else
 /// (other addresses, multicast groups, host names) could leave the machine.

@@ -10,8 +10,8 @@ const char* usageText() {
            "Stands in for the encoder's media process: binds /tmp/server.socket under\n"
            "BOARD_ROOT, sends the status records to /tmp/client.socket every second, encodes a\n"
            "test picture and a tone for the main and sub stream as /mnt/config/encoder.ini\n"
-           "says, and casts them through libSluice (HTTP-TS, UDP TS, multicast). Change codes\n"
-           "from Quillon re-read the settings. Runs until SIGINT or SIGTERM.\n"
+           "says, and casts them through libSluice (HTTP-TS, UDP TS, multicast, SRT). Change\n"
+           "codes from Quillon re-read the settings. Runs until SIGINT or SIGTERM.\n"
            "\n"
            "Input (what the status records report):\n"
            "  --no-signal           no signal on the input\n"
@@ -25,8 +25,8 @@ const char* usageText() {
            "\n"
            "Output:\n"
            "  --allow-network       also send to destinations other than loopback (the\n"
-           "                        settings' UDP TS and multicast addresses); without it they\n"
-           "                        are skipped with a message\n"
+           "                        settings' UDP TS, multicast and SRT caller addresses);\n"
+           "                        without it they are skipped with a message\n"
            "  --status-interval MS  period of the status records (default 1000)\n"
            "  --help                this text\n";
 }

@@ -28,6 +28,22 @@ size_t StreamCasters::open(const std::vector<CasterPlan>& casters,
                 (rc != 0 ? openFailure(rc, plan.protocol) : std::string("no free caster handle")));
             continue;
         }
+        // Before any target or frame, so that the first link is made with them.
+        std::string refused;
+        for (const CasterOption& option : plan.options) {
+            const int set = sluice_set_option(handle, option.name.c_str(), option.value.c_str());
+            if (set != 0) {
+                // The value may be the passphrase: name the option only.
+                refused = "option " + option.name + " refused, sluice_set_option returned " +
+                          std::to_string(set);
+                break;
+            }
+        }
+        if (!refused.empty()) {
+            log(plan.label + ": not cast, " + refused);
+            sluice_close(handle);
+            continue;
+        }
         if (!plan.host.empty()) {
             const int added = sluice_add_target(handle, plan.host.c_str(), plan.port);
             if (added != 0) {

@@ -22,7 +22,9 @@ public:
     StreamCasters& operator=(const StreamCasters&) = delete;
 
     /// Closes what is open, then opens one caster per entry of the plan with this stream
-    /// description; each success and failure is logged through log, by the entry's label.
+    /// description, sets the entry's options and adds its target; a caster that refuses an
+    /// option or the target is closed again. Each success and failure is logged through
+    /// log, by the entry's label (option values never).
     /// Returns how many casters are open.
     size_t open(const std::vector<CasterPlan>& casters, const sluice_media_format& format,
                 const Log& log);

@@ -11,6 +11,9 @@ namespace {
 constexpr const char* kPreset = "superfast";
 // One thread per encoder up to this many pixels; larger pictures get two.
 constexpr int kSingleThreadPixels = 1280 * 720;
+// The rate buffer in constant-bit-rate mode: half a second, so the rate holds over spans of
+// a few seconds (a receiver's SRT figures, a benchmark's run).
+constexpr int kCbrBufferMs = 500;
 
 }  // namespace
 
@@ -48,8 +51,20 @@ bool VideoEncoder::open(const EncodeParams& params, std::string& note, std::stri
     av_opt_set(context->priv_data, "preset", kPreset, 0);
     av_opt_set(context->priv_data, "tune", "zerolatency", 0);
     av_opt_set(context->priv_data, "forced-idr", "1", 0);
+    if (m_params.cbr) {
+        // The floor equal to the ceiling makes the rate constant; a shorter buffer keeps it
+        // constant over shorter spans, as a hardware encoder's CBR does.
+        context->rc_min_rate = context->bit_rate;
+        context->rc_buffer_size = int(context->bit_rate * kCbrBufferMs / 1000);
+    }
     if (m_params.codec == "H.265") {
-        av_opt_set(context->priv_data, "x265-params", "log-level=error", 0);
+        // x265 has no filler: strict CBR spends the rate on quality instead (lower QP).
+        av_opt_set(context->priv_data, "x265-params",
+                   m_params.cbr ? "log-level=error:strict-cbr=1" : "log-level=error", 0);
+    } else if (m_params.cbr) {
+        // HRD signalling in CBR mode makes x264 pad every frame up to the rate with filler
+        // units, so the stream carries the set rate even when the picture is easy.
+        av_opt_set(context->priv_data, "nal-hrd", "cbr", 0);
     }
     const int rc = avcodec_open2(context.get(), codec, nullptr);
     if (rc < 0) {
