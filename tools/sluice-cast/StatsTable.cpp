@@ -23,6 +23,11 @@ const char* protocolName(int protocol) {
     }
 }
 
+// One transport figure, or "-" when the destination's transport does not measure it.
+std::string figure(const sluice_destination_stats& r, unsigned bit, uint64_t value) {
+    return (r.transport_valid & bit) != 0 ? std::to_string(value) : std::string("-");
+}
+
 }  // namespace
 
 bool StatsTable::read(int handle, std::vector<sluice_destination_stats>& records) {
@@ -44,10 +49,13 @@ bool StatsTable::read(int handle, std::vector<sluice_destination_stats>& records
 
 std::string StatsTable::format(const std::vector<sluice_destination_stats>& records) {
     std::string text;
-    char line[256];
-    std::snprintf(line, sizeof line, "%-28s %-5s %12s %14s %7s %-13s %9s %5s %10s %s\n",
+    char line[384];
+    // The last five columns are the transport's own figures (SRT): round trip, packets lost
+    // and sent again, the negotiated latency and the current send rate.
+    std::snprintf(line, sizeof line,
+                  "%-28s %-5s %12s %14s %7s %-13s %9s %5s %10s %-9s %7s %8s %8s %7s %8s\n",
                   "DESTINATION", "PROTO", "DATAGRAMS", "BYTES", "ERRORS", "LAST ERROR", "DROPPED",
-                  "JAMS", "BACKLOG", "CONNECTED");
+                  "JAMS", "BACKLOG", "CONNECTED", "RTT_MS", "LOST", "RETRANS", "LAT_MS", "KBIT/S");
     text += line;
     for (const sluice_destination_stats& r : records) {
         char destination[96];
@@ -60,11 +68,18 @@ std::string StatsTable::format(const std::vector<sluice_destination_stats>& reco
             std::strftime(connected, sizeof connected, "%H:%M:%S", &local);
         }
         const char* error = r.last_errno == 0 ? "-" : std::strerror(r.last_errno);
+        const uint64_t rttMs = r.rtt_us > 0 ? static_cast<uint64_t>(r.rtt_us) / 1000 : 0;
+        const uint64_t latencyMs = r.latency_ms > 0 ? static_cast<uint64_t>(r.latency_ms) : 0;
         std::snprintf(line, sizeof line,
                       "%-28s %-5s %12" PRIu64 " %14" PRIu64 " %7" PRIu64 " %-13.13s %9" PRIu64
-                      " %5" PRIu64 " %10" PRIu64 " %s\n",
+                      " %5" PRIu64 " %10" PRIu64 " %-9s %7s %8s %8s %7s %8s\n",
                       destination, protocolName(r.protocol), r.datagrams, r.bytes, r.send_errors,
-                      error, r.dropped, r.jam_episodes, r.backlog_bytes, connected);
+                      error, r.dropped, r.jam_episodes, r.backlog_bytes, connected,
+                      figure(r, SLUICE_STATS_HAS_RTT, rttMs).c_str(),
+                      figure(r, SLUICE_STATS_HAS_LOST, r.lost_packets).c_str(),
+                      figure(r, SLUICE_STATS_HAS_RETRANSMITTED, r.retransmitted_packets).c_str(),
+                      figure(r, SLUICE_STATS_HAS_LATENCY, latencyMs).c_str(),
+                      figure(r, SLUICE_STATS_HAS_SEND_RATE, r.send_rate_bps / 1000).c_str());
         text += line;
     }
     return text;
