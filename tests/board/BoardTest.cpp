@@ -1,5 +1,5 @@
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,25 +25,31 @@ using testsupport::SandboxBoard;
 using testsupport::ScopedEnv;
 using testsupport::writeFile;
 
-TEST(BoardPaths, RootIsPrefixedToBoardPaths) {
-    ScopedEnv env("BOARD_ROOT", "/tmp/some/board/");
-    EXPECT_TRUE(board::isSandbox());
-    EXPECT_EQ(board::root(), "/tmp/some/board");
-    EXPECT_EQ(board::path("/mnt/config/encoder.ini"), "/tmp/some/board/mnt/config/encoder.ini");
-    EXPECT_EQ(board::path("relative/file"), "relative/file");
-}
-
-TEST(BoardPaths, UnsetOrSlashRootIsTheAppliance) {
-    {
-        ScopedEnv env("BOARD_ROOT", nullptr);
-        EXPECT_FALSE(board::isSandbox());
-        EXPECT_EQ(board::path("/dev/mtd1"), "/dev/mtd1");
-        EXPECT_EQ(board::logPath(), "");
-    }
-    {
-        ScopedEnv env("BOARD_ROOT", "/");
-        EXPECT_FALSE(board::isSandbox());
-        EXPECT_EQ(board::path("/tmp/uid.txt"), "/tmp/uid.txt");
+// A root (trailing slash dropped) is put before absolute board paths; unset or "/" is the
+// appliance itself, where paths stay as they are.
+TEST(BoardPaths, RootIsPrefixedToAbsolutePathsInTheSandboxOnly) {
+    const struct {
+        const char* root;
+        bool sandbox;
+        const char* in;
+        const char* out;
+    } cases[] = {
+        {"/tmp/some/board/", true, "/mnt/config/encoder.ini",
+         "/tmp/some/board/mnt/config/encoder.ini"},
+        {"/tmp/some/board/", true, "relative/file", "relative/file"},
+        {nullptr, false, "/dev/mtd1", "/dev/mtd1"},
+        {"/", false, "/tmp/uid.txt", "/tmp/uid.txt"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.root ? c.root : "unset");
+        ScopedEnv env("BOARD_ROOT", c.root);
+        EXPECT_EQ(board::isSandbox(), c.sandbox);
+        EXPECT_EQ(board::path(c.in), c.out);
+        if (c.sandbox) {
+            EXPECT_EQ(board::root(), "/tmp/some/board");
+        } else {
+            EXPECT_EQ(board::logPath(), "");
+        }
     }
 }
 
@@ -89,7 +95,9 @@ TEST(BoardCommand, ArgumentsAreNeverInterpretedByAShell) {
     EXPECT_EQ(b.boardLog()[0], "/usr/sbin/nvram_set boot UID " + evil);
 }
 
-TEST(BoardCommand, RedirectedOutputLandsInTheBoardFile) {
+// Output redirected to a board file lands there and is logged as a shell would show it; an
+// explicit log text is logged as given.
+TEST(BoardCommand, RedirectedOutputAndExplicitLogText) {
     SandboxBoard b;
     b.clearBoardLog();
     board::run({"/usr/sbin/nvram_set", "boot", "UID", "ABC123"});
@@ -98,17 +106,13 @@ TEST(BoardCommand, RedirectedOutputLandsInTheBoardFile) {
     ASSERT_TRUE(board::succeeded(board::run({"/usr/sbin/nvram_get", "boot", "UID"}, opts)));
     EXPECT_EQ(readFile(b.path("/tmp/uid.txt")), "ABC123\n");
     EXPECT_EQ(b.boardLog()[1], "/usr/sbin/nvram_get boot UID > /tmp/uid.txt");
-}
 
-TEST(BoardCommand, ExplicitLogTextIsUsedAsGiven) {
-    SandboxBoard b;
-    b.clearBoardLog();
     writeFile(b.path("/mnt/config/wifi_conf_key.conf"), "k");
-    board::RunOptions opts;
-    opts.logText = "cp /mnt/config/wifi_conf_key.conf  /var/wifi.conf";
+    board::RunOptions logged;
+    logged.logText = "cp /mnt/config/wifi_conf_key.conf  /var/wifi.conf";
     ASSERT_TRUE(board::succeeded(
-        board::run({"cp", "/mnt/config/wifi_conf_key.conf", "/var/wifi.conf"}, opts)));
-    EXPECT_EQ(b.boardLog(), (std::vector<std::string>{opts.logText}));
+        board::run({"cp", "/mnt/config/wifi_conf_key.conf", "/var/wifi.conf"}, logged)));
+    EXPECT_EQ(b.boardLog()[2], logged.logText);
     EXPECT_EQ(readFile(b.path("/var/wifi.conf")), "k");
 }
 

@@ -67,10 +67,14 @@ TEST(Thread, StartRunsTheWorkerAndStopJoinsIt) {
     EXPECT_EQ(t.getThreadId(), 0);
 }
 
-TEST(Thread, JoinOnANeverStartedObjectReturnsAtOnce) {
+// A never-started object: join returns at once, stop calls doStop without waiting.
+TEST(Thread, AnIdleObjectJoinsAndStopsAtOnce) {
     LoopThread t;
     EXPECT_TRUE(t.join(-1));
     EXPECT_TRUE(t.join(10));
+    t.stop();
+    EXPECT_EQ(t.stops, 1);
+    EXPECT_FALSE(t.isRunning());
 }
 
 TEST(Thread, TimedJoinFailsWhileTheWorkerRunsAndSucceedsAfterItEnds) {
@@ -111,21 +115,19 @@ TEST(Thread, AStopRequestedBeforeTheWorkerBeginsSkipsEveryHook) {
     }
 }
 
-TEST(Thread, StopOnAnIdleObjectCallsDoStopWithoutWaiting) {
-    LoopThread t;
-    t.stop();
-    EXPECT_EQ(t.stops, 1);
-    EXPECT_FALSE(t.isRunning());
-}
-
-TEST(Thread, CanBeStartedAgainAfterStopping) {
+// Started again after stopping, with a custom stack size on the last round.
+TEST(Thread, CanBeStartedAgainAfterStoppingAndWithACustomStack) {
     LoopThread t;
     for (int i = 1; i <= 3; ++i) {
+        if (i == 3) {
+            t.setStackSize(256 * 1024);
+        }
         ASSERT_TRUE(t.start());
         ASSERT_TRUE(testsupport::waitFor([&] { return t.runs == i; }));
         t.stop();
     }
     EXPECT_EQ(t.runs, 3);
+    EXPECT_EQ(t.getStackSize(), 256u * 1024);
 }
 
 TEST(Thread, StopReturnsWhenTheWorkerEndedBeforeTheJoin) {
@@ -147,16 +149,6 @@ TEST(Thread, ConcurrentJoinersAllReturn) {
     a.join();
     b.join();
     EXPECT_EQ(joined, 2);
-}
-
-TEST(Thread, CustomStackSizeIsUsed) {
-    LoopThread t;
-    t.setStackSize(256 * 1024);
-    EXPECT_EQ(t.getStackSize(), 256u * 1024);
-    ASSERT_TRUE(t.start());
-    ASSERT_TRUE(testsupport::waitFor([&] { return t.runs == 1; }));
-    t.stop();
-    EXPECT_EQ(t.runs, 1);
 }
 
 TEST(ThreadDeathTest, DestroyingARunningThreadStopsTheProcess) {

@@ -11,11 +11,14 @@
 #include "DiscoveryPacket.h"
 #include "MacText.h"
 #include "PeerloHarness.h"
+#include "RequestPackets.h"
 #include "TestSupport.h"
 
 using namespace discover;
 using peerlo_test::Datagram;
 using peerlo_test::PeerloHarness;
+using peerlo_test::setIpRequest;
+using peerlo_test::textRequest;
 using testsupport::readFile;
 using testsupport::writeFile;
 
@@ -74,20 +77,6 @@ protected:
 
     PeerloHarness h;
 };
-
-DiscoveryPacket setIpRequest(const std::string& orig, const std::string& ip,
-                             const std::string& mask = "255.255.255.0") {
-    DiscoveryPacket p = makePacket(DEVICE_BROAD_SET_IP_REQ, 0, sizeof(SetIpRequest));
-    SetIpRequest req;
-    std::memset(&req, 0, sizeof req);
-    setFieldText(req.origIp, orig);
-    setFieldText(req.newIp, ip);
-    setFieldText(req.mask, mask);
-    setFieldText(req.gate, "10.0.0.1");
-    setFieldText(req.dns, "10.0.0.2");
-    std::memcpy(p.payload, &req, sizeof req);
-    return p;
-}
 
 size_t count(const std::string& text, const std::string& what) {
     size_t n = 0;
@@ -179,7 +168,7 @@ TEST_F(PeerloProcess, SetIpSavesTheNetworkKeysRepliesAndReboots) {
     EXPECT_EQ(h.board().boardLog(), (std::vector<std::string>{"sync", "/sbin/reboot"}));
     EXPECT_EQ(readFile(h.board().path(kSettingsPath)),
               "\n[network]\nconnectionType=0\ndhcp=0\nip=10.0.0.5\n"
-              "mask=255.255.255.0\ngate=10.0.0.1\ndns0=10.0.0.2\n");
+              "mask=255.255.0.0\ngate=10.0.0.1\ndns0=8.8.8.8\n");
 }
 
 TEST_F(PeerloProcess, InvalidOrMalformedSetIpIsRefusedWithoutSaving) {
@@ -265,11 +254,7 @@ TEST_F(PeerloProcess, ProvisionLockIgnoresChangingCommandsUntilTheFileUnlocks) {
     ASSERT_TRUE(h.send(makePacket(DEVICE_SEARCH_REQ), kBroadcast));
     expectSearchReplies(kBroadcast);
 
-    const DiscoveryPacket uid = [] {
-        DiscoveryPacket p = makePacket(DEVICE_NEW_SET_UID_REBOOT, 0, 6);
-        std::memcpy(p.payload, "DEV-42", 6);
-        return p;
-    }();
+    const DiscoveryPacket uid = textRequest(DEVICE_NEW_SET_UID_REBOOT, "DEV-42", 6);
     for (const DiscoveryPacket& p :
          {setIpRequest(PeerloHarness::kDeviceIp, "10.0.0.5"), uid, makePacket(DEVICE_NEW_SET_MAC),
           makePacket(DEVICE_RANDOM_MAC_CMD), makePacket(DEVICE_SYS_REBOOT_CMD),

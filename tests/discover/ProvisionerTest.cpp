@@ -16,6 +16,7 @@
 #include "FlashEraser.h"
 #include "MacText.h"
 #include "Provisioner.h"
+#include "RequestPackets.h"
 #include "TestSupport.h"
 
 using namespace discover;
@@ -23,6 +24,8 @@ using testsupport::fileExists;
 using testsupport::readFile;
 using testsupport::writeFile;
 using Lines = std::vector<std::string>;
+using peerlo_test::setIpRequest;
+using peerlo_test::textRequest;
 
 namespace {
 
@@ -47,29 +50,6 @@ const char* const kSettings =
     "vendorKey=a=b = c\n"
     "\n[system_infor]\n"
     "deviceName=Hall encoder\n";
-
-DiscoveryPacket setIpRequest(const std::string& orig, const std::string& ip,
-                             const std::string& mask = "255.255.0.0",
-                             const std::string& gate = "10.0.0.1",
-                             const std::string& dns = "8.8.8.8", uint8_t dhcp = 0) {
-    DiscoveryPacket p = makePacket(DEVICE_BROAD_SET_IP_REQ, 0, sizeof(SetIpRequest));
-    SetIpRequest req;
-    std::memset(&req, 0, sizeof req);
-    setFieldText(req.origIp, orig);
-    setFieldText(req.newIp, ip);
-    setFieldText(req.mask, mask);
-    setFieldText(req.gate, gate);
-    setFieldText(req.dns, dns);
-    req.dhcp = dhcp;
-    std::memcpy(p.payload, &req, sizeof req);
-    return p;
-}
-
-DiscoveryPacket textRequest(int16_t command, const std::string& text, int32_t length) {
-    DiscoveryPacket p = makePacket(command, 0, length);
-    std::memcpy(p.payload, text.data(), std::min(text.size(), sizeof p.payload));
-    return p;
-}
 
 class ProvisionerTest : public ::testing::Test {
 protected:
@@ -166,7 +146,7 @@ TEST_F(ProvisionerTest, SetIpWithoutSettingsFileStartsOne) {
 TEST_F(ProvisionerTest, SavedSettingsAreReadableByTheirOwnerOnly) {
     ASSERT_EQ(::chmod(settingsFile().c_str(), 0644), 0);
     ASSERT_TRUE(provisioner.setIp(setIpRequest(kDeviceIp, "10.0.0.5")));
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(::stat(settingsFile().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0600u);
 }

@@ -56,18 +56,6 @@ TEST_F(Auth, EveryRouteNeedsCredentialsWhileThePasswordFileExists) {
     EXPECT_TRUE(handler.api().empty());
 }
 
-TEST_F(Auth, CurlWithDigestCredentials) {
-    ScriptedHandler handler;
-    handler.response = R"({"ok":1})";
-    startServer(handler, true);
-    writeFile(webRoot() + "/index.html", "<html>home</html>");
-    EXPECT_EQ(curl("", "/api/network", "admin:740163"), R"({"ok":1} 200)");
-    EXPECT_EQ(curl("", "/", "admin:740163"), "<html>home</html> 200");
-    EXPECT_EQ(curl("-o /dev/null", "/api/network", "admin:wrong"), " 401");
-    EXPECT_EQ(curl("-o /dev/null", "/api/network"), " 401");
-    EXPECT_EQ(handler.api().size(), 1u);
-}
-
 // Without a readable password file nothing is served: not the pages, not the API, and not
 // the credential change (which would otherwise let anyone set a password).
 TEST_F(Auth, FailsClosedWhenThePasswordFileGoesMissing) {

@@ -105,14 +105,8 @@ TEST_F(Digest, NoncesOfAnotherServerInstanceAreRefused) {
 // user is not asked again); a wrong password with an expired nonce is not called stale.
 TEST_F(Digest, ExpiredNoncesAreStale) {
     ScriptedHandler handler;
-    server = std::make_unique<CHttpServer>(authFile());
-    server->setTimeouts(1, CHttpServer::kHeaderTimeout);
-    ::mkdir(webRoot().c_str(), 0755);
-    server->setListenAddress("127.0.0.1");
-    ASSERT_TRUE(server->start(0, &handler));
-    port = server->boundPort();
+    startServer(handler, true, 1);
     DigestSigner s = freshSigner(port);
-    DigestSigner wrong = s;
     std::optional<httptest::Reply> reply;
     ASSERT_TRUE(testsupport::waitFor(
         [&] {
@@ -300,11 +294,7 @@ TEST_F(SlowClients, TricklingConnectionsDoNotDelayOthers) {
 
 TEST_F(SlowClients, HeadersThatTakeTooLongLoseTheConnection) {
     ScriptedHandler handler;
-    server = std::make_unique<CHttpServer>(authFile());
-    server->setTimeouts(CHttpServer::kNonceTimeoutSeconds, std::chrono::seconds(1));
-    server->setListenAddress("127.0.0.1");
-    ASSERT_TRUE(server->start(0, &handler));
-    port = server->boundPort();
+    startServer(handler, true, CHttpServer::kNonceTimeoutSeconds, std::chrono::seconds(1));
     HttpClient client(port);
     ASSERT_TRUE(client.send("GET / HTTP/1.1\r\n"));
     // Never idle, never done: one byte every 100 ms until the server hangs up.
@@ -320,12 +310,7 @@ TEST_F(SlowClients, HeadersThatTakeTooLongLoseTheConnection) {
 // too: it would hold one of the address's connections for nothing.
 TEST_F(SlowClients, SilentConnectionsAreClosed) {
     ScriptedHandler handler;
-    server = std::make_unique<CHttpServer>(authFile());
-    server->setAuthFile("");
-    server->setTimeouts(CHttpServer::kNonceTimeoutSeconds, std::chrono::seconds(1));
-    server->setListenAddress("127.0.0.1");
-    ASSERT_TRUE(server->start(0, &handler));
-    port = server->boundPort();
+    startServer(handler, false, CHttpServer::kNonceTimeoutSeconds, std::chrono::seconds(1));
     HttpClient silent(port);
     HttpClient served(port);
     ASSERT_TRUE(served.send("GET /api/x HTTP/1.1\r\nHost: a\r\n\r\n"));

@@ -72,14 +72,18 @@ protected:
     std::string uploadDir() const { return m_dir.file("upload") + "/"; }
     std::string dir() const { return m_dir.path(); }
 
-    /// Starts the server with the handler; withAuth keeps the default password file.
-    void startServer(HttpHandler& handler, bool withAuth) {
+    /// Starts the server with the handler; withAuth keeps the default password file. Short
+    /// nonce or header time-outs let the time-out tests finish quickly.
+    void startServer(HttpHandler& handler, bool withAuth,
+                     unsigned nonceSeconds = CHttpServer::kNonceTimeoutSeconds,
+                     std::chrono::seconds headerTimeout = CHttpServer::kHeaderTimeout) {
         ::mkdir(webRoot().c_str(), 0755);
         ::mkdir(uploadDir().c_str(), 0755);
         server = std::make_unique<CHttpServer>(authFile());
         if (!withAuth) {
             server->setAuthFile("");
         }
+        server->setTimeouts(nonceSeconds, headerTimeout);
         server->setDocumentRoot(webRoot());
         server->setUploadDir(uploadDir());
         server->setListenAddress("127.0.0.1");

@@ -190,6 +190,8 @@ TEST_F(CastTool, CurlReceivesTheClipAsAChunkedBody) {
                         std::chrono::seconds(30)));
     ASSERT_TRUE(waitFor([&] { return piped.done(); }, std::chrono::seconds(30)));
     EXPECT_EQ(cast->stop(), 0) << cast->output();
+    // curl ends by itself once it sees the connection go; stopping it earlier kills it.
+    EXPECT_TRUE(waitFor([&] { return curl.done(); }));
     EXPECT_EQ(curl.stop(), 18);
     expectTheClipsStreams(piped.output());
 

@@ -33,28 +33,11 @@ protected:
     }
 
     MediaCasterConfig config(bool audio = true) const {
-        MediaCasterConfig c;
-        c.videoCodec = SLUICE_CODEC_H264;
-        c.width = m_info.width;
-        c.height = m_info.height;
-        c.videoProfile = m_info.videoProfile;
-        if (audio) {
-            c.audioCodec = SLUICE_CODEC_AAC;
-            c.sampleRate = m_info.sampleRate;
-            c.channels = m_info.channels;
-            c.audioProfile = m_info.audioProfile;
-            c.audioConfig = m_info.audioConfig;
-            c.audioClock = 1000000;  // the frames carry microseconds
-        }
+        MediaCasterConfig c = sluicetest::clipConfig(m_info, audio);
+        c.videoProfile = m_info.videoProfile;  // the open message shows it
         return c;
     }
-
-    void writeAll(av::TsMediaCaster& caster) {
-        for (const TestFrame& f : m_frames) {
-            caster.write(f.type, reinterpret_cast<const uint8_t*>(f.bytes.data()),
-                         static_cast<int>(f.bytes.size()), f.ptsUs, 0, f.key ? 1 : 0);
-        }
-    }
+    void writeAll(av::TsMediaCaster& caster) { sluicetest::writeFrames(caster, m_frames); }
 
     std::vector<TestFrame> videoFrames() const {
         std::vector<TestFrame> video;

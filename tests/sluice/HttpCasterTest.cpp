@@ -149,16 +149,3 @@ TEST_F(HttpCaster, GarbageIsLoggedAndTheClientCanStillAsk) {
     ASSERT_TRUE(request(client, "GET / HTTP/1.1\r\n\r\n"));
     EXPECT_EQ(client.received(), kHeader);
 }
-
-TEST_F(HttpCaster, CloseMessagesNameTheClass) {
-    sluicetest::LogCapture log;
-    {
-        TcpClient client(m_caster.port());
-        ASSERT_TRUE(waitForClients(1));
-    }
-    ASSERT_TRUE(waitForClients(0));
-    EXPECT_EQ(log.starting("HttpMediaCasterConnection(127.0.0.1:").size(), 1u);
-    const std::string line = log.starting("HttpMediaCasterConnection(").front();
-    const std::string end = ") onClose stream\n";  // the stream name is empty
-    EXPECT_EQ(line.substr(line.size() - end.size()), end);
-}

@@ -61,24 +61,11 @@ protected:
         sluicetest::ClipInfo info;
         std::vector<sluicetest::TestFrame> frames;
         ASSERT_TRUE(sluicetest::readFrames(m_dir.file("clip.mp4"), frames, info, error)) << error;
-        av::MediaCasterConfig c;
-        c.videoCodec = SLUICE_CODEC_H264;
-        c.width = info.width;
-        c.height = info.height;
-        c.audioCodec = SLUICE_CODEC_AAC;
-        c.sampleRate = info.sampleRate;
-        c.channels = info.channels;
-        c.audioProfile = info.audioProfile;
-        c.audioConfig = info.audioConfig;
-        c.audioClock = 1000000;
         av::FfmpegTsMuxer muxer;
         CollectingSink sink;
         muxer.setSink(&sink);
-        ASSERT_EQ(muxer.open(c), 0);
-        for (const auto& f : frames) {
-            muxer.write(f.type, reinterpret_cast<const uint8_t*>(f.bytes.data()),
-                        static_cast<int>(f.bytes.size()), f.ptsUs, 0, f.key ? 1 : 0);
-        }
+        ASSERT_EQ(muxer.open(sluicetest::clipConfig(info)), 0);
+        sluicetest::writeFrames(muxer, frames);
         muxer.close();
         m_ts = sink.bytes;
         ASSERT_EQ(m_ts.size() % 188, 0u);

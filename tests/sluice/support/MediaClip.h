@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "MediaCasterConfig.h"
+#include "sluice.h"
+
 namespace sluicetest {
 
 struct TestFrame {
@@ -33,5 +36,32 @@ bool makeClip(const std::string& dir, double seconds, int width, int height, std
 /// Reads every video and audio frame of a file in file order.
 bool readFrames(const std::string& path, std::vector<TestFrame>& frames, ClipInfo& info,
                 std::string& error);
+
+/// The caster configuration for a clip read by readFrames: H.264 and (unless audio is false)
+/// AAC, audio timestamps in microseconds like the frames'.
+inline av::MediaCasterConfig clipConfig(const ClipInfo& info, bool audio = true) {
+    av::MediaCasterConfig c;
+    c.videoCodec = SLUICE_CODEC_H264;
+    c.width = info.width;
+    c.height = info.height;
+    if (audio) {
+        c.audioCodec = SLUICE_CODEC_AAC;
+        c.sampleRate = info.sampleRate;
+        c.channels = info.channels;
+        c.audioProfile = info.audioProfile;
+        c.audioConfig = info.audioConfig;
+        c.audioClock = 1000000;
+    }
+    return c;
+}
+
+/// Writes every frame to a caster or multiplexer, timestamps shifted by offsetUs.
+template <class Writer>
+void writeFrames(Writer& to, const std::vector<TestFrame>& frames, int64_t offsetUs = 0) {
+    for (const TestFrame& f : frames) {
+        to.write(f.type, reinterpret_cast<const uint8_t*>(f.bytes.data()),
+                 static_cast<int>(f.bytes.size()), f.ptsUs + offsetUs, 0, f.key ? 1 : 0);
+    }
+}
 
 }  // namespace sluicetest
