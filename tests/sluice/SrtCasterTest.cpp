@@ -277,8 +277,12 @@ TEST_F(SrtCaster, AStalledCallerDoesNotHoldUpAHealthyOne) {
     ASSERT_EQ(caster->setOption("maxbw", "-1"), 0);
     srt_startup();
     const SRTSOCKET stalled = srt_create_socket();
+    // A receive buffer of 32 packets that nobody reads: without it libsrt's default buffer
+    // (8192 packets) would take the whole test's stream and the caller would never stall.
     const int window = 32;
+    const int bufferBytes = window * 1500;
     ASSERT_EQ(srt_setsockflag(stalled, SRTO_FC, &window, sizeof window), 0);
+    ASSERT_EQ(srt_setsockflag(stalled, SRTO_RCVBUF, &bufferBytes, sizeof bufferBytes), 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -304,10 +308,12 @@ TEST_F(SrtCaster, AStalledCallerDoesNotHoldUpAHealthyOne) {
         writeClip(*caster);
         ASSERT_TRUE(waitFor(caughtUp)) << "clip " << i;
     }
-    // Every block went to both.
+    // Every block was handed to libsrt for both, and the stalled caller's share is still
+    // waiting there unacknowledged while the healthy one has all of it.
     const auto stats = caster->destinationStats();
     ASSERT_EQ(stats.size(), 2u);
     EXPECT_EQ(stats[0].counters.datagrams, stats[1].counters.datagrams);
+    EXPECT_GT(std::max(stats[0].counters.backlogBytes, stats[1].counters.backlogBytes), 0u);
     std::string report;
     EXPECT_EQ(tsCheck(healthy.received(), report), 0) << report;
     // Removing every target disconnects the callers too; the listener stays open.
