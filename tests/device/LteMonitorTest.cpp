@@ -86,6 +86,8 @@ TEST(LtePort, ChosenByTheModuleName) {
 }
 
 TEST_F(LteMonitorFixture, ReportsTheSimulatedModem) {
+    // An active-SIM file of another module is replaced.
+    testsupport::writeFile(m_board.path("/mnt/config/active_sim"), "861111111111111 old\n");
     startSim();
     startMonitor();
     ASSERT_TRUE(reportsOperator("中国联通"));
@@ -199,15 +201,6 @@ TEST_F(LteMonitorFixture, ActiveSimWithTheSameImeiIsNotRewritten) {
     startMonitor();
     ASSERT_TRUE(reportsOperator("中国联通"));
     EXPECT_EQ(readFile(activeSim), std::string(kImei) + "\n");
-}
-
-TEST_F(LteMonitorFixture, ActiveSimOfAnotherModuleIsReplaced) {
-    const std::string activeSim = m_board.path("/mnt/config/active_sim");
-    testsupport::writeFile(activeSim, "861111111111111 old\n");
-    startSim();
-    startMonitor();
-    ASSERT_TRUE(reportsOperator("中国联通"));
-    EXPECT_EQ(readFile(activeSim), kImei);
 }
 
 TEST_F(LteMonitorFixture, MissingPortGivesUpAfter22Attempts) {

@@ -45,27 +45,14 @@ TEST_F(SrtSettingsTest, EachBadValueIsRefusedWithItsReasonAndNothingIsSavedOrSen
         const char* body;
         const char* reason;
     };
+    // Every rule is checked on SettingsCheck::srt; here, that a refusal reaches the reply
+    // whole and changes nothing, for both streams.
     const Case cases[] = {
-        {R"({"enabled":2})", "enabled must be 0 or 1"},
         {R"({"mode":"rendezvous"})", "mode must be listener or caller"},
-        {R"({"port":0})", "port must be a number from 1 to 65535"},
-        {R"({"port":65536})", "port must be a number from 1 to 65535"},
-        {R"({"latency":19})", "latency must be a number from 20 to 8000 ms"},
-        {R"({"latency":8001})", "latency must be a number from 20 to 8000 ms"},
         {R"({"passphrase":"short"})",
          "passphrase must be empty or 10 to 79 printable ASCII characters"},
-        {R"({"passphrase":"0123456789012345678901234567890123456789012345678901234567890123456789012345678901"})",
-         "passphrase must be empty or 10 to 79 printable ASCII characters"},
-        {R"({"keyLength":20})", "keyLength must be 16, 24 or 32"},
-        {R"({"enabled":1,"mode":"caller","callerAddr":"","callerPort":9000})",
-         "callerAddr must be an IPv4 address or host name for a caller"},
-        {R"({"enabled":1,"mode":"caller","callerAddr":"two words","callerPort":9000})",
-         "callerAddr must be an IPv4 address or host name for a caller"},
         {R"({"enabled":1,"mode":"caller","callerAddr":"10.0.0.9","callerPort":0})",
          "callerPort must be a number from 1 to 65535 for a caller"},
-        {R"({"callerAddr":"a_b"})", "callerAddr must be empty, an IPv4 address or a host name"},
-        {R"({"streamId":"caf\u00e9"})",
-         "streamId must have at most 512 printable ASCII characters"},
     };
     const std::string before = settingsText();
     for (const Case& c : cases) {
@@ -135,39 +122,17 @@ TEST_F(SrtSettingsTest, AGoodPostIsStoredAndTellsTheMediaProcessItsStream) {
     EXPECT_EQ(call("GET", "/srt", -1, ""), -1);
 }
 
-TEST_F(SrtSettingsTest, APostWithoutPassphraseKeepsItAndAnEmptyOneClearsIt) {
-    struct Step {
-        const char* body;
-        const char* passphrase;  // stored afterwards
-        const char* passphraseSet;
-    };
-    const Step steps[] = {
-        {R"({"enabled":1,"latency":400})", kSecret, "\"passphraseSet\":true"},
-        {R"({"passphrase":"another-secret"})", "another-secret", "\"passphraseSet\":true"},
-        {R"({"passphrase":""})", "", "\"passphraseSet\":false"},
-        {R"({"latency":500})", "", "\"passphraseSet\":false"},
-    };
-    for (const Step& s : steps) {
-        ASSERT_EQ(call("POST", "/srt", 0, s.body), 0) << response;
-        EXPECT_EQ(savedSettings().srt[0].passphrase, s.passphrase) << s.body;
-        ASSERT_EQ(call("GET", "/srt", 0, ""), 0);
-        EXPECT_NE(response.find(s.passphraseSet), std::string::npos) << response;
-    }
-    // Keys a POST does not name keep their stored values.
-    EXPECT_EQ(savedSettings().srt[0].enabled, 1);
-    EXPECT_EQ(savedSettings().srt[0].latency, 500);
-}
-
 TEST_F(SrtSettingsTest, ThePassphraseAppearsInNoReplyAndNoLog) {
     const std::string other = "Other-Secret-0815";
     std::vector<std::string> replies;
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     const std::pair<const char*, std::string> requests[] = {
-        {"GET", "/srt"},  {"POST", "/srt"},  // enables the listener, keeps the stored passphrase
-        {"POST", "/srt"},                    // refused (latency), with a new passphrase in the body
-        {"GET", "/srt"},  {"GET", "/stream-url"}, {"GET", "/stream-status"}, {"GET", "/protocol"},
-        {"POST", "/ftplog"},  // the FTP password is a secret of the same kind
+        {"GET", "/srt"},      {"POST", "/srt"},  // enables the listener, keeps the stored
+                                                 // passphrase
+        {"POST", "/srt"},  // refused (latency), with a new passphrase in the body
+        {"GET", "/srt"},      {"GET", "/stream-url"}, {"GET", "/stream-status"},
+        {"GET", "/protocol"}, {"POST", "/ftplog"},  // the FTP password is a secret of the same kind
     };
     int post = 0;
     for (const auto& [method, path] : requests) {
