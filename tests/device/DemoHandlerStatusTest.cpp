@@ -54,6 +54,10 @@ TEST_F(DeviceTest, InputStatusFromRecordsUnlessTheMediaStateFileExists) {
     EXPECT_EQ(in.video, "720*576@50\n");
     EXPECT_EQ(in.audio, "Line\n");
     EXPECT_EQ(in.type, "HDMI");  // kept from the previous answer
+    writeFile(board.path("/tmp/media_state"), "720*576@25");
+    ASSERT_EQ(handler->getInputStatus(0, in), 0);
+    EXPECT_EQ(in.video, "720*576@25");
+    EXPECT_EQ(in.audio, "");
 }
 
 TEST_F(DeviceTest, StreamStatusFromRecordsAndSettings) {

@@ -128,11 +128,15 @@ TEST_F(SrtSettingsTest, ThePassphraseAppearsInNoReplyAndNoLog) {
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     const std::pair<const char*, std::string> requests[] = {
-        {"GET", "/srt"},      {"POST", "/srt"},  // enables the listener, keeps the stored
-                                                 // passphrase
+        {"GET", "/srt"},
+        {"POST", "/srt"},  // enables the listener, keeps the stored
+                           // passphrase
         {"POST", "/srt"},  // refused (latency), with a new passphrase in the body
-        {"GET", "/srt"},      {"GET", "/stream-url"}, {"GET", "/stream-status"},
-        {"GET", "/protocol"}, {"POST", "/ftplog"},  // the FTP password is a secret of the same kind
+        {"GET", "/srt"},
+        {"GET", "/stream-url"},
+        {"GET", "/stream-status"},
+        {"GET", "/protocol"},
+        {"POST", "/ftplog"},  // the FTP password is a secret of the same kind
     };
     int post = 0;
     for (const auto& [method, path] : requests) {
