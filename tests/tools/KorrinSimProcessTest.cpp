@@ -102,32 +102,27 @@ TEST_F(KorrinSimTest, StatusRecordsCarryTheInputAndWhatEachStreamReallyEncodes) 
         return text(r, 4, 64).find("H.264 320*240") == 0;
     })) << text(link.last(kActiveStream), 4, 64);
 
+    // Sizes and fields at the media link's offsets.
     const auto input = link.last(kInputSignal);
     ASSERT_EQ(input.size(), 16u);
     EXPECT_NE(u16(input, 6) & 3, 0);  // signal present
-    EXPECT_EQ(u16(input, 8), 'P');
-    EXPECT_EQ(u16(input, 10), 1920);
-    EXPECT_EQ(u16(input, 12), 1080);
-    EXPECT_EQ(u16(input, 14), 60);
-
+    EXPECT_EQ(std::vector<int>({u16(input, 8), u16(input, 10), u16(input, 12), u16(input, 14)}),
+              std::vector<int>({'P', 1920, 1080, 60}));
     const auto audio = link.last(kAudioInput);
     ASSERT_EQ(audio.size(), 20u);
-    EXPECT_EQ(text(audio, 4, 8), "PCM");
-    EXPECT_EQ(i32(audio, 12), 48000);
-    EXPECT_EQ(u16(audio, 16), 16);
-
+    EXPECT_EQ(text(audio, 4, 8) + " " + std::to_string(i32(audio, 12)) + " " +
+                  std::to_string(u16(audio, 16)),
+              "PCM 48000 16");
     const auto system = link.last(kSystemStatus);
     ASSERT_EQ(system.size(), 364u);
     EXPECT_GT(i32(system, 0), 0);
-    EXPECT_EQ(text(system, 4, 64), "HDMI");
-    EXPECT_EQ(text(system, 68, 64), "HDMI");
-    EXPECT_EQ(i32(system, 332), 240);
-    EXPECT_EQ(i32(system, 336), 25);
-    EXPECT_EQ(i32(system, 340), 60);  // the input's frame rate
-    EXPECT_EQ(i32(system, 348), 160);
-    EXPECT_EQ(i32(system, 352), 120);
-    EXPECT_EQ(i32(system, 356), 15);
-
+    EXPECT_EQ(text(system, 4, 64) + " " + text(system, 68, 64), "HDMI HDMI");
+    std::vector<int> sizes;
+    for (size_t offset : {332, 336, 340, 348, 352, 356}) {
+        sizes.push_back(i32(system, offset));
+    }
+    // Main height and rate, the input's rate, then the sub stream's size and rate.
+    EXPECT_EQ(sizes, std::vector<int>({240, 25, 60, 160, 120, 15}));
     EXPECT_EQ(link.last(kEncodeStatus).size(), 128u);
     const auto active = link.last(kActiveStream);
     ASSERT_EQ(active.size(), 132u);
@@ -220,7 +215,7 @@ TEST_F(KorrinSimTest, SrtOptionTheLibraryRefusesSkipsThatOutputOnly) {
     EXPECT_EQ(sim->output().find("too-short"), std::string::npos) << sim->output();
 }
 
-TEST_F(KorrinSimTest, VideoCodesRestartOnlyTheirStreamsEncoder) {
+TEST_F(KorrinSimTest, ChangeCodesRestartOnlyTheirStreamAndAnUpgradeStopsBoth) {
     ASSERT_TRUE(link.ok());
     const int port = freeUdpPort();
     const std::string protocol = udpTs("master_protocol", "127.0.0.1", port);
@@ -258,6 +253,28 @@ TEST_F(KorrinSimTest, VideoCodesRestartOnlyTheirStreamsEncoder) {
     const std::string after = sim->output();
     EXPECT_EQ(after.find("main stream: restarting the encoder"),
               after.rfind("main stream: restarting the encoder"));
+
+    // Codes without a stream of their own are only logged.
+    for (int code : {4711, 4718, 4704}) {
+        ASSERT_TRUE(link.sendCode(code));
+        EXPECT_TRUE(sim->waitForOutput("change code " + std::to_string(code)));
+    }
+    EXPECT_TRUE(sim->waitForOutput("change code 4718 (unknown code): noted, nothing to do"));
+    EXPECT_TRUE(encodes(link.last(kEncodeStatus), 0, 480, 272, 25));
+
+    // An upgrade stops both streams; a later settings change brings them back.
+    ASSERT_TRUE(link.sendCode(100));
+    ASSERT_TRUE(link.waitFor(kActiveStream, [](const std::vector<uint8_t>& r) {
+        return i32(r, 0) == 2;
+    })) << sim->output();
+    EXPECT_TRUE(encodes(link.last(kEncodeStatus), 0, 0, 0, 0));
+    EXPECT_TRUE(encodes(link.last(kEncodeStatus), 1, 0, 0, 0));
+    EXPECT_TRUE(
+        sim->waitForOutput("change code 100 (an upgrade is starting): stopping the streams"));
+    ASSERT_TRUE(link.sendCode(4707));
+    EXPECT_TRUE(link.waitFor(kEncodeStatus, [](const std::vector<uint8_t>& r) {
+        return encodes(r, 0, 480, 272, 25) && encodes(r, 1, 192, 108, 10);
+    })) << sim->output();
 }
 
 TEST_F(KorrinSimTest, ProtocolCodeReopensTheCastersAtTheNewDestination) {
@@ -299,35 +316,6 @@ TEST_F(KorrinSimTest, ProtocolCodeReopensTheCastersAtTheNewDestination) {
     // The first destination gets nothing any more.
     EXPECT_EQ(probe("udp://127.0.0.1:" + std::to_string(first) + "?timeout=2000000"), "");
     EXPECT_EQ(sim->output().find("restarting the encoder"), std::string::npos);
-}
-
-TEST_F(KorrinSimTest, UpgradeCodeStopsTheStreamsAndOtherCodesAreOnlyLogged) {
-    ASSERT_TRUE(link.ok());
-    writeSettings(smallStreams());
-    auto sim = start({"--status-interval", "200"});
-    ASSERT_TRUE(link.waitFor(
-        kEncodeStatus, [](const std::vector<uint8_t>& r) { return encodes(r, 0, 320, 240, 25); }));
-    for (int code : {4711, 4718, 4704}) {
-        ASSERT_TRUE(link.sendCode(code));
-        EXPECT_TRUE(sim->waitForOutput("change code " + std::to_string(code)));
-    }
-    EXPECT_TRUE(sim->waitForOutput("change code 4718 (unknown code): noted, nothing to do"));
-    EXPECT_TRUE(encodes(link.last(kEncodeStatus), 0, 320, 240, 25));
-
-    ASSERT_TRUE(link.sendCode(100));
-    ASSERT_TRUE(link.waitFor(kActiveStream, [](const std::vector<uint8_t>& r) {
-        return i32(r, 0) == 2;
-    })) << sim->output();
-    EXPECT_TRUE(encodes(link.last(kEncodeStatus), 0, 0, 0, 0));
-    EXPECT_TRUE(encodes(link.last(kEncodeStatus), 1, 0, 0, 0));
-    EXPECT_TRUE(
-        sim->waitForOutput("change code 100 (an upgrade is starting): stopping the streams"));
-
-    // A later settings change brings them back.
-    ASSERT_TRUE(link.sendCode(4707));
-    EXPECT_TRUE(link.waitFor(kEncodeStatus, [](const std::vector<uint8_t>& r) {
-        return encodes(r, 0, 320, 240, 25) && encodes(r, 1, 160, 120, 15);
-    })) << sim->output();
 }
 
 TEST_F(KorrinSimTest, HttpTsServesTheStreamAndATakenPortIsReported) {
