@@ -121,13 +121,10 @@ TEST(EncoderConfigFile, SrtSectionsRoundTripPerStream) {
     writeFile(dir.file("e.ini"), "[sub_srt]\n; keep me\nlatency=300\nextra=1\n");
     EncoderConfigFile cfg;
     ASSERT_TRUE(cfg.load(dir.file("e.ini")));
-    EXPECT_EQ(cfg.srt[0].enabled, 0);
     EXPECT_EQ(cfg.srt[0].mode, "listener");
-    EXPECT_EQ(cfg.srt[0].port, 9000);
-    EXPECT_EQ(cfg.srt[0].latency, 120);
-    EXPECT_EQ(cfg.srt[0].keyLength, 16);
-    EXPECT_EQ(cfg.srt[1].port, 9001);
-    EXPECT_EQ(cfg.srt[1].latency, 300);
+    EXPECT_EQ(std::vector<int>({cfg.srt[0].enabled, cfg.srt[0].port, cfg.srt[0].latency,
+                                cfg.srt[0].keyLength, cfg.srt[1].port, cfg.srt[1].latency}),
+              std::vector<int>({0, 9000, 120, 16, 9001, 300}));
 
     cfg.srt[1].enabled = 1;
     cfg.srt[1].mode = "caller";
@@ -144,14 +141,11 @@ TEST(EncoderConfigFile, SrtSectionsRoundTripPerStream) {
 
     EncoderConfigFile back;
     ASSERT_TRUE(back.load(dir.file("e.ini")));
-    EXPECT_EQ(back.srt[1].enabled, 1);
-    EXPECT_EQ(back.srt[1].mode, "caller");
-    EXPECT_EQ(back.srt[1].callerAddr, "relay.example.net");
-    EXPECT_EQ(back.srt[1].callerPort, 7001);
-    EXPECT_EQ(back.srt[1].latency, 300);
-    EXPECT_EQ(back.srt[1].passphrase, "a b=c d e f g");
-    EXPECT_EQ(back.srt[1].streamId, "#!::r=live/sub");
-    EXPECT_EQ(back.srt[0].enabled, 0);
+    const enc::SrtSettings& sub = back.srt[1];
+    EXPECT_EQ(sub.mode + "|" + sub.callerAddr + "|" + sub.passphrase + "|" + sub.streamId,
+              "caller|relay.example.net|a b=c d e f g|#!::r=live/sub");
+    EXPECT_EQ(std::vector<int>({sub.enabled, sub.callerPort, sub.latency, back.srt[0].enabled}),
+              std::vector<int>({1, 7001, 300, 0}));
 }
 
 // The file holds the web password: only its owner may read it, also after a file that

@@ -100,16 +100,11 @@ TEST_F(SrtSettingsTest, AGoodPostIsStoredAndTellsTheMediaProcessItsStream) {
         EXPECT_NE(text.find("\npassphrase=a b=c;d#e-f\n"), std::string::npos) << text;
         EXPECT_EQ(text.rfind("; kept by hand\n", 0), 0u) << text;
         EXPECT_NE(text.find("[custom]\nanswer=42\n"), std::string::npos) << text;
-        const enc::SrtSettings stored = savedSettings().srt[c.index];
-        EXPECT_EQ(stored.enabled, 1);
-        EXPECT_EQ(stored.mode, "caller");
-        EXPECT_EQ(stored.port, 9100);
-        EXPECT_EQ(stored.callerAddr, "rx.example.net");
-        EXPECT_EQ(stored.callerPort, 7001);
-        EXPECT_EQ(stored.latency, 250);
-        EXPECT_EQ(stored.passphrase, "a b=c;d#e-f");
-        EXPECT_EQ(stored.keyLength, 32);
-        EXPECT_EQ(stored.streamId, "#!::r=live");
+        const enc::SrtSettings st = savedSettings().srt[c.index];
+        EXPECT_EQ(st.mode + "|" + st.callerAddr + "|" + st.passphrase + "|" + st.streamId,
+                  "caller|rx.example.net|a b=c;d#e-f|#!::r=live");
+        EXPECT_EQ(std::vector<int>({st.enabled, st.port, st.callerPort, st.latency, st.keyLength}),
+                  std::vector<int>({1, 9100, 7001, 250, 32}));
     }
     // A new section is written in the table's order.
     EXPECT_NE(settingsText().find("[sub_srt]\nenabled=1\nmode=caller\nport=9100\n"

@@ -208,27 +208,31 @@ TEST(SteppedSleeper, StopsAsSoonAsTheCallerIsShuttingDown) {
 }
 
 TEST(TimeSyncSettings, IntervalServerAndLteMode) {
-    enc::FtpSettings ftp;
-    enc::NetworkSettings net;
-    ftp.timeMode = 1;
-    ftp.ftptime = 0;
-    auto s = enc::timeSyncSettings(ftp, net);
-    EXPECT_TRUE(s.enabled);
-    EXPECT_FALSE(s.lteMode);
-    EXPECT_EQ(s.intervalHours, 4);  // "cycle" 0 means 4 hours
-    EXPECT_EQ(s.server, enc::kDefaultTimeServer);
-
-    ftp.ftptime = -2;
-    EXPECT_EQ(enc::timeSyncSettings(ftp, net).intervalHours, 4);
-    ftp.ftptime = 6;
-    ftp.timeMode = 0;
-    ftp.timeServer = "ntp.example.org";
-    net.connectionType = 2;
-    s = enc::timeSyncSettings(ftp, net);
-    EXPECT_FALSE(s.enabled);
-    EXPECT_TRUE(s.lteMode);
-    EXPECT_EQ(s.intervalHours, 6);
-    EXPECT_EQ(s.server, "ntp.example.org");
+    const struct {
+        int timeMode, cycle, connectionType;
+        const char* server;
+        bool enabled, lteMode;
+        int hours;
+        const char* usedServer;
+    } cases[] = {
+        {1, 0, 0, "", true, false, 4, enc::kDefaultTimeServer},  // "cycle" 0 means 4 hours
+        {1, -2, 0, "", true, false, 4, enc::kDefaultTimeServer},
+        {0, 6, 2, "ntp.example.org", false, true, 6, "ntp.example.org"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.cycle);
+        enc::FtpSettings ftp;
+        ftp.timeMode = c.timeMode;
+        ftp.ftptime = c.cycle;
+        ftp.timeServer = c.server;
+        enc::NetworkSettings net;
+        net.connectionType = c.connectionType;
+        const auto s = enc::timeSyncSettings(ftp, net);
+        EXPECT_EQ(s.enabled, c.enabled);
+        EXPECT_EQ(s.lteMode, c.lteMode);
+        EXPECT_EQ(s.intervalHours, c.hours);
+        EXPECT_EQ(s.server, c.usedServer);
+    }
 }
 
 TEST(TimeSyncSchedule, InactiveScheduleNeverSynchronises) {
