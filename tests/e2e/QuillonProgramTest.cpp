@@ -145,7 +145,12 @@ TEST_F(QuillonTest, Mode2CopiesThePreparedWifiFile) {
     EXPECT_EQ(readFile(board.path("/var/wifi.conf")), "network={ with key }\n");
 }
 
-TEST_F(QuillonTest, WebServerServesTheApiAndPagesWithDigestCredentials) {
+// The API and pages with digest credentials, a settings change and a firmware upload
+// written to the emulated flash, with the media-process stand-in on the link.
+TEST_F(QuillonTest, WebServerServesTheApiPagesAndUploadsWithDigestCredentials) {
+    testsupport::MediaStandIn standIn(board.path("/tmp/server.socket"),
+                                      board.path("/tmp/client.socket"));
+    ASSERT_TRUE(standIn.ok());
     writeSettings("[server]\ntime_mode=1\ncycle=0\ntimeServer=\n");
     auto p = startServer();
     EXPECT_NE(p->output().find("npt enable:1, interval:4, server:pool.ntp.org\n"),
@@ -167,6 +172,21 @@ TEST_F(QuillonTest, WebServerServesTheApiAndPagesWithDigestCredentials) {
     a = request("/api/audio", "-H 'Content-Type: application/json' -d '{\"codec\":\"G.711\"}'");
     EXPECT_EQ(a.status, 200);
     EXPECT_NE(readFile(board.path("/mnt/config/encoder.ini")).find("G.711"), std::string::npos);
+
+    testsupport::TempDir dir;
+    const std::string content = testsupport::flashImage(3 * kFlashBlock + 10);
+    writeFile(dir.file("image"), content);
+    ASSERT_TRUE(standIn.waitForCode(4704));  // the audio change
+    standIn.clear();
+    board.clearBoardLog();
+    a = request("/upload", "-F 'file=@" + dir.file("image") + ";filename=rootfs_sqfs.img'");
+    EXPECT_EQ(a.status, 200);
+    EXPECT_NE(a.body.find("Written 196618 of POST data to file:"), std::string::npos) << a.body;
+    ASSERT_TRUE(testsupport::waitFor([&] { return logHas("/sbin/reboot"); })) << p->output();
+    EXPECT_EQ(standIn.codes(), std::vector<int>{100});
+    // The padding is checked on the upload handler.
+    EXPECT_EQ(readFile(board.path("/dev/mtd2")).substr(0, content.size()), content);
+    EXPECT_NE(p->output().find("write image OK"), std::string::npos);
 
     // The first pass synchronises the clock (time_mode 1); its 15 s wait must not hold up
     // the stop.
@@ -214,7 +234,7 @@ TEST_F(QuillonTest, NoPasswordFileNoServer) {
 }
 
 // HTTPS answers as HTTP does, with a certificate of the device's own that a client can pin;
-// it survives a restart and differs from another device's.
+// it survives a restart and differs from another device's; httpsOnly redirects plain HTTP.
 TEST_F(QuillonTest, HttpsBesideHttpWithTheDevicesOwnCertificate) {
     auto p = startServer();
     ASSERT_GT(httpsPort, 0) << p->output();
@@ -255,22 +275,9 @@ TEST_F(QuillonTest, HttpsBesideHttpWithTheDevicesOwnCertificate) {
     p = startServer();
     EXPECT_EQ(readFile(cert), pinned) << "reused after a restart";
     EXPECT_EQ(secure("/api/video?index=0"), request("/api/video?index=0").body + "\n200");
-    stop(*p, SIGUSR1);
-    EXPECT_NE(p->output().find("Get a signal -- SIGUSR1\n"), std::string::npos) << p->output();
 
-    testsupport::SandboxBoard other;
-    auto q = startServer({{"BOARD_ROOT", other.root()}});
-    const std::string otherCert = readFile(other.path("/mnt/config/https-cert.pem"));
-    EXPECT_FALSE(otherCert.empty());
-    EXPECT_NE(otherCert, pinned) << "every device its own";
-    stop(*q);
-}
-
-// httpsOnly in the settings file (as the system page writes it) turns plain HTTP into
-// redirects while it is set, without a restart.
-TEST_F(QuillonTest, HttpsOnlyRedirectsPlainHttp) {
-    auto p = startServer();
-    ASSERT_GT(httpsPort, 0);
+    // httpsOnly in the settings file (as the system page writes it) turns plain HTTP into
+    // redirects while it is set, without a restart.
     const std::string settings = readFile(board.path("/mnt/config/encoder.ini"));
     writeSettings(settings + "\n[security]\nhttpsOnly=1\n");
     std::string out;
@@ -298,32 +305,15 @@ TEST_F(QuillonTest, HttpsOnlyRedirectsPlainHttp) {
 
     writeSettings(settings + "\n[security]\nhttpsOnly=0\n");
     EXPECT_EQ(request("/api/video?index=0").status, 200);
-    stop(*p);
-}
+    stop(*p, SIGUSR1);
+    EXPECT_NE(p->output().find("Get a signal -- SIGUSR1\n"), std::string::npos) << p->output();
 
-TEST_F(QuillonTest, UploadedFirmwareIsWrittenToFlashAndTheBoardReboots) {
-    testsupport::MediaStandIn standIn(board.path("/tmp/server.socket"),
-                                      board.path("/tmp/client.socket"));
-    ASSERT_TRUE(standIn.ok());
-    testsupport::TempDir dir;
-    std::string content(3 * kFlashBlock + 10, '\0');
-    for (size_t i = 0; i < content.size(); ++i) {
-        content[i] = static_cast<char>((i * 7 + 1) % 251);
-    }
-    writeFile(dir.file("image"), content);
-    auto p = startServer();
-    board.clearBoardLog();
-
-    const Answer a =
-        request("/upload", "-F 'file=@" + dir.file("image") + ";filename=rootfs_sqfs.img'");
-    EXPECT_EQ(a.status, 200);
-    EXPECT_NE(a.body.find("Written 196618 of POST data to file:"), std::string::npos) << a.body;
-    ASSERT_TRUE(testsupport::waitFor([&] { return logHas("/sbin/reboot"); })) << p->output();
-    EXPECT_EQ(standIn.codes(), std::vector<int>{100});
-    // The padding is checked on the upload handler.
-    EXPECT_EQ(readFile(board.path("/dev/mtd2")).substr(0, content.size()), content);
-    EXPECT_NE(p->output().find("write image OK"), std::string::npos);
-    stop(*p);
+    testsupport::SandboxBoard other;
+    auto q = startServer({{"BOARD_ROOT", other.root()}});
+    const std::string otherCert = readFile(other.path("/mnt/config/https-cert.pem"));
+    EXPECT_FALSE(otherCert.empty());
+    EXPECT_NE(otherCert, pinned) << "every device its own";
+    stop(*q);
 }
 
 TEST_F(QuillonTest, LteModeReportsTheSimulatedModemAndStillStopsPromptly) {
