@@ -51,8 +51,8 @@ TEST_F(DeviceTest, SetVideoClampsEveryFieldByStreamAndInputRate) {
         {30, 0, video(25, 2), 25, 2, 2048, 20, 30},
         {30, 0, video(25, 200), 25, 200, 2048, 20, 30},
         {30, 0, video(25, 201), 25, 30, 2048, 20, 30},
-        {30, 0, video(25, 30, 100), 25, 30, 2500, 20, 30},
-        {30, 1, video(25, 30, 100), 25, 30, 1000, 20, 30},
+        {30, 0, video(25, 30, 255), 25, 30, 2500, 20, 30},
+        {30, 1, video(25, 30, 255), 25, 30, 1000, 20, 30},
         {30, 0, video(25, 30, 256), 25, 30, 256, 20, 30},
         {30, 1, video(25, 30, 12000), 25, 30, 12000, 20, 30},
         {30, 1, video(25, 30, 12001), 25, 30, 1000, 20, 30},
@@ -172,7 +172,7 @@ TEST_F(DeviceTest, SetProtocolReplacesPortsOutsideTheirRangeByTheStreamsDefault)
     auto handler = makeHandler();
     enc::ProtocolSettings p;
     p.rtspPort = 65536;
-    p.multicastPort = -5;
+    p.multicastPort = 0;
     p.tsAddr = "239.1.1.1";
     ASSERT_EQ(handler->setProtocol(1, p, response), 0);
     auto saved = savedSettings().protocol[1];
@@ -239,7 +239,7 @@ TEST_F(DeviceTest, SetFtpServerClampsTimeZoneAndCycle) {
 TEST_F(DeviceTest, IrcutAndLteLiveInMemoryOnly) {
     auto handler = makeHandler();
     enc::IrcutSettings ircut;
-    ircut.gpsInterval = 5;
+    ircut.gpsInterval = 19;
     ircut.devIme = "imei-1";
     ASSERT_EQ(handler->setIrcutConf(ircut, response), 0);
     enc::IrcutSettings out;
