@@ -96,6 +96,14 @@ TEST_F(MediaLinkTest, SendingDrainsStatusAlreadyWaiting) {
     ASSERT_TRUE(standIn->waitForCode(enc::kCodeMainVideo));
 }
 
+// Nothing arrives: after the receive time-out the answer is no, with the buffer zero-filled.
+TEST_F(MediaLinkTest, ReceiveGivesUpWhenNothingComes) {
+    uint8_t buffer[enc::kMediaReceiveBufferSize];
+    std::memset(buffer, 0xAB, sizeof buffer);
+    EXPECT_FALSE(link.receiveMediaMessage(buffer, sizeof buffer));
+    EXPECT_EQ(buffer[0], 0);
+}
+
 // A shutdown request outranks a waiting record: the main loop must see it first.
 TEST_F(MediaLinkTest, ReadableWakeDescriptorEndsTheReceiveWithoutReading) {
     comn::WakeEvent wake;

@@ -205,6 +205,8 @@ TEST_F(DeviceTest, WifiOpenNetworkFileIsTheTemplateByteForByte) {
 
     // A line break in the essid cannot add configuration lines.
     EXPECT_EQ(enc::openNetworkText("x\"\nkey_mgmt=WPA").find("\nkey_mgmt=WPA"), std::string::npos);
+    w.essid.clear();  // the file writer refuses a network without a name on its own
+    EXPECT_FALSE(enc::writeWifiClientFile(w));
 }
 
 TEST_F(DeviceTest, WifiKeyFileComesFromWpaPassphraseWithoutAShell) {
