@@ -71,7 +71,7 @@ public:
     }
 };
 
-TEST(SecurityDocument, GetAndPostReachTheDevice) {
+TEST(SecurityDocument, GetAndPostReachADeviceWithTheSwitches) {
     SecureDevice dev;
     dev.stored.provisionLock = 1;
     std::string response = "{}";
@@ -89,13 +89,11 @@ TEST(SecurityDocument, GetAndPostReachTheDevice) {
     response = "{}";
     EXPECT_EQ(dev.api.handleApi("DELETE", "/security", "", "", response), 22);
     EXPECT_EQ(dev.securityCalls, (std::vector<std::string>{"getSecurity", "setSecurity"}));
-}
 
-TEST(SecurityDocument, ADeviceWithoutTheSwitchesRefuses) {
-    httptest::FakeDevice dev;
-    std::string response = "{}";
-    EXPECT_EQ(dev.api.handleApi("GET", "/security", "", "", response), -1);
-    EXPECT_EQ(dev.api.handleApi("POST", "/security", "", R"({"provisionLock":1})", response), -1);
+    httptest::FakeDevice without;  // a device without the switches refuses
+    EXPECT_EQ(without.api.handleApi("GET", "/security", "", "", response), -1);
+    EXPECT_EQ(without.api.handleApi("POST", "/security", "", R"({"provisionLock":1})", response),
+              -1);
 }
 
 TEST(SecurityDocument, DecodesNumbersAndLeavesOtherValues) {

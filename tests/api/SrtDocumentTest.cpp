@@ -36,6 +36,13 @@ SrtSettings caller() {
     return s;
 }
 
+SrtSettings callerAt(const char* address, int port) {
+    SrtSettings s = caller();
+    s.callerAddr = address;
+    s.callerPort = port;
+    return s;
+}
+
 // A device with SRT over the recording fake: one record per stream.
 class SrtDevice : public httptest::FakeDevice {
 public:
@@ -174,29 +181,12 @@ TEST(SrtCheck, EachBadValueIsNamed) {
          "callerAddr must be empty, an IPv4 address or a host name"},
         {"a listener with callerPort 70000", [](SrtSettings& s) { s.callerPort = 70000; },
          "callerPort must be 0 or a number from 1 to 65535"},
-        {"a caller without address",
-         [](SrtSettings& s) {
-             s = caller();
-             s.callerAddr = "";
-         },
+        {"a caller without address", [](SrtSettings& s) { s = callerAt("", 7001); },
          "callerAddr must be an IPv4 address or host name for a caller"},
-        {"a caller at 10.1.2.3",
-         [](SrtSettings& s) {
-             s = caller();
-             s.callerAddr = "10.1.2.3";
-         },
-         ""},
-        {"a caller at 300.1.2.3",
-         [](SrtSettings& s) {
-             s = caller();
-             s.callerAddr = "300.1.2.3";
-         },
+        {"a caller at 10.1.2.3", [](SrtSettings& s) { s = callerAt("10.1.2.3", 7001); }, ""},
+        {"a caller at 300.1.2.3", [](SrtSettings& s) { s = callerAt("300.1.2.3", 7001); },
          "callerAddr must be an IPv4 address or host name for a caller"},
-        {"a caller without port",
-         [](SrtSettings& s) {
-             s = caller();
-             s.callerPort = 0;
-         },
+        {"a caller without port", [](SrtSettings& s) { s = callerAt("10.1.2.3", 0); },
          "callerPort must be a number from 1 to 65535 for a caller"},
     };
     for (const Case& c : cases) {

@@ -32,76 +32,48 @@ std::string roundTrip(const TempDir& dir, const std::string& text) {
     return readFile(dir.file("out.ini"));
 }
 
-TEST(IniFileLoad, EmptyFileGivesEmptyModelAndEmptySave) {
-    TempDir dir;
-    IniFile ini = loadText(dir, "");
-    EXPECT_EQ(ini.getSectionCount(), 0u);
-    EXPECT_EQ(roundTrip(dir, ""), "");
+// A save writes the model as read: a blank line before each section, comments before their
+// entry, trailing comments and blank lines dropped, a CR inside a line kept.
+TEST(IniFileLoad, SaveWritesTheModelAsRead) {
+    const struct {
+        const char* in;
+        const char* out;
+    } cases[] = {
+        {"", ""},
+        {"[a]\nk=v\n", "\n[a]\nk=v\n"},
+        {"top=1\n[a]\nk=v\n", "\n[]\ntop=1\n\n[a]\nk=v\n"},
+        {"[net]\nip=1\n[net]\nip=2\n", "\n[net]\nip=1\n\n[net]\nip=2\n"},
+        {"[a]\nk=v\r\n", "\n[a]\nk=v\r\n"},
+        {"# header one\n; header two\n\n[a]\nk1=1\n# between\n; entries\nk2=2\n"
+         "# before section\n[b]\ngarbage line\nk3=3\n# trailing, lost\n",
+         "# header one\n; header two\n\n[a]\nk1=1\n# between\n; entries\nk2=2\n\n[b]\n"
+         "# before section\ngarbage line\nk3=3\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.in);
+        TempDir dir;
+        EXPECT_EQ(roundTrip(dir, c.in), c.out);
+    }
 }
 
-TEST(IniFileLoad, MissingFileFailsAndKeepsTheModel) {
+TEST(IniFileLoad, LookupsSeeTheFileAsWritten) {
     TempDir dir;
-    IniFile ini = loadText(dir, "[a]\nk=v\n");
-    EXPECT_FALSE(ini.load(dir.file("missing.ini")));
-    EXPECT_EQ(ini.getValue("a", "k", "none"), "v");
-}
-
-TEST(IniFileLoad, KeysAndValuesAreUntrimmed) {
-    TempDir dir;
-    IniFile ini = loadText(dir, "[s]\nkey = value\na=b=c\n");
-    EXPECT_EQ(ini.getValue("s", "key ", "?"), " value");
-    EXPECT_EQ(ini.getValue("s", "key", "missing"), "missing");
-    EXPECT_EQ(ini.getValue("s", "a", "?"), "b=c");
-}
-
-TEST(IniFileLoad, SectionNamesRunToTheLastBracket) {
-    TempDir dir;
-    IniFile ini = loadText(dir, "   [net]   \nx=1\n[a] x ]\ny=2\n[open\nz=3\n");
-    ASSERT_EQ(ini.getSectionCount(), 3u);
-    EXPECT_EQ(ini.getSection(0).name, "net");
-    EXPECT_EQ(ini.getSection(1).name, "a] x ");
-    EXPECT_EQ(ini.getSection(2).name, "open");
-}
-
-TEST(IniFileLoad, CommentsAttachToTheNextEntry) {
-    TempDir dir;
-    const std::string text =
-        "# header one\n; header two\n\n[a]\nk1=1\n# between\n; entries\nk2=2\n"
-        "# before section\n[b]\ngarbage line\nk3=3\n# trailing, lost\n";
-    IniFile ini = loadText(dir, text);
-    EXPECT_EQ(ini.getHeaderComment(), "# header one\n; header two\n");
-    EXPECT_EQ(ini.getComment("a", "k1"), "");
-    EXPECT_EQ(ini.getComment("a", "k2"), "# between\n; entries\n");
-    EXPECT_EQ(ini.getComment("b", "k3"), "# before section\ngarbage line\n");
-    EXPECT_EQ(roundTrip(dir, text),
-              "# header one\n; header two\n\n[a]\nk1=1\n# between\n; entries\nk2=2\n\n[b]\n"
-              "# before section\ngarbage line\nk3=3\n");
-}
-
-TEST(IniFileLoad, FirstLineSectionHasNoHeaderComment) {
-    TempDir dir;
-    EXPECT_EQ(roundTrip(dir, "[a]\nk=v\n"), "\n[a]\nk=v\n");
-}
-
-TEST(IniFileLoad, KeysBeforeTheFirstHeaderFormAnUnnamedSection) {
-    TempDir dir;
-    IniFile ini = loadText(dir, "top=1\n[a]\nk=v\n");
-    ASSERT_EQ(ini.getSectionCount(), 2u);
-    EXPECT_EQ(ini.getSection(0).name, "");
+    IniFile ini = loadText(dir,
+                           "# header\ntop=1\n   [net]   \nkey = value\na=b=c\n# between\nk2=2\n"
+                           "[a] x ]\ny=2\n[open\nz=3\n[net]\na=second\n");
+    ASSERT_EQ(ini.getSectionCount(), 5u);
+    EXPECT_EQ(ini.getSection(0).name, "");  // keys before the first header
     EXPECT_EQ(ini.getValue("", "top", "?"), "1");
-    EXPECT_EQ(roundTrip(dir, "top=1\n[a]\nk=v\n"), "\n[]\ntop=1\n\n[a]\nk=v\n");
-}
+    EXPECT_EQ(ini.getSection(2).name, "a] x ");  // names run to the last bracket
+    EXPECT_EQ(ini.getSection(3).name, "open");
+    EXPECT_EQ(ini.getValue("net", "key ", "?"), " value");  // untrimmed
+    EXPECT_EQ(ini.getValue("net", "key", "missing"), "missing");
+    EXPECT_EQ(ini.getValue("net", "a", "?"), "b=c");  // the first duplicate section wins
+    EXPECT_EQ(ini.getHeaderComment(), "# header\n");
+    EXPECT_EQ(ini.getComment("net", "k2"), "# between\n");
+    EXPECT_FALSE(ini.load(dir.file("missing.ini")));  // keeps the model
+    EXPECT_EQ(ini.getValue("net", "a", "?"), "b=c");
 
-TEST(IniFileLoad, DuplicateSectionsAreKeptAndTheFirstWins) {
-    TempDir dir;
-    IniFile ini = loadText(dir, "[net]\nip=1\n[net]\nip=2\n");
-    EXPECT_EQ(ini.getSectionCount(), 2u);
-    EXPECT_EQ(ini.getValue("net", "ip", "?"), "1");
-    EXPECT_EQ(roundTrip(dir, "[net]\nip=1\n[net]\nip=2\n"), "\n[net]\nip=1\n\n[net]\nip=2\n");
-}
-
-TEST(IniFileLoad, CrLfFilesReadWithoutTheCarriageReturnAndSaveAsRead) {
-    TempDir dir;
     const std::string crlf = "[a]\r\nk=v w\r\nn=7\r\n";
     EXPECT_EQ(loadText(dir, crlf).getValue("a", "k", "?"), "v w");
     EXPECT_EQ(loadText(dir, crlf, true).getValue("a", "k", "?"), "v w");
@@ -110,8 +82,6 @@ TEST(IniFileLoad, CrLfFilesReadWithoutTheCarriageReturnAndSaveAsRead) {
     EXPECT_EQ(n, 7);
     // Only a final CR is a line end; one inside the value is the value's.
     EXPECT_EQ(loadText(dir, "[a]\nk=v\rw\n").getValue("a", "k", "?"), "v\rw");
-    // The model keeps the lines as read, so a save changes nothing it was not asked to.
-    EXPECT_EQ(roundTrip(dir, "[a]\nk=v\r\n"), "\n[a]\nk=v\r\n");
 }
 
 TEST(IniFileTypedRead, FollowsStreamExtraction) {
@@ -205,30 +175,29 @@ TEST(IniFileDeathTest, OutOfRangeSectionIndexStopsTheProcess) {
 
 // ---- atomic save ----
 
-TEST(IniFileSave, KeepsThePermissionsOfTheReplacedFile) {
+// Without a mode the replaced file's permissions stay; a given mode replaces them.
+TEST(IniFileSave, PermissionsOfTheReplacedFileOrTheGivenMode) {
     TempDir dir;
-    writeFile(dir.file("s.ini"), "[a]\nk=v\n");
-    ::chmod(dir.file("s.ini").c_str(), 0640);
-    IniFile ini;
-    ASSERT_TRUE(ini.load(dir.file("s.ini")));
-    ASSERT_TRUE(ini.save(dir.file("s.ini")));
-    struct stat st {};
-    ASSERT_EQ(::stat(dir.file("s.ini").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0640u);
-}
-
-TEST(IniFileSave, AGivenModeReplacesThatOfTheOldFile) {
-    TempDir dir;
-    writeFile(dir.file("s.ini"), "[a]\nk=v\n");
-    ::chmod(dir.file("s.ini").c_str(), 0666);
-    IniFile ini;
-    ASSERT_TRUE(ini.load(dir.file("s.ini")));
-    ASSERT_TRUE(ini.save(dir.file("s.ini"), 0600));
-    ASSERT_TRUE(ini.save(dir.file("new.ini"), 0600));
-    for (const char* name : {"s.ini", "new.ini"}) {
-        struct stat st{};
-        ASSERT_EQ(::stat(dir.file(name).c_str(), &st), 0);
-        EXPECT_EQ(st.st_mode & 07777, 0600u) << name;
+    const struct {
+        const char* name;
+        mode_t before;  // 0: no old file
+        mode_t given;   // 0: none
+        mode_t after;
+    } cases[] = {
+        {"keep.ini", 0640, 0, 0640}, {"old.ini", 0666, 0600, 0600}, {"new.ini", 0, 0600, 0600}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        IniFile ini;
+        if (c.before != 0) {
+            writeFile(dir.file(c.name), "[a]\nk=v\n");
+            ::chmod(dir.file(c.name).c_str(), c.before);
+            ASSERT_TRUE(ini.load(dir.file(c.name)));
+        }
+        ASSERT_TRUE(c.given != 0 ? ini.save(dir.file(c.name), c.given)
+                                 : ini.save(dir.file(c.name)));
+        struct stat st {};
+        ASSERT_EQ(::stat(dir.file(c.name).c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, c.after);
     }
 }
 

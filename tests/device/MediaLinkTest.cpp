@@ -96,14 +96,12 @@ TEST_F(MediaLinkTest, SendingDrainsStatusAlreadyWaiting) {
     ASSERT_TRUE(standIn->waitForCode(enc::kCodeMainVideo));
 }
 
-TEST_F(MediaLinkTest, ReceiveWaitsThreeSecondsThenGivesUp) {
+// Nothing arrives: after the receive time-out the answer is no, with the buffer zero-filled.
+TEST_F(MediaLinkTest, ReceiveGivesUpWhenNothingComes) {
     uint8_t buffer[enc::kMediaReceiveBufferSize];
     std::memset(buffer, 0xAB, sizeof buffer);
-    const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(link.receiveMediaMessage(buffer, sizeof buffer));
-    const auto waited = std::chrono::steady_clock::now() - start;
-    EXPECT_GE(waited, std::chrono::milliseconds(2900));
-    EXPECT_EQ(buffer[0], 0);  // zero-filled even when nothing came
+    EXPECT_EQ(buffer[0], 0);
 }
 
 // A shutdown request outranks a waiting record: the main loop must see it first.

@@ -45,27 +45,14 @@ TEST_F(SrtSettingsTest, EachBadValueIsRefusedWithItsReasonAndNothingIsSavedOrSen
         const char* body;
         const char* reason;
     };
+    // Every rule is checked on SettingsCheck::srt; here, that a refusal reaches the reply
+    // whole and changes nothing, for both streams.
     const Case cases[] = {
-        {R"({"enabled":2})", "enabled must be 0 or 1"},
         {R"({"mode":"rendezvous"})", "mode must be listener or caller"},
-        {R"({"port":0})", "port must be a number from 1 to 65535"},
-        {R"({"port":65536})", "port must be a number from 1 to 65535"},
-        {R"({"latency":19})", "latency must be a number from 20 to 8000 ms"},
-        {R"({"latency":8001})", "latency must be a number from 20 to 8000 ms"},
         {R"({"passphrase":"short"})",
          "passphrase must be empty or 10 to 79 printable ASCII characters"},
-        {R"({"passphrase":"0123456789012345678901234567890123456789012345678901234567890123456789012345678901"})",
-         "passphrase must be empty or 10 to 79 printable ASCII characters"},
-        {R"({"keyLength":20})", "keyLength must be 16, 24 or 32"},
-        {R"({"enabled":1,"mode":"caller","callerAddr":"","callerPort":9000})",
-         "callerAddr must be an IPv4 address or host name for a caller"},
-        {R"({"enabled":1,"mode":"caller","callerAddr":"two words","callerPort":9000})",
-         "callerAddr must be an IPv4 address or host name for a caller"},
         {R"({"enabled":1,"mode":"caller","callerAddr":"10.0.0.9","callerPort":0})",
          "callerPort must be a number from 1 to 65535 for a caller"},
-        {R"({"callerAddr":"a_b"})", "callerAddr must be empty, an IPv4 address or a host name"},
-        {R"({"streamId":"caf\u00e9"})",
-         "streamId must have at most 512 printable ASCII characters"},
     };
     const std::string before = settingsText();
     for (const Case& c : cases) {
@@ -113,16 +100,11 @@ TEST_F(SrtSettingsTest, AGoodPostIsStoredAndTellsTheMediaProcessItsStream) {
         EXPECT_NE(text.find("\npassphrase=a b=c;d#e-f\n"), std::string::npos) << text;
         EXPECT_EQ(text.rfind("; kept by hand\n", 0), 0u) << text;
         EXPECT_NE(text.find("[custom]\nanswer=42\n"), std::string::npos) << text;
-        const enc::SrtSettings stored = savedSettings().srt[c.index];
-        EXPECT_EQ(stored.enabled, 1);
-        EXPECT_EQ(stored.mode, "caller");
-        EXPECT_EQ(stored.port, 9100);
-        EXPECT_EQ(stored.callerAddr, "rx.example.net");
-        EXPECT_EQ(stored.callerPort, 7001);
-        EXPECT_EQ(stored.latency, 250);
-        EXPECT_EQ(stored.passphrase, "a b=c;d#e-f");
-        EXPECT_EQ(stored.keyLength, 32);
-        EXPECT_EQ(stored.streamId, "#!::r=live");
+        const enc::SrtSettings st = savedSettings().srt[c.index];
+        EXPECT_EQ(st.mode + "|" + st.callerAddr + "|" + st.passphrase + "|" + st.streamId,
+                  "caller|rx.example.net|a b=c;d#e-f|#!::r=live");
+        EXPECT_EQ(std::vector<int>({st.enabled, st.port, st.callerPort, st.latency, st.keyLength}),
+                  std::vector<int>({1, 9100, 7001, 250, 32}));
     }
     // A new section is written in the table's order.
     EXPECT_NE(settingsText().find("[sub_srt]\nenabled=1\nmode=caller\nport=9100\n"
@@ -135,38 +117,20 @@ TEST_F(SrtSettingsTest, AGoodPostIsStoredAndTellsTheMediaProcessItsStream) {
     EXPECT_EQ(call("GET", "/srt", -1, ""), -1);
 }
 
-TEST_F(SrtSettingsTest, APostWithoutPassphraseKeepsItAndAnEmptyOneClearsIt) {
-    struct Step {
-        const char* body;
-        const char* passphrase;  // stored afterwards
-        const char* passphraseSet;
-    };
-    const Step steps[] = {
-        {R"({"enabled":1,"latency":400})", kSecret, "\"passphraseSet\":true"},
-        {R"({"passphrase":"another-secret"})", "another-secret", "\"passphraseSet\":true"},
-        {R"({"passphrase":""})", "", "\"passphraseSet\":false"},
-        {R"({"latency":500})", "", "\"passphraseSet\":false"},
-    };
-    for (const Step& s : steps) {
-        ASSERT_EQ(call("POST", "/srt", 0, s.body), 0) << response;
-        EXPECT_EQ(savedSettings().srt[0].passphrase, s.passphrase) << s.body;
-        ASSERT_EQ(call("GET", "/srt", 0, ""), 0);
-        EXPECT_NE(response.find(s.passphraseSet), std::string::npos) << response;
-    }
-    // Keys a POST does not name keep their stored values.
-    EXPECT_EQ(savedSettings().srt[0].enabled, 1);
-    EXPECT_EQ(savedSettings().srt[0].latency, 500);
-}
-
 TEST_F(SrtSettingsTest, ThePassphraseAppearsInNoReplyAndNoLog) {
     const std::string other = "Other-Secret-0815";
     std::vector<std::string> replies;
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     const std::pair<const char*, std::string> requests[] = {
-        {"GET", "/srt"},  {"POST", "/srt"},  // enables the listener, keeps the stored passphrase
-        {"POST", "/srt"},                    // refused (latency), with a new passphrase in the body
-        {"GET", "/srt"},  {"GET", "/stream-url"}, {"GET", "/stream-status"}, {"GET", "/protocol"},
+        {"GET", "/srt"},
+        {"POST", "/srt"},  // enables the listener, keeps the stored
+                           // passphrase
+        {"POST", "/srt"},  // refused (latency), with a new passphrase in the body
+        {"GET", "/srt"},
+        {"GET", "/stream-url"},
+        {"GET", "/stream-status"},
+        {"GET", "/protocol"},
         {"POST", "/ftplog"},  // the FTP password is a secret of the same kind
     };
     int post = 0;

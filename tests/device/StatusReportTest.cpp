@@ -119,23 +119,6 @@ TEST(StatusInput, AudioTexts) {
     EXPECT_EQ(in.audio, "Line In");
 }
 
-TEST(StatusInput, MediaStateFileReplacesVideoAndAudio) {
-    testsupport::TempDir dir;
-    enc::InputStatus status;
-    status.type = "HDMI";
-    EXPECT_FALSE(StatusReport::readMediaStateFile(dir.file("missing"), status));
-    EXPECT_EQ(status.type, "HDMI");
-    testsupport::writeFile(dir.file("media_state"), "3840*2160@30\n48K stereo\nignored\n");
-    ASSERT_TRUE(StatusReport::readMediaStateFile(dir.file("media_state"), status));
-    EXPECT_EQ(status.video, "3840*2160@30\n");
-    EXPECT_EQ(status.audio, "48K stereo\n");
-    EXPECT_EQ(status.type, "HDMI");
-    testsupport::writeFile(dir.file("one_line"), "720*576@25");
-    ASSERT_TRUE(StatusReport::readMediaStateFile(dir.file("one_line"), status));
-    EXPECT_EQ(status.video, "720*576@25");
-    EXPECT_EQ(status.audio, "");
-}
-
 TEST(StatusStream, InterlacedInputHalvesTheRate) {
     enc::VideoSettings v;
     v.codec = "H.264";

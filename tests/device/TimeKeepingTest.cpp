@@ -130,13 +130,9 @@ TEST_F(TimeFixture, OutOfRangeRequestsChangeNothing) {
 TEST_F(TimeFixture, LocalTimeCountsMonthsFrom1) {
     enc::TimeSettings now;
     EXPECT_EQ(enc::getLocalTime(now, 1704082530), 0);  // Monday 2024-01-01 04:15:30 UTC
-    EXPECT_EQ(now.year, 2024);
-    EXPECT_EQ(now.month, 1);
-    EXPECT_EQ(now.date, 1);
-    EXPECT_EQ(now.day, 1);
-    EXPECT_EQ(now.hour, 4);
-    EXPECT_EQ(now.min, 15);
-    EXPECT_EQ(now.sec, 30);
+    EXPECT_EQ(
+        std::vector<int>({now.year, now.month, now.date, now.day, now.hour, now.min, now.sec}),
+        std::vector<int>({2024, 1, 1, 1, 4, 15, 30}));
 }
 
 TEST_F(TimeFixture, NtpSynchronisationSetsBothClocksFromTheZoneShiftedUtc) {
@@ -183,6 +179,11 @@ TEST_F(TimeFixture, FailedNtpRunsLeaveTheClocksAlone) {
                                         "/usr/sbin/ntpd -p ntp.example.org -qNn"}));
     EXPECT_EQ(readFile(m_board.path("/dev/hi_rtc")), rtcBefore);
     EXPECT_NE(output.find("run failed 3 \nrun failed 3 \n"), std::string::npos);
+
+    // An interrupted sleep abandons the synchronisation before ntpd runs.
+    m_board.clearBoardLog();
+    EXPECT_EQ(enc::syncNtp("ntp.example.org", [](std::chrono::milliseconds) { return false; }), -1);
+    EXPECT_TRUE(m_board.boardLog().empty());
 }
 
 TEST_F(TimeFixture, NtpServerReachesNtpdAsOneArgument) {
@@ -198,12 +199,6 @@ TEST_F(TimeFixture, NtpServerReachesNtpdAsOneArgument) {
     }
 }
 
-TEST_F(TimeFixture, InterruptedSleepAbandonsTheSynchronisation) {
-    m_board.clearBoardLog();
-    EXPECT_EQ(enc::syncNtp("ntp.example.org", [](std::chrono::milliseconds) { return false; }), -1);
-    EXPECT_TRUE(m_board.boardLog().empty());
-}
-
 TEST(SteppedSleeper, StopsAsSoonAsTheCallerIsShuttingDown) {
     int checks = 0;
     const enc::Sleeper sleep = enc::steppedSleeper([&] { return ++checks < 3; });
@@ -213,27 +208,31 @@ TEST(SteppedSleeper, StopsAsSoonAsTheCallerIsShuttingDown) {
 }
 
 TEST(TimeSyncSettings, IntervalServerAndLteMode) {
-    enc::FtpSettings ftp;
-    enc::NetworkSettings net;
-    ftp.timeMode = 1;
-    ftp.ftptime = 0;
-    auto s = enc::timeSyncSettings(ftp, net);
-    EXPECT_TRUE(s.enabled);
-    EXPECT_FALSE(s.lteMode);
-    EXPECT_EQ(s.intervalHours, 4);  // "cycle" 0 means 4 hours
-    EXPECT_EQ(s.server, enc::kDefaultTimeServer);
-
-    ftp.ftptime = -2;
-    EXPECT_EQ(enc::timeSyncSettings(ftp, net).intervalHours, 4);
-    ftp.ftptime = 6;
-    ftp.timeMode = 0;
-    ftp.timeServer = "ntp.example.org";
-    net.connectionType = 2;
-    s = enc::timeSyncSettings(ftp, net);
-    EXPECT_FALSE(s.enabled);
-    EXPECT_TRUE(s.lteMode);
-    EXPECT_EQ(s.intervalHours, 6);
-    EXPECT_EQ(s.server, "ntp.example.org");
+    const struct {
+        int timeMode, cycle, connectionType;
+        const char* server;
+        bool enabled, lteMode;
+        int hours;
+        const char* usedServer;
+    } cases[] = {
+        {1, 0, 0, "", true, false, 4, enc::kDefaultTimeServer},  // "cycle" 0 means 4 hours
+        {1, -2, 0, "", true, false, 4, enc::kDefaultTimeServer},
+        {0, 6, 2, "ntp.example.org", false, true, 6, "ntp.example.org"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.cycle);
+        enc::FtpSettings ftp;
+        ftp.timeMode = c.timeMode;
+        ftp.ftptime = c.cycle;
+        ftp.timeServer = c.server;
+        enc::NetworkSettings net;
+        net.connectionType = c.connectionType;
+        const auto s = enc::timeSyncSettings(ftp, net);
+        EXPECT_EQ(s.enabled, c.enabled);
+        EXPECT_EQ(s.lteMode, c.lteMode);
+        EXPECT_EQ(s.intervalHours, c.hours);
+        EXPECT_EQ(s.server, c.usedServer);
+    }
 }
 
 TEST(TimeSyncSchedule, InactiveScheduleNeverSynchronises) {

@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "EncoderConfigFile.h"
+#include "FlashWriter.h"
 #include "IniFile.h"
 #include "TestSupport.h"
 #include "Uploads.h"
@@ -149,12 +150,15 @@ TEST_F(UploadFixture, MissingPictureIsReported) {
     EXPECT_TRUE(m_board.boardLog().empty());
 }
 
-TEST_F(UploadFixture, SmallFirmwareIsIgnoredWithoutTellingTheMediaProcess) {
+// Firmware up to the limit, other extensions and paths without one: nothing happens.
+TEST_F(UploadFixture, SmallFirmwareAndOtherFilesAreIgnoredWithoutTellingTheMediaProcess) {
     const std::string flashBefore = readFile(m_board.path("/dev/mtd2"));
     for (const char* name : {"rootfs_sqfs.img", "firmware.gz", "customer.sqfs"}) {
         upload(name, flashImage(40000));
     }
     upload("rootfs_sqfs.img", flashImage(51200));  // the limit itself is still too small
+    upload("notes.txt", flashImage(60000));
+    upload("kernel", flashImage(60000));
     EXPECT_TRUE(m_codes.empty());
     EXPECT_TRUE(m_board.boardLog().empty());
     EXPECT_EQ(readFile(m_board.path("/dev/mtd2")), flashBefore);
@@ -228,11 +232,43 @@ TEST_F(UploadFixture, ImageTooLargeForItsPartitionIsRefusedBeforeErasing) {
     EXPECT_TRUE(m_board.boardLog().empty());  // no reboot
 }
 
-TEST_F(UploadFixture, OtherExtensionsAndPathsWithoutExtensionAreIgnored) {
-    upload("notes.txt", flashImage(60000));
-    upload("kernel", flashImage(60000));
-    EXPECT_TRUE(m_codes.empty());
-    EXPECT_TRUE(m_board.boardLog().empty());
+// ---- the flash writer itself ----
+
+// The padding and the untouched rest are checked through the upload of a root image above.
+TEST_F(UploadFixture, FlashWriterProgressLinesOfAnImageOfThreeBlocksAndTenBytes) {
+    makePartition("/dev/mtd9", 6 * kBlock);
+    const std::string img = flashImage(3 * kBlock + 10);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(
+        enc::writeFlash(reinterpret_cast<const uint8_t*>(img.data()), img.size(), "/dev/mtd9"), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "info.size = 0x60000, info.erasesize=0x10000\n"
+              "==>erasesize:65536,  start erase sectors --->>>\n####"
+              "\n==>write flash,please waiting... "
+              "write flash offset:0, size:65536\n\n$\n"
+              "write flash offset:65536, size:65536\n"
+              "write flash offset:131072, size:65536\n"
+              "write flash offset:196608, size:65536\n"
+              "\n write ramdisk to flash success !\n");
+}
+
+TEST_F(UploadFixture, FlashWriterWritesWholeBlocksWithoutAnExtraBlock) {
+    makePartition("/dev/mtd9", 4 * kBlock);
+    const std::string img = flashImage(2 * kBlock);
+    const auto* data = reinterpret_cast<const uint8_t*>(img.data());
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(enc::writeFlash(data, img.size(), "/dev/mtd9"), 0);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(readFile(m_board.path("/dev/mtd9")), img + std::string(2 * kBlock, '\x5A'));
+
+    // A missing partition or an empty image fails.
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(enc::writeFlash(data, img.size(), "/dev/mtd7"), -1);
+    EXPECT_EQ(enc::writeFlash(data, 0, "/dev/mtd9"), -1);
+    testing::internal::GetCapturedStdout();
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("/dev/mtd7: No such file or directory"),
+              std::string::npos);
 }
 
 }  // namespace

@@ -140,7 +140,9 @@ protected:
 
 }  // namespace
 
-TEST_F(ApplianceTest, StatusPagesReportWhatTheMediaProcessSends) {
+// Each test starts korrin-sim and Quillon, so one run checks the status pages, both streams
+// and a change of the main stream's settings in turn.
+TEST_F(ApplianceTest, StatusStreamsAndNewVideoSettingsReachTheMainStream) {
     // Quillon relays one record per pass of its loop, so each field has its own wait.
     std::string seen;
     EXPECT_TRUE(waitForText("/api/input-status?index=0", "video", "1920 * 1080 P @ 60", seen))
@@ -148,7 +150,6 @@ TEST_F(ApplianceTest, StatusPagesReportWhatTheMediaProcessSends) {
     EXPECT_TRUE(waitForText("/api/input-status?index=0", "type", "HDMI", seen)) << seen;
     EXPECT_TRUE(waitForText("/api/input-status?index=0", "audio", "16 bits PCM 48000", seen))
         << seen;
-
     EXPECT_TRUE(
         waitForText("/api/stream-status?index=0", "video", "(H.264) 1280 * 720 @ 30 fps", seen))
         << seen;
@@ -158,17 +159,10 @@ TEST_F(ApplianceTest, StatusPagesReportWhatTheMediaProcessSends) {
     const Json main(request("/api/stream-status?index=0").body);
     EXPECT_NE(main.text("tsHtttp").find(":" + std::to_string(mainPort)), std::string::npos)
         << main.text("tsHtttp");
-}
 
-TEST_F(ApplianceTest, StreamsAreReadByFfprobeOverHttpTs) {
-    std::string details;
-    EXPECT_EQ(probe(streamUrl(mainPort), &details), "h264 1280x720,aac") << details;
-    EXPECT_EQ(probe(streamUrl(subPort), &details), "h264 640x360,aac") << details;
-}
-
-TEST_F(ApplianceTest, NewVideoSettingsAreSavedAndReachTheMainStream) {
     std::string details;
     ASSERT_EQ(probe(streamUrl(mainPort), &details), "h264 1280x720,aac") << details;
+    EXPECT_EQ(probe(streamUrl(subPort), &details), "h264 640x360,aac") << details;
 
     const Answer a = request("/api/video?index=0",
                              "{\"codec\":\"H.264\",\"profile\":\"main\",\"framerate\":30,"
@@ -182,7 +176,6 @@ TEST_F(ApplianceTest, NewVideoSettingsAreSavedAndReachTheMainStream) {
     ASSERT_TRUE(sim->waitForOutput("change code 4707")) << sim->output();
     EXPECT_TRUE(sim->waitForOutput("main stream: encoding H.264 960*540 30fps gop 30 1500kbit/s"))
         << sim->output();
-    std::string seen;
     EXPECT_TRUE(
         waitForText("/api/stream-status?index=0", "video", "(H.264) 960 * 540 @ 30 fps", seen))
         << seen;
@@ -191,7 +184,8 @@ TEST_F(ApplianceTest, NewVideoSettingsAreSavedAndReachTheMainStream) {
     EXPECT_EQ(sim->output().find("sub stream: restarting"), std::string::npos);
 }
 
-TEST_F(ApplianceTest, RebootRequestReachesTheBoardLog) {
+// A reboot request only reaches the board log; then SIGTERM stops everything.
+TEST_F(ApplianceTest, RebootIsLoggedAndSigtermStopsEverythingLeavingNoProcess) {
     board.clearBoardLog();
     // A plain link (GET) never reboots.
     EXPECT_EQ(request("/api/reboot").status, 405);
@@ -206,9 +200,7 @@ TEST_F(ApplianceTest, RebootRequestReachesTheBoardLog) {
         }
         return false;
     })) << readFile(board.path("/var/log/board.log"));
-}
 
-TEST_F(ApplianceTest, SigtermStopsEverythingLeavingNoProcess) {
     // A viewer is connected while the appliance stops.
     std::string viewer;
     std::thread client([&] {

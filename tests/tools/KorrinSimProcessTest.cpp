@@ -102,32 +102,27 @@ TEST_F(KorrinSimTest, StatusRecordsCarryTheInputAndWhatEachStreamReallyEncodes) 
         return text(r, 4, 64).find("H.264 320*240") == 0;
     })) << text(link.last(kActiveStream), 4, 64);
 
+    // Sizes and fields at the media link's offsets.
     const auto input = link.last(kInputSignal);
     ASSERT_EQ(input.size(), 16u);
     EXPECT_NE(u16(input, 6) & 3, 0);  // signal present
-    EXPECT_EQ(u16(input, 8), 'P');
-    EXPECT_EQ(u16(input, 10), 1920);
-    EXPECT_EQ(u16(input, 12), 1080);
-    EXPECT_EQ(u16(input, 14), 60);
-
+    EXPECT_EQ(std::vector<int>({u16(input, 8), u16(input, 10), u16(input, 12), u16(input, 14)}),
+              std::vector<int>({'P', 1920, 1080, 60}));
     const auto audio = link.last(kAudioInput);
     ASSERT_EQ(audio.size(), 20u);
-    EXPECT_EQ(text(audio, 4, 8), "PCM");
-    EXPECT_EQ(i32(audio, 12), 48000);
-    EXPECT_EQ(u16(audio, 16), 16);
-
+    EXPECT_EQ(text(audio, 4, 8) + " " + std::to_string(i32(audio, 12)) + " " +
+                  std::to_string(u16(audio, 16)),
+              "PCM 48000 16");
     const auto system = link.last(kSystemStatus);
     ASSERT_EQ(system.size(), 364u);
     EXPECT_GT(i32(system, 0), 0);
-    EXPECT_EQ(text(system, 4, 64), "HDMI");
-    EXPECT_EQ(text(system, 68, 64), "HDMI");
-    EXPECT_EQ(i32(system, 332), 240);
-    EXPECT_EQ(i32(system, 336), 25);
-    EXPECT_EQ(i32(system, 340), 60);  // the input's frame rate
-    EXPECT_EQ(i32(system, 348), 160);
-    EXPECT_EQ(i32(system, 352), 120);
-    EXPECT_EQ(i32(system, 356), 15);
-
+    EXPECT_EQ(text(system, 4, 64) + " " + text(system, 68, 64), "HDMI HDMI");
+    std::vector<int> sizes;
+    for (size_t offset : {332, 336, 340, 348, 352, 356}) {
+        sizes.push_back(i32(system, offset));
+    }
+    // Main height and rate, the input's rate, then the sub stream's size and rate.
+    EXPECT_EQ(sizes, std::vector<int>({240, 25, 60, 160, 120, 15}));
     EXPECT_EQ(link.last(kEncodeStatus).size(), 128u);
     const auto active = link.last(kActiveStream);
     ASSERT_EQ(active.size(), 132u);
@@ -147,32 +142,26 @@ TEST_F(KorrinSimTest, StatusRecordsCarryTheInputAndWhatEachStreamReallyEncodes) 
     EXPECT_NE(sim->output().find("korrin-sim: stopping"), std::string::npos);
 }
 
-TEST_F(KorrinSimTest, InputOptionsShowInTheRecordsAndSizeTheStreams) {
+// An interlaced 640x360 input at 50 fields: a "0*0" main stream takes its size and at most
+// its 25 frames. The control file then takes the signal away while it runs.
+TEST_F(KorrinSimTest, InputOptionsAndTheControlFileShowInTheRecords) {
     ASSERT_TRUE(link.ok());
-    // An interlaced 640x360 input at 50 fields: a "0*0" main stream takes its size and at
-    // most its 25 frames.
     writeSettings(video("master_video", "H.264", "0*0", 30) +
                   video("sub_video", "H.264", "160*120", 15, 200));
+    const std::string control = board.path("/tmp/korrin-control");
     auto sim = start({"--interlaced", "--input-size", "640x360", "--input-rate", "50", "--line-in",
-                      "--status-interval", "200"});
+                      "--status-interval", "200", "--control", control});
     ASSERT_TRUE(link.waitFor(kEncodeStatus, [](const std::vector<uint8_t>& r) {
         return encodes(r, 0, 640, 360, 25);
     })) << sim->output();
     const auto input = link.last(kInputSignal);
+    EXPECT_EQ(u16(input, 6), 1);
     EXPECT_EQ(u16(input, 8), 'I');
     EXPECT_EQ(u16(input, 10), 640);
     EXPECT_EQ(u16(input, 14), 50);
     EXPECT_EQ(u16(link.last(kAudioInput), 16), 100);  // the line input
     EXPECT_EQ(i32(link.last(kSystemStatus), 340), 25);
-}
 
-TEST_F(KorrinSimTest, ControlFileTakesTheSignalAwayWhileRunning) {
-    ASSERT_TRUE(link.ok());
-    writeSettings(smallStreams());
-    const std::string control = board.path("/tmp/korrin-control");
-    auto sim = start({"--control", control, "--status-interval", "200"});
-    ASSERT_TRUE(
-        link.waitFor(kInputSignal, [](const std::vector<uint8_t>& r) { return u16(r, 6) == 1; }));
     testsupport::writeFile(control, "signal=0\n");
     ASSERT_TRUE(link.waitFor(kSystemStatus, [](const std::vector<uint8_t>& r) {
         return text(r, 132, 64) == "No Signal";
@@ -181,19 +170,7 @@ TEST_F(KorrinSimTest, ControlFileTakesTheSignalAwayWhileRunning) {
     EXPECT_EQ(text(link.last(kSystemStatus), 260, 64), "No Signal");
     EXPECT_TRUE(sim->waitForOutput("input now: HDMI No Signal"));
     // The streams go on, showing the "no signal" picture.
-    EXPECT_TRUE(encodes(link.last(kEncodeStatus), 0, 320, 240, 25));
-}
-
-TEST_F(KorrinSimTest, UdpTsOnLoopbackIsReadByFfprobeAsTheConfiguredH264) {
-    const int port = freeUdpPort();
-    writeSettings(smallStreams(udpTs("master_protocol", "127.0.0.1", port)));
-    auto sim = start();
-    ASSERT_TRUE(sim->waitForOutput("UDP TS to 127.0.0.1:" + std::to_string(port) + ": casting"))
-        << sim->output();
-    std::string details;
-    EXPECT_EQ(probe("udp://127.0.0.1:" + std::to_string(port) + "?timeout=5000000", &details),
-              "h264 320x240,aac")
-        << details;
+    EXPECT_TRUE(encodes(link.last(kEncodeStatus), 0, 640, 360, 25));
 }
 
 // ffprobe calls the encrypted listener as a caller would; a new port in the settings moves
@@ -238,7 +215,7 @@ TEST_F(KorrinSimTest, SrtOptionTheLibraryRefusesSkipsThatOutputOnly) {
     EXPECT_EQ(sim->output().find("too-short"), std::string::npos) << sim->output();
 }
 
-TEST_F(KorrinSimTest, MainVideoCodeRestartsTheMainEncoderWithTheNewSize) {
+TEST_F(KorrinSimTest, ChangeCodesRestartOnlyTheirStreamAndAnUpgradeStopsBoth) {
     ASSERT_TRUE(link.ok());
     const int port = freeUdpPort();
     const std::string protocol = udpTs("master_protocol", "127.0.0.1", port);
@@ -264,28 +241,57 @@ TEST_F(KorrinSimTest, MainVideoCodeRestartsTheMainEncoderWithTheNewSize) {
         << out;
     EXPECT_NE(out.find("main stream: restarting the encoder"), std::string::npos);
     EXPECT_EQ(out.find("sub stream: restarting the encoder"), std::string::npos);
-}
 
-TEST_F(KorrinSimTest, SubVideoCodeRestartsOnlyTheSubEncoder) {
-    ASSERT_TRUE(link.ok());
-    writeSettings(smallStreams());
-    auto sim = start({"--status-interval", "200"});
-    ASSERT_TRUE(sim->waitForOutput("sub stream: encoding"));
-    writeSettings(video("master_video", "H.264", "320*240") +
+    // The sub stream's code restarts only the sub encoder.
+    writeSettings(video("master_video", "H.264", "480*272") + protocol +
                   video("sub_video", "H.264", "192*108", 10, 200));
     ASSERT_TRUE(link.sendCode(4708));
     ASSERT_TRUE(link.waitFor(kEncodeStatus, [](const std::vector<uint8_t>& r) {
-        return encodes(r, 1, 192, 108, 10) && encodes(r, 0, 320, 240, 25);
+        return encodes(r, 1, 192, 108, 10) && encodes(r, 0, 480, 272, 25);
     })) << sim->output();
     EXPECT_TRUE(sim->waitForOutput("sub stream: restarting the encoder"));
-    EXPECT_EQ(sim->output().find("main stream: restarting the encoder"), std::string::npos);
+    const std::string after = sim->output();
+    EXPECT_EQ(after.find("main stream: restarting the encoder"),
+              after.rfind("main stream: restarting the encoder"));
+
+    // Codes without a stream of their own are only logged.
+    for (int code : {4711, 4718, 4704}) {
+        ASSERT_TRUE(link.sendCode(code));
+        EXPECT_TRUE(sim->waitForOutput("change code " + std::to_string(code)));
+    }
+    EXPECT_TRUE(sim->waitForOutput("change code 4718 (unknown code): noted, nothing to do"));
+    EXPECT_TRUE(encodes(link.last(kEncodeStatus), 0, 480, 272, 25));
+
+    // An upgrade stops both streams; a later settings change brings them back.
+    ASSERT_TRUE(link.sendCode(100));
+    ASSERT_TRUE(link.waitFor(kActiveStream, [](const std::vector<uint8_t>& r) {
+        return i32(r, 0) == 2;
+    })) << sim->output();
+    EXPECT_TRUE(encodes(link.last(kEncodeStatus), 0, 0, 0, 0));
+    EXPECT_TRUE(encodes(link.last(kEncodeStatus), 1, 0, 0, 0));
+    EXPECT_TRUE(
+        sim->waitForOutput("change code 100 (an upgrade is starting): stopping the streams"));
+    ASSERT_TRUE(link.sendCode(4707));
+    EXPECT_TRUE(link.waitFor(kEncodeStatus, [](const std::vector<uint8_t>& r) {
+        return encodes(r, 0, 480, 272, 25) && encodes(r, 1, 192, 108, 10);
+    })) << sim->output();
 }
 
 TEST_F(KorrinSimTest, ProtocolCodeReopensTheCastersAtTheNewDestination) {
     const int first = freeUdpPort();
-    writeSettings(smallStreams());  // nothing cast yet
+    // Nothing cast yet: the destinations off the machine are skipped with a message.
+    writeSettings(
+        smallStreams("[master_protocol]\ntsEnabled=1\ntsAddr=192.168.1.98\ntsPort=20000\n"
+                     "multicastEnabled=1\nmulticastAddr=235.250.42.42\nmulticastPort=5000\n\n"));
     auto sim = start();
     ASSERT_TRUE(sim->waitForOutput("main stream: nothing to cast to")) << sim->output();
+    const std::string skipped = sim->output();
+    EXPECT_NE(skipped.find("UDP TS to 192.168.1.98:20000 skipped: 192.168.1.98 is not loopback"),
+              std::string::npos)
+        << skipped;
+    EXPECT_NE(skipped.find("multicast to 235.250.42.42:5000 skipped"), std::string::npos);
+    EXPECT_NE(skipped.find("--allow-network"), std::string::npos);
+    EXPECT_EQ(skipped.find(": casting"), std::string::npos);
 
     writeSettings(smallStreams(udpTs("master_protocol", "127.0.0.1", first)));
     ASSERT_TRUE(link.sendCode(4709));
@@ -312,35 +318,6 @@ TEST_F(KorrinSimTest, ProtocolCodeReopensTheCastersAtTheNewDestination) {
     EXPECT_EQ(sim->output().find("restarting the encoder"), std::string::npos);
 }
 
-TEST_F(KorrinSimTest, UpgradeCodeStopsTheStreamsAndOtherCodesAreOnlyLogged) {
-    ASSERT_TRUE(link.ok());
-    writeSettings(smallStreams());
-    auto sim = start({"--status-interval", "200"});
-    ASSERT_TRUE(link.waitFor(
-        kEncodeStatus, [](const std::vector<uint8_t>& r) { return encodes(r, 0, 320, 240, 25); }));
-    for (int code : {4711, 4718, 4704}) {
-        ASSERT_TRUE(link.sendCode(code));
-        EXPECT_TRUE(sim->waitForOutput("change code " + std::to_string(code)));
-    }
-    EXPECT_TRUE(sim->waitForOutput("change code 4718 (unknown code): noted, nothing to do"));
-    EXPECT_TRUE(encodes(link.last(kEncodeStatus), 0, 320, 240, 25));
-
-    ASSERT_TRUE(link.sendCode(100));
-    ASSERT_TRUE(link.waitFor(kActiveStream, [](const std::vector<uint8_t>& r) {
-        return i32(r, 0) == 2;
-    })) << sim->output();
-    EXPECT_TRUE(encodes(link.last(kEncodeStatus), 0, 0, 0, 0));
-    EXPECT_TRUE(encodes(link.last(kEncodeStatus), 1, 0, 0, 0));
-    EXPECT_TRUE(
-        sim->waitForOutput("change code 100 (an upgrade is starting): stopping the streams"));
-
-    // A later settings change brings them back.
-    ASSERT_TRUE(link.sendCode(4707));
-    EXPECT_TRUE(link.waitFor(kEncodeStatus, [](const std::vector<uint8_t>& r) {
-        return encodes(r, 0, 320, 240, 25) && encodes(r, 1, 160, 120, 15);
-    })) << sim->output();
-}
-
 TEST_F(KorrinSimTest, HttpTsServesTheStreamAndATakenPortIsReported) {
     // A listener of our own holds the sub stream's port.
     auto taken = std::make_unique<testsupport::TakenPort>();
@@ -363,22 +340,6 @@ TEST_F(KorrinSimTest, HttpTsServesTheStreamAndATakenPortIsReported) {
     EXPECT_EQ(probe("http://127.0.0.1:" + std::to_string(mainPort) + "/", &details),
               "h264 320x240,aac")
         << details;
-}
-
-TEST_F(KorrinSimTest, DestinationsOffTheMachineAreSkippedWithAMessage) {
-    std::string ini = smallStreams(
-        "[master_protocol]\ntsEnabled=1\ntsAddr=192.168.1.98\ntsPort=20000\n"
-        "multicastEnabled=1\nmulticastAddr=235.250.42.42\nmulticastPort=5000\n\n");
-    writeSettings(ini);
-    auto sim = start();
-    ASSERT_TRUE(sim->waitForOutput("main stream: nothing to cast to")) << sim->output();
-    const std::string out = sim->output();
-    EXPECT_NE(out.find("UDP TS to 192.168.1.98:20000 skipped: 192.168.1.98 is not loopback"),
-              std::string::npos)
-        << out;
-    EXPECT_NE(out.find("multicast to 235.250.42.42:5000 skipped"), std::string::npos);
-    EXPECT_NE(out.find("--allow-network"), std::string::npos);
-    EXPECT_EQ(out.find(": casting"), std::string::npos);
 }
 
 TEST_F(KorrinSimTest, AllowNetworkSendsToAnotherHostInAPrivateNamespace) {
