@@ -3,6 +3,7 @@ GStreamer, a bare sender) to receivers on 127.0.0.1 that count what arrives."""
 
 import json
 import os
+import socket
 import sys
 
 from .procs import BenchError, Children, run
@@ -54,6 +55,23 @@ def cases(quick):
         Case("tcp", 100, s(10, 3), [PROJECT, PEER_GST], paced=True),
         Case("http", 100, s(10, 3), [PROJECT, PEER_GST], paced=True),
     ]
+
+
+def srt_cases(quick):
+    """SRT at the stream's own rate, the only way a live SRT sender runs: libSluice's listener
+    against GStreamer's srtsink as listener, and FFmpeg's srt output where it fits (as a
+    listener it serves one caller)."""
+    seconds = 10 if quick else 30
+    return [
+        Case("srt", 1, seconds, [PROJECT, PEER_GST, PEER_FFMPEG], paced=True),
+        Case("srt", 8, seconds, [PROJECT, PEER_GST], paced=True),
+    ]
+
+
+def free_udp_port():
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
 
 
 class Caster:
@@ -144,6 +162,42 @@ class Caster:
             sink.finish(30)
         return received, prod.rusage
 
+    def run_srt(self, producer, count, seconds):
+        """SRT callers of bench-sink (libsrt, live mode, the receiver delay libsrt defaults
+        to) connected to the producer's listener; each message is one block of the stream."""
+        clip = self.media.clip(seconds)
+        with Children() as kids:
+            if producer == PEER_FFMPEG:
+                # -re: FFmpeg reads the input at its own rate; it starts once the caller is in.
+                port = free_udp_port()
+                prod = kids.start(["ffmpeg", "-nostdin", "-loglevel", "error", "-re", "-i", clip,
+                                   "-map", "0", "-c", "copy", "-f", "mpegts",
+                                   f"srt://127.0.0.1:{port}?mode=listener&pkt_size=1316"],
+                                  name=producer)
+            else:
+                command = ([self.tool("bench-cast"), "--protocol", "srt", "--pace", "1"]
+                           if producer == PROJECT else
+                           [self.tool("bench-gst"), "--srt", "--realtime"])
+                prod = kids.start(command + ["--clients", str(count), "--hold", clip],
+                                  name=producer)
+                port = int(prod.expect("listening", 60).split()[1])
+            sink = kids.start([self.tool("bench-sink"), "srt", "--connect", f"127.0.0.1:{port}",
+                               "--count", str(count), "--quiet-ms", "1000"])
+            sink.expect("ready", 60)
+            if producer == PEER_FFMPEG:
+                if prod.finish(1800) != 0:
+                    raise BenchError(f"{producer} failed:\n{prod.stderr_text()}")
+            else:
+                prod.send("go")
+                prod.expect("written", 1800)
+            sink.send("finish")
+            received = sink.expect_json(600)
+            if producer != PEER_FFMPEG:
+                prod.send("done")
+                prod.finish(60)
+            sink.finish(30)
+        return received, prod.rusage
+
     def expected_bytes(self, producer, proto, seconds):
         """The whole stream a receiver should get: what one receiver got over UDP (RTP) with
         a deep receive buffer and no kernel drop, or the transport stream file's size for the
@@ -168,6 +222,8 @@ class Caster:
         """One run of one producer in one case, reduced to the table's figures."""
         if case.proto in ("udp", "rtp"):
             received, usage, _ = self.run_datagram(producer, case.proto, case.count, case.seconds)
+        elif case.proto == "srt":
+            received, usage = self.run_srt(producer, case.count, case.seconds)
         else:
             received, usage = self.run_stream(producer, case.proto, case.count, case.seconds,
                                               stalled, case.paced)
