@@ -11,6 +11,7 @@
 // line or ends.
 // --behind-limit-ms stops as soon as writing falls that far behind the media's own clock;
 // --pace F writes at F times real time instead of as fast as the library takes the frames.
+// --option NAME=VALUE (repeatable) is handed to sluice_set_option (SRT) before any client.
 // The last line is one JSON object: start_ns and end_ns (CLOCK_MONOTONIC around the writes),
 // media_s (media time written), frames, behind (stopped by the limit).
 #include <arpa/inet.h>
@@ -47,7 +48,7 @@ int usage(const std::string& why) {
                  "bench-cast: %s\n"
                  "usage: bench-cast --protocol udp|rtp|tcp|http|srt [--target H:P ...] "
                  "[--targets-file F] [--clients N] [--hold] [--behind-limit-ms MS] "
-                 "[--pace F] INPUT\n"
+                 "[--pace F] [--option NAME=VALUE] INPUT\n"
                  "       bench-cast --footprint\n",
                  why.c_str());
     return 2;
@@ -217,6 +218,14 @@ int main(int argc, char** argv) {
     }
     if (status != 0 || handle < 0) {
         return usage("sluice_open failed: " + std::to_string(status));
+    }
+    for (const std::string& option : args.all("--option")) {
+        const size_t equals = option.find('=');
+        if (equals == std::string::npos ||
+            sluice_set_option(handle, option.substr(0, equals).c_str(),
+                              option.substr(equals + 1).c_str()) != 0) {
+            return usage("bad option " + option);
+        }
     }
     for (const std::string& target : targets) {
         std::string host;
