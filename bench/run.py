@@ -104,8 +104,12 @@ def main():
             sections.append(("Casting library", report.casting_table(cases, results)))
             raw["casting"] = {f"{k[0]} {k[1]}": v for k, v in results.items()}
         if "slow" in parts:
+            stalled = caster.stalled_rss(1000, 3 if args.quick else 10)
+            progress(f"1000 stalled HTTP clients: {stalled['runs'][1000]['rss_mb']:.1f} MB peak")
             sections.append(("Slow-client isolation (HTTP, libSluice)",
-                             report.slow_client_table(slow_pairs)))
+                             report.slow_client_table(slow_pairs) + "\n\n" +
+                             report.stalled_table(stalled)))
+            raw["stalled"] = stalled
             raw["slow"] = {case.key: pairs for case, pairs in slow_pairs.items()}
 
     if "srt" in parts:
@@ -124,8 +128,8 @@ def main():
         raw["srt"] = {f"{k[0]} {k[1]}": v for k, v in srt_results.items()}
 
     if "ceiling" in parts:
-        pause = json.loads(run([os.path.join(args.bin, "bench-udp-limit"), "--pause-probe"]))
-        ceiling = caster.ceiling(3 if args.quick else 10, pause["pause_us"])
+        counts = [64, 128, 256] if args.quick else [64, 128, 256, 512]
+        ceiling = caster.ceiling(3 if args.quick else 10, counts)
         sections.append(("Real-time ceiling of the UDP caster (8 Mbit/s stream)",
                          report.ceiling_table(ceiling)))
         raw["ceiling"] = ceiling

@@ -3,8 +3,10 @@ GStreamer, a bare sender) to receivers on 127.0.0.1 that count what arrives."""
 
 import json
 import os
+import resource
 import socket
 import sys
+import time
 
 from .procs import BenchError, Children, run
 
@@ -240,54 +242,86 @@ class Caster:
         media_s = self.media.duration(self.media.clip(case.seconds))
         return figures(received, usage, expected, media_s)
 
-    def ceiling(self, seconds, pause_us):
-        """The largest number of UDP targets at which libSluice still keeps real time: each
-        probe casts the clip as fast as possible; it keeps real time when the whole clip took
-        no longer than its duration. A probe stops early once writing falls 2 s behind the
-        media clock (more than a GOP's burst: a key frame alone takes a while at many
-        targets, and is caught up on the frames after it)."""
+    def ceiling(self, seconds, counts):
+        """How many UDP targets libSluice keeps in real time: the clip written at its own
+        pace (as the encoder writes it) to each count of targets in turn, until one fails.
+        A count keeps real time when every receiver got the whole stream and the last datagram
+        arrived within lag_limit_s of the last write (the sender did not fall behind)."""
+        lag_limit_s = 0.3
         clip = self.media.clip(seconds)
         media_s = self.media.duration(clip)
-        probes = {}
-        datagrams = {}
+        expected = self.expected_bytes(PROJECT, "udp", seconds)
+        probes = []
+        for count in counts:
+            received, usage, report = self.run_datagram(PROJECT, "udp", count, seconds,
+                                                        extra=["--pace", "1"])
+            cast = json.loads(report[-1])
+            lag = (received["last_ns"] - cast["end_ns"]) / 1e9
+            worst = min(received["bytes"]) / expected
+            cpu = (usage.ru_utime + usage.ru_stime) / media_s
+            keeps = worst >= 1.0 and lag <= lag_limit_s
+            probes.append({"count": count, "keeps": keeps, "worst": worst, "lag_s": lag,
+                           "cpu_share": cpu, "rss_mb": usage.ru_maxrss / 1024,
+                           "drops": received["kernel_drops"]})
+            print(f"    ceiling probe {count} targets: {'keeps' if keeps else 'falls behind'} "
+                  f"(worst {100 * worst:.1f}%, lag {1000 * lag:.0f} ms, "
+                  f"{100 * cpu:.0f}% of a core)", file=self.log, flush=True)
+            if not keeps:
+                break
+        kept = [p["count"] for p in probes if p["keeps"]]
+        return {"ceiling": max(kept) if kept else 0, "probes": probes, "seconds": media_s,
+                "lag_limit_s": lag_limit_s}
 
-        def keeps(count):
-            if count not in probes:
-                received, _, report = self.run_datagram(
-                    PROJECT, "udp", count, seconds, extra=["--behind-limit-ms", "2000"])
-                cast = json.loads(report[-1])
-                wall = (cast["end_ns"] - cast["start_ns"]) / 1e9
-                speed = cast["media_s"] / wall if wall else 0
-                probes[count] = (not cast["behind"] and speed >= 1.0, speed)
-                datagrams[count] = received["datagrams"] / count
-                print(f"    ceiling probe {count} targets: "
-                      f"{'keeps' if probes[count][0] else 'falls behind'} "
-                      f"({probes[count][1]:.2f}× real time)", file=self.log, flush=True)
-            return probes[count][0]
+    def stalled_rss(self, stalled, seconds):
+        """Peak RSS of an HTTP caster written at real-time pace while `stalled` clients have
+        sent their request and never read, against the same caster without clients."""
+        clip = self.media.clip(seconds)
+        out = {}
+        for clients in (0, stalled):
+            with Children() as kids:
+                prod = kids.start([self.tool("bench-cast"), "--protocol", "http", "--pace", "1",
+                                   "--clients", "0", "--hold", clip], name=PROJECT)
+                port = int(prod.expect("listening", 60).split()[1])
+                held = open_stalled_http(port, clients)
+                time.sleep(0.5)  # the accepts and their responses
+                prod.send("go")
+                prod.expect("written", 600)
+                prod.send("done")
+                prod.finish(60)
+                open_sockets = sum(1 for s in held if not _closed(s))
+                for s in held:
+                    s.close()
+            out[clients] = {"rss_mb": prod.rusage.ru_maxrss / 1024, "still_open": open_sockets}
+        return {"stalled": stalled, "seconds": seconds, "runs": out}
 
-        low, high = 1, 64
-        if keeps(high):
-            best = high
-        else:
-            while high - low > 1:
-                middle = (low + high) // 2
-                if keeps(middle):
-                    low = middle
-                else:
-                    high = middle
-            best = low
-        # The multiplexer hands over partial blocks too (at the end of a frame), so the real
-        # rate is the number of datagrams one target got in a probe that kept real time.
-        blocks_per_s = datagrams[best] / media_s
-        # Every fifth send of a block waits one pause; sends themselves are left out.
-        budget_pauses = 1.0 / (blocks_per_s * pause_us / 1e6)
-        predicted = 5 * int(budget_pauses) + 4
-        keep_speed = probes.get(best, (True, None))[1]
-        if best + 1 <= 64:
-            keeps(best + 1)
-        return {"ceiling": best, "xrt_at_ceiling": keep_speed,
-                "xrt_above": probes.get(best + 1, (None, None))[1], "predicted": predicted,
-                "blocks_per_s": blocks_per_s, "pause_us": pause_us, "seconds": media_s}
+
+def _closed(sock):
+    """Whether the server closed this stalled client (end of stream waiting, or a reset)."""
+    try:
+        return sock.recv(1, socket.MSG_PEEK | socket.MSG_DONTWAIT) == b""
+    except BlockingIOError:
+        return False
+    except OSError:
+        return True
+
+
+def open_stalled_http(port, count):
+    """count HTTP clients that send one request and never read (their receive buffers kept
+    small, so the caster's own backlog is what holds the stream)."""
+    soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+    if soft < count + 256:
+        resource.setrlimit(resource.RLIMIT_NOFILE, (min(hard, count + 256), hard))
+    held = []
+    for _ in range(count):
+        sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+        held.append(sock)
+        try:
+            sock.connect(("127.0.0.1", port))
+            sock.sendall(b"GET / HTTP/1.1\r\nHost: bench\r\n\r\n")
+        except OSError:
+            pass  # closed at once by the caster's client limit
+    return held
 
 
 def figures(received, usage, expected, media_s):
