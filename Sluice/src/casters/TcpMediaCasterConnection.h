@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 
@@ -16,8 +17,12 @@ namespace av {
 /// A client of the TCP caster: every transport-stream block handed to onMediaPacket is
 /// written to its bufferevent, with flow control. A client whose unsent backlog passes
 /// 1,024,000 bytes is "jammed" and loses whole blocks until the backlog has fallen to
-/// 256,000 bytes; nothing is queued for it beyond the bufferevent's own buffer. Bytes the
-/// client sends are discarded unread.
+/// 256,000 bytes. Bytes the client sends are discarded unread.
+///
+/// Memory: the bufferevent holds at most kHandOver bytes of references to the shared blocks;
+/// the rest of the backlog waits as a queue of pointers to them and is handed over as the
+/// socket drains. Each libevent reference costs a chain of about 1 KiB of its own, so a
+/// stalled client that referenced its whole backlog there would hold nearly a copy of it.
 ///
 /// Threads: onOpen, onRead, onWrite and onEvent run on the server's loop; onMediaPacket runs
 /// on the thread that feeds the caster, with the server's table lock held (which keeps the
@@ -33,6 +38,9 @@ public:
     static constexpr uint32_t kResumeBuffered = kMaxBuffered / 4;
     /// Write low watermark: the write callback fires once the backlog falls below 16 KiB.
     static constexpr size_t kLowWatermark = 16384;
+    /// Bytes of blocks referenced from the bufferevent at most; the rest of the backlog waits
+    /// in the queue.
+    static constexpr size_t kHandOver = 65536;
     /// A block that takes longer than this to hand over (about half a frame interval at
     /// 25 fps) is worth a warning.
     static constexpr int64_t kSlowSendMs = 21;
@@ -45,6 +53,7 @@ public:
     int onOpen(int fd) override;
     /// Logs "<class>(<peer>) onClose stream<stream name>" at debug level.
     void onClose() override;
+    /// Hands waiting blocks to the bufferevent as it drains.
     void onWrite(bufferevent* bev) override;
     /// Discards whatever the client sent, unread, so that it cannot fill the memory.
     void onRead(bufferevent* bev) override;
@@ -93,6 +102,19 @@ private:
     uint32_t m_maxBuffered = kMaxBuffered;
     // Never filled on this path; a jammed client's drop count comes from it (always 0).
     MediaPacketQueue m_queue;
+    // Blocks accepted but not yet referenced from the bufferevent; guarded by the
+    // bufferevent's lock (held by libevent around onWrite, taken by send and onClose).
+    std::deque<std::shared_ptr<const MediaPacket>> m_waiting;
+    size_t m_waitingBytes = 0;
+
+    /// Unsent bytes: the bufferevent's and the queue's; bufferevent lock held.
+    size_t backlog(bufferevent* bev) const;
+    /// Moves waiting blocks into the bufferevent up to kHandOver; bufferevent lock held.
+    void handOver(bufferevent* bev);
+    /// Adds a reference to the shared block to the bufferevent; false when libevent failed.
+    static bool reference(bufferevent* bev, const std::shared_ptr<const MediaPacket>& packet);
+    /// send's flow control and hand-over; bufferevent lock held.
+    void sendLocked(bufferevent* bev, const std::shared_ptr<MediaPacket>& packet);
 };
 
 }  // namespace av
