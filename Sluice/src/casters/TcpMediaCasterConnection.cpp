@@ -114,18 +114,38 @@ void TcpMediaCasterConnection::onMediaFormat(const MediaCasterConfig& config) {
 void TcpMediaCasterConnection::onMediaEvent(int) {}
 
 void TcpMediaCasterConnection::onMediaPacket(std::shared_ptr<MediaPacket> packet) {
-    if (packet == nullptr) {
-        return;
+    if (packet != nullptr) {
+        deliver(packet, true);
     }
+}
+
+void TcpMediaCasterConnection::queueMediaPacket(const std::shared_ptr<MediaPacket>& packet) {
+    if (packet != nullptr) {
+        deliver(packet, false);
+    }
+}
+
+void TcpMediaCasterConnection::deliver(const std::shared_ptr<MediaPacket>& packet,
+                                       bool handOverNow) {
     const int64_t started = coarseMs();
     if (readyToSend()) {
-        send(packet);
+        send(packet, handOverNow);
     }
     const int64_t elapsed = coarseMs() - started;
     if (elapsed >= kSlowSendMs) {
         CLog::warning("%s::onMediaPacket elapse too much. pkt type:%c, elapse:%d\n", className(),
                       packet->isVideo() ? 'V' : 'A', static_cast<int>(elapsed));
     }
+}
+
+void TcpMediaCasterConnection::handOverWaiting() {
+    bufferevent* bev = getBufferEvent();
+    if (bev == nullptr || isClosing()) {
+        return;
+    }
+    bufferevent_lock(bev);
+    handOver(bev);
+    bufferevent_unlock(bev);
 }
 
 namespace {
@@ -162,18 +182,19 @@ void TcpMediaCasterConnection::handOver(bufferevent* bev) {
     }
 }
 
-void TcpMediaCasterConnection::send(const std::shared_ptr<MediaPacket>& packet) {
+void TcpMediaCasterConnection::send(const std::shared_ptr<MediaPacket>& packet, bool handOverNow) {
     bufferevent* bev = getBufferEvent();
     if (bev == nullptr || isClosing()) {
         return;
     }
     bufferevent_lock(bev);
-    sendLocked(bev, packet);
+    sendLocked(bev, packet, handOverNow);
     bufferevent_unlock(bev);
 }
 
 void TcpMediaCasterConnection::sendLocked(bufferevent* bev,
-                                          const std::shared_ptr<MediaPacket>& packet) {
+                                          const std::shared_ptr<MediaPacket>& packet,
+                                          bool handOverNow) {
     const size_t buffered = backlog(bev);
     if (buffered > m_maxBuffered) {
         ++m_dropped;
@@ -199,7 +220,8 @@ void TcpMediaCasterConnection::sendLocked(bufferevent* bev,
     }
     // Every client shares the one copy of the block (no copy per client); the block lives
     // until the last client has sent or dropped it.
-    if (m_waiting.empty() && evbuffer_get_length(bufferevent_get_output(bev)) < kHandOver) {
+    if (handOverNow && m_waiting.empty() &&
+        evbuffer_get_length(bufferevent_get_output(bev)) < kHandOver) {
         if (!reference(bev, packet)) {
             return;
         }

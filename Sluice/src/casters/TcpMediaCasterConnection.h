@@ -64,6 +64,12 @@ public:
     void onMediaFormat(const MediaCasterConfig& config) override;
     /// Sends the packet's bytes subject to flow control; warns when that took 21 ms or more.
     void onMediaPacket(std::shared_ptr<MediaPacket> packet) override;
+    /// As onMediaPacket, but a block the flow control accepts only joins the queue: the
+    /// caster hands a whole frame's blocks over at once (handOverWaiting), so the loop is
+    /// woken and the socket's write event armed once per frame instead of once per block.
+    void queueMediaPacket(const std::shared_ptr<MediaPacket>& packet);
+    /// Hands queued blocks to the bufferevent (up to kHandOver bytes); table lock held.
+    void handOverWaiting();
     void onMediaEvent(int event) override;
 
     const std::string& peerName() const { return m_peerName; }
@@ -77,8 +83,8 @@ protected:
     /// Whether blocks may be sent yet (the HTTP connection waits for the request).
     virtual bool readyToSend() const { return true; }
     /// The flow-controlled write of one packet, by reference to the shared block; table
-    /// lock held.
-    void send(const std::shared_ptr<MediaPacket>& packet);
+    /// lock held. handOverNow false: the block waits for handOverWaiting.
+    void send(const std::shared_ptr<MediaPacket>& packet, bool handOverNow = true);
 
     /// 0 until the HTTP connection has written its response header (then 2). Written by the
     /// loop thread, read by the feeding thread.
@@ -114,7 +120,9 @@ private:
     /// Adds a reference to the shared block to the bufferevent; false when libevent failed.
     static bool reference(bufferevent* bev, const std::shared_ptr<const MediaPacket>& packet);
     /// send's flow control and hand-over; bufferevent lock held.
-    void sendLocked(bufferevent* bev, const std::shared_ptr<MediaPacket>& packet);
+    void sendLocked(bufferevent* bev, const std::shared_ptr<MediaPacket>& packet, bool handOverNow);
+    /// onMediaPacket and queueMediaPacket: readiness, send and the 21 ms report.
+    void deliver(const std::shared_ptr<MediaPacket>& packet, bool handOverNow);
 };
 
 }  // namespace av
