@@ -3,7 +3,7 @@
 scripts/bench, which builds the programs first; run it directly to repeat a part:
 
     bench/run.py --bin build-bench/bin --lib build-bench/lib --work build-bench [--quick]
-                 [--runs N] [--only casting,ceiling,slow,web,footprint]
+                 [--runs N] [--only casting,srt,ceiling,slow,web,footprint]
 """
 
 import argparse
@@ -22,7 +22,7 @@ from runner.media import Media  # noqa: E402
 from runner.procs import run  # noqa: E402
 from runner.web import WebBench  # noqa: E402
 
-PARTS = ("casting", "ceiling", "slow", "web", "footprint")
+PARTS = ("casting", "srt", "ceiling", "slow", "web", "footprint")
 
 
 def progress(text):
@@ -104,13 +104,32 @@ def main():
             sections.append(("Casting library", report.casting_table(cases, results)))
             raw["casting"] = {f"{k[0]} {k[1]}": v for k, v in results.items()}
         if "slow" in parts:
+            stalled = caster.stalled_rss(1000, 3 if args.quick else 10)
+            progress(f"1000 stalled HTTP clients: {stalled['runs'][1000]['rss_mb']:.1f} MB peak")
             sections.append(("Slow-client isolation (HTTP, libSluice)",
-                             report.slow_client_table(slow_pairs)))
+                             report.slow_client_table(slow_pairs) + "\n\n" +
+                             report.stalled_table(stalled)))
+            raw["stalled"] = stalled
             raw["slow"] = {case.key: pairs for case, pairs in slow_pairs.items()}
 
+    if "srt" in parts:
+        srt_cases = casting.srt_cases(args.quick)
+        srt_results = {}
+        for rep in range(runs):
+            for case in srt_cases:
+                for producer in case.producers:
+                    figures = caster.measure(producer, case)
+                    srt_results.setdefault((case.key, producer), []).append(figures)
+                    progress(f"srt {rep + 1}/{runs}: {case.key} {producer}: "
+                             f"{100 * figures['delivered']:.1f}% delivered, "
+                             f"{figures['cpu_per_gb']:.2f} CPU s/GB")
+        sections.append(("SRT (listener, real-time pace)",
+                         report.casting_table(srt_cases, srt_results)))
+        raw["srt"] = {f"{k[0]} {k[1]}": v for k, v in srt_results.items()}
+
     if "ceiling" in parts:
-        pause = json.loads(run([os.path.join(args.bin, "bench-udp-limit"), "--pause-probe"]))
-        ceiling = caster.ceiling(3 if args.quick else 10, pause["pause_us"])
+        counts = [64, 128, 256] if args.quick else [64, 128, 256, 512]
+        ceiling = caster.ceiling(3 if args.quick else 10, counts)
         sections.append(("Real-time ceiling of the UDP caster (8 Mbit/s stream)",
                          report.ceiling_table(ceiling)))
         raw["ceiling"] = ceiling

@@ -2,14 +2,16 @@
 // only sluice.h and libSluice.so (plus FFmpeg to read the file, as ffmpeg -c copy reads it).
 //
 //   bench-cast --protocol udp|rtp --target H:P ... | --targets-file F   INPUT
-//   bench-cast --protocol tcp|http --clients N [--hold]                  INPUT
+//   bench-cast --protocol tcp|http|srt --clients N [--hold]              INPUT
 //   bench-cast --footprint
 //
-// Stream casters print "listening PORT", wait for "go" on standard input and then until N
-// clients have been accepted. With --hold, "written" is printed after the last frame and the
-// caster stays open (its clients still draining) until standard input gives a line or ends.
+// Stream casters (an SRT caster as listener) print "listening PORT", wait for "go" on standard
+// input and then until N clients have been accepted. With --hold, "written" is printed after the
+// last frame and the caster stays open (its clients still draining) until standard input gives a
+// line or ends.
 // --behind-limit-ms stops as soon as writing falls that far behind the media's own clock;
 // --pace F writes at F times real time instead of as fast as the library takes the frames.
+// --option NAME=VALUE (repeatable) is handed to sluice_set_option (SRT) before any client.
 // The last line is one JSON object: start_ns and end_ns (CLOCK_MONOTONIC around the writes),
 // media_s (media time written), frames, behind (stopped by the limit).
 #include <arpa/inet.h>
@@ -44,9 +46,9 @@ constexpr size_t kLookAhead = 16;
 int usage(const std::string& why) {
     std::fprintf(stderr,
                  "bench-cast: %s\n"
-                 "usage: bench-cast --protocol udp|rtp|tcp|http [--target H:P ...] "
+                 "usage: bench-cast --protocol udp|rtp|tcp|http|srt [--target H:P ...] "
                  "[--targets-file F] [--clients N] [--hold] [--behind-limit-ms MS] "
-                 "[--pace F] INPUT\n"
+                 "[--pace F] [--option NAME=VALUE] INPUT\n"
                  "       bench-cast --footprint\n",
                  why.c_str());
     return 2;
@@ -64,6 +66,9 @@ int protocolNumber(const std::string& name) {
     }
     if (name == "http") {
         return SLUICE_PROTOCOL_HTTP;
+    }
+    if (name == "srt") {
+        return SLUICE_PROTOCOL_SRT;
     }
     return -1;
 }
@@ -87,8 +92,8 @@ void describe(const MediaReader& reader, sluice_media_format& format) {
 }
 
 // A port nobody listens on right now; the caster binds it a moment later.
-int freeTcpPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+int freePort(int type) {
+    const int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     socklen_t length = sizeof addr;
@@ -130,7 +135,8 @@ int footprint() {
     for (int i = 0; i < 4; ++i) {
         const bool stream =
             protocols[i] == SLUICE_PROTOCOL_TCP || protocols[i] == SLUICE_PROTOCOL_HTTP;
-        if (sluice_open(&handles[i], protocols[i], stream ? freeTcpPort() : 0, &format) != 0) {
+        if (sluice_open(&handles[i], protocols[i], stream ? freePort(SOCK_STREAM) : 0, &format) !=
+            0) {
             std::fprintf(stderr, "bench-cast: cannot open protocol %d\n", protocols[i]);
             return 1;
         }
@@ -150,6 +156,19 @@ bool waitForClients(int baseline, int expected) {
     for (int waited = 0; waited < kClientWaitMs; ++waited) {
         if (ownSocketCount() >= baseline + expected) {
             std::this_thread::sleep_for(kAcceptSettle);
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+}
+
+// SRT callers share the listener's UDP socket, so they are counted through the library's
+// destination records instead of descriptors.
+bool waitForSrtCallers(int handle, int expected) {
+    for (int waited = 0; waited < kClientWaitMs; ++waited) {
+        int count = 0;
+        if (sluice_get_destination_stats(handle, nullptr, 0, &count) == 0 && count >= expected) {
             return true;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -188,16 +207,25 @@ int main(int argc, char** argv) {
     sluice_init();
     sluice_media_format format;
     describe(reader, format);
-    const bool stream = protocol == SLUICE_PROTOCOL_TCP || protocol == SLUICE_PROTOCOL_HTTP;
+    const bool srt = protocol == SLUICE_PROTOCOL_SRT;
+    const bool stream = protocol == SLUICE_PROTOCOL_TCP || protocol == SLUICE_PROTOCOL_HTTP || srt;
     int handle = -1;
     int port = 0;
     int status = -1;
     for (int attempt = 0; attempt < 5 && status != 0; ++attempt) {  // another may take the port
-        port = stream ? freeTcpPort() : 0;
+        port = stream ? freePort(srt ? SOCK_DGRAM : SOCK_STREAM) : 0;
         status = sluice_open(&handle, protocol, port, &format);
     }
     if (status != 0 || handle < 0) {
         return usage("sluice_open failed: " + std::to_string(status));
+    }
+    for (const std::string& option : args.all("--option")) {
+        const size_t equals = option.find('=');
+        if (equals == std::string::npos ||
+            sluice_set_option(handle, option.substr(0, equals).c_str(),
+                              option.substr(equals + 1).c_str()) != 0) {
+            return usage("bad option " + option);
+        }
     }
     for (const std::string& target : targets) {
         std::string host;
@@ -211,7 +239,8 @@ int main(int argc, char** argv) {
         const int baseline = ownSocketCount();
         std::printf("listening %d\n", port);
         std::fflush(stdout);
-        if (!waitForLine() || !waitForClients(baseline, clients)) {
+        if (!waitForLine() ||
+            !(srt ? waitForSrtCallers(handle, clients) : waitForClients(baseline, clients))) {
             return usage("the clients did not come");
         }
     }

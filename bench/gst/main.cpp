@@ -6,8 +6,10 @@
 // backlog of 10 and loses part of a burst of 100 connects, so the clients are accepted here
 // (backlog 1024) and handed to the sink, whose sending is exactly tcpserversink's.
 //
-//   bench-gst --clients N [--hold] [--realtime] INPUT.mp4
+//   bench-gst --clients N [--hold] [--realtime] [--srt] INPUT.mp4
 //
+// --srt sends through srtsink as an SRT listener instead (live mode, every caller gets every
+// buffer), held prerolled until its "caller-added" signal has counted N callers.
 // --realtime lets the sink follow the pipeline clock (sync=true): the stream goes out at its
 // own pace instead of as fast as possible.
 // Prints "listening PORT", waits for "go" on standard input and then for N clients; with
@@ -20,9 +22,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <iostream>
 #include <string>
+#include <thread>
 
 #include "BenchArgs.h"
 #include "BenchClock.h"
@@ -60,6 +65,37 @@ int listenLoopback(int& port) {
     return fd;
 }
 
+// A UDP port free right now, for srtsink to listen on.
+int freeUdpPort() {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof addr;
+    int port = 0;
+    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) == 0) {
+        port = ntohs(addr.sin_port);
+    }
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    return port;
+}
+
+std::atomic<int> g_srtCallers{0};
+
+void onCallerAdded(GstElement*, gint, GSocketAddress*, gpointer) {
+    ++g_srtCallers;
+}
+
+bool waitForSrtCallers(int count) {
+    for (int waited = 0; waited < kClientWaitMs && g_srtCallers < count; ++waited) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return g_srtCallers >= count;
+}
+
 // Accepts count clients and hands each to the sink (which then owns the socket).
 bool addClients(int listener, int count, GstElement* sink) {
     for (int i = 0; i < count; ++i) {
@@ -82,40 +118,54 @@ bool addClients(int listener, int count, GstElement* sink) {
 
 int main(int argc, char** argv) {
     gst_init(&argc, &argv);
-    BenchArgs args(argc, argv, {"--hold", "--realtime"});
+    BenchArgs args(argc, argv, {"--hold", "--realtime", "--srt"});
+    const bool srt = args.has("--srt");
     const int clients = static_cast<int>(args.number("--clients", 1, 1, 4096));
     if (!args.ok() || args.positional().size() != 1) {
         return usage(args.ok() ? "one INPUT is needed" : args.error());
     }
     gchar* location = g_strescape(args.positional()[0].c_str(), nullptr);
-    const std::string description =
+    std::string description =
         std::string("filesrc location=\"") + location +
         "\" ! qtdemux name=d d.video_0 ! queue ! h264parse ! mux. d.audio_0 ! queue ! aacparse "
         "! mux. mpegtsmux name=mux alignment=7 ! multisocketsink name=out sync=" +
         (args.has("--realtime") ? "true" : "false");
     g_free(location);
+    const int srtPort = srt ? freeUdpPort() : 0;
+    if (srt) {
+        const size_t at = description.find("multisocketsink");
+        description.replace(
+            at, std::string("multisocketsink").size(),
+            "srtsink uri=srt://127.0.0.1:" + std::to_string(srtPort) + "?mode=listener");
+    }
     GError* failure = nullptr;
     GstElement* pipeline = gst_parse_launch(description.c_str(), &failure);
     if (pipeline == nullptr || failure != nullptr) {
         return usage(failure != nullptr ? failure->message : "no pipeline");
     }
     GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline), "out");
+    if (srt) {
+        g_signal_connect(sink, "caller-added", G_CALLBACK(onCallerAdded), nullptr);
+    }
     gst_element_set_state(pipeline, GST_STATE_PAUSED);
     if (gst_element_get_state(pipeline, nullptr, nullptr, kPrerollTimeout) ==
         GST_STATE_CHANGE_FAILURE) {
         return usage("the pipeline does not preroll");
     }
-    int port = 0;
-    const int listener = listenLoopback(port);
-    if (listener < 0) {
+    int port = srtPort;
+    const int listener = srt ? -1 : listenLoopback(port);
+    if (!srt && listener < 0) {
         return usage("cannot listen");
     }
     std::printf("listening %d\n", port);
     std::fflush(stdout);
-    if (!waitForLine() || !addClients(listener, clients, sink)) {
+    if (!waitForLine() ||
+        !(srt ? waitForSrtCallers(clients) : addClients(listener, clients, sink))) {
         return usage("the clients did not come");
     }
-    ::close(listener);
+    if (listener >= 0) {
+        ::close(listener);
+    }
     const int64_t start = monotonicNs();
     gst_element_set_state(pipeline, GST_STATE_PLAYING);
     GstBus* bus = gst_element_get_bus(pipeline);

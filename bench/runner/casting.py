@@ -3,7 +3,10 @@ GStreamer, a bare sender) to receivers on 127.0.0.1 that count what arrives."""
 
 import json
 import os
+import resource
+import socket
 import sys
+import time
 
 from .procs import BenchError, Children, run
 
@@ -12,6 +15,11 @@ PEER_GST = "GStreamer"
 PROJECT = "libSluice"
 BARE_SENDTO = "sendto"
 BARE_SENDMMSG = "sendmmsg"
+BARE_GSO = "gso"  # sendmmsg, up to four datagrams per target in one message (UDP_SEGMENT)
+
+# libSluice with libsrt's unlimited send rate, the setting srtsink and FFmpeg's srt output run
+# with (libsrt's own default); libSluice's default paces each peer at 1.25 x the stream's rate.
+PROJECT_SRT_UNPACED = "libSluice, maxbw -1"
 
 DATAGRAM_BYTES = 1316
 
@@ -32,11 +40,11 @@ class Case:
 
 
 def cases(quick):
-    """The casting cases; clip lengths keep every run short (the UDP caster's 1 ms pauses
-    make 8 and 64 targets slow by design)."""
+    """The casting cases; clip lengths keep every run short (64 targets as fast as possible
+    move 64 times the clip)."""
     s = (lambda full, short: short if quick else full)
     datagram = [PROJECT, PEER_FFMPEG, PEER_GST]
-    bare = [BARE_SENDTO, BARE_SENDMMSG]
+    bare = [BARE_SENDTO, BARE_SENDMMSG, BARE_GSO]
     return [
         Case("udp", 1, s(60, 10), datagram + bare),
         Case("udp", 8, s(10, 3), datagram + bare),
@@ -54,6 +62,24 @@ def cases(quick):
         Case("tcp", 100, s(10, 3), [PROJECT, PEER_GST], paced=True),
         Case("http", 100, s(10, 3), [PROJECT, PEER_GST], paced=True),
     ]
+
+
+def srt_cases(quick):
+    """SRT at the stream's own rate, the only way a live SRT sender runs: libSluice's listener
+    against GStreamer's srtsink as listener, and FFmpeg's srt output where it fits (as a
+    listener it serves one caller)."""
+    seconds = 10 if quick else 30
+    return [
+        Case("srt", 1, seconds, [PROJECT, PROJECT_SRT_UNPACED, PEER_GST, PEER_FFMPEG],
+             paced=True),
+        Case("srt", 8, seconds, [PROJECT, PROJECT_SRT_UNPACED, PEER_GST], paced=True),
+    ]
+
+
+def free_udp_port():
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
 
 
 class Caster:
@@ -144,14 +170,54 @@ class Caster:
             sink.finish(30)
         return received, prod.rusage
 
+    def run_srt(self, producer, count, seconds):
+        """SRT callers of bench-sink (libsrt, live mode, the receiver delay libsrt defaults
+        to) connected to the producer's listener; each message is one block of the stream."""
+        clip = self.media.clip(seconds)
+        with Children() as kids:
+            if producer == PEER_FFMPEG:
+                # -re: FFmpeg reads the input at its own rate; it starts once the caller is in.
+                port = free_udp_port()
+                prod = kids.start(["ffmpeg", "-nostdin", "-loglevel", "error", "-re", "-i", clip,
+                                   "-map", "0", "-c", "copy", "-f", "mpegts",
+                                   f"srt://127.0.0.1:{port}?mode=listener&pkt_size=1316"],
+                                  name=producer)
+            else:
+                if producer == PEER_GST:
+                    command = [self.tool("bench-gst"), "--srt", "--realtime"]
+                else:
+                    command = [self.tool("bench-cast"), "--protocol", "srt", "--pace", "1"]
+                    command += ["--option", "maxbw=-1"] if producer == PROJECT_SRT_UNPACED else []
+                prod = kids.start(command + ["--clients", str(count), "--hold", clip],
+                                  name=producer)
+                port = int(prod.expect("listening", 60).split()[1])
+            sink = kids.start([self.tool("bench-sink"), "srt", "--connect", f"127.0.0.1:{port}",
+                               "--count", str(count), "--quiet-ms", "1000"])
+            sink.expect("ready", 60)
+            if producer == PEER_FFMPEG:
+                if prod.finish(1800) != 0:
+                    raise BenchError(f"{producer} failed:\n{prod.stderr_text()}")
+            else:
+                prod.send("go")
+                prod.expect("written", 1800)
+            sink.send("finish")
+            received = sink.expect_json(600)
+            if producer != PEER_FFMPEG:
+                prod.send("done")
+                prod.finish(60)
+            sink.finish(30)
+        return received, prod.rusage
+
     def expected_bytes(self, producer, proto, seconds):
         """The whole stream a receiver should get: what one receiver got over UDP (RTP) with
         a deep receive buffer and no kernel drop, or the transport stream file's size for the
         bare sender."""
         datagram = "rtp" if proto == "rtp" else "udp"
+        if producer == PROJECT_SRT_UNPACED:
+            producer = PROJECT  # the same multiplexer output
         key = (producer, datagram, seconds)
         if key not in self._expected:
-            if producer in (BARE_SENDTO, BARE_SENDMMSG):
+            if producer in (BARE_SENDTO, BARE_SENDMMSG, BARE_GSO):
                 self._expected[key] = os.path.getsize(self.media.transport_stream(seconds))
             else:
                 # libSluice never holds its writer back: written faster than its sender can
@@ -168,6 +234,8 @@ class Caster:
         """One run of one producer in one case, reduced to the table's figures."""
         if case.proto in ("udp", "rtp"):
             received, usage, _ = self.run_datagram(producer, case.proto, case.count, case.seconds)
+        elif case.proto == "srt":
+            received, usage = self.run_srt(producer, case.count, case.seconds)
         else:
             received, usage = self.run_stream(producer, case.proto, case.count, case.seconds,
                                               stalled, case.paced)
@@ -175,54 +243,86 @@ class Caster:
         media_s = self.media.duration(self.media.clip(case.seconds))
         return figures(received, usage, expected, media_s)
 
-    def ceiling(self, seconds, pause_us):
-        """The largest number of UDP targets at which libSluice still keeps real time: each
-        probe casts the clip as fast as possible; it keeps real time when the whole clip took
-        no longer than its duration. A probe stops early once writing falls 2 s behind the
-        media clock (more than a GOP's burst: a key frame alone takes a while at many
-        targets, and is caught up on the frames after it)."""
+    def ceiling(self, seconds, counts):
+        """How many UDP targets libSluice keeps in real time: the clip written at its own
+        pace (as the encoder writes it) to each count of targets in turn, until one fails.
+        A count keeps real time when every receiver got the whole stream and the last datagram
+        arrived within lag_limit_s of the last write (the sender did not fall behind)."""
+        lag_limit_s = 0.3
         clip = self.media.clip(seconds)
         media_s = self.media.duration(clip)
-        probes = {}
-        datagrams = {}
+        expected = self.expected_bytes(PROJECT, "udp", seconds)
+        probes = []
+        for count in counts:
+            received, usage, report = self.run_datagram(PROJECT, "udp", count, seconds,
+                                                        extra=["--pace", "1"])
+            cast = json.loads(report[-1])
+            lag = (received["last_ns"] - cast["end_ns"]) / 1e9
+            worst = min(received["bytes"]) / expected
+            cpu = (usage.ru_utime + usage.ru_stime) / media_s
+            keeps = worst >= 1.0 and lag <= lag_limit_s
+            probes.append({"count": count, "keeps": keeps, "worst": worst, "lag_s": lag,
+                           "cpu_share": cpu, "rss_mb": usage.ru_maxrss / 1024,
+                           "drops": received["kernel_drops"]})
+            print(f"    ceiling probe {count} targets: {'keeps' if keeps else 'falls behind'} "
+                  f"(worst {100 * worst:.1f}%, lag {1000 * lag:.0f} ms, "
+                  f"{100 * cpu:.0f}% of a core)", file=self.log, flush=True)
+            if not keeps:
+                break
+        kept = [p["count"] for p in probes if p["keeps"]]
+        return {"ceiling": max(kept) if kept else 0, "probes": probes, "seconds": media_s,
+                "lag_limit_s": lag_limit_s}
 
-        def keeps(count):
-            if count not in probes:
-                received, _, report = self.run_datagram(
-                    PROJECT, "udp", count, seconds, extra=["--behind-limit-ms", "2000"])
-                cast = json.loads(report[-1])
-                wall = (cast["end_ns"] - cast["start_ns"]) / 1e9
-                speed = cast["media_s"] / wall if wall else 0
-                probes[count] = (not cast["behind"] and speed >= 1.0, speed)
-                datagrams[count] = received["datagrams"] / count
-                print(f"    ceiling probe {count} targets: "
-                      f"{'keeps' if probes[count][0] else 'falls behind'} "
-                      f"({probes[count][1]:.2f}× real time)", file=self.log, flush=True)
-            return probes[count][0]
+    def stalled_rss(self, stalled, seconds):
+        """Peak RSS of an HTTP caster written at real-time pace while `stalled` clients have
+        sent their request and never read, against the same caster without clients."""
+        clip = self.media.clip(seconds)
+        out = {}
+        for clients in (0, stalled):
+            with Children() as kids:
+                prod = kids.start([self.tool("bench-cast"), "--protocol", "http", "--pace", "1",
+                                   "--clients", "0", "--hold", clip], name=PROJECT)
+                port = int(prod.expect("listening", 60).split()[1])
+                held = open_stalled_http(port, clients)
+                time.sleep(0.5)  # the accepts and their responses
+                prod.send("go")
+                prod.expect("written", 600)
+                prod.send("done")
+                prod.finish(60)
+                open_sockets = sum(1 for s in held if not _closed(s))
+                for s in held:
+                    s.close()
+            out[clients] = {"rss_mb": prod.rusage.ru_maxrss / 1024, "still_open": open_sockets}
+        return {"stalled": stalled, "seconds": seconds, "runs": out}
 
-        low, high = 1, 64
-        if keeps(high):
-            best = high
-        else:
-            while high - low > 1:
-                middle = (low + high) // 2
-                if keeps(middle):
-                    low = middle
-                else:
-                    high = middle
-            best = low
-        # The multiplexer hands over partial blocks too (at the end of a frame), so the real
-        # rate is the number of datagrams one target got in a probe that kept real time.
-        blocks_per_s = datagrams[best] / media_s
-        # Every fifth send of a block waits one pause; sends themselves are left out.
-        budget_pauses = 1.0 / (blocks_per_s * pause_us / 1e6)
-        predicted = 5 * int(budget_pauses) + 4
-        keep_speed = probes.get(best, (True, None))[1]
-        if best + 1 <= 64:
-            keeps(best + 1)
-        return {"ceiling": best, "xrt_at_ceiling": keep_speed,
-                "xrt_above": probes.get(best + 1, (None, None))[1], "predicted": predicted,
-                "blocks_per_s": blocks_per_s, "pause_us": pause_us, "seconds": media_s}
+
+def _closed(sock):
+    """Whether the server closed this stalled client (end of stream waiting, or a reset)."""
+    try:
+        return sock.recv(1, socket.MSG_PEEK | socket.MSG_DONTWAIT) == b""
+    except BlockingIOError:
+        return False
+    except OSError:
+        return True
+
+
+def open_stalled_http(port, count):
+    """count HTTP clients that send one request and never read (their receive buffers kept
+    small, so the caster's own backlog is what holds the stream)."""
+    soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+    if soft < count + 256:
+        resource.setrlimit(resource.RLIMIT_NOFILE, (min(hard, count + 256), hard))
+    held = []
+    for _ in range(count):
+        sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+        held.append(sock)
+        try:
+            sock.connect(("127.0.0.1", port))
+            sock.sendall(b"GET / HTTP/1.1\r\nHost: bench\r\n\r\n")
+        except OSError:
+            pass  # closed at once by the caster's client limit
+    return held
 
 
 def figures(received, usage, expected, media_s):

@@ -54,15 +54,28 @@ def casting_table(cases, runs):
 
 
 def ceiling_table(c):
-    above = "n/a" if c["xrt_above"] is None else f"{c['xrt_above']:.2f}× real time"
-    at = "n/a" if c["xrt_at_ceiling"] is None else f"{c['xrt_at_ceiling']:.2f}× real time"
+    lines = ["| UDP targets, real-time pace | Keeps real time | Worst receiver | Last datagram "
+             "after the last write | Sender CPU (share of one core) | Peak RSS MB |",
+             "|---|---|---|---|---|---|"]
+    for p in c["probes"]:
+        lines.append(f"| {p['count']} | {'yes' if p['keeps'] else '**no**'} | "
+                     f"{_pct(p['worst'])} | {1000 * p['lag_s']:.0f} ms | "
+                     f"{100 * p['cpu_share']:.0f}% | {_fmt(p['rss_mb'])} |")
+    lines.append(f"| **Largest count that keeps real time ({c['seconds']:.0f} s clip)** | "
+                 f"**{c['ceiling']}** | | | | |")
+    return "\n".join(lines)
+
+
+def stalled_table(s):
+    runs = s["runs"]
+    base = runs[0]
+    many = runs[s["stalled"]]
     return "\n".join([
-        "| Figure | Value |", "|---|---|",
-        f"| Largest UDP target count that keeps real time (measured, {c['seconds']:.0f} s clip) "
-        f"| **{c['ceiling']}** ({at}; one more: {above}) |",
-        f"| Predicted from the pause alone | {c['predicted']} |",
-        f"| Measured pause (select, 1 ms time-out) | {c['pause_us']:.0f} µs |",
-        f"| Blocks (datagrams) per second of this stream | {c['blocks_per_s']:.0f} |",
+        "| HTTP caster at real-time pace | Clip | Peak RSS MB | Stalled clients still connected "
+        "at the end |", "|---|---|---|---|",
+        f"| no client | {s['seconds']} s | {_fmt(base['rss_mb'])} | — |",
+        f"| {s['stalled']} clients that request and never read | {s['seconds']} s | "
+        f"{_fmt(many['rss_mb'])} | {many['still_open']} |",
     ])
 
 

@@ -5,6 +5,8 @@
 //   bench-sink udp  --count N [--rtp] [--rcvbuf BYTES]      prints "ports P1 P2 ..." first
 //   bench-sink tcp  --connect HOST:PORT --count N [--stall K] prints "ready" once connected
 //   bench-sink http --connect HOST:PORT --count N [--stall K] ... and the headers are in
+//   bench-sink srt  --connect HOST:PORT --count N [--latency-ms MS]  prints "ready" once every
+//                   SRT caller is connected (retrying until the listener answers)
 //
 // It ends when told "finish" on standard input (or standard input closes) and no byte has
 // arrived for --quiet-ms, when every stream connection was closed by the sender, or after
@@ -18,6 +20,7 @@
 #include "BenchArgs.h"
 #include "BenchClock.h"
 #include "DrainStats.h"
+#include "SrtDrain.h"
 #include "StreamDrain.h"
 #include "UdpDrain.h"
 
@@ -30,6 +33,7 @@ int usage(const std::string& why) {
                  "bench-sink: %s\n"
                  "usage: bench-sink udp --count N [--rtp] [--rcvbuf BYTES]\n"
                  "       bench-sink tcp|http --connect HOST:PORT --count N [--stall K]\n"
+                 "       bench-sink srt --connect HOST:PORT --count N [--latency-ms MS]\n"
                  "       common: [--quiet-ms MS] [--timeout-s S]\n",
                  why.c_str());
     return 2;
@@ -56,6 +60,7 @@ int main(int argc, char** argv) {
     const int64_t timeoutNs = args.number("--timeout-s", 900, 1, 86400) * 1000000000LL;
     // Deep enough for a whole clip, so loss means the sender lost it, not that we slept.
     const int receiveBuffer = static_cast<int>(args.number("--rcvbuf", 256 << 20, 4096, 1 << 30));
+    const int latencyMs = static_cast<int>(args.number("--latency-ms", 120, 20, 8000));
     if (!args.ok()) {
         return usage(args.error());
     }
@@ -63,9 +68,11 @@ int main(int argc, char** argv) {
     DrainStats stats;
     UdpDrain udp;
     StreamDrain streams;
+    SrtDrain srt;
     std::string error;
     const int epollFd = epoll_create1(EPOLL_CLOEXEC);
     bool isStream = false;
+    bool isSrt = false;
     if (mode == "udp") {
         if (!udp.open(count, args.has("--rtp"), receiveBuffer, stats, error)) {
             return usage(error);
@@ -92,6 +99,18 @@ int main(int argc, char** argv) {
             watch(epollFd, streams.descriptor(i), i, EPOLLOUT, EPOLL_CTL_ADD);
         }
         isStream = true;
+    } else if (mode == "srt") {
+        std::string host;
+        int port = 0;
+        if (!splitHostPort(args.text("--connect"), host, port)) {
+            return usage("--connect HOST:PORT is needed");
+        }
+        if (!srt.open(host, port, count, latencyMs, 30, stats, error)) {
+            return usage(error);
+        }
+        std::printf("ready\n");
+        std::fflush(stdout);
+        isSrt = true;
     } else {
         return usage("unknown mode " + mode);
     }
@@ -103,7 +122,11 @@ int main(int argc, char** argv) {
     bool timedOut = false;
     epoll_event events[256];
     for (;;) {
-        const int n = epoll_wait(epollFd, events, 256, 20);
+        // SRT sockets wait in libsrt's own epoll; standard input is then only looked at.
+        if (isSrt) {
+            srt.poll(20, stats);
+        }
+        const int n = epoll_wait(epollFd, events, 256, isSrt ? 0 : 20);
         for (int i = 0; i < n; ++i) {
             const uint64_t tag = events[i].data.u64;
             if (tag == kStdinTag) {
@@ -126,7 +149,7 @@ int main(int argc, char** argv) {
             std::fflush(stdout);
             announced = true;
         }
-        if (isStream && announced && streams.allClosed()) {
+        if ((isStream && announced && streams.allClosed()) || (isSrt && srt.allClosed())) {
             break;
         }
         if (finishing && now - (stats.lastNs != 0 ? stats.lastNs : started) >= quietNs) {
@@ -137,7 +160,7 @@ int main(int argc, char** argv) {
             break;
         }
     }
-    if (!isStream) {
+    if (!isStream && !isSrt) {
         udp.countDrops(stats);
     }
     stats.print(mode.c_str(), timedOut);

@@ -2,7 +2,7 @@
 // cut into 1316-byte datagrams (seven TS packets, as the casters send them), to every target
 // in turn with nothing else in the way: no multiplexing and no pause.
 //
-//   bench-udp-limit --mode sendto|sendmmsg --target H:P ... | --targets-file F   FILE.ts
+//   bench-udp-limit --mode sendto|sendmmsg|gso --target H:P ... | --targets-file F   FILE.ts
 //   bench-udp-limit --pause-probe [--count N]
 //
 // The first prints one JSON line with start_ns and end_ns (CLOCK_MONOTONIC around the
@@ -11,11 +11,13 @@
 // time-out, as the caster does; it prints the mean pause in microseconds.
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/udp.h>
 #include <sys/select.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -29,13 +31,29 @@ namespace {
 constexpr size_t kDatagramBytes = 1316;
 // Messages per sendmmsg call (the kernel caps one call at UIO_MAXIOV, 1024).
 constexpr size_t kBatch = 1024;
+// Datagrams per message with segmentation offload.
+constexpr size_t kSegments = 4;
+
+// The UDP_SEGMENT control message: the size of every datagram the kernel cuts the message
+// into (the last one may be shorter).
+struct SegmentControl {
+    alignas(cmsghdr) char buffer[CMSG_SPACE(sizeof(uint16_t))] = {};
+    void set(size_t segmentSize) {
+        cmsghdr* header = reinterpret_cast<cmsghdr*>(buffer);
+        header->cmsg_level = SOL_UDP;
+        header->cmsg_type = UDP_SEGMENT;
+        header->cmsg_len = CMSG_LEN(sizeof(uint16_t));
+        const uint16_t size = static_cast<uint16_t>(segmentSize);
+        std::memcpy(CMSG_DATA(header), &size, sizeof size);
+    }
+};
 // The casters' send buffer size, so the socket behaves as theirs does.
 constexpr int kSendBuffer = 2 * 1024 * 1024;
 
 int usage(const std::string& why) {
     std::fprintf(stderr,
                  "bench-udp-limit: %s\n"
-                 "usage: bench-udp-limit --mode sendto|sendmmsg --target H:P ... FILE.ts\n"
+                 "usage: bench-udp-limit --mode sendto|sendmmsg|gso --target H:P ... FILE.ts\n"
                  "       bench-udp-limit --pause-probe [--count N]\n",
                  why.c_str());
     return 2;
@@ -80,8 +98,8 @@ int main(int argc, char** argv) {
     if (args.has("--targets-file") && !readTargetFile(args.text("--targets-file"), targetTexts)) {
         return usage("cannot read " + args.text("--targets-file"));
     }
-    if ((mode != "sendto" && mode != "sendmmsg") || args.positional().size() != 1 ||
-        targetTexts.empty()) {
+    if ((mode != "sendto" && mode != "sendmmsg" && mode != "gso") ||
+        args.positional().size() != 1 || targetTexts.empty()) {
         return usage("a mode, targets and one FILE are needed");
     }
     std::vector<sockaddr_in> targets;
@@ -121,8 +139,12 @@ int main(int argc, char** argv) {
             }
         }
     } else {
+        // gso: each message carries up to kSegments consecutive datagrams for one target,
+        // cut by the kernel (UDP_SEGMENT); sendmmsg: one datagram per message.
+        const size_t segments = mode == "gso" ? kSegments : 1;
         std::vector<mmsghdr> messages(kBatch);
         std::vector<iovec> vectors(kBatch);
+        std::vector<SegmentControl> controls(kBatch);
         size_t used = 0;
         auto flush = [&] {
             size_t done = 0;
@@ -135,11 +157,12 @@ int main(int argc, char** argv) {
                 }
                 done += static_cast<size_t>(n);
             }
-            datagrams += static_cast<long>(used);
             used = 0;
         };
-        for (size_t offset = 0; offset < stream.size(); offset += kDatagramBytes) {
-            const size_t size = std::min(kDatagramBytes, stream.size() - offset);
+        const size_t step = kDatagramBytes * segments;
+        for (size_t offset = 0; offset < stream.size(); offset += step) {
+            const size_t size = std::min(step, stream.size() - offset);
+            const long count = static_cast<long>((size + kDatagramBytes - 1) / kDatagramBytes);
             for (sockaddr_in& target : targets) {
                 vectors[used] = {const_cast<char*>(stream.data() + offset), size};
                 messages[used] = {};
@@ -147,6 +170,12 @@ int main(int argc, char** argv) {
                 messages[used].msg_hdr.msg_namelen = sizeof target;
                 messages[used].msg_hdr.msg_iov = &vectors[used];
                 messages[used].msg_hdr.msg_iovlen = 1;
+                if (count > 1) {
+                    controls[used].set(kDatagramBytes);
+                    messages[used].msg_hdr.msg_control = controls[used].buffer;
+                    messages[used].msg_hdr.msg_controllen = sizeof controls[used].buffer;
+                }
+                datagrams += count;
                 if (++used == kBatch) {
                     flush();
                 }

@@ -51,20 +51,46 @@ TEST(BenchSmoke, SinkCountsEveryDatagramOfTheBareSenderBothWays) {
     }
 }
 
-TEST(BenchSmoke, CastDriverFeedsHttpClientsThatDecodeTheChunks) {
-    testsupport::TempDir dir;
+// A one-second clip made once for the stream cases.
+std::string makeClip(const testsupport::TempDir& dir) {
     const std::string clip = dir.path() + "/clip.mp4";
-    ASSERT_EQ(testsupport::shell("ffmpeg -nostdin -loglevel error -f lavfi -i "
-                                 "testsrc2=size=320x240:rate=25 -f lavfi -i sine=f=440 -t 1 "
-                                 "-c:v libx264 -bf 0 -g 25 -c:a aac " +
-                                 clip),
-              0);
-    BenchChild cast(
-        {programPath("bench-cast"), "--protocol", "http", "--clients", "2", "--hold", clip});
+    const int status = testsupport::shell(
+        "ffmpeg -nostdin -loglevel error -f lavfi -i testsrc2=size=320x240:rate=25 -f lavfi -i "
+        "sine=f=440 -t 1 -c:v libx264 -bf 0 -g 25 -c:a aac " +
+        clip);
+    return status == 0 ? clip : "";
+}
+
+struct StreamCase {
+    const char* protocol;
+    std::vector<std::string> castExtra;
+    std::vector<std::string> sinkExtra;
+};
+
+void PrintTo(const StreamCase& param, std::ostream* out) {
+    *out << param.protocol;
+}
+
+class BenchSmokeStream : public ::testing::TestWithParam<StreamCase> {};
+
+// HTTP clients decode the chunks; SRT callers (a generous receiver delay, so that a busy
+// machine drops nothing) get every message of the listener.
+TEST_P(BenchSmokeStream, CastDriverFeedsEveryClientTheSameWholePackets) {
+    const StreamCase& param = GetParam();
+    testsupport::TempDir dir;
+    const std::string clip = makeClip(dir);
+    ASSERT_NE(clip, "");
+    std::vector<std::string> castArgs = {
+        programPath("bench-cast"), "--protocol", param.protocol, "--clients", "2", "--hold"};
+    castArgs.insert(castArgs.end(), param.castExtra.begin(), param.castExtra.end());
+    castArgs.push_back(clip);
+    BenchChild cast(castArgs);
     const std::vector<std::string> listening = words(cast.lineStartingWith("listening"));
     ASSERT_EQ(listening.size(), 2u);
-    BenchChild sink({programPath("bench-sink"), "http", "--connect", "127.0.0.1:" + listening[1],
-                     "--count", "2"});
+    std::vector<std::string> sinkArgs = {programPath("bench-sink"),   param.protocol, "--connect",
+                                         "127.0.0.1:" + listening[1], "--count",      "2"};
+    sinkArgs.insert(sinkArgs.end(), param.sinkExtra.begin(), param.sinkExtra.end());
+    BenchChild sink(sinkArgs);
     ASSERT_NE(sink.lineStartingWith("ready"), "");
     cast.send("go");
     ASSERT_NE(cast.lineStartingWith("written"), "");
@@ -83,5 +109,13 @@ TEST(BenchSmoke, CastDriverFeedsHttpClientsThatDecodeTheChunks) {
     EXPECT_EQ(bytes.substr(comma + 1), bytes.substr(0, comma)) << result;
     EXPECT_NE(result.find("\"errors\":0"), std::string::npos) << result;
 }
+
+INSTANTIATE_TEST_SUITE_P(Protocols, BenchSmokeStream,
+                         ::testing::Values(StreamCase{"http", {}, {}},
+                                           StreamCase{
+                                               "srt", {"--pace", "1"}, {"--latency-ms", "1000"}}),
+                         [](const ::testing::TestParamInfo<StreamCase>& param) {
+                             return std::string(param.param.protocol);
+                         });
 
 }  // namespace

@@ -22,7 +22,7 @@ void HttpTsMediaCaster::onMuxData(const uint8_t* data, size_t size, int64_t pts,
     packet->append("\r\n", 2);
     packet->pts = pts;
     packet->flags = flags;
-    broadcast(std::move(packet));
+    deliver(packet);
 }
 
 int HttpTsMediaCaster::protocol() const {

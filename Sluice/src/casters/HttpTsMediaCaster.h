@@ -21,7 +21,7 @@ public:
     /// clients that connect afterwards.
     void setRequestTimeout(int ms) { m_requestTimeoutMs = ms; }
 
-    /// Frames the block as one HTTP chunk and broadcasts it.
+    /// Frames the block as one HTTP chunk and delivers it (see TcpTsMediaCaster::deliver).
     void onMuxData(const uint8_t* data, size_t size, int64_t pts, int flags) override;
 
 protected:

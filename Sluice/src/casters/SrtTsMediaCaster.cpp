@@ -74,8 +74,17 @@ int SrtTsMediaCaster::setOption(const std::string& name, const std::string& valu
     return status;
 }
 
+bool SrtTsMediaCaster::write(int type, const uint8_t* data, int size, int64_t pts, int duration,
+                             int flags) {
+    const bool taken = BasicTsMediaCaster::write(type, data, size, pts, duration, flags);
+    m_sender.wake();
+    return taken;
+}
+
 void SrtTsMediaCaster::onMuxData(const uint8_t* data, size_t size, int64_t, int) {
-    m_sender.push(data, size);
+    // Blocks written outside write() (the multiplexer's trailer on close) are handed on by
+    // the sender's stop, which sends what is queued.
+    m_sender.push(data, size, false);
 }
 
 std::vector<DestinationStats> SrtTsMediaCaster::destinationStats() {

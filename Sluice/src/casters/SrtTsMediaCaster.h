@@ -38,6 +38,9 @@ public:
     void removeAllTarget() override;
     int setOption(const std::string& name, const std::string& value) override;
 
+    /// As every caster writes; the sender is woken once for all blocks of the frame.
+    bool write(int type, const uint8_t* data, int size, int64_t pts, int duration,
+               int flags) override;
     void onMuxData(const uint8_t* data, size_t size, int64_t pts, int flags) override;
     std::vector<DestinationStats> destinationStats() override;
 

@@ -5,15 +5,29 @@
 #include <event2/event.h>
 #include <event2/util.h>
 
+#include <time.h>
+
 #include <chrono>
 #include <cstdio>
 
 #include "CLog.h"
-#include "ClockTime.h"
 #include "LibrarySettings.h"
 #include "Socket.h"
 
 namespace av {
+
+namespace {
+
+// Milliseconds of the kernel's tick-based monotonic clock: this runs twice per block and
+// client, where the precise clock cost a tenth of the caster's time, and the report it
+// feeds is about delays of 21 ms and more (the clock steps by a few milliseconds).
+int64_t coarseMs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+}  // namespace
 
 TcpMediaCasterConnection::~TcpMediaCasterConnection() = default;
 
@@ -45,9 +59,18 @@ int TcpMediaCasterConnection::onOpen(int) {
 
 void TcpMediaCasterConnection::onClose() {
     CLog::debug("%s(%s) onClose stream%s\n", className(), m_peerName.c_str(), m_streamName.c_str());
+    bufferevent* bev = getBufferEvent();
+    if (bev != nullptr) {
+        bufferevent_lock(bev);
+        m_waiting.clear();  // the blocks are let go as soon as the client is gone
+        m_waitingBytes = 0;
+        bufferevent_unlock(bev);
+    }
 }
 
-void TcpMediaCasterConnection::onWrite(bufferevent*) {}
+void TcpMediaCasterConnection::onWrite(bufferevent* bev) {
+    handOver(bev);
+}
 
 void TcpMediaCasterConnection::onRead(bufferevent* bev) {
     // Never interpreted, only discarded: kept, a client's bytes would grow the input buffer
@@ -77,7 +100,9 @@ DestinationStats TcpMediaCasterConnection::destinationStats() {
     stats.counters.jamEpisodes = m_jams;
     bufferevent* bev = getBufferEvent();
     if (bev != nullptr) {
-        stats.counters.backlogBytes = evbuffer_get_length(bufferevent_get_output(bev));
+        bufferevent_lock(bev);
+        stats.counters.backlogBytes = backlog(bev);
+        bufferevent_unlock(bev);
     }
     return stats;
 }
@@ -89,18 +114,38 @@ void TcpMediaCasterConnection::onMediaFormat(const MediaCasterConfig& config) {
 void TcpMediaCasterConnection::onMediaEvent(int) {}
 
 void TcpMediaCasterConnection::onMediaPacket(std::shared_ptr<MediaPacket> packet) {
-    if (packet == nullptr) {
-        return;
+    if (packet != nullptr) {
+        deliver(packet, true);
     }
-    const comn::StopWatch watch;
+}
+
+void TcpMediaCasterConnection::queueMediaPacket(const std::shared_ptr<MediaPacket>& packet) {
+    if (packet != nullptr) {
+        deliver(packet, false);
+    }
+}
+
+void TcpMediaCasterConnection::deliver(const std::shared_ptr<MediaPacket>& packet,
+                                       bool handOverNow) {
+    const int64_t started = coarseMs();
     if (readyToSend()) {
-        send(packet);
+        send(packet, handOverNow);
     }
-    const int64_t elapsed = watch.elapsed();
+    const int64_t elapsed = coarseMs() - started;
     if (elapsed >= kSlowSendMs) {
         CLog::warning("%s::onMediaPacket elapse too much. pkt type:%c, elapse:%d\n", className(),
                       packet->isVideo() ? 'V' : 'A', static_cast<int>(elapsed));
     }
+}
+
+void TcpMediaCasterConnection::handOverWaiting() {
+    bufferevent* bev = getBufferEvent();
+    if (bev == nullptr || isClosing()) {
+        return;
+    }
+    bufferevent_lock(bev);
+    handOver(bev);
+    bufferevent_unlock(bev);
 }
 
 namespace {
@@ -112,12 +157,45 @@ void releaseBlock(const void*, size_t, void* hold) {
 
 }  // namespace
 
-void TcpMediaCasterConnection::send(const std::shared_ptr<MediaPacket>& packet) {
+size_t TcpMediaCasterConnection::backlog(bufferevent* bev) const {
+    return evbuffer_get_length(bufferevent_get_output(bev)) + m_waitingBytes;
+}
+
+bool TcpMediaCasterConnection::reference(bufferevent* bev,
+                                         const std::shared_ptr<const MediaPacket>& packet) {
+    auto* hold = new std::shared_ptr<const MediaPacket>(packet);
+    if (evbuffer_add_reference(bufferevent_get_output(bev), packet->data, packet->size,
+                               &releaseBlock, hold) != 0) {
+        delete hold;
+        return false;
+    }
+    return true;
+}
+
+void TcpMediaCasterConnection::handOver(bufferevent* bev) {
+    evbuffer* output = bufferevent_get_output(bev);
+    while (!m_waiting.empty() && evbuffer_get_length(output) < kHandOver) {
+        const std::shared_ptr<const MediaPacket> packet = std::move(m_waiting.front());
+        m_waiting.pop_front();
+        m_waitingBytes -= packet->size;
+        reference(bev, packet);
+    }
+}
+
+void TcpMediaCasterConnection::send(const std::shared_ptr<MediaPacket>& packet, bool handOverNow) {
     bufferevent* bev = getBufferEvent();
     if (bev == nullptr || isClosing()) {
         return;
     }
-    const size_t buffered = evbuffer_get_length(bufferevent_get_output(bev));
+    bufferevent_lock(bev);
+    sendLocked(bev, packet, handOverNow);
+    bufferevent_unlock(bev);
+}
+
+void TcpMediaCasterConnection::sendLocked(bufferevent* bev,
+                                          const std::shared_ptr<MediaPacket>& packet,
+                                          bool handOverNow) {
+    const size_t buffered = backlog(bev);
     if (buffered > m_maxBuffered) {
         ++m_dropped;
         if (!m_jammed.exchange(true)) {
@@ -140,13 +218,16 @@ void TcpMediaCasterConnection::send(const std::shared_ptr<MediaPacket>& packet) 
         ++m_dropped;
         return;  // still draining: whole blocks are dropped, so the stream stays parseable
     }
-    // The output buffer references the one copy of the block every client shares (no copy
-    // per client); the block lives until the last client's buffer has let go of it.
-    auto* hold = new std::shared_ptr<const MediaPacket>(packet);
-    if (evbuffer_add_reference(bufferevent_get_output(bev), packet->data, packet->size,
-                               &releaseBlock, hold) != 0) {
-        delete hold;
-        return;
+    // Every client shares the one copy of the block (no copy per client); the block lives
+    // until the last client has sent or dropped it.
+    if (handOverNow && m_waiting.empty() &&
+        evbuffer_get_length(bufferevent_get_output(bev)) < kHandOver) {
+        if (!reference(bev, packet)) {
+            return;
+        }
+    } else {
+        m_waiting.push_back(packet);
+        m_waitingBytes += packet->size;
     }
     ++m_blocks;
     m_bytes += packet->size;

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 
@@ -16,8 +17,12 @@ namespace av {
 /// A client of the TCP caster: every transport-stream block handed to onMediaPacket is
 /// written to its bufferevent, with flow control. A client whose unsent backlog passes
 /// 1,024,000 bytes is "jammed" and loses whole blocks until the backlog has fallen to
-/// 256,000 bytes; nothing is queued for it beyond the bufferevent's own buffer. Bytes the
-/// client sends are discarded unread.
+/// 256,000 bytes. Bytes the client sends are discarded unread.
+///
+/// Memory: the bufferevent holds at most kHandOver bytes of references to the shared blocks;
+/// the rest of the backlog waits as a queue of pointers to them and is handed over as the
+/// socket drains. Each libevent reference costs a chain of about 1 KiB of its own, so a
+/// stalled client that referenced its whole backlog there would hold nearly a copy of it.
 ///
 /// Threads: onOpen, onRead, onWrite and onEvent run on the server's loop; onMediaPacket runs
 /// on the thread that feeds the caster, with the server's table lock held (which keeps the
@@ -33,6 +38,9 @@ public:
     static constexpr uint32_t kResumeBuffered = kMaxBuffered / 4;
     /// Write low watermark: the write callback fires once the backlog falls below 16 KiB.
     static constexpr size_t kLowWatermark = 16384;
+    /// Bytes of blocks referenced from the bufferevent at most; the rest of the backlog waits
+    /// in the queue.
+    static constexpr size_t kHandOver = 65536;
     /// A block that takes longer than this to hand over (about half a frame interval at
     /// 25 fps) is worth a warning.
     static constexpr int64_t kSlowSendMs = 21;
@@ -45,6 +53,7 @@ public:
     int onOpen(int fd) override;
     /// Logs "<class>(<peer>) onClose stream<stream name>" at debug level.
     void onClose() override;
+    /// Hands waiting blocks to the bufferevent as it drains.
     void onWrite(bufferevent* bev) override;
     /// Discards whatever the client sent, unread, so that it cannot fill the memory.
     void onRead(bufferevent* bev) override;
@@ -55,6 +64,12 @@ public:
     void onMediaFormat(const MediaCasterConfig& config) override;
     /// Sends the packet's bytes subject to flow control; warns when that took 21 ms or more.
     void onMediaPacket(std::shared_ptr<MediaPacket> packet) override;
+    /// As onMediaPacket, but a block the flow control accepts only joins the queue: the
+    /// caster hands a whole frame's blocks over at once (handOverWaiting), so the loop is
+    /// woken and the socket's write event armed once per frame instead of once per block.
+    void queueMediaPacket(const std::shared_ptr<MediaPacket>& packet);
+    /// Hands queued blocks to the bufferevent (up to kHandOver bytes); table lock held.
+    void handOverWaiting();
     void onMediaEvent(int event) override;
 
     const std::string& peerName() const { return m_peerName; }
@@ -68,8 +83,8 @@ protected:
     /// Whether blocks may be sent yet (the HTTP connection waits for the request).
     virtual bool readyToSend() const { return true; }
     /// The flow-controlled write of one packet, by reference to the shared block; table
-    /// lock held.
-    void send(const std::shared_ptr<MediaPacket>& packet);
+    /// lock held. handOverNow false: the block waits for handOverWaiting.
+    void send(const std::shared_ptr<MediaPacket>& packet, bool handOverNow = true);
 
     /// 0 until the HTTP connection has written its response header (then 2). Written by the
     /// loop thread, read by the feeding thread.
@@ -93,6 +108,21 @@ private:
     uint32_t m_maxBuffered = kMaxBuffered;
     // Never filled on this path; a jammed client's drop count comes from it (always 0).
     MediaPacketQueue m_queue;
+    // Blocks accepted but not yet referenced from the bufferevent; guarded by the
+    // bufferevent's lock (held by libevent around onWrite, taken by send and onClose).
+    std::deque<std::shared_ptr<const MediaPacket>> m_waiting;
+    size_t m_waitingBytes = 0;
+
+    /// Unsent bytes: the bufferevent's and the queue's; bufferevent lock held.
+    size_t backlog(bufferevent* bev) const;
+    /// Moves waiting blocks into the bufferevent up to kHandOver; bufferevent lock held.
+    void handOver(bufferevent* bev);
+    /// Adds a reference to the shared block to the bufferevent; false when libevent failed.
+    static bool reference(bufferevent* bev, const std::shared_ptr<const MediaPacket>& packet);
+    /// send's flow control and hand-over; bufferevent lock held.
+    void sendLocked(bufferevent* bev, const std::shared_ptr<MediaPacket>& packet, bool handOverNow);
+    /// onMediaPacket and queueMediaPacket: readiness, send and the 21 ms report.
+    void deliver(const std::shared_ptr<MediaPacket>& packet, bool handOverNow);
 };
 
 }  // namespace av

@@ -30,6 +30,7 @@ void TcpTsMediaCaster::close() {
     TcpServer::close();
     comn::AutoLock lock(mutex());
     closeMuxer();
+    handOverAll();  // the multiplexer's last blocks
     resetConfig();
 }
 
@@ -48,7 +49,37 @@ void TcpTsMediaCaster::onMuxData(const uint8_t* data, size_t size, int64_t pts, 
     packet->assign(data, size);
     packet->pts = pts;
     packet->flags = flags;
-    broadcast(std::move(packet));
+    deliver(packet);
+}
+
+void TcpTsMediaCaster::deliver(const std::shared_ptr<MediaPacket>& packet) {
+    if (m_inWrite) {
+        queueForAll(packet);  // handed over when the frame is done
+    } else {
+        broadcast(packet);
+    }
+}
+
+bool TcpTsMediaCaster::write(int type, const uint8_t* data, int size, int64_t pts, int duration,
+                             int flags) {
+    comn::AutoLock lock(mutex());  // the frame's blocks and their hand-over as one unit
+    m_inWrite = true;
+    const bool taken = BasicTsMediaCaster::write(type, data, size, pts, duration, flags);
+    m_inWrite = false;
+    handOverAll();
+    return taken;
+}
+
+void TcpTsMediaCaster::queueForAll(const std::shared_ptr<MediaPacket>& packet) {
+    connections().forEach([&packet](int, const std::shared_ptr<TcpConnection>& connection) {
+        static_cast<TcpMediaCasterConnection*>(connection.get())->queueMediaPacket(packet);
+    });
+}
+
+void TcpTsMediaCaster::handOverAll() {
+    connections().forEach([](int, const std::shared_ptr<TcpConnection>& connection) {
+        static_cast<TcpMediaCasterConnection*>(connection.get())->handOverWaiting();
+    });
 }
 
 void TcpTsMediaCaster::broadcast(std::shared_ptr<MediaPacket> packet) {

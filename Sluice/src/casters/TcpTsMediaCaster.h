@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -41,12 +42,22 @@ public:
     /// Clears the target list and disconnects every client; new clients may connect after.
     void removeAllTarget() override;
 
-    /// Wraps the block in a packet and broadcasts it (writing thread, caster mutex held).
+    /// As every caster writes; then every client gets the frame's blocks handed over at once.
+    bool write(int type, const uint8_t* data, int size, int64_t pts, int duration,
+               int flags) override;
+    /// Wraps the block in a packet and delivers it (see deliver).
     void onMuxData(const uint8_t* data, size_t size, int64_t pts, int flags) override;
     /// Every connected client's counters, in descriptor order.
     std::vector<DestinationStats> destinationStats() override;
     /// Hands the packet to every connection in the table, in descriptor order.
     void broadcast(std::shared_ptr<MediaPacket> packet);
+    /// Queues the packet at every connection (flow control as broadcast); handOverAll sends.
+    void queueForAll(const std::shared_ptr<MediaPacket>& packet);
+    /// Hands every connection's queued blocks to its socket.
+    void handOverAll();
+    /// Inside write: queueForAll (write hands the frame over at its end); otherwise (a block
+    /// of close, or one handed in directly): broadcast.
+    void deliver(const std::shared_ptr<MediaPacket>& packet);
 
 protected:
     /// On the loop thread: a new connection with the caster's configuration.
@@ -59,6 +70,9 @@ protected:
     virtual const char* casterName() const { return "TcpTsMediaCaster"; }
     /// SLUICE_PROTOCOL_* of this caster, for the statistics.
     virtual int protocol() const;
+
+private:
+    std::atomic<bool> m_inWrite{false};  // a write is multiplexing a frame
 };
 
 }  // namespace av

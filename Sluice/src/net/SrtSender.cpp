@@ -156,7 +156,7 @@ int SrtSender::onListenCallback(void* self, SRTSOCKET socket, int, const sockadd
     return options.applyTo(socket, false) ? 0 : -1;
 }
 
-void SrtSender::push(const uint8_t* data, size_t size) {
+void SrtSender::push(const uint8_t* data, size_t size, bool wakeNow) {
     std::lock_guard<std::mutex> lock(m_mutex);
     SrtLink::Block block;
     auto give = [&](SrtLink& link) {
@@ -175,6 +175,15 @@ void SrtSender::push(const uint8_t* data, size_t size) {
     }
     if (block) {
         m_pushed = true;
+        if (wakeNow) {
+            m_wake.notify_one();
+        }
+    }
+}
+
+void SrtSender::wake() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_pushed) {
         m_wake.notify_one();
     }
 }

@@ -57,8 +57,12 @@ public:
     int setOption(const std::string& name, const std::string& value);
     SrtOptions options();
 
-    /// Queues one block for every connected peer; never waits for the network.
-    void push(const uint8_t* data, size_t size);
+    /// Queues one block for every connected peer; never waits for the network. wakeNow false
+    /// leaves the thread asleep until wake() (or its idle tick), so that the blocks of one
+    /// frame cost one wake-up instead of one each.
+    void push(const uint8_t* data, size_t size, bool wakeNow = true);
+    /// Wakes the thread when blocks were queued since it last ran.
+    void wake();
 
     /// Adds a listener to call: false when it already is a target. A host name is resolved
     /// here (IPv4), once; a name that does not resolve stays a target that never connects.
