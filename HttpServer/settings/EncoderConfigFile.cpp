@@ -431,7 +431,9 @@ bool EncoderConfigFile::load(const std::string& path) {
     m_loadedStamp.take(path);
     m_loaded.clear();
     if (!m_ini.load(path)) {
-        m_loadedStamp.clear();
+        if (!m_loadedStamp.absent()) {
+            m_loadedStamp.clear();  // there but unreadable: tried again next time
+        }
         return false;
     }
     forEachGroup(Loader{m_ini});
@@ -442,6 +444,9 @@ bool EncoderConfigFile::load(const std::string& path) {
 bool EncoderConfigFile::reload(const std::string& path) {
     if (!m_loadedStamp.unchanged(path)) {
         return load(path);
+    }
+    if (m_loadedStamp.absent()) {
+        return false;  // still missing: load() would change nothing either
     }
     size_t next = 0;
     forEachGroup(LoadReplayer{m_loaded, next});

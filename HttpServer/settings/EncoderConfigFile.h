@@ -30,7 +30,7 @@ public:
     /// The same result as load(path), for callers that load before every use: when path is
     /// still the file the last load read (comn::FileStamp) and the model was neither saved
     /// nor handed out since, the fields that load set are set again to the values it read,
-    /// without reading the file.
+    /// without reading the file; a file that was missing then and still is gives false.
     bool reload(const std::string& path);
 
     /// Stores every field in the model and saves the file atomically with mode 0600 (it holds

@@ -1,5 +1,6 @@
 #include "FileStamp.h"
 
+#include <cerrno>
 #include <ctime>
 
 namespace comn {
@@ -15,18 +16,26 @@ bool recent(const timespec& t, const timespec& now) {
     return t.tv_sec >= now.tv_sec - FileStamp::kSettleSeconds;
 }
 
+bool missing(int error) {
+    return error == ENOENT || error == ENOTDIR;
+}
+
 }  // namespace
 
 void FileStamp::take(const std::string& path) {
     m_valid = false;
-    timespec now{};
-    if (::stat(path.c_str(), &m_stat) != 0 || ::clock_gettime(CLOCK_REALTIME, &now) != 0) {
-        return;
-    }
-    if (recent(m_stat.st_mtim, now) || recent(m_stat.st_ctim, now)) {
-        return;
-    }
     m_path = path;
+    if (::stat(path.c_str(), &m_stat) != 0) {
+        m_absent = missing(errno);
+        m_valid = m_absent;
+        return;
+    }
+    m_absent = false;
+    timespec now{};
+    if (::clock_gettime(CLOCK_REALTIME, &now) != 0 || recent(m_stat.st_mtim, now) ||
+        recent(m_stat.st_ctim, now)) {
+        return;
+    }
     m_valid = true;
 }
 
@@ -36,9 +45,9 @@ bool FileStamp::unchanged(const std::string& path) const {
     }
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
-        return false;
+        return m_absent && missing(errno);
     }
-    return st.st_dev == m_stat.st_dev && st.st_ino == m_stat.st_ino &&
+    return !m_absent && st.st_dev == m_stat.st_dev && st.st_ino == m_stat.st_ino &&
            st.st_size == m_stat.st_size && sameTime(st.st_mtim, m_stat.st_mtim) &&
            sameTime(st.st_ctim, m_stat.st_ctim);
 }

@@ -81,8 +81,15 @@ TEST(FileStamp, NotesOnlySettledFilesAndSeesEveryKindOfChange) {
     EXPECT_FALSE(s.unchanged(paths[1])) << "another file";
     s.clear();
     EXPECT_FALSE(s.unchanged(paths[0])) << "cleared";
-    s.take(dir.file("missing"));
-    EXPECT_FALSE(s.unchanged(dir.file("missing")));
+    // A missing file stays noted as missing until it appears.
+    const std::string later = dir.file("later");
+    s.take(later);
+    EXPECT_TRUE(s.absent());
+    EXPECT_TRUE(s.unchanged(later)) << "still missing";
+    writeFile(later, "a=1\n");
+    EXPECT_FALSE(s.unchanged(later)) << "created";
+    s.take(dir.file("no-such-dir/file"));
+    EXPECT_TRUE(s.unchanged(dir.file("no-such-dir/file")));
 }
 
 }  // namespace

@@ -162,6 +162,17 @@ TEST(SettingsReload, ReadsTheFileAgainWhenItOrTheModelChanged) {
     ASSERT_TRUE(cfg.reload(modelChanged));
     const EncoderConfigFile& view = cfg;
     EXPECT_EQ(view.ini().getValue("master_video", "bitrate", ""), "4096");
+
+    // A missing file changes nothing until it appears, as for load().
+    const std::string later = dir.file("later.ini");
+    EncoderConfigFile fresh;
+    EXPECT_FALSE(fresh.load(later));
+    fresh.video[0].bitrate = 9;
+    EXPECT_FALSE(fresh.reload(later));
+    EXPECT_EQ(fresh.video[0].bitrate, 9);
+    writeFile(later, kFile);
+    EXPECT_TRUE(fresh.reload(later));
+    EXPECT_EQ(fresh.video[0].bitrate, 4096);
 }
 
 }  // namespace
