@@ -3,26 +3,24 @@
 // section "[security]" in the settings file. The web pages change it through the API, so it
 // is read again whenever the file changes.
 
-#include <ctime>
 #include <mutex>
 #include <string>
+
+#include "FileStamp.h"
 
 class HttpsOnlySetting {
 public:
     /// settingsFile: the settings file's path (a board path, already resolved).
     explicit HttpsOnlySetting(std::string settingsFile) : m_file(std::move(settingsFile)) {}
 
-    /// The current value: a stat() per call, the file is read only when its modification
-    /// time, size or inode changed. A missing or unreadable file, section or key reads 0.
-    /// Thread safe.
+    /// The current value: a stat() per call, the file is read only when comn::FileStamp
+    /// does not vouch for it. A missing or unreadable file, section or key reads 0. Thread
+    /// safe.
     bool enabled();
 
 private:
     std::string m_file;
     std::mutex m_mutex;
     bool m_value = false;
-    bool m_read = false;
-    timespec m_mtime{};
-    off_t m_size = -1;
-    ino_t m_inode = 0;
+    comn::FileStamp m_stamp;
 };

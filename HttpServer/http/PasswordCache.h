@@ -2,11 +2,10 @@
 // The password file's entry, read again only when the file changes: every request needs
 // it, and a stat() costs less than open, read and close.
 
-#include <sys/stat.h>
-
 #include <optional>
 #include <string>
 
+#include "FileStamp.h"
 #include "PasswordFile.h"
 
 namespace http {
@@ -15,14 +14,12 @@ namespace http {
 class PasswordCache {
 public:
     /// The entry of the file at path now: nothing when it is missing or unusable (then
-    /// nothing may be served). The file is read again when its path, inode, size or
-    /// modification time differ from the last reading.
+    /// nothing may be served). The file is read again whenever comn::FileStamp does not
+    /// vouch for it (another path, inode, size or time, or changed within the last second).
     std::optional<PasswordFile::Entry> entry(const std::string& path);
 
 private:
-    std::string m_path;
-    struct stat m_stat {};
-    bool m_valid = false;
+    comn::FileStamp m_stamp;
     std::optional<PasswordFile::Entry> m_entry;
 };
 

@@ -240,6 +240,61 @@ struct Loader {
     }
 };
 
+// Notes, key by key in visiting order, the value a load has just set (the Loader's result),
+// or nothing where it left the field alone: a missing key, or a number without digits.
+struct LoadRecorder {
+    const comn::IniFile& ini;
+    std::vector<std::optional<std::variant<int, unsigned int, std::string>>>& loaded;
+
+    template <class R, size_t N>
+    void operator()(const std::string& sectionName, R& record,
+                    const KeyBinding<R> (&table)[N]) const {
+        const bool section = ini.hasSection(sectionName);
+        for (const auto& binding : table) {
+            if (!section || !ini.hasEntry(sectionName, binding.key)) {
+                loaded.emplace_back();
+                continue;
+            }
+            std::visit(
+                [&](auto member) {
+                    using Field = std::decay_t<decltype(record.*member)>;
+                    const bool blank =
+                        !std::is_same_v<Field, std::string> &&
+                        ini.getValue(sectionName, binding.key, "")
+                                .find_first_not_of(" \t\r\n\f\v") == std::string::npos;
+                    if (blank) {
+                        loaded.emplace_back();  // the typed read keeps the field's value
+                    } else {
+                        loaded.emplace_back(record.*member);
+                    }
+                },
+                binding.field);
+        }
+    }
+};
+
+// Sets the values a LoadRecorder noted, in the same visiting order.
+struct LoadReplayer {
+    const std::vector<std::optional<std::variant<int, unsigned int, std::string>>>& loaded;
+    size_t& next;
+
+    template <class R, size_t N>
+    void operator()(const std::string&, R& record, const KeyBinding<R> (&table)[N]) const {
+        for (const auto& binding : table) {
+            const auto& value = loaded[next++];
+            if (!value) {
+                continue;
+            }
+            std::visit(
+                [&](auto member) {
+                    using Field = std::decay_t<decltype(record.*member)>;
+                    record.*member = std::get<Field>(*value);
+                },
+                binding.field);
+        }
+    }
+};
+
 // Writes every key of a table into the model, in table order.
 struct Saver {
     comn::IniFile& ini;
@@ -372,14 +427,35 @@ void EncoderConfigFile::forEachGroup(Visitor&& visit) {
 }
 
 bool EncoderConfigFile::load(const std::string& path) {
+    // Noted before the reading, so that a change during it shows at the next reload.
+    m_loadedStamp.take(path);
+    m_loaded.clear();
     if (!m_ini.load(path)) {
+        if (!m_loadedStamp.absent()) {
+            m_loadedStamp.clear();  // there but unreadable: tried again next time
+        }
         return false;
     }
     forEachGroup(Loader{m_ini});
+    forEachGroup(LoadRecorder{m_ini, m_loaded});
+    return true;
+}
+
+bool EncoderConfigFile::reload(const std::string& path) {
+    if (!m_loadedStamp.unchanged(path)) {
+        return load(path);
+    }
+    if (m_loadedStamp.absent()) {
+        return false;  // still missing: load() would change nothing either
+    }
+    size_t next = 0;
+    forEachGroup(LoadReplayer{m_loaded, next});
     return true;
 }
 
 bool EncoderConfigFile::save(const std::string& path) {
+    // The model now holds this record's fields, whatever the file holds after the save.
+    m_loadedStamp.clear();
     forEachGroup(Saver{m_ini});
     return m_ini.save(path, kFileMode);
 }

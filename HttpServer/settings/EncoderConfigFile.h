@@ -1,8 +1,12 @@
 #pragma once
 
+#include <optional>
 #include <string>
+#include <variant>
+#include <vector>
 
 #include "EncoderRecords.h"
+#include "FileStamp.h"
 #include "IniFile.h"
 
 namespace enc {
@@ -23,6 +27,11 @@ public:
     /// INI typed read, texts as the whole stored value. False (nothing changes) when the
     /// file cannot be opened.
     bool load(const std::string& path);
+    /// The same result as load(path), for callers that load before every use: when path is
+    /// still the file the last load read (comn::FileStamp) and the model was neither saved
+    /// nor handed out since, the fields that load set are set again to the values it read,
+    /// without reading the file; a file that was missing then and still is gives false.
+    bool reload(const std::string& path);
 
     /// Stores every field in the model and saves the file atomically with mode 0600 (it holds
     /// the web password); false on any error (the previous file then stays intact).
@@ -34,7 +43,11 @@ public:
     /// The section prefix of a stream: "master_" for 0, "sub_" for 1.
     static const char* streamPrefix(int index) { return index == 0 ? "master_" : "sub_"; }
 
-    comn::IniFile& ini() { return m_ini; }
+    /// The model for changes: the next reload() reads the file again.
+    comn::IniFile& ini() {
+        m_loadedStamp.clear();
+        return m_ini;
+    }
     const comn::IniFile& ini() const { return m_ini; }
 
     InputStatus input;
@@ -66,6 +79,11 @@ private:
     void forEachGroup(Visitor&& visit);
 
     comn::IniFile m_ini;
+    /// What the last load set, one item per stored key in visiting order (nothing where the
+    /// file has no value for the key), and the file it read.
+    using StoredValue = std::variant<int, unsigned int, std::string>;
+    std::vector<std::optional<StoredValue>> m_loaded;
+    comn::FileStamp m_loadedStamp;
 };
 
 }  // namespace enc

@@ -44,7 +44,7 @@ DemoHandler::DemoHandler(MediaSender& sender, const MediaState& media,
 DemoHandler::~DemoHandler() = default;
 
 void DemoHandler::reload() {
-    m_config.load(m_settingsPath);
+    m_config.reload(m_settingsPath);
 }
 
 bool DemoHandler::save() {

@@ -19,9 +19,9 @@ class MediaState;
 /// remote upgrades and the clock are handed to the device core (Uploads.h,
 /// RemoteUpgrade.h, TimeKeeping.h).
 ///
-/// Every getter of stored settings reloads the settings file first; every setter copies the
-/// request into the settings object, saves the file, sends its change code (where it has
-/// one) and runs "/bin/sync". A failed save is printed as "save settings failed" and, except
+/// Every getter of stored settings reloads the settings file first (EncoderConfigFile::reload:
+/// read again only when it changed); every setter copies the request into the settings
+/// object, saves the file, sends its change code (where it has one) and runs "/bin/sync". A failed save is printed as "save settings failed" and, except
 /// in setIrcutConf, does not change the result. Stream-indexed operations accept index 0
 /// (main) and 1 (sub) and answer -1 without effect for any other; the chroma pair takes 0
 /// as main and anything else as sub.
