@@ -29,6 +29,7 @@
 #include <thread>
 
 #include "BenchArgs.h"
+#include "FreePort.h"
 #include "BenchClock.h"
 #include "MediaReader.h"
 #include "ProcStatus.h"
@@ -89,23 +90,6 @@ void describe(const MediaReader& reader, sluice_media_format& format) {
     format.audio_clock = 1000000;
     format.audio_config_size = static_cast<int32_t>(reader.audioConfig.size());
     format.audio_config = reinterpret_cast<const uint8_t*>(reader.audioConfig.data());
-}
-
-// A port nobody listens on right now; the caster binds it a moment later.
-int freePort(int type) {
-    const int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    socklen_t length = sizeof addr;
-    int port = 0;
-    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) == 0) {
-        port = ntohs(addr.sin_port);
-    }
-    if (fd >= 0) {
-        ::close(fd);
-    }
-    return port;
 }
 
 bool waitForLine() {

@@ -30,6 +30,7 @@
 #include <thread>
 
 #include "BenchArgs.h"
+#include "FreePort.h"
 #include "BenchClock.h"
 
 namespace {
@@ -63,24 +64,6 @@ int listenLoopback(int& port) {
     }
     port = ntohs(addr.sin_port);
     return fd;
-}
-
-// A UDP port free right now, for srtsink to listen on.
-int freeUdpPort() {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof addr;
-    int port = 0;
-    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) == 0) {
-        port = ntohs(addr.sin_port);
-    }
-    if (fd >= 0) {
-        ::close(fd);
-    }
-    return port;
 }
 
 std::atomic<int> g_srtCallers{0};
@@ -131,7 +114,7 @@ int main(int argc, char** argv) {
         "! mux. mpegtsmux name=mux alignment=7 ! multisocketsink name=out sync=" +
         (args.has("--realtime") ? "true" : "false");
     g_free(location);
-    const int srtPort = srt ? freeUdpPort() : 0;
+    const int srtPort = srt ? freePort(SOCK_DGRAM) : 0;
     if (srt) {
         const size_t at = description.find("multisocketsink");
         description.replace(
