@@ -9,30 +9,14 @@
 #include <vector>
 
 #include "FileStamp.h"
+#include "SettledFiles.h"
 #include "TestSupport.h"
 
 namespace {
 
 using comn::FileStamp;
 using testsupport::TempDir;
-using testsupport::waitFor;
 using testsupport::writeFile;
-
-// Until the files are older than the settle time, no stamp holds; one wait serves every case.
-void waitSettled(const std::vector<std::string>& paths) {
-    ASSERT_TRUE(waitFor(
-        [&] {
-            for (const std::string& p : paths) {
-                FileStamp s;
-                s.take(p);
-                if (!s.unchanged(p)) {
-                    return false;
-                }
-            }
-            return true;
-        },
-        std::chrono::seconds(10), std::chrono::milliseconds(50)));
-}
 
 TEST(FileStamp, NotesOnlySettledFilesAndSeesEveryKindOfChange) {
     TempDir dir;
@@ -65,7 +49,7 @@ TEST(FileStamp, NotesOnlySettledFilesAndSeesEveryKindOfChange) {
     FileStamp fresh;
     fresh.take(paths[0]);
     EXPECT_FALSE(fresh.unchanged(paths[0]));
-    waitSettled(paths);
+    ASSERT_TRUE(testsupport::waitSettled(paths));
 
     for (size_t i = 0; i < cases.size(); ++i) {
         SCOPED_TRACE(cases[i].name);

@@ -9,6 +9,7 @@
 
 #include "EncoderConfigFile.h"
 #include "FileStamp.h"
+#include "SettledFiles.h"
 #include "TestSupport.h"
 
 namespace {
@@ -16,25 +17,7 @@ namespace {
 using enc::EncoderConfigFile;
 using testsupport::readFile;
 using testsupport::TempDir;
-using testsupport::waitFor;
 using testsupport::writeFile;
-
-// reload() skips the reading only for files older than the settle time; one wait serves
-// every case.
-void waitSettled(const std::vector<std::string>& paths) {
-    ASSERT_TRUE(waitFor(
-        [&] {
-            for (const std::string& p : paths) {
-                comn::FileStamp s;
-                s.take(p);
-                if (!s.unchanged(p)) {
-                    return false;
-                }
-            }
-            return true;
-        },
-        std::chrono::seconds(10), std::chrono::milliseconds(50)));
-}
 
 std::string savedText(EncoderConfigFile cfg, const std::string& path) {
     EXPECT_TRUE(cfg.save(path));
@@ -90,7 +73,7 @@ TEST(SettingsReload, AnUnchangedFileGivesWhatLoadingItAgainGives) {
         paths.push_back(dir.file("e" + std::to_string(i) + ".ini"));
         writeFile(paths.back(), cases[i].file);
     }
-    waitSettled(paths);
+    ASSERT_TRUE(testsupport::waitSettled(paths));
     for (size_t i = 0; i < cases.size(); ++i) {
         SCOPED_TRACE(cases[i].name);
         EncoderConfigFile reloaded;
@@ -145,7 +128,7 @@ TEST(SettingsReload, ReadsTheFileAgainWhenItOrTheModelChanged) {
     const std::string modelChanged = dir.file("model.ini");
     writeFile(modelChanged, kFile);
     paths.push_back(modelChanged);
-    waitSettled(paths);
+    ASSERT_TRUE(testsupport::waitSettled(paths));
     for (size_t i = 0; i < cases.size(); ++i) {
         SCOPED_TRACE(cases[i].name);
         EncoderConfigFile cfg;
