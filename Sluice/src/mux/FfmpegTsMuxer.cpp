@@ -1,7 +1,5 @@
 #include "FfmpegTsMuxer.h"
 
-#include <algorithm>
-
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -44,7 +42,6 @@ FfmpegTsMuxer::~FfmpegTsMuxer() {
 int FfmpegTsMuxer::open(const MediaCasterConfig& config) {
     close();
     m_config = config;
-    m_outputPts = -1;
     int rc = avformat_alloc_output_context2(&m_context, nullptr, "mpegts", nullptr);
     if (m_context == nullptr) {
         return rc < 0 ? rc : AVERROR(ENOMEM);
@@ -166,8 +163,7 @@ void FfmpegTsMuxer::release() {
 int FfmpegTsMuxer::onWrite(void* opaque, uint8_t* buffer, int size) {
     auto* self = static_cast<FfmpegTsMuxer*>(opaque);
     if (self != nullptr && self->m_sink != nullptr && size > 0) {
-        const int64_t pts = self->m_outputPts >= 0 ? self->m_outputPts : self->m_lastPts;
-        self->m_sink->onMuxData(buffer, static_cast<size_t>(size), pts, 0);
+        self->m_sink->onMuxData(buffer, static_cast<size_t>(size), self->m_lastPts, 0);
     }
     return size;  // output trouble is the sink's to report, never FFmpeg's
 }
@@ -215,11 +211,7 @@ bool FfmpegTsMuxer::write(int type, const uint8_t* data, int size, int64_t pts, 
     m_packet->stream_index = streamIndex;
     av_packet_rescale_ts(m_packet, AVRational{1, clock}, AVRational{1, kTsClock});
     m_lastPts = m_packet->pts;
-    m_outputPts = std::max(m_outputPts, m_lastPts);
-    // Written at once, not interleaved: frames come from live encoders in time order, and
-    // FFmpeg's interleaving would hold each frame until the other stream passes it (up to a
-    // frame interval), bunching the output the paced sender has to spread.
-    const int rc = av_write_frame(m_context, m_packet);
+    const int rc = av_interleaved_write_frame(m_context, m_packet);
     return rc == 0;
 }
 

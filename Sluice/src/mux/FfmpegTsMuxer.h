@@ -69,10 +69,6 @@ private:
     MediaCasterConfig m_config;
     ByteBuffer m_scratch;
     int64_t m_lastPts = 0;
-    // The latest timestamp written so far (90 kHz), -1 before the first frame: output is
-    // tagged with it, so a frame of one stream written after a later frame of the other
-    // (frames leave at once) never takes the tag back.
-    int64_t m_outputPts = -1;
 };
 
 }  // namespace av
