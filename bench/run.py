@@ -3,7 +3,7 @@
 scripts/bench, which builds the programs first; run it directly to repeat a part:
 
     bench/run.py --bin build-bench/bin --lib build-bench/lib --work build-bench [--quick]
-                 [--runs N] [--only casting,srt,ceiling,slow,web,footprint]
+                 [--runs N] [--only casting,srt,ceiling,delivery,slow,web,footprint]
 """
 
 import argparse
@@ -22,7 +22,7 @@ from runner.media import Media  # noqa: E402
 from runner.procs import run  # noqa: E402
 from runner.web import WebBench  # noqa: E402
 
-PARTS = ("casting", "srt", "ceiling", "slow", "web", "footprint")
+PARTS = ("casting", "srt", "ceiling", "delivery", "slow", "web", "footprint")
 
 
 def progress(text):
@@ -133,6 +133,12 @@ def main():
         sections.append(("Real-time ceiling of the UDP caster (8 Mbit/s stream)",
                          report.ceiling_table(ceiling)))
         raw["ceiling"] = ceiling
+
+    if "delivery" in parts:
+        delivery = caster.delivery(10 if args.quick else 30)
+        sections.append(("Real time at the receivers: 64 UDP targets, 8 sampled by ts-check",
+                         report.delivery_table(delivery)))
+        raw["delivery"] = delivery
 
     quillon_rss = None
     if "web" in parts:

@@ -273,6 +273,70 @@ class Caster:
         return {"ceiling": max(kept) if kept else 0, "probes": probes, "seconds": media_s,
                 "lag_limit_s": lag_limit_s}
 
+    def delivery(self, seconds, count=64, sampled=8):
+        """The real-time row checked at the receivers: libSluice writes the clip at its own
+        pace to `count` UDP targets, every (count / sampled)-th of them a ts-check listening
+        on its own port (arrival times from the kernel's receive timestamps); the rest are
+        bench-sink's. Once with the benchmark clip (variable bit rate) and once with its
+        constant bit rate variant."""
+        out = []
+        for cbr in (False, True):
+            clip = self.media.clip(seconds, cbr=cbr)
+            media_s = self.media.duration(clip)
+            with Children() as kids:
+                checks = []
+                for _ in range(sampled):
+                    check = kids.start([self.tool("ts-check"), "--json", "--wait", "120",
+                                        "udp://127.0.0.1:0"], name="ts-check")
+                    checks.append(check)
+                check_ports = [self._reported_port(c) for c in checks]
+                sink = kids.start([self.tool("bench-sink"), "udp", "--count",
+                                   str(count - sampled)])
+                sink_ports = sink.expect("ports", 30).split()[1:]
+                # The sampled receivers spread over the target list (the sender serves it
+                # in order): targets 0, 8, 16, ... of 64.
+                step = count // sampled
+                ports = [check_ports[i // step] if i % step == 0 else sink_ports.pop(0)
+                         for i in range(count)]
+                command = self._datagram_command(PROJECT, "udp", ports, clip, seconds)
+                prod = kids.start(command + ["--pace", "1"], name=PROJECT)
+                if prod.finish(timeout=1800) != 0:
+                    raise BenchError(f"{PROJECT} failed:\n{prod.stderr_text()}")
+                cast = json.loads([line for line in prod.remaining_lines()
+                                   if line.startswith("{")][-1])
+                sink.send("finish")
+                received = sink.expect_json(120)
+                sink.finish(30)
+                reports = []
+                for check in checks:
+                    reports.append(check.expect_json(120))
+                    check.finish(30)
+            usage = prod.rusage
+            row = {"clip": "constant bit rate" if cbr else "variable bit rate",
+                   "count": count, "seconds": media_s,
+                   "cpu_share": (usage.ru_utime + usage.ru_stime) / media_s,
+                   "lag_s": (received["last_ns"] - cast["end_ns"]) / 1e9,
+                   "sink_min_bytes": min(received["bytes"]),
+                   "sink_max_bytes": max(received["bytes"]),
+                   "sink_drops": received["kernel_drops"], "receivers": reports}
+            out.append(row)
+            worst_df = max(r["delivery"]["delay_factor_ms"] for r in reports)
+            p1 = sum(r["priority1"]["total"] for r in reports)
+            print(f"    delivery, {row['clip']} clip, {count} targets: {p1} priority-1 errors, "
+                  f"delay factor up to {worst_df:.1f} ms, {100 * row['cpu_share']:.0f}% of a "
+                  f"core", file=self.log, flush=True)
+        return out
+
+    @staticmethod
+    def _reported_port(check):
+        """ts-check listening on port 0 names its port on standard error."""
+        deadline = time.monotonic() + 30
+        while time.monotonic() < deadline:
+            for word in check.stderr_text().split("listening on udp port ")[1:]:
+                return word.split()[0]
+            time.sleep(0.01)
+        raise BenchError("ts-check did not report its port\n" + check.stderr_text())
+
     def stalled_rss(self, stalled, seconds):
         """Peak RSS of an HTTP caster written at real-time pace while `stalled` clients have
         sent their request and never read, against the same caster without clients."""

@@ -10,14 +10,24 @@ FULL_SECONDS = 60
 
 # Noise keeps x264 from compressing the test picture far below the target rate. No B-frames:
 # a frame handed to libSluice carries one timestamp.
-ENCODE = [
-    "-f", "lavfi", "-i", "testsrc2=size=1280x720:rate=30,noise=alls=12:allf=t",
-    "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000",
-    "-map", "0:v", "-map", "1:a",
-    "-c:v", "libx264", "-preset", "veryfast", "-bf", "0", "-g", "30",
-    "-b:v", "7800k", "-maxrate", "8M", "-bufsize", "4M", "-pix_fmt", "yuv420p",
-    "-c:a", "aac", "-b:a", "128k", "-ac", "2", "-movflags", "+faststart",
-]
+VBR_RATE = ["-b:v", "7800k", "-maxrate", "8M", "-bufsize", "4M"]
+# The same pictures at a constant bit rate, as the device's encoders deliver them: HRD
+# signalling with filler (nal-hrd=cbr) and a buffer of about one frame (8 Mbit/s / 30 fps),
+# so every frame, key frames too, is about the same size.
+CBR_RATE = ["-b:v", "8M", "-minrate", "8M", "-maxrate", "8M", "-bufsize", "300k",
+            "-x264-params", "nal-hrd=cbr"]
+
+
+def encode_args(rate):
+    return [
+        "-f", "lavfi", "-i", "testsrc2=size=1280x720:rate=30,noise=alls=12:allf=t",
+        "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000",
+        "-map", "0:v", "-map", "1:a",
+        "-c:v", "libx264", "-preset", "veryfast", "-bf", "0", "-g", "30",
+    ] + rate + [
+        "-pix_fmt", "yuv420p",
+        "-c:a", "aac", "-b:a", "128k", "-ac", "2", "-movflags", "+faststart",
+    ]
 
 
 class Media:
@@ -31,14 +41,17 @@ class Media:
         run(["ffmpeg", "-nostdin", "-y", "-loglevel", "error"] + args + [tmp], timeout=1200)
         os.replace(tmp, out)
 
-    def clip(self, seconds):
-        """The clip cut to its first `seconds` (whole GOPs of 1 s)."""
-        full = os.path.join(self.folder, f"clip-{FULL_SECONDS}s.mp4")
+    def clip(self, seconds, cbr=False):
+        """The clip cut to its first `seconds` (whole GOPs of 1 s); cbr: its constant bit
+        rate variant."""
+        name = "clip-cbr" if cbr else "clip"
+        full = os.path.join(self.folder, f"{name}-{FULL_SECONDS}s.mp4")
         if not os.path.exists(full):
-            self._ffmpeg(ENCODE + ["-t", str(FULL_SECONDS)], full)
+            rate = CBR_RATE if cbr else VBR_RATE
+            self._ffmpeg(encode_args(rate) + ["-t", str(FULL_SECONDS)], full)
         if seconds >= FULL_SECONDS:
             return full
-        cut = os.path.join(self.folder, f"clip-{seconds}s.mp4")
+        cut = os.path.join(self.folder, f"{name}-{seconds}s.mp4")
         if not os.path.exists(cut):
             self._ffmpeg(["-i", full, "-t", str(seconds), "-map", "0", "-c", "copy",
                           "-movflags", "+faststart"], cut)

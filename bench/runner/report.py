@@ -66,6 +66,29 @@ def ceiling_table(c):
     return "\n".join(lines)
 
 
+def delivery_table(rows):
+    """One line per sampled receiver of each run (bench/runner/casting.py delivery), then the
+    run's sender figures."""
+    lines = ["| Clip | Receiver (target) | Priority-1 errors | Max PCR gap ms | Delay factor ms "
+             "(max) | Media loss rate (max, packets/s) | Largest burst (datagrams) |",
+             "|---|---|---|---|---|---|---|"]
+    for row in rows:
+        step = row["count"] // len(row["receivers"])
+        for index, r in enumerate(row["receivers"]):
+            d = r.get("delivery", {})
+            lines.append(f"| {row['clip']}, {row['seconds']:.0f} s | {index * step + 1} of "
+                         f"{row['count']} | {r['priority1']['total']} | "
+                         f"{r['max_pcr_interval_ms']:.1f} | {d.get('delay_factor_ms', 0):.1f} | "
+                         f"{d.get('media_loss_rate', 0):.0f} | {d.get('largest_burst', 0)} |")
+        complete = (row["sink_min_bytes"] == row["sink_max_bytes"] and row["sink_drops"] == 0
+                    and all(r["lost_packets"] == 0 for r in row["receivers"]))
+        lines.append(f"| {row['clip']}: sender | CPU {100 * row['cpu_share']:.0f}% of one core; "
+                     f"last datagram {1000 * row['lag_s']:.0f} ms after the last write; other "
+                     f"{row['count'] - len(row['receivers'])} receivers "
+                     f"{'all complete' if complete else 'NOT complete'} | | | | | |")
+    return "\n".join(lines)
+
+
 def stalled_table(s):
     runs = s["runs"]
     base = runs[0]
