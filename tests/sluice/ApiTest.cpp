@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <thread>
@@ -36,6 +37,25 @@ sluice_media_packet audioPacket(int64_t pts) {
     p.size = static_cast<int32_t>(kAudioFrame.size());
     p.pts = pts;
     return p;
+}
+
+// The destination records of a caller whose record is `stride` bytes long (an older or a
+// newer sluice.h): `slots` of them, every byte 0xAB before the call, so the test sees what the
+// library wrote. Returns the call's result.
+int statsAtStride(int handle, uint32_t stride, int slots, std::vector<unsigned char>& bytes,
+                  int& count) {
+    bytes.assign(static_cast<size_t>(stride) * static_cast<size_t>(slots), 0xAB);
+    std::memcpy(bytes.data(), &stride, sizeof stride);
+    return sluice_get_destination_stats(
+        handle, reinterpret_cast<sluice_destination_stats*>(bytes.data()), slots, &count);
+}
+
+// Record i of such an array, as far as this sluice.h knows it (the rest zero).
+sluice_destination_stats recordAt(const std::vector<unsigned char>& bytes, uint32_t stride,
+                                  size_t i) {
+    sluice_destination_stats record = {};
+    std::memcpy(&record, bytes.data() + i * stride, std::min<size_t>(stride, sizeof record));
+    return record;
 }
 
 class SluiceApi : public ::testing::Test {
@@ -287,31 +307,19 @@ TEST_F(SluiceApi, DestinationStatsCountEveryTargetExactly) {
     EXPECT_EQ(records[1].last_errno, EINVAL);
 
     // An older caller's record: only the identity fields.
-    unsigned char shorter[2 * 80];
-    std::memset(shorter, 0xAB, sizeof shorter);
-    const uint32_t shortSize = 80;
-    std::memcpy(shorter, &shortSize, sizeof shortSize);
-    ASSERT_EQ(sluice_get_destination_stats(
-                  handle, reinterpret_cast<sluice_destination_stats*>(shorter), 2, &count),
-              0);
-    sluice_destination_stats second = {};
-    std::memcpy(&second, shorter + 80, 80);
+    std::vector<unsigned char> shorter;
+    ASSERT_EQ(statsAtStride(handle, 80, 2, shorter, count), 0);
+    const sluice_destination_stats second = recordAt(shorter, 80, 1);
     EXPECT_EQ(second.size, 80u);
     EXPECT_EQ(second.last_errno, EINVAL);
     // A newer caller's record: what this library knows, the rest zeroed.
-    unsigned char longer[200];
-    std::memset(longer, 0xAB, sizeof longer);
-    const uint32_t longSize = sizeof longer;
-    std::memcpy(longer, &longSize, sizeof longSize);
-    ASSERT_EQ(sluice_get_destination_stats(
-                  handle, reinterpret_cast<sluice_destination_stats*>(longer), 1, &count),
-              0);
+    std::vector<unsigned char> longer;
+    ASSERT_EQ(statsAtStride(handle, 200, 1, longer, count), 0);
     EXPECT_EQ(count, 2);
-    sluice_destination_stats first = {};
-    std::memcpy(&first, longer, sizeof first);
+    const sluice_destination_stats first = recordAt(longer, 200, 0);
     EXPECT_EQ(first.size, sizeof first);
     EXPECT_EQ(first.datagrams, records[0].datagrams);
-    for (size_t i = sizeof first; i < sizeof longer; ++i) {
+    for (size_t i = sizeof first; i < longer.size(); ++i) {
         ASSERT_EQ(longer[i], 0) << i;
     }
 }
@@ -380,16 +388,10 @@ TEST_F(SluiceApi, SrtCallersHaveTransportFigures) {
     EXPECT_GT(records[0].connected_since_us, 0);
     EXPECT_GT(records[0].datagrams, 0u);
 
-    unsigned char first[2 * 168];
-    std::memset(first, 0xAB, sizeof first);
-    const uint32_t firstSize = 168;
-    std::memcpy(first, &firstSize, sizeof firstSize);
-    ASSERT_EQ(sluice_get_destination_stats(
-                  handle, reinterpret_cast<sluice_destination_stats*>(first), 2, &count),
-              0);
-    sluice_destination_stats old = {};
-    std::memcpy(&old, first, 168);
+    std::vector<unsigned char> firstVersion;
+    ASSERT_EQ(statsAtStride(handle, 168, 2, firstVersion, count), 0);
+    const sluice_destination_stats old = recordAt(firstVersion, 168, 0);
     EXPECT_EQ(old.size, 168u);
     EXPECT_EQ(old.latency_ms, 120);
-    EXPECT_EQ(first[168], 0xAB);  // the second slot is untouched: one destination only
+    EXPECT_EQ(firstVersion[168], 0xAB);  // the second slot is untouched: one destination only
 }
