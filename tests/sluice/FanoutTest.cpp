@@ -72,9 +72,7 @@ class Fanout : public ::testing::TestWithParam<bool> {
 protected:
     void SetUp() override {
         std::string error;
-        ASSERT_TRUE(sluicetest::makeClip(m_dir.path(), 1, 320, 240, error)) << error;
-        ASSERT_TRUE(sluicetest::readFrames(m_dir.file("clip.mp4"), m_frames, m_info, error))
-            << error;
+        ASSERT_TRUE(sluicetest::smallClipFrames(m_dir.path(), m_frames, m_info, error)) << error;
     }
 
     bool rtp() const { return GetParam(); }

@@ -39,9 +39,7 @@ class RtpLateTarget : public ::testing::Test {
 protected:
     void SetUp() override {
         std::string error;
-        ASSERT_TRUE(sluicetest::makeClip(m_dir.path(), 1, 320, 240, error)) << error;
-        ASSERT_TRUE(sluicetest::readFrames(m_dir.file("clip.mp4"), m_frames, m_info, error))
-            << error;
+        ASSERT_TRUE(sluicetest::smallClipFrames(m_dir.path(), m_frames, m_info, error)) << error;
     }
 
     av::MediaCasterConfig config() const {

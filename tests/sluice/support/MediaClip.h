@@ -37,6 +37,13 @@ bool makeClip(const std::string& dir, double seconds, int width, int height, std
 bool readFrames(const std::string& path, std::vector<TestFrame>& frames, ClipInfo& info,
                 std::string& error);
 
+/// The frames of a one-second 320x240 clip made in dir (the casters' usual test input).
+inline bool smallClipFrames(const std::string& dir, std::vector<TestFrame>& frames, ClipInfo& info,
+                            std::string& error) {
+    return makeClip(dir, 1, 320, 240, error) &&
+           readFrames(dir + "/clip.mp4", frames, info, error) && !frames.empty();
+}
+
 /// The caster configuration for a clip read by readFrames: H.264 and (unless audio is false)
 /// AAC, audio timestamps in microseconds like the frames'.
 inline av::MediaCasterConfig clipConfig(const ClipInfo& info, bool audio = true) {
