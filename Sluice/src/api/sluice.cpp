@@ -14,6 +14,7 @@
 #include "TsApplication.h"
 
 using av::TsApplication;
+using av::TsMediaCaster;
 
 namespace {
 
@@ -60,6 +61,15 @@ int guarded(F body) {
     }
 }
 
+// Runs body with the open caster of handle (guarded); ENOENT when the handle names none.
+template <class F>
+int withCaster(int handle, F body) {
+    return guarded([&] {
+        auto caster = TsApplication::instance().find(handle);
+        return caster == nullptr ? ENOENT : body(*caster);
+    });
+}
+
 }  // namespace
 
 extern "C" {
@@ -91,12 +101,8 @@ int sluice_add_target(int handle, const char* ip, int port) {
     if (ip == nullptr || ip[0] == '\0') {
         return EINVAL;
     }
-    return guarded([&] {
-        auto caster = TsApplication::instance().find(handle);
-        if (caster == nullptr) {
-            return ENOENT;
-        }
-        return caster->addTarget(ip, static_cast<uint16_t>(port)) ? 0 : EACCES;
+    return withCaster(handle, [&](TsMediaCaster& caster) {
+        return caster.addTarget(ip, static_cast<uint16_t>(port)) ? 0 : EACCES;
     });
 }
 
@@ -104,23 +110,15 @@ int sluice_remove_target(int handle, const char* ip, int port) {
     if (ip == nullptr || ip[0] == '\0') {
         return EINVAL;
     }
-    return guarded([&] {
-        auto caster = TsApplication::instance().find(handle);
-        if (caster == nullptr) {
-            return ENOENT;
-        }
-        caster->removeTarget(ip, static_cast<uint16_t>(port));
+    return withCaster(handle, [&](TsMediaCaster& caster) {
+        caster.removeTarget(ip, static_cast<uint16_t>(port));
         return 0;
     });
 }
 
 int sluice_remove_all_target(int handle) {
-    return guarded([&] {
-        auto caster = TsApplication::instance().find(handle);
-        if (caster == nullptr) {
-            return ENOENT;
-        }
-        caster->removeAllTarget();
+    return withCaster(handle, [&](TsMediaCaster& caster) {
+        caster.removeAllTarget();
         return 0;
     });
 }
@@ -129,13 +127,9 @@ int sluice_write(int handle, const sluice_media_packet* packet) {
     if (packet == nullptr || packet->data == nullptr) {
         return EINVAL;
     }
-    return guarded([&] {
-        auto caster = TsApplication::instance().find(handle);
-        if (caster == nullptr) {
-            return ENOENT;
-        }
-        caster->write(packet->type, packet->data, packet->size, packet->pts, packet->duration,
-                      packet->flags);
+    return withCaster(handle, [&](TsMediaCaster& caster) {
+        caster.write(packet->type, packet->data, packet->size, packet->pts, packet->duration,
+                     packet->flags);
         return 0;
     });
 }
@@ -144,13 +138,7 @@ int sluice_set_option(int handle, const char* name, const char* value) {
     if (name == nullptr || value == nullptr) {
         return EINVAL;
     }
-    return guarded([&] {
-        auto caster = TsApplication::instance().find(handle);
-        if (caster == nullptr) {
-            return ENOENT;
-        }
-        return caster->setOption(name, value);
-    });
+    return withCaster(handle, [&](TsMediaCaster& caster) { return caster.setOption(name, value); });
 }
 
 int sluice_get_destination_stats(int handle, sluice_destination_stats* records, int capacity,
@@ -159,12 +147,8 @@ int sluice_get_destination_stats(int handle, sluice_destination_stats* records, 
         (capacity > 0 && records->size < kMinStatsSize)) {
         return EINVAL;
     }
-    return guarded([&] {
-        auto caster = TsApplication::instance().find(handle);
-        if (caster == nullptr) {
-            return ENOENT;
-        }
-        const std::vector<av::DestinationStats> all = caster->destinationStats();
+    return withCaster(handle, [&](TsMediaCaster& caster) {
+        const std::vector<av::DestinationStats> all = caster.destinationStats();
         *count = static_cast<int>(all.size());
         if (capacity == 0) {
             return 0;
