@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <memory>
 
+#include "PercentEncode.h"
+
 namespace http {
 
 namespace {
@@ -88,19 +90,9 @@ DocumentPath::Result DocumentPath::resolve(const std::string& root, std::string_
 }
 
 std::string DocumentPath::encode(std::string_view path) {
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    for (const char c : path) {
-        const auto u = static_cast<unsigned char>(c);
-        if (std::isalnum(u) != 0 || c == '/' || c == '-' || c == '.' || c == '_' || c == '~') {
-            out += c;
-        } else {
-            out += '%';
-            out += kHex[u >> 4];
-            out += kHex[u & 0xf];
-        }
-    }
-    return out;
+    return percentEncode(path, [](unsigned char u) {
+        return std::isalnum(u) != 0 || u == '/' || u == '-' || u == '.' || u == '_' || u == '~';
+    });
 }
 
 }  // namespace http

@@ -1,6 +1,7 @@
 #include "RequestTarget.h"
 
 #include "DocumentPath.h"
+#include "PercentEncode.h"
 
 namespace http {
 
@@ -29,19 +30,8 @@ std::string RequestTarget::localTarget(std::string_view path) {
 }
 
 std::string RequestTarget::queryForHeader(std::string_view query) {
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    for (const char c : query) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u > 0x20 && u < 0x7f && c != '"' && c != '\\') {
-            out += c;
-        } else {
-            out += '%';
-            out += kHex[u >> 4];
-            out += kHex[u & 0xf];
-        }
-    }
-    return out;
+    return percentEncode(
+        query, [](unsigned char u) { return u > 0x20 && u < 0x7f && u != '"' && u != '\\'; });
 }
 
 std::optional<std::string> RequestTarget::plainHost(const char* host) {
