@@ -76,6 +76,7 @@ void DatagramFanout::take(size_t perDestination, std::vector<Send>& out) {
             send.datagram = m_queue[static_cast<size_t>(target.next - m_front)];
             send.target = target.serial;
             send.socketAddress = target.destination.socketAddress;
+            target.inFlightBytes += send.datagram->size;
             out.push_back(std::move(send));
         }
     }
@@ -93,6 +94,7 @@ void DatagramFanout::settle(const std::vector<Send>& sends, std::vector<Failure>
         if (target == nullptr) {
             continue;  // removed while the datagram was on its way
         }
+        target->inFlightBytes -= send.datagram->size;
         if (send.error == 0) {
             ++target->counters.datagrams;
             target->counters.bytes += send.datagram->size;
@@ -110,7 +112,7 @@ std::vector<DatagramFanout::Stats> DatagramFanout::stats() const {
     all.reserve(m_targets.size());
     for (const Target& target : m_targets) {
         Stats stats{target.destination.address, target.counters};
-        stats.counters.backlogBytes = bytesFrom(target.next);
+        stats.counters.backlogBytes = bytesFrom(target.next) + target.inFlightBytes;
         all.push_back(std::move(stats));
     }
     return all;

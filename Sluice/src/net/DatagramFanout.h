@@ -82,6 +82,9 @@ private:
         uint64_t serial = 0;
         Destination destination;
         uint64_t next = 0;  // index of the next datagram it is to get
+        // Taken for a send that has not settled yet: still backlog, so a snapshot taken
+        // during a send does not show the target as caught up.
+        uint64_t inFlightBytes = 0;
         TargetCounters counters;
     };
 
