@@ -39,6 +39,20 @@
       `dropped`) and delays neither the writer nor any other peer.
       sluice_remove_all_target ends every target and disconnects every caller; the
       listener stays open.
+   6  RTSP (RFC 2326): an RTSP server on `port` (every interface) serves the stream to
+      players and recorders that pull it, as RTP (H.264 RFC 6184, H.265 RFC 7798, AAC RFC
+      3640 mpeg4-generic AAC-hbr; other codecs are not offered) over UDP unicast or
+      interleaved on the RTSP connection (RTP/AVP/TCP). The stream is at rtsp://HOST:PORT/
+      until the option "path" moves it; casters opened on the same port share one server
+      under different paths (the main and the sub stream on 554: "/main", "/sub"). Each
+      frame is packetized once for all sessions; parameter sets go in band before every key
+      picture and in the SDP. A session ends with TEARDOWN, with its RTSP connection, or
+      after the session timeout without RTSP requests or RTCP. Every session gets an RTCP
+      sender report every 5 s. Limits: 64 sessions per stream (option), 16 connections per
+      client address, requests of at most 8 KiB complete within 10 s. A TCP client that
+      falls more than 1,024,000 bytes behind loses whole frames until it is down to 256,000
+      (counted in `dropped` and `jam_episodes`). sluice_open returns 17 (EEXIST) when "/"
+      is already served on the port, 19 when the format has no stream RTSP can carry.
    any other value: UDP.
  *   A TCP or HTTP client that falls more than 1,024,000 bytes behind loses whole blocks
  *   until it has caught up to 256,000 bytes. sluice_remove_all_target disconnects every
@@ -69,6 +83,7 @@
  *               an unknown option, a bad value, or a caster without options
  *   <0          an FFmpeg error code from writing the transport stream header (sluice_open)
  *   12  ENOMEM  out of memory (no other failure is reported this way)
+ *   17  EEXIST  RTSP: the path is already served on the port (sluice_open, sluice_set_option)
  *
  * Logging: sluice_init reads "SluiceLog.ini" in the current directory; without that file
  * the library logs nothing. Example:
@@ -111,6 +126,7 @@ extern "C" {
 #define SLUICE_PROTOCOL_RTP 3
 #define SLUICE_PROTOCOL_HTTP 4
 #define SLUICE_PROTOCOL_SRT 5
+#define SLUICE_PROTOCOL_RTSP 6
 
 /* Frame types and flags of sluice_media_packet. */
 #define SLUICE_PACKET_VIDEO 0
@@ -208,7 +224,25 @@ SLUICE_API int sluice_write(int handle, const sluice_media_packet* packet);
  * sluice_open on, so a caster that must be encrypted from its first caller has its
  * passphrase set right after sluice_open (a caller accepted before is ended by that change).
  * Returns 0; 22 for a NULL name or value, an unknown name, a bad value, or a caster that is
- * not SRT (nothing changes then); 2 for an unknown handle. */
+ * neither SRT nor RTSP (nothing changes then); 2 for an unknown handle. */
+/* Options of an RTSP caster (same rules for text and results; they apply from the next
+ * request on):
+ *   "path"            "/..." (at most 255 characters): where the stream is served; 17
+ *                     (EEXIST) when another caster of the port serves that path (nothing
+ *                     changes then). Sessions already playing go on.
+ *   "auth_file"       a password file in the web server's format (lines "user:realm:HA1",
+ *                     HA1 = MD5 of "user:realm:password" in hex): every request but OPTIONS
+ *                     then needs digest authentication with that realm, with qop=auth or
+ *                     without qop (RFC 2069 style). A nonce is valid only on the connection
+ *                     it was issued on, for 60 s; with qop the nonce count must rise. The
+ *                     file is read again at every request; "" turns authentication off.
+ *                     Credentials are never logged.
+ *   "max_sessions"    1..1024, default 64: further SETUPs get "453 Not Enough Bandwidth".
+ *   "session_timeout" seconds, 1..3600, default 60 (announced as timeout= in the Session
+ *                     header). Connections without a session close after the same time.
+ *   "udp_ports"       "first-last" within 1024..65535: the server ports UDP sessions bind
+ *                     (an RTP/RTCP pair each) for the whole server of the port; default
+ *                     6970-7993. A SETUP finding no free pair gets 453. */
 SLUICE_API int sluice_set_option(int handle, const char* name, const char* value);
 
 /* Library-wide settings; set them before opening casters. */
@@ -220,11 +254,14 @@ SLUICE_API void sluice_set_stack_size(int bytes);   /* worker thread stack; >= 0
                                                        default 0 (system default) */
 
 /* What one destination of a caster has been given: a target of a UDP, RTP or SRT caster,
- * or a client connected to a TCP, HTTP or SRT caster. Every count starts when the
+ * a client connected to a TCP, HTTP or SRT caster, or a session of an RTSP caster (address
+ * and port: the client's address and RTP port for UDP, its RTSP connection's port for TCP;
+ * datagrams: RTP packets sent; connected_since_us: the SETUP). Every count starts when the
  * destination was added or connected (an SRT target's counts run on across reconnections).
  * The record grows at its end in later versions: `size` tells how many bytes of it the
- * caller's record has and the library has filled (see below). 176 bytes; the first 168 are
- * the record of the first version, whose callers keep working unchanged.
+ * caller's record has and the library has filled (see below). 200 bytes; the first 168 are
+ * the record of the first version and the first 176 that of the second, whose callers keep
+ * working unchanged.
  *
  * SRT: datagrams/bytes count messages handed to libsrt; `dropped` counts blocks lost in the
  * peer's own queue (full, or the link ended) plus those libsrt dropped as too late;
@@ -256,15 +293,28 @@ typedef struct sluice_destination_stats {
     int32_t reserved;               /* 0 */
     /* 168: the fields below were added with SRT. */
     uint64_t send_rate_bps;         /* the transport's current send rate, bits per second */
+    /* 176: the fields below were added with RTSP (0 for other protocols). */
+    int32_t rtsp_transport;         /* SLUICE_RTSP_TRANSPORT_* of the session */
+    int32_t rtcp_port;              /* UDP: the client's RTCP port; TCP: 0 */
+    uint64_t receiver_reports;      /* RTCP receiver reports the client sent */
+    int32_t jitter_us;              /* interarrival jitter of its latest report (valid with
+                                       SLUICE_STATS_HAS_JITTER), microseconds */
+    int32_t reserved2;              /* 0 */
 } sluice_destination_stats;
 
-/* Bits of transport_valid. Only SRT peers that are connected set them (all five); UDP, RTP,
- * TCP and HTTP destinations set none. */
+/* rtsp_transport: RTP over UDP to the client's ports, or interleaved on its RTSP connection. */
+#define SLUICE_RTSP_TRANSPORT_UDP 1
+#define SLUICE_RTSP_TRANSPORT_TCP 2
+
+/* Bits of transport_valid. SRT peers that are connected set the first five; an RTSP session
+ * sets LOST and JITTER once its client has sent a receiver report; UDP, RTP, TCP and HTTP
+ * destinations set none. */
 #define SLUICE_STATS_HAS_RTT 1
 #define SLUICE_STATS_HAS_LOST 2
 #define SLUICE_STATS_HAS_RETRANSMITTED 4
 #define SLUICE_STATS_HAS_LATENCY 8
 #define SLUICE_STATS_HAS_SEND_RATE 16
+#define SLUICE_STATS_HAS_JITTER 32
 
 /* Fills records[0 .. capacity-1] with the caster's destinations (targets in the order they
  * were added; clients in descriptor order) and writes their total number to *count, which
@@ -298,7 +348,9 @@ SLUICE_STATIC_ASSERT(__builtin_offsetof(sluice_media_format, audio_config) == 56
 SLUICE_STATIC_ASSERT(__builtin_offsetof(sluice_media_format, format_param16) == 64,
                      "format_param16 at 64");
 SLUICE_STATIC_ASSERT(sizeof(sluice_media_packet) == 32, "sluice_media_packet is 32 bytes");
-SLUICE_STATIC_ASSERT(sizeof(sluice_destination_stats) == 176, "sluice_destination_stats is 176");
+SLUICE_STATIC_ASSERT(sizeof(sluice_destination_stats) == 200, "sluice_destination_stats is 200");
+SLUICE_STATIC_ASSERT(__builtin_offsetof(sluice_destination_stats, rtsp_transport) == 176,
+                     "rtsp_transport at 176");
 SLUICE_STATIC_ASSERT(__builtin_offsetof(sluice_destination_stats, send_rate_bps) == 168,
                      "send_rate_bps at 168");
 SLUICE_STATIC_ASSERT(__builtin_offsetof(sluice_media_packet, data) == 4, "data at 4");

@@ -11,6 +11,7 @@ extern "C" {
 #include "CLog.h"
 #include "HttpTsMediaCaster.h"
 #include "RtpTsMediaCaster.h"
+#include "RtspTsMediaCaster.h"
 #include "Singleton.h"
 #include "Socket.h"
 #include "SrtTsMediaCaster.h"
@@ -70,6 +71,8 @@ std::shared_ptr<TsMediaCaster> TsApplication::createCaster(int protocol) {
             return std::make_shared<HttpTsMediaCaster>();
         case SLUICE_PROTOCOL_SRT:
             return std::make_shared<SrtTsMediaCaster>();
+        case SLUICE_PROTOCOL_RTSP:
+            return std::make_shared<RtspTsMediaCaster>();
         default:
             return std::make_shared<UdpTsMediaCaster>();
     }

@@ -51,8 +51,8 @@ public:
     void clear();
     int count();
 
-    /// The caster for a protocol number: 1 UDP, 2 TCP, 3 RTP, 4 HTTP, 5 SRT, anything
-    /// else UDP.
+    /// The caster for a protocol number: 1 UDP, 2 TCP, 3 RTP, 4 HTTP, 5 SRT, 6 RTSP,
+    /// anything else UDP.
     static std::shared_ptr<TsMediaCaster> createCaster(int protocol);
     /// The configuration for an exported format; the configuration blocks are copied only
     /// when their pointer is set and their size is at least 1.

@@ -18,7 +18,7 @@ using av::TsMediaCaster;
 
 namespace {
 
-static_assert(sizeof(sluice_destination_stats) == 176, "sluice_destination_stats is 176 bytes");
+static_assert(sizeof(sluice_destination_stats) == 200, "sluice_destination_stats is 200 bytes");
 // A record shorter than this would not even say which destination it is.
 constexpr uint32_t kMinStatsSize = offsetof(sluice_destination_stats, connected_since_us);
 static_assert(kMinStatsSize == 80, "the identity fields end at 80");
@@ -45,6 +45,14 @@ sluice_destination_stats toRecord(const av::DestinationStats& stats) {
         record.retransmitted_packets = stats.retransmittedPackets;
         record.latency_ms = stats.latencyMs;
         record.send_rate_bps = stats.sendRateBps;
+    }
+    record.rtsp_transport = stats.rtspTransport;
+    record.rtcp_port = stats.rtcpPort;
+    record.receiver_reports = stats.receiverReports;
+    if (stats.hasReceiverReport) {
+        record.transport_valid |= SLUICE_STATS_HAS_LOST | SLUICE_STATS_HAS_JITTER;
+        record.lost_packets = stats.lostPackets;
+        record.jitter_us = stats.jitterUs;
     }
     return record;
 }

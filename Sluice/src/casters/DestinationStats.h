@@ -8,7 +8,7 @@
 namespace av {
 
 /// One destination of a caster as sluice_get_destination_stats reports it: a UDP/RTP target
-/// or a TCP/HTTP client. Plain record.
+/// or a TCP/HTTP/SRT client, or an RTSP session. Plain record.
 struct DestinationStats {
     int protocol = 0;  // SLUICE_PROTOCOL_*
     std::string address;
@@ -22,6 +22,14 @@ struct DestinationStats {
     uint64_t retransmittedPackets = 0;
     uint64_t sendRateBps = 0;
     int latencyMs = 0;
+    // RTSP sessions: transport (SLUICE_RTSP_TRANSPORT_*), the client's RTCP port (UDP), and
+    // what its RTCP receiver reports said (loss in lostPackets, valid when
+    // hasReceiverReport).
+    int rtspTransport = 0;
+    int rtcpPort = 0;
+    uint64_t receiverReports = 0;
+    bool hasReceiverReport = false;
+    int jitterUs = 0;
 };
 
 }  // namespace av

@@ -72,15 +72,17 @@ bool readFrames(const std::string& path, std::vector<TestFrame>& frames, ClipInf
         info.height = par->height;
         info.videoProfile = par->profile;
         AVBSFContext* bsf = nullptr;
-        if (av_bsf_alloc(av_bsf_get_by_name("h264_mp4toannexb"), &bsf) < 0) {
-            error = "no h264_mp4toannexb";
+        const char* toAnnexB =
+            par->codec_id == AV_CODEC_ID_HEVC ? "hevc_mp4toannexb" : "h264_mp4toannexb";
+        if (av_bsf_alloc(av_bsf_get_by_name(toAnnexB), &bsf) < 0) {
+            error = std::string("no ") + toAnnexB;
             return false;
         }
         filter.reset(bsf);
         avcodec_parameters_copy(bsf->par_in, par);
         bsf->time_base_in = raw->streams[videoIndex]->time_base;
         if (av_bsf_init(bsf) < 0) {
-            error = "h264_mp4toannexb failed";
+            error = std::string(toAnnexB) + " failed";
             return false;
         }
     }

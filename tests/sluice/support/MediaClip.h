@@ -33,7 +33,7 @@ struct ClipInfo {
 /// failed; the message is in error.
 bool makeClip(const std::string& dir, double seconds, int width, int height, std::string& error);
 
-/// Reads every video and audio frame of a file in file order.
+/// Reads every video (H.264 or H.265, as Annex B) and audio frame of a file in file order.
 bool readFrames(const std::string& path, std::vector<TestFrame>& frames, ClipInfo& info,
                 std::string& error);
 

@@ -1,0 +1,290 @@
+// The RTSP caster with clients we did not write (ffprobe, ffmpeg, GStreamer) and with raw
+// requests on loopback: both transports and codecs, paths on a shared port, digest
+// authentication and its replays, session lifetimes and the limits that protect the server.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+
+#include <atomic>
+#include <cstdio>
+#include <memory>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Background.h"
+#include "MediaClip.h"
+#include "RtspDigestAuth.h"
+#include "RtspTsMediaCaster.h"
+#include "TcpClient.h"
+#include "TestSupport.h"
+
+using av::RtspTsMediaCaster;
+using sluicetest::TcpClient;
+using testsupport::waitFor;
+
+namespace {
+
+/// Writes a clip's frames to a caster at their own pace, over and over, on its own thread.
+class Feeder {
+public:
+    Feeder(av::TsMediaCaster& caster, const std::vector<sluicetest::TestFrame>& frames)
+        : m_thread([this, &caster, &frames] {
+              const int64_t length = frames.back().ptsUs + 40000;
+              const auto start = std::chrono::steady_clock::now();
+              for (int64_t offset = 0; !m_stop; offset += length) {
+                  for (const auto& f : frames) {
+                      const auto due = start + std::chrono::microseconds(offset + f.ptsUs);
+                      while (!m_stop && std::chrono::steady_clock::now() < due) {
+                          std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                      }
+                      if (m_stop) {
+                          return;
+                      }
+                      caster.write(f.type, reinterpret_cast<const uint8_t*>(f.bytes.data()),
+                                   static_cast<int>(f.bytes.size()), f.ptsUs + offset, 0, 0);
+                  }
+              }
+          }) {}
+    ~Feeder() {
+        m_stop = true;
+        m_thread.join();
+    }
+
+private:
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+struct Clip {
+    std::vector<sluicetest::TestFrame> frames;
+    sluicetest::ClipInfo info;
+    av::MediaCasterConfig config;
+};
+
+// The clips are made once for the whole suite: ffmpeg takes a moment.
+const Clip& clip(bool h265) {
+    static testsupport::TempDir dir;
+    static Clip clips[2];
+    Clip& c = clips[h265 ? 1 : 0];
+    if (c.frames.empty()) {
+        std::string error;
+        if (!h265) {
+            EXPECT_TRUE(sluicetest::makeClip(dir.path(), 2, 320, 240, error)) << error;
+            EXPECT_TRUE(sluicetest::readFrames(dir.file("clip.mp4"), c.frames, c.info, error))
+                << error;
+        } else {
+            const std::string cmd =
+                "ffmpeg -v error -y -f lavfi -i testsrc2=size=352x288:rate=25 -f lavfi -i "
+                "sine=frequency=440:sample_rate=48000 -t 2 -c:v libx265 -preset ultrafast "
+                "-x265-params log-level=none:keyint=25:bframes=0 -pix_fmt yuv420p -c:a aac -ac 2 "
+                "'" +
+                dir.file("hevc.mp4") + "' 2>&1";
+            EXPECT_EQ(testsupport::shell(cmd, &error), 0) << error;
+            EXPECT_TRUE(sluicetest::readFrames(dir.file("hevc.mp4"), c.frames, c.info, error))
+                << error;
+        }
+        c.config = sluicetest::clipConfig(c.info);
+        if (h265) {
+            c.config.videoCodec = SLUICE_CODEC_H265;
+        }
+    }
+    return c;
+}
+
+/// One answer read from a connection that may also carry interleaved RTP.
+struct Answer {
+    int status = 0;
+    std::string head;
+    std::string body;
+    std::string header(const std::string& name) const {
+        std::smatch m;
+        const std::regex re("\r\n" + name + ": ([^\r]*)\r\n", std::regex::icase);
+        return std::regex_search(head, m, re) ? m[1].str() : std::string();
+    }
+};
+
+/// A hand-driven RTSP client: requests with a rising CSeq, answers picked out of the bytes.
+class RawClient {
+public:
+    explicit RawClient(uint16_t port, int receiveBuffer = 0)
+        : m_port(port), m_tcp(port, receiveBuffer) {}
+
+    Answer request(const std::string& method, const std::string& uri,
+                   const std::string& headers = std::string()) {
+        const size_t from = m_tcp.receivedSize();
+        const std::string cseq = std::to_string(++m_cseq);
+        m_tcp.send(method + " " + uri + " RTSP/1.0\r\nCSeq: " + cseq + "\r\n" + headers + "\r\n");
+        Answer answer;
+        waitFor([&] { return parse(from, cseq, answer); });
+        return answer;
+    }
+    std::string url(const std::string& path) const {
+        return "rtsp://127.0.0.1:" + std::to_string(m_port) + path;
+    }
+    TcpClient& tcp() { return m_tcp; }
+
+private:
+    bool parse(size_t from, const std::string& cseq, Answer& answer) {
+        const std::string all = m_tcp.received();
+        for (size_t at = all.find("RTSP/1.0 ", from); at != std::string::npos;
+             at = all.find("RTSP/1.0 ", at + 1)) {
+            const size_t end = all.find("\r\n\r\n", at);
+            if (end == std::string::npos) {
+                return false;
+            }
+            const std::string head = all.substr(at, end + 2 - at);
+            if (head.find("\r\nCSeq: " + cseq + "\r\n") == std::string::npos) {
+                continue;
+            }
+            answer.head = head;
+            answer.status = std::atoi(head.c_str() + 9);
+            const std::string length = answer.header("Content-Length");
+            const size_t bodySize = length.empty() ? 0 : std::stoul(length);
+            if (all.size() < end + 4 + bodySize) {
+                return false;
+            }
+            answer.body = all.substr(end + 4, bodySize);
+            return true;
+        }
+        return false;
+    }
+
+    uint16_t m_port;
+    TcpClient m_tcp;
+    int m_cseq = 0;
+};
+
+std::string sessionOf(const Answer& answer) {
+    const std::string value = answer.header("Session");
+    return value.substr(0, value.find(';'));
+}
+
+// Sets up every track of path over TCP and plays; the session id.
+std::string playTcp(RawClient& client, const std::string& path, int tracks = 2) {
+    std::string session;
+    for (int track = 0; track < tracks; ++track) {
+        const Answer setup = client.request(
+            "SETUP", client.url(path + "/trackID=" + std::to_string(track)),
+            "Transport: RTP/AVP/TCP;unicast;interleaved=" + std::to_string(track * 2) + "-" +
+                std::to_string(track * 2 + 1) + "\r\n" +
+                (session.empty() ? "" : "Session: " + session + "\r\n"));
+        EXPECT_EQ(setup.status, 200) << setup.head;
+        session = sessionOf(setup);
+    }
+    EXPECT_EQ(client.request("PLAY", client.url(path), "Session: " + session + "\r\n").status, 200);
+    return session;
+}
+
+class RtspCaster : public ::testing::Test {
+protected:
+    void open(RtspTsMediaCaster& caster, bool h265 = false, uint16_t port = 0) {
+        ASSERT_EQ(caster.open("", port, clip(h265).config), 0);
+    }
+    std::string ffprobe(uint16_t port, const std::string& path, const std::string& transport,
+                        const std::string& credentials = std::string()) {
+        std::string output;
+        testsupport::shell("timeout 30 ffprobe -v error -rtsp_transport " + transport +
+                               " -show_streams -of compact 'rtsp://" + credentials +
+                               "127.0.0.1:" + std::to_string(port) + path + "' 2>&1",
+                           &output);
+        return output;
+    }
+};
+
+}  // namespace
+
+// What a player sees: ffprobe over TCP and UDP finds the configured codec, size and AAC.
+TEST_F(RtspCaster, FfprobeReadsTheStreamOverTcpAndUdp) {
+    for (const bool h265 : {false, true}) {
+        RtspTsMediaCaster caster;
+        open(caster, h265);
+        ASSERT_EQ(caster.setOption("path", "/main"), 0);
+        Feeder feeder(caster, clip(h265).frames);
+        for (const char* transport : {"tcp", "udp"}) {
+            const std::string output = ffprobe(caster.port(), "/main", transport);
+            const auto streams = sluicetest::ffprobeEntries(output, "stream");
+            ASSERT_EQ(streams.size(), 2u) << transport << " h265 " << h265 << ": " << output;
+            auto video = streams[0].at("codec_type") == "video" ? streams[0] : streams[1];
+            auto audio = streams[0].at("codec_type") == "audio" ? streams[0] : streams[1];
+            EXPECT_EQ(video["codec_name"], h265 ? "hevc" : "h264") << transport;
+            EXPECT_EQ(video["width"], std::to_string(clip(h265).info.width)) << transport;
+            EXPECT_EQ(video["height"], std::to_string(clip(h265).info.height)) << transport;
+            EXPECT_EQ(audio["codec_name"], "aac") << transport;
+            EXPECT_EQ(audio["sample_rate"], "48000") << transport;
+            EXPECT_EQ(audio["channels"], "2") << transport;
+        }
+    }
+}
+
+// Main and sub stream on one port under their own paths; a path is served once.
+TEST_F(RtspCaster, TwoPathsShareOnePortAndAPathIsTakenOnce) {
+    RtspTsMediaCaster main;
+    RtspTsMediaCaster sub;
+    RtspTsMediaCaster third;
+    open(main);
+    ASSERT_EQ(main.setOption("path", "/main"), 0);
+    open(sub, true, main.port());
+    EXPECT_EQ(sub.port(), main.port());
+    EXPECT_EQ(sub.setOption("path", "/main"), EEXIST);
+    ASSERT_EQ(sub.setOption("path", "/sub"), 0);
+    open(third, false, main.port());  // "/" is free again
+    EXPECT_EQ(third.setOption("path", "/sub/"), EEXIST);
+    RtspTsMediaCaster fourth;
+    EXPECT_EQ(fourth.open("", main.port(), clip(false).config), EEXIST);  // "/" is the third's
+    RawClient client(main.port());
+    const Answer a = client.request("DESCRIBE", client.url("/main"));
+    const Answer b = client.request("DESCRIBE", client.url("/sub"));
+    EXPECT_EQ(a.status, 200);
+    EXPECT_NE(a.body.find("H264/90000"), std::string::npos) << a.body;
+    EXPECT_NE(b.body.find("H265/90000"), std::string::npos) << b.body;
+    EXPECT_EQ(b.header("Content-Base"), client.url("/sub/"));
+    EXPECT_EQ(client.request("DESCRIBE", client.url("/other")).status, 404);
+    // Closing the first caster of the port leaves the server to the others.
+    main.close();
+    EXPECT_EQ(client.request("DESCRIBE", client.url("/main")).status, 404);
+    EXPECT_EQ(client.request("DESCRIBE", client.url("/sub")).status, 200);
+}
+
+// A session is in the per-destination records from SETUP to TEARDOWN, and not a moment
+// longer; both transports, with what was sent and what the client reported.
+TEST_F(RtspCaster, SessionsAreDestinationsUntilTeardown) {
+    RtspTsMediaCaster caster;
+    open(caster);
+    Feeder feeder(caster, clip(false).frames);
+    RawClient tcp(caster.port());
+    const std::string tcpSession = playTcp(tcp, "");
+    RawClient udp(caster.port());
+    const Answer setup = udp.request("SETUP", udp.url("/trackID=1"),
+                                     "Transport: RTP/AVP;unicast;client_port=40000-40001\r\n");
+    ASSERT_EQ(setup.status, 200) << setup.head;
+    EXPECT_NE(setup.header("Transport").find("server_port="), std::string::npos);
+    EXPECT_NE(setup.header("Session").find(";timeout=60"), std::string::npos);
+    ASSERT_TRUE(waitFor([&] { return caster.destinationStats().size() == 2; }));
+    ASSERT_TRUE(waitFor([&] {
+        const auto rows = caster.destinationStats();
+        return rows[0].counters.datagrams + rows[1].counters.datagrams > 20;
+    }));
+    int tcpRows = 0;
+    for (const auto& row : caster.destinationStats()) {
+        EXPECT_EQ(row.address, "127.0.0.1");
+        EXPECT_GT(row.connectedSinceUs, 0);
+        if (row.rtspTransport == SLUICE_RTSP_TRANSPORT_TCP) {
+            ++tcpRows;
+            EXPECT_GT(row.counters.datagrams, 0u);
+        } else {
+            EXPECT_EQ(row.port, 40000);
+            EXPECT_EQ(row.rtcpPort, 40001);
+            EXPECT_EQ(row.counters.datagrams, 0u);  // not playing yet
+        }
+    }
+    EXPECT_EQ(tcpRows, 1);
+    EXPECT_EQ(tcp.request("TEARDOWN", tcp.url(""), "Session: " + tcpSession + "\r\n").status, 200);
+    EXPECT_EQ(caster.destinationStats().size(), 1u);
+    // Another connection cannot use or end a session it did not make.
+    EXPECT_EQ(tcp.request("TEARDOWN", tcp.url(""), "Session: " + sessionOf(setup) + "\r\n").status,
+              454);
+    EXPECT_EQ(caster.destinationStats().size(), 1u);
+    udp.tcp().close(true);  // the client vanishes
+    EXPECT_TRUE(waitFor([&] { return caster.destinationStats().empty(); }));
+}
