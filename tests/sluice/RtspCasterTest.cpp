@@ -288,3 +288,102 @@ TEST_F(RtspCaster, SessionsAreDestinationsUntilTeardown) {
     udp.tcp().close(true);  // the client vanishes
     EXPECT_TRUE(waitFor([&] { return caster.destinationStats().empty(); }));
 }
+
+namespace {
+
+const std::string kRealm = "HttpServer";
+
+// The Authorization header a client computes from a challenge.
+std::string digest(const Answer& challenge, const std::string& method, const std::string& uri,
+                   const std::string& password, const std::string& nc = std::string()) {
+    std::smatch m;
+    const std::string text = challenge.header("WWW-Authenticate");
+    std::regex_search(text, m, std::regex("nonce=\"([^\"]*)\""));
+    const std::string nonce = m[1].str();
+    using av::RtspDigestAuth;
+    const std::string ha1 = RtspDigestAuth::md5Hex("admin:" + kRealm + ":" + password);
+    const std::string ha2 = RtspDigestAuth::md5Hex(method + ":" + uri);
+    std::string header = "Authorization: Digest username=\"admin\", realm=\"" + kRealm +
+                         "\", nonce=\"" + nonce + "\", uri=\"" + uri + "\", response=\"";
+    if (nc.empty()) {
+        return header + RtspDigestAuth::md5Hex(ha1 + ":" + nonce + ":" + ha2) + "\"\r\n";
+    }
+    return header + RtspDigestAuth::md5Hex(ha1 + ":" + nonce + ":" + nc + ":c0ffee:auth:" + ha2) +
+           "\", qop=auth, nc=" + nc + ", cnonce=\"c0ffee\"\r\n";
+}
+
+class RtspAuth : public RtspCaster {
+protected:
+    void SetUp() override {
+        open(m_caster);
+        ASSERT_EQ(m_caster.setOption("path", "/main"), 0);
+        testsupport::writeFile(
+            m_dir.file("user.htpasswd"),
+            "admin:" + kRealm + ":" + av::RtspDigestAuth::md5Hex("admin:" + kRealm + ":secret"));
+        ASSERT_EQ(m_caster.setOption("auth_file", m_dir.file("user.htpasswd")), 0);
+    }
+    testsupport::TempDir m_dir;
+    RtspTsMediaCaster m_caster;
+};
+
+}  // namespace
+
+// Every request but OPTIONS needs the credentials; a wrong or missing answer gets a fresh
+// challenge, and neither a repeated request count nor another connection's nonce passes.
+TEST_F(RtspAuth, DigestIsRequiredAndReplaysAreRefused) {
+    RawClient client(m_caster.port());
+    const std::string uri = client.url("/main");
+    EXPECT_EQ(client.request("OPTIONS", uri).status, 200);
+    const Answer challenge = client.request("DESCRIBE", uri);
+    ASSERT_EQ(challenge.status, 401);
+    EXPECT_EQ(challenge.header("WWW-Authenticate").rfind("Digest realm=\"HttpServer\", nonce=", 0),
+              0u)
+        << challenge.head;
+    EXPECT_EQ(challenge.body, "");
+    struct Case {
+        std::string authorization;
+        int status;
+    };
+    const std::string good = digest(challenge, "DESCRIBE", uri, "secret", "00000001");
+    const Case cases[] = {
+        {digest(challenge, "DESCRIBE", uri, "wrong", "00000001"), 401},
+        {digest(challenge, "DESCRIBE", uri + "x", "secret", "00000001"), 401},  // uri differs
+        {digest(challenge, "DESCRIBE", uri, "secret", "00000001"),
+         401},  // answered a 401: new nonce
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(client.request("DESCRIBE", uri, c.authorization).status, c.status)
+            << c.authorization;
+    }
+    // Each 401 above issued a new nonce: answer the latest.
+    const Answer fresh = client.request("DESCRIBE", uri);
+    const std::string first = digest(fresh, "DESCRIBE", uri, "secret", "00000001");
+    EXPECT_EQ(client.request("DESCRIBE", uri, first).status, 200);
+    EXPECT_EQ(client.request("DESCRIBE", uri, first).status, 401);  // the same count again
+    const Answer again = client.request("DESCRIBE", uri);
+    EXPECT_EQ(client.request("DESCRIBE", uri, digest(again, "DESCRIBE", uri, "secret")).status,
+              200);  // RFC 2069 style
+    const std::string replayed = digest(again, "DESCRIBE", uri, "secret", "00000005");
+    RawClient other(m_caster.port());
+    ASSERT_EQ(other.request("DESCRIBE", uri).status, 401);
+    EXPECT_EQ(other.request("DESCRIBE", uri, replayed).status, 401);  // not its nonce
+    EXPECT_EQ(client.request("DESCRIBE", uri, replayed).status, 200);
+}
+
+// Clients we did not write: ffprobe answers with qop=auth, GStreamer's rtspsrc without.
+TEST_F(RtspAuth, FfprobeAndGstreamerLogIn) {
+    Feeder feeder(m_caster, clip(false).frames);
+    const auto streams = sluicetest::ffprobeEntries(
+        ffprobe(m_caster.port(), "/main", "tcp", "admin:secret@"), "stream");
+    EXPECT_EQ(streams.size(), 2u);
+    EXPECT_TRUE(ffprobe(m_caster.port(), "/main", "tcp", "admin:wrong@").find("401") !=
+                std::string::npos);
+    std::string output;
+    const int status = testsupport::shell(
+        "timeout 60 gst-launch-1.0 -q rtspsrc location=rtsp://127.0.0.1:" +
+            std::to_string(m_caster.port()) +
+            "/main user-id=admin user-pw=secret ! rtph264depay ! h264parse ! fakesink "
+            "num-buffers=300 2>&1",
+        &output);
+    EXPECT_EQ(status, 0) << output;
+}

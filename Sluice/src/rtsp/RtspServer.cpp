@@ -808,7 +808,7 @@ void RtspServer::sweep() {
     std::vector<uint64_t> expired;
     for (const auto& [id, connection] : m_connections) {
         const bool slowRequest = connection->partialSinceMs() != 0 &&
-                                 now - connection->partialSinceMs() > kRequestTimeoutMs;
+                                 now - connection->partialSinceMs() > m_requestTimeoutMs.load();
         const bool idleTooLong =
             connection->sessionCount() <= 0 && now - connection->lastActivityMs() > idle;
         if (slowRequest || idleTooLong) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -76,6 +77,8 @@ public:
     std::vector<DestinationStats> stats(const std::shared_ptr<RtspMount>& mount);
     /// Writer: a mount has published frames.
     void wake();
+    /// How long a request may take to arrive whole (kRequestTimeoutMs; tests shorten it).
+    void setRequestTimeoutMs(int64_t ms) { m_requestTimeoutMs = ms; }
 
 private:
     RtspServer();
@@ -118,6 +121,7 @@ private:
     event* m_resumeEvent = nullptr;
     uint16_t m_port = 0;
     std::thread::id m_loopThread;
+    std::atomic<int64_t> m_requestTimeoutMs{kRequestTimeoutMs};
 
     std::mutex m_commandMutex;
     std::condition_variable m_commandDone;

@@ -99,6 +99,11 @@ uint16_t RtspTsMediaCaster::port() {
     return m_server == nullptr ? 0 : m_server->port();
 }
 
+std::shared_ptr<RtspServer> RtspTsMediaCaster::server() {
+    comn::AutoLock lock(mutex());
+    return m_server;
+}
+
 void RtspTsMediaCaster::removeAllTarget() {
     BasicTsMediaCaster::removeAllTarget();
 }

@@ -44,6 +44,8 @@ public:
 
     /// The port served (0 when closed).
     uint16_t port();
+    /// The server's (for tests that cannot wait for its time-outs); null when closed.
+    std::shared_ptr<RtspServer> server();
 
 private:
     std::shared_ptr<RtspServer> m_server;
