@@ -387,3 +387,175 @@ TEST_F(RtspAuth, FfprobeAndGstreamerLogIn) {
         &output);
     EXPECT_EQ(status, 0) << output;
 }
+
+namespace {
+
+// The row of the session whose client has the given RTSP connection port (TCP sessions).
+const av::DestinationStats* rowOf(const std::vector<av::DestinationStats>& rows, int port) {
+    for (const auto& row : rows) {
+        if (row.port == port) {
+            return &row;
+        }
+    }
+    return nullptr;
+}
+
+int localPort(const TcpClient& client) {
+    const std::string name = client.name();
+    return std::atoi(name.c_str() + name.rfind(':') + 1);
+}
+
+// Writes the clip `times` over, as fast as the server takes it in (a few milliseconds apart).
+void burst(av::TsMediaCaster& caster, const std::vector<sluicetest::TestFrame>& frames, int times) {
+    const int64_t length = frames.back().ptsUs + 40000;
+    for (int i = 0; i < times; ++i) {
+        for (const auto& f : frames) {
+            caster.write(f.type, reinterpret_cast<const uint8_t*>(f.bytes.data()),
+                         static_cast<int>(f.bytes.size()), f.ptsUs + i * length, 0, 0);
+            std::this_thread::sleep_for(std::chrono::microseconds(500));
+        }
+    }
+}
+
+}  // namespace
+
+// A TCP client that stops reading is jammed: it loses whole frames, its backlog stays
+// bounded, and the client beside it gets every packet.
+TEST_F(RtspCaster, AClientThatStopsReadingLosesWholeFramesAlone) {
+    RtspTsMediaCaster caster;
+    open(caster);
+    RawClient reading(caster.port());
+    RawClient stalled(caster.port(), 4096);
+    playTcp(reading, "");
+    playTcp(stalled, "");
+    stalled.tcp().pause();
+    burst(caster, clip(false).frames, 40);
+    const auto rows = caster.destinationStats();
+    ASSERT_EQ(rows.size(), 2u);
+    const av::DestinationStats* jammed = rowOf(rows, localPort(stalled.tcp()));
+    const av::DestinationStats* fine = rowOf(rows, localPort(reading.tcp()));
+    ASSERT_TRUE(jammed != nullptr && fine != nullptr);
+    EXPECT_GE(jammed->counters.jamEpisodes, 1u);
+    EXPECT_GT(jammed->counters.dropped, 0u);
+    size_t largest = 0;
+    for (const auto& f : clip(false).frames) {
+        largest = std::max(largest, f.bytes.size());
+    }
+    EXPECT_LE(jammed->counters.backlogBytes, av::RtspSession::kMaxBacklog + 2 * largest);
+    EXPECT_EQ(fine->counters.dropped, 0u);
+    EXPECT_EQ(fine->counters.jamEpisodes, 0u);
+    EXPECT_GT(fine->counters.datagrams, jammed->counters.datagrams);
+    // The reading client's bytes are whole interleaved packets: '$', channel, length.
+    ASSERT_TRUE(waitFor([&] { return reading.tcp().receivedSize() >= fine->counters.bytes; }));
+    const std::string bytes = reading.tcp().received();
+    size_t at = bytes.find('$');
+    size_t packets = 0;
+    while (at + 4 <= bytes.size() && bytes[at] == '$') {
+        at += 4 + (static_cast<uint8_t>(bytes[at + 2]) << 8 | static_cast<uint8_t>(bytes[at + 3]));
+        ++packets;
+    }
+    EXPECT_EQ(at, bytes.size());
+    EXPECT_GE(packets, fine->counters.datagrams);  // plus the sender reports
+}
+
+// Garbage, an oversized request, a request that never ends and one connection too many
+// from one address are all closed; the playing client goes on.
+TEST_F(RtspCaster, BadClientsAreClosedAndDisturbNobody) {
+    RtspTsMediaCaster caster;
+    open(caster);
+    caster.server()->setRequestTimeoutMs(300);
+    Feeder feeder(caster, clip(false).frames);
+    RawClient playing(caster.port());
+    const std::string session = playTcp(playing, "");
+    TcpClient garbage(caster.port());
+    TcpClient huge(caster.port());
+    TcpClient unfinished(caster.port());
+    garbage.send("\x16\x03\x01\x02\x01 not rtsp\r\n\r\n");
+    huge.send("DESCRIBE / RTSP/1.0\r\nCSeq: 1\r\nX: " + std::string(9000, 'a'));
+    unfinished.send("DESCRIBE / RTSP/1.0\r\nCSeq: 1\r\n");
+    EXPECT_TRUE(garbage.waitForClose());
+    EXPECT_EQ(garbage.received().rfind("RTSP/1.0 400 Bad Request\r\n", 0), 0u);
+    EXPECT_TRUE(huge.waitForClose());
+    EXPECT_EQ(huge.received().rfind("RTSP/1.0 413 ", 0), 0u);
+    EXPECT_TRUE(unfinished.waitForClose());
+    // 16 connections from one address at most: the playing one and 15 more.
+    std::vector<std::unique_ptr<TcpClient>> many;
+    for (int i = 0; i < 16; ++i) {
+        many.push_back(std::make_unique<TcpClient>(caster.port()));
+    }
+    EXPECT_TRUE(many.back()->waitForClose());
+    EXPECT_FALSE(many.front()->closedByServer());
+    many.clear();
+    EXPECT_EQ(
+        playing.request("GET_PARAMETER", playing.url(""), "Session: " + session + "\r\n").status,
+        200);
+    const auto rows = caster.destinationStats();
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].counters.dropped, 0u);
+    EXPECT_GT(rows[0].counters.datagrams, 0u);
+}
+
+// A session without RTSP requests or RTCP ends after the time-out, UDP and TCP alike, and so
+// does a connection without a session; the session limit refuses further SETUPs until then.
+TEST_F(RtspCaster, SessionsTimeOutAndTheLimitHolds) {
+    RtspTsMediaCaster caster;
+    open(caster);
+    ASSERT_EQ(caster.setOption("session_timeout", "1"), 0);
+    ASSERT_EQ(caster.setOption("max_sessions", "2"), 0);
+    EXPECT_EQ(caster.setOption("max_sessions", "0"), EINVAL);
+    EXPECT_EQ(caster.setOption("session_timeout", "x"), EINVAL);
+    RawClient udp(caster.port());
+    const Answer setup = udp.request("SETUP", udp.url("/trackID=0"),
+                                     "Transport: RTP/AVP;unicast;client_port=40002-40003\r\n");
+    ASSERT_EQ(setup.status, 200);
+    EXPECT_NE(setup.header("Session").find(";timeout=1"), std::string::npos);
+    RawClient tcp(caster.port());
+    playTcp(tcp, "");
+    RawClient third(caster.port());
+    EXPECT_EQ(third
+                  .request("SETUP", third.url("/trackID=0"),
+                           "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n")
+                  .status,
+              453);
+    EXPECT_EQ(caster.destinationStats().size(), 2u);
+    EXPECT_TRUE(waitFor([&] { return caster.destinationStats().empty(); }));
+    EXPECT_TRUE(third.tcp().waitForClose());  // no session, nothing said for a second
+    RawClient fourth(caster.port());
+    EXPECT_EQ(fourth
+                  .request("SETUP", fourth.url("/trackID=0"),
+                           "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n")
+                  .status,
+              200);
+}
+
+// Sixteen players at once, half over TCP and half over UDP, each remuxed by ffmpeg into a
+// transport stream that ts-check finds free of priority-1 errors.
+TEST_F(RtspCaster, SixteenClientsRemuxCleanly) {
+    RtspTsMediaCaster caster;
+    open(caster);
+    Feeder feeder(caster, clip(false).frames);
+    testsupport::TempDir dir;
+    std::vector<std::unique_ptr<sluicetest::Background>> clients;
+    for (int i = 0; i < 16; ++i) {
+        const std::string out = dir.file("out" + std::to_string(i) + ".ts");
+        clients.push_back(std::make_unique<sluicetest::Background>(
+            "timeout 30 ffmpeg -v error -rtsp_transport " + std::string(i % 2 ? "udp" : "tcp") +
+                " -i rtsp://127.0.0.1:" + std::to_string(caster.port()) +
+                "/ -c copy -t 6 -f mpegts -y '" + out + "'",
+            dir.file("pid" + std::to_string(i))));
+    }
+    EXPECT_TRUE(
+        waitFor([&] { return caster.destinationStats().size() == 16; }, std::chrono::seconds(20)));
+    for (auto& client : clients) {
+        EXPECT_EQ(client->finish(), 0) << client->output();
+    }
+    for (int i = 0; i < 16; ++i) {
+        const std::string out = dir.file("out" + std::to_string(i) + ".ts");
+        std::string report;
+        EXPECT_EQ(testsupport::shell(
+                      "'" + testsupport::programPath("ts-check") + "' '" + out + "' 2>&1", &report),
+                  0)
+            << report;
+        EXPECT_GT(testsupport::readFile(out).size(), 50000u);
+    }
+}
