@@ -51,8 +51,9 @@
       sender report every 5 s. Limits: 64 sessions per stream (option), 16 connections per
       client address, requests of at most 8 KiB complete within 10 s. A TCP client that
       falls more than 1,024,000 bytes behind loses whole frames until it is down to 256,000
-      (counted in `dropped` and `jam_episodes`). sluice_open returns 17 (EEXIST) when "/"
-      is already served on the port, 19 when the format has no stream RTSP can carry.
+      (counted in `dropped` and `jam_episodes`). A caster opened while another of the port
+      serves "/" is served only once "path" is set. sluice_open returns 19 when the format
+      has no stream RTSP can carry.
    any other value: UDP.
  *   A TCP or HTTP client that falls more than 1,024,000 bytes behind loses whole blocks
  *   until it has caught up to 256,000 bytes. sluice_remove_all_target disconnects every
@@ -83,7 +84,7 @@
  *               an unknown option, a bad value, or a caster without options
  *   <0          an FFmpeg error code from writing the transport stream header (sluice_open)
  *   12  ENOMEM  out of memory (no other failure is reported this way)
- *   17  EEXIST  RTSP: the path is already served on the port (sluice_open, sluice_set_option)
+ *   17  EEXIST  sluice_set_option: the RTSP path is already served on the port
  *
  * Logging: sluice_init reads "SluiceLog.ini" in the current directory; without that file
  * the library logs nothing. Example:

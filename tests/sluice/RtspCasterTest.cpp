@@ -230,8 +230,11 @@ TEST_F(RtspCaster, TwoPathsShareOnePortAndAPathIsTakenOnce) {
     ASSERT_EQ(sub.setOption("path", "/sub"), 0);
     open(third, false, main.port());  // "/" is free again
     EXPECT_EQ(third.setOption("path", "/sub/"), EEXIST);
+    // "/" is the third's: the fourth waits for a path of its own.
     RtspTsMediaCaster fourth;
-    EXPECT_EQ(fourth.open("", main.port(), clip(false).config), EEXIST);  // "/" is the third's
+    ASSERT_EQ(fourth.open("", main.port(), clip(false).config), 0);
+    EXPECT_EQ(fourth.setOption("path", "/"), EEXIST);
+    EXPECT_EQ(fourth.setOption("path", "/fourth"), 0);
     RawClient client(main.port());
     const Answer a = client.request("DESCRIBE", client.url("/main"));
     const Answer b = client.request("DESCRIBE", client.url("/sub"));
@@ -240,6 +243,7 @@ TEST_F(RtspCaster, TwoPathsShareOnePortAndAPathIsTakenOnce) {
     EXPECT_NE(b.body.find("H265/90000"), std::string::npos) << b.body;
     EXPECT_EQ(b.header("Content-Base"), client.url("/sub/"));
     EXPECT_EQ(client.request("DESCRIBE", client.url("/other")).status, 404);
+    EXPECT_EQ(client.request("DESCRIBE", client.url("/fourth")).status, 200);
     // Closing the first caster of the port leaves the server to the others.
     main.close();
     EXPECT_EQ(client.request("DESCRIBE", client.url("/main")).status, 404);

@@ -502,3 +502,42 @@ TEST(KorrinPicture, RenderStaysInsideTheSmallestPicture) {
     EXPECT_EQ(TestPicture::textScale(1280, 720, 23), 4);
     EXPECT_EQ(TestPicture::textScale(640, 360, 23), 2);
 }
+
+TEST(KorrinOutputs, RtspFollowsItsSettingsWithPathAndPasswordFile) {
+    struct Case {
+        int enabled;
+        int port;
+        std::string name;
+        std::string passwordFile;
+        size_t casters;
+        std::vector<CasterOption> options;
+    };
+    const Case cases[] = {
+        {1,
+         554,
+         "/main",
+         "/mnt/config/user.htpasswd",
+         1,
+         {{"path", "/main"}, {"auth_file", "/mnt/config/user.htpasswd"}}},
+        {1, 8554, "sub", "", 1, {{"path", "/sub"}}},  // anonymous; a "/" is put in front
+        {1, 8554, "", "", 1, {{"path", "/"}}},
+        {0, 554, "/main", "", 0, {}},
+        {1, 0, "/main", "", 0, {}},  // skipped with a reason
+        {1, 65536, "/main", "", 0, {}},
+    };
+    for (const Case& c : cases) {
+        enc::ProtocolSettings p;
+        p.rtspEnabled = c.enabled;
+        p.rtspPort = c.port;
+        p.rtspName = c.name;
+        OutputPlan plan;
+        planRtsp(plan, p, c.passwordFile);
+        ASSERT_EQ(plan.casters.size(), c.casters) << c.port << c.name;
+        EXPECT_EQ(plan.skipped.size(), c.enabled != 0 && c.casters == 0 ? 1u : 0u);
+        if (c.casters == 1) {
+            EXPECT_EQ(plan.casters[0].protocol, SLUICE_PROTOCOL_RTSP);
+            EXPECT_EQ(plan.casters[0].localPort, c.port);
+            EXPECT_TRUE(plan.casters[0].options == c.options) << c.name;
+        }
+    }
+}

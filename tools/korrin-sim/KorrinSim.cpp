@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "MediaMessage.h"
+#include "SettingsKeys.h"
 #include "board/Board.h"
 #include "sluice.h"
 
@@ -11,6 +12,10 @@ namespace ksim {
 namespace {
 
 constexpr const char* kSettingsFile = "/mnt/config/encoder.ini";
+// The web credentials, which also protect RTSP unless [security] rtspAuth is 0.
+constexpr const char* kPasswordFile = "/mnt/config/user.htpasswd";
+// Quillon's [security] key; read from the file so korrin-sim needs nothing more of it.
+constexpr const char* kRtspAuthKey = "rtspAuth";
 constexpr const char* kServerSocket = "/tmp/server.socket";  // ours
 constexpr const char* kClientSocket = "/tmp/client.socket";  // Quillon's
 // How long one wait for a change code may last, so a stop request is seen quickly.
@@ -116,6 +121,14 @@ void KorrinSim::loadSettings() {
     }
 }
 
+std::string KorrinSim::rtspPasswordFile() const {
+    // [security] rtspAuth: 1 (also when missing) protects RTSP with the web credentials,
+    // 0 lets anybody view.
+    int rtspAuth = 1;
+    m_settings.ini().getValue(enc::keys::kSecuritySection, kRtspAuthKey, rtspAuth);
+    return rtspAuth != 0 ? board::path(kPasswordFile) : std::string();
+}
+
 StreamConfig KorrinSim::configFor(int index) {
     StreamConfig config;
     config.input = m_input;
@@ -124,8 +137,9 @@ StreamConfig KorrinSim::configFor(int index) {
     if (!note.empty()) {
         logLine(std::string(index == 0 ? "main" : "sub") + " stream settings: " + note);
     }
-    const OutputPlan plan =
+    OutputPlan plan =
         planOutputs(m_settings.protocol[index], m_settings.srt[index], m_options.allowNetwork);
+    planRtsp(plan, m_settings.protocol[index], rtspPasswordFile());
     config.casters = plan.casters;
     for (const std::string& line : plan.skipped) {
         logLine(std::string(index == 0 ? "main" : "sub") + " stream: " + line);

@@ -26,6 +26,8 @@ public:
 
 private:
     void loadSettings();
+    /// The password file RTSP checks digests against; empty when [security] rtspAuth is 0.
+    std::string rtspPasswordFile() const;
     StreamConfig configFor(int index);
     /// Hands both streams their configuration from the settings and the input.
     void configureStreams(bool restartMain, bool restartSub, bool reopenMain, bool reopenSub);

@@ -100,6 +100,32 @@ OutputPlan planOutputs(const enc::ProtocolSettings& protocol, bool allowNetwork)
     return plan;
 }
 
+void planRtsp(OutputPlan& plan, const enc::ProtocolSettings& protocol,
+              const std::string& passwordFile) {
+    if (protocol.rtspEnabled == 0) {
+        return;
+    }
+    if (!validPort(protocol.rtspPort)) {
+        plan.skipped.push_back("RTSP skipped: port " + std::to_string(protocol.rtspPort) +
+                               " is outside 1-65535");
+        return;
+    }
+    std::string path = protocol.rtspName;
+    if (path.empty() || path[0] != '/') {
+        path = "/" + path;
+    }
+    CasterPlan caster{SLUICE_PROTOCOL_RTSP,
+                      protocol.rtspPort,
+                      std::string(),
+                      0,
+                      "RTSP on port " + std::to_string(protocol.rtspPort) + " at " + path,
+                      {{"path", path}}};
+    if (!passwordFile.empty()) {
+        caster.options.push_back({"auth_file", passwordFile});
+    }
+    plan.casters.push_back(std::move(caster));
+}
+
 OutputPlan planOutputs(const enc::ProtocolSettings& protocol, const enc::SrtSettings& srt,
                        bool allowNetwork) {
     OutputPlan plan = planOutputs(protocol, allowNetwork);

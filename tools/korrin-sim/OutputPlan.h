@@ -19,8 +19,8 @@ struct CasterOption {
 
 /// One caster to open through libSluice.
 struct CasterPlan {
-    int protocol = 0;   // SLUICE_PROTOCOL_UDP, SLUICE_PROTOCOL_HTTP or SLUICE_PROTOCOL_SRT
-    int localPort = 0;  // HTTP, SRT listener: the listening port; UDP, SRT caller: 0
+    int protocol = 0;   // SLUICE_PROTOCOL_UDP, _HTTP, _SRT or _RTSP
+    int localPort = 0;  // HTTP, RTSP, SRT listener: the listening port; UDP, SRT caller: 0
     std::string host;   // UDP, SRT caller: the target address; otherwise empty
     int port = 0;       // UDP, SRT caller: the target port
     std::string label;  // "HTTP-TS on port 8081", "UDP TS to 127.0.0.1:20000", ...
@@ -51,6 +51,13 @@ OutputPlan planOutputs(const enc::ProtocolSettings& protocol, bool allowNetwork)
 /// an unknown mode skips the output with a reason; option values are left to the library.
 OutputPlan planOutputs(const enc::ProtocolSettings& protocol, const enc::SrtSettings& srt,
                        bool allowNetwork);
+
+/// Adds the stream's RTSP server when protocol.rtspEnabled: on rtspPort, option "path"
+/// rtspName (a "/" is put in front when it lacks one; empty serves "/"), then "auth_file"
+/// passwordFile when that is not empty (digest authentication with the web credentials).
+/// A port outside 1-65535 skips it with a reason.
+void planRtsp(OutputPlan& plan, const enc::ProtocolSettings& protocol,
+              const std::string& passwordFile);
 
 /// True for a dotted IPv4 address in 127.0.0.0/8 and for "localhost". Everything else
 /// (other addresses, multicast groups, host names) could leave the machine.

@@ -118,21 +118,23 @@ RtspServer::RtspServer() {
 }
 
 RtspServer::~RtspServer() {
-    {
+    if (isRunning()) {
+        stop();
+    }
+    // The loop has stopped: its objects can go from this thread. The port is free again
+    // before the registry forgets the server, so that a caster opening the port next finds
+    // it free.
+    m_sessions.clear();
+    m_connections.clear();
+    if (m_listener != nullptr) {
+        evconnlistener_free(m_listener);
+        m_listener = nullptr;
+        // Not for a server that never listened: acquire() holds the registry lock then.
         std::lock_guard<std::mutex> lock(g_registryMutex);
         auto found = registry().find(m_port);
         if (found != registry().end() && found->second.expired()) {
             registry().erase(found);
         }
-    }
-    if (isRunning()) {
-        stop();
-    }
-    // The loop has stopped: its objects can go from this thread.
-    m_sessions.clear();
-    m_connections.clear();
-    if (m_listener != nullptr) {
-        evconnlistener_free(m_listener);
     }
     event_free(m_wakeEvent);
     event_free(m_sweepEvent);
@@ -162,6 +164,9 @@ bool RtspServer::listen(uint16_t port) {
     const timeval period{0, 250000};
     event_add(m_sweepEvent, &period);
     if (!start()) {
+        CLog::warning("RtspServer(%d) cannot start its thread\n", m_port);
+        evconnlistener_free(m_listener);
+        m_listener = nullptr;
         return false;
     }
     CLog::debug("RtspServer listening on port %d\n", m_port);

@@ -61,10 +61,11 @@ int RtspTsMediaCaster::open(const std::string&, uint16_t port, const MediaCaster
     }
     auto mount = std::make_shared<RtspMount>("/", getId(), info);
     mount->setSdpMedia(packetizer->sdpMedia());
-    status = server->mount(mount, "/");
-    if (status != 0) {
-        CLog::warning("RtspTsMediaCaster(%d) port %d: \"/\" is already served\n", getId(), port);
-        return status;
+    // "/" until the path option names another; when another stream of the port has "/",
+    // this one waits unmounted for its path (the main and the sub stream open side by side).
+    if (server->mount(mount, "/") != 0) {
+        CLog::debug("RtspTsMediaCaster(%d) port %d: \"/\" is taken; served once it has a path\n",
+                    getId(), port);
     }
     m_server = std::move(server);
     m_mount = std::move(mount);

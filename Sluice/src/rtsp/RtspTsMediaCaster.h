@@ -11,7 +11,7 @@
 
 namespace av {
 
-/// Serves the stream over RTSP: open() mounts it at "/" (the "path" option moves it) on the
+/// Serves the stream over RTSP: open() mounts it at "/" if free (the "path" option moves it) on the
 /// RTSP server of its port, which it shares with every other caster of that port. Frames are
 /// packetized once, on the writing thread, into RTP payloads that every session sends with
 /// its own header (RtpPacketizer, RtspSession); no transport stream is made. Targets are
@@ -26,9 +26,10 @@ public:
     RtspTsMediaCaster() = default;
     ~RtspTsMediaCaster() override;
 
-    /// Joins (or starts) the server of port and mounts the stream at "/". 0, ENOENT (the
-    /// port cannot be listened on), EEXIST ("/" already served on the port) or ENODEV (no
-    /// stream RTSP can carry: neither H.264/H.265 video nor AAC audio).
+    /// Joins (or starts) the server of port and mounts the stream at "/" when no other stream
+    /// of the port has it (else it is served once "path" is set). 0, ENOENT (the port cannot
+    /// be listened on) or ENODEV (no stream RTSP can carry: neither H.264/H.265 video nor AAC
+    /// audio).
     int open(const std::string& ip, uint16_t port, const MediaCasterConfig& config) override;
     /// Ends every session of the stream and leaves the server.
     void close() override;
