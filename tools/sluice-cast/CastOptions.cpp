@@ -22,7 +22,7 @@ bool parseProtocol(const std::string& text, int& out) {
     static const struct {
         const char* name;
         int number;
-    } kNames[] = {{"udp", 1}, {"tcp", 2}, {"rtp", 3}, {"http", 4}, {"srt", 5}};
+    } kNames[] = {{"udp", 1}, {"tcp", 2}, {"rtp", 3}, {"http", 4}, {"srt", 5}, {"rtsp", 6}};
     for (const auto& entry : kNames) {
         if (text == entry.name) {
             out = entry.number;
@@ -54,13 +54,14 @@ const char* CastOptions::usage() {
            "Video must have no B-frames: a frame carries one timestamp.\n"
            "\n"
            "Options:\n"
-           "  -p, --protocol P      udp (default), rtp, tcp, http, srt, or a protocol number\n"
+           "  -p, --protocol P      udp (default), rtp, tcp, http, srt, rtsp, or a number\n"
            "  -l, --port N          local port the caster binds to (default 0: any);\n"
-           "                        for tcp and http the port clients connect to; for srt\n"
+           "                        for tcp, http and rtsp the port clients connect to; for srt\n"
            "                        the port SRT callers connect to (0: targets only)\n"
            "  -o, --option N=V      a caster option (sluice_set_option), e.g. srt's\n"
            "                        latency=200, passphrase=..., pbkeylen=32, streamid=...,\n"
-           "                        maxbw=-1; repeat for several\n"
+           "                        maxbw=-1, or rtsp's path=/main, auth_file=FILE;\n"
+           "                        repeat for several\n"
            "  -t, --target H:PORT   destination address (unicast or multicast) and port;\n"
            "                        repeat for several targets\n"
            "      --fast            send as fast as possible (default: real-time pacing)\n"
@@ -160,8 +161,8 @@ bool CastOptions::parse(int argc, char** argv, std::string& error) {
         error = "give one or two input files";
         return false;
     }
-    if ((protocol == 2 || protocol == 4) && localPort == 0) {
-        error = "tcp and http need --port: the port clients connect to";
+    if ((protocol == 2 || protocol == 4 || protocol == 6) && localPort == 0) {
+        error = "tcp, http and rtsp need --port: the port clients connect to";
         return false;
     }
     if (protocol == 5 && localPort == 0 && targets.empty()) {

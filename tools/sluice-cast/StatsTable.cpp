@@ -18,6 +18,8 @@ const char* protocolName(int protocol) {
             return "http";
         case SLUICE_PROTOCOL_SRT:
             return "srt";
+        case SLUICE_PROTOCOL_RTSP:
+            return "rtsp";
         default:
             return "udp";
     }
