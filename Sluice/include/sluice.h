@@ -41,8 +41,8 @@
       listener stays open.
    6  RTSP (RFC 2326): an RTSP server on `port` (every interface) serves the stream to
       players and recorders that pull it, as RTP (H.264 RFC 6184, H.265 RFC 7798, AAC RFC
-      3640 mpeg4-generic AAC-hbr; other codecs are not offered) over UDP unicast or
-      interleaved on the RTSP connection (RTP/AVP/TCP). The stream is at rtsp://HOST:PORT/
+      3640 mpeg4-generic AAC-hbr; other codecs are not offered) over UDP unicast, UDP
+      multicast (option "multicast") or interleaved on the RTSP connection (RTP/AVP/TCP). The stream is at rtsp://HOST:PORT/
       until the option "path" moves it; casters opened on the same port share one server
       under different paths (the main and the sub stream on 554: "/main", "/sub"). Each
       frame is packetized once for all sessions; parameter sets go in band before every key
@@ -243,7 +243,13 @@ SLUICE_API int sluice_write(int handle, const sluice_media_packet* packet);
  *                     header). Connections without a session close after the same time.
  *   "udp_ports"       "first-last" within 1024..65535: the server ports UDP sessions bind
  *                     (an RTP/RTCP pair each) for the whole server of the port; default
- *                     6970-7993. A SETUP finding no free pair gets 453. */
+ *                     6970-7993. A SETUP finding no free pair gets 453.
+ *   "multicast"       "GROUP:PORT" (an IPv4 multicast group, an even port 1024..65532):
+ *                     clients may then ask for RTP/AVP;multicast and are all served by one
+ *                     sender per stream (video on PORT, audio on PORT+2, RTCP on the odd
+ *                     ports), which sends while any of them plays; "" (the default) offers
+ *                     no multicast (461).
+ *   "multicast_ttl"   1..255, default 16: the multicast datagrams' time to live. */
 SLUICE_API int sluice_set_option(int handle, const char* name, const char* value);
 
 /* Library-wide settings; set them before opening casters. */
@@ -295,7 +301,8 @@ typedef struct sluice_destination_stats {
     /* 168: the fields below were added with SRT. */
     uint64_t send_rate_bps;         /* the transport's current send rate, bits per second */
     /* 176: the fields below were added with RTSP (0 for other protocols). */
-    int32_t rtsp_transport;         /* SLUICE_RTSP_TRANSPORT_* of the session */
+    int32_t rtsp_transport;         /* SLUICE_RTSP_TRANSPORT_* of the session (multicast:
+                                       the stream sender's counts, the group's port) */
     int32_t rtcp_port;              /* UDP: the client's RTCP port; TCP: 0 */
     uint64_t receiver_reports;      /* RTCP receiver reports the client sent */
     int32_t jitter_us;              /* interarrival jitter of its latest report (valid with
@@ -303,9 +310,11 @@ typedef struct sluice_destination_stats {
     int32_t reserved2;              /* 0 */
 } sluice_destination_stats;
 
-/* rtsp_transport: RTP over UDP to the client's ports, or interleaved on its RTSP connection. */
+/* rtsp_transport: RTP over UDP to the client's ports, interleaved on its RTSP connection, or
+ * to the stream's multicast group. */
 #define SLUICE_RTSP_TRANSPORT_UDP 1
 #define SLUICE_RTSP_TRANSPORT_TCP 2
+#define SLUICE_RTSP_TRANSPORT_MULTICAST 3
 
 /* Bits of transport_valid. SRT peers that are connected set the first five; an RTSP session
  * sets LOST and JITTER once its client has sent a receiver report; UDP, RTP, TCP and HTTP

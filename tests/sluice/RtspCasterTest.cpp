@@ -62,9 +62,14 @@ struct Clip {
     av::MediaCasterConfig config;
 };
 
+testsupport::TempDir& clipDir() {
+    static testsupport::TempDir dir;
+    return dir;
+}
+
 // The clips are made once for the whole suite: ffmpeg takes a moment.
 const Clip& clip(bool h265) {
-    static testsupport::TempDir dir;
+    testsupport::TempDir& dir = clipDir();
     static Clip clips[2];
     Clip& c = clips[h265 ? 1 : 0];
     if (c.frames.empty()) {
@@ -243,6 +248,10 @@ TEST_F(RtspCaster, TwoPathsShareOnePortAndAPathIsTakenOnce) {
     EXPECT_NE(b.body.find("H265/90000"), std::string::npos) << b.body;
     EXPECT_EQ(b.header("Content-Base"), client.url("/sub/"));
     EXPECT_EQ(client.request("DESCRIBE", client.url("/other")).status, 404);
+    EXPECT_EQ(
+        client.request("SETUP", client.url("/main/trackID=0"), "Transport: RTP/AVP;multicast\r\n")
+            .status,
+        461);  // no group set for the stream
     EXPECT_EQ(client.request("DESCRIBE", client.url("/fourth")).status, 200);
     // Closing the first caster of the port leaves the server to the others.
     main.close();
@@ -562,4 +571,35 @@ TEST_F(RtspCaster, SixteenClientsRemuxCleanly) {
             << report;
         EXPECT_GT(testsupport::readFile(out).size(), 50000u);
     }
+}
+
+// Multicast clients listen to one sender per stream; inside a private network namespace,
+// where the group has a route, ffprobe reads the stream that way (sluice-cast serves it).
+TEST_F(RtspCaster, MulticastClientsShareOneSender) {
+    testsupport::NetNamespace ns;
+    if (!ns.ok()) {
+        GTEST_SKIP() << ns.reason();
+    }
+    clip(false);
+    // A fresh namespace: nothing else has a port there.
+    sluicetest::Background cast(
+        ns.execPrefix() + "'" + testsupport::programPath("sluice-cast") +
+            "' -p rtsp -l 8554 -o multicast=239.7.7.7:5004 -o multicast_ttl=2 --loop 0 '" +
+            clipDir().file("clip.mp4") + "'",
+        clipDir().file("cast.pid"));
+    const std::string probe = ns.execPrefix() +
+                              "timeout 30 ffprobe -v error -rtsp_transport udp_multicast "
+                              "-show_streams -of compact rtsp://127.0.0.1:8554/ 2>&1";
+    std::string output;
+    ASSERT_TRUE(waitFor(
+        [&] {
+            testsupport::shell(probe, &output);
+            return output.find("codec_name=h264") != std::string::npos;
+        },
+        std::chrono::seconds(40), std::chrono::milliseconds(200)))
+        << output << cast.output();
+    const auto streams = sluicetest::ffprobeEntries(output, "stream");
+    ASSERT_EQ(streams.size(), 2u) << output;
+    EXPECT_NE(output.find("width=320"), std::string::npos);
+    EXPECT_NE(output.find("codec_name=aac"), std::string::npos);
 }

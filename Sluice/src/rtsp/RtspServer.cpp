@@ -124,6 +124,7 @@ RtspServer::~RtspServer() {
     // The loop has stopped: its objects can go from this thread. The port is free again
     // before the registry forgets the server, so that a caster opening the port next finds
     // it free.
+    m_multicast.clear();
     m_sessions.clear();
     m_connections.clear();
     if (m_listener != nullptr) {
@@ -280,6 +281,7 @@ void RtspServer::unmount(const std::shared_ptr<RtspMount>& mount) {
                 ++it;
             }
         }
+        pruneMulticast();
     });
 }
 
@@ -314,7 +316,12 @@ std::vector<DestinationStats> RtspServer::stats(const std::shared_ptr<RtspMount>
                     sink = connection->second.get();
                 }
             }
-            rows.push_back(session->stats(sink));
+            const RtspSession* sender = nullptr;
+            if (session->kind() == RtspTransport::Kind::UdpMulticast) {
+                auto found = m_multicast.find(mount.get());
+                sender = found == m_multicast.end() ? nullptr : found->second.get();
+            }
+            rows.push_back(session->stats(sink, sender));
         }
     });
     return rows;
@@ -398,6 +405,7 @@ void RtspServer::closeConnection(uint64_t id) {
             ++it;
         }
     }
+    pruneMulticast();
     auto count = m_connectionsPerAddress.find(found->second->peerAddress());
     if (count != m_connectionsPerAddress.end() && --count->second <= 0) {
         m_connectionsPerAddress.erase(count);
@@ -415,6 +423,29 @@ void RtspServer::endSession(const std::string& id) {
         connection->second->addSession(-1);
     }
     m_sessions.erase(found);
+    pruneMulticast();
+}
+
+void RtspServer::pruneMulticast() {
+    for (auto it = m_multicast.begin(); it != m_multicast.end();) {
+        bool listened = false;
+        for (const auto& entry : m_sessions) {
+            listened = listened || (entry.second->mount().get() == it->first &&
+                                    entry.second->kind() == RtspTransport::Kind::UdpMulticast);
+        }
+        it = listened ? std::next(it) : m_multicast.erase(it);
+    }
+}
+
+bool RtspServer::multicastPlaying(const RtspMount* mount) const {
+    for (const auto& entry : m_sessions) {
+        const RtspSession& s = *entry.second;
+        if (s.mount().get() == mount && s.kind() == RtspTransport::Kind::UdpMulticast &&
+            s.isPlaying()) {
+            return true;
+        }
+    }
+    return false;
 }
 
 // A connection is reached through its bufferevent's argument; the server's table keeps it
@@ -707,14 +738,43 @@ void RtspServer::handle(RtspConnection& connection, const RtspRequest& request) 
             made->touch(nowMs());
             session = made.get();
         }
+        RtspSession* sender = nullptr;
+        if (transport.kind == RtspTransport::Kind::UdpMulticast) {
+            if (settings.multicastGroup.empty()) {
+                status = "461 Unsupported Transport";
+                return answer();
+            }
+            std::unique_ptr<RtspSession>& slot = m_multicast[mount.get()];
+            if (slot == nullptr) {
+                slot = std::make_unique<RtspSession>("multicast", mount, 0, settings.multicastGroup,
+                                                     0, m_base);
+            }
+            sender = slot.get();
+            if (!sender->hasTrack(track) &&
+                !sender->setUpMulticast(track, settings.multicastGroup, settings.multicastPort,
+                                        settings.multicastTtl, connection.localAddress(),
+                                        m_firstUdpPort, m_lastUdpPort, &m_udpCursor)) {
+                CLog::warning("RtspServer(%d) %s: cannot send to %s:%d: %s\n", m_port,
+                              mount->path().c_str(), settings.multicastGroup.c_str(),
+                              settings.multicastPort, std::strerror(errno));
+                pruneMulticast();
+                status = "453 Not Enough Bandwidth";
+                return answer();
+            }
+        }
         std::string refusal;
         if (!session->setUp(track, transport, m_firstUdpPort, m_lastUdpPort, &m_udpCursor,
                             refusal)) {
+            pruneMulticast();
             status = refusal;
             return answer();
         }
-        headers = "Transport: " + session->transportHeader(track) +
-                  "\r\nSession: " + session->id() +
+        const std::string transportText =
+            sender != nullptr
+                ? sender->multicastHeader(track, settings.multicastGroup, settings.multicastPort,
+                                          settings.multicastTtl)
+                : session->transportHeader(track);
+        headers = "Transport: " + transportText + "\r\nSession: " + session->id() +
                   ";timeout=" + std::to_string(settings.timeoutSeconds) + "\r\n";
         if (made != nullptr) {
             CLog::debug("RtspServer(%d) %s session %s for %s\n", m_port, mount->path().c_str(),
@@ -735,8 +795,15 @@ void RtspServer::handle(RtspConnection& connection, const RtspRequest& request) 
             return answer();
         }
         session->play(true);
+        const RtspSession* numbers = session;
+        if (session->kind() == RtspTransport::Kind::UdpMulticast) {
+            auto sender = m_multicast.find(mount.get());
+            if (sender != m_multicast.end()) {
+                numbers = sender->second.get();
+            }
+        }
         headers += "Range: npt=now-\r\nRTP-Info: " +
-                   session->rtpInfo(baseUrl, mount->mediaUs(monotonicUs())) + "\r\n";
+                   numbers->rtpInfo(baseUrl, mount->mediaUs(monotonicUs())) + "\r\n";
     } else if (method == "PAUSE") {
         session->play(false);
     } else if (method == "TEARDOWN") {
@@ -752,8 +819,16 @@ void RtspServer::distribute() {
         if (frames.empty()) {
             continue;
         }
+        auto sender = m_multicast.find(mount.get());
+        if (sender != m_multicast.end()) {
+            sender->second->play(multicastPlaying(mount.get()));
+            for (const auto& frame : frames) {
+                sender->second->send(*frame, nullptr);
+            }
+        }
         for (const auto& [id, session] : m_sessions) {
-            if (session->mount() != mount || !session->isPlaying()) {
+            if (session->mount() != mount || !session->isPlaying() ||
+                session->kind() == RtspTransport::Kind::UdpMulticast) {
                 continue;
             }
             RtspInterleavedSink* sink = nullptr;
@@ -808,6 +883,12 @@ void RtspServer::sweep() {
             session.report(now, session.mount()->mediaUs(nowUs), sink);
         }
         ++it;
+    }
+    pruneMulticast();
+    for (const auto& [mount, sender] : m_multicast) {
+        if (sender->mount()->hasMediaClock()) {
+            sender->report(now, sender->mount()->mediaUs(nowUs), nullptr);
+        }
     }
     const int64_t idle = idleLimitMs();
     std::vector<uint64_t> expired;

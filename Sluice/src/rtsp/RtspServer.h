@@ -112,6 +112,10 @@ private:
                                          std::string& baseUrl) const;
     RtspSession* findSession(const RtspConnection& connection, const RtspRequest& request);
     int sessionCount(const RtspMount* mount) const;
+    /// Ends the multicast senders no client session listens to any more.
+    void pruneMulticast();
+    /// Whether a multicast client of the stream is playing.
+    bool multicastPlaying(const RtspMount* mount) const;
     int64_t idleLimitMs() const;
 
     event_base* m_base = nullptr;
@@ -133,6 +137,8 @@ private:
     std::map<uint64_t, std::unique_ptr<RtspConnection>> m_connections;
     std::map<std::string, int> m_connectionsPerAddress;
     std::map<std::string, std::unique_ptr<RtspSession>> m_sessions;
+    // Per stream, the one sender of its multicast clients (made at their first SETUP).
+    std::map<const RtspMount*, std::unique_ptr<RtspSession>> m_multicast;
     uint64_t m_nextConnectionId = 0;
     int m_firstUdpPort = kDefaultFirstUdpPort;
     int m_lastUdpPort = kDefaultLastUdpPort;

@@ -72,6 +72,20 @@ int udpSocket(int port) {
     return fd;
 }
 
+// The multicast datagrams' time to live, and the interface they leave by.
+bool multicastOptions(int fd, int ttl, const std::string& localAddress) {
+    const unsigned char hops = static_cast<unsigned char>(ttl);
+    if (setsockopt(fd, IPPROTO_IP, IP_MULTICAST_TTL, &hops, sizeof hops) != 0) {
+        return false;
+    }
+    in_addr local{};
+    if (!localAddress.empty() && inet_pton(AF_INET, localAddress.c_str(), &local) == 1 &&
+        (ntohl(local.s_addr) >> 24) != 127) {
+        return setsockopt(fd, IPPROTO_IP, IP_MULTICAST_IF, &local, sizeof local) == 0;
+    }
+    return true;
+}
+
 bool connectTo(int fd, const std::string& ip, int port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -210,13 +224,44 @@ bool RtspSession::setUp(int track, RtspTransport& transport, int firstPort, int 
         event_add(t.rtpEvent, nullptr);
         event_add(t.rtcpEvent, nullptr);
     } else {
-        answer = "461 Unsupported Transport";
-        return false;
+        // Multicast: the packets are the stream's sender's; the client only listens.
     }
     m_kind = transport.kind;
     m_kindChosen = true;
     t.setUp = true;
     return true;
+}
+
+bool RtspSession::setUpMulticast(int track, const std::string& group, int port, int ttl,
+                                 const std::string& localAddress, int firstPort, int lastPort,
+                                 int* cursor) {
+    Track& t = m_tracks[track];
+    closeTrack(t);
+    if (!bindPair(t, firstPort, lastPort, cursor)) {
+        return false;
+    }
+    const int rtpPort = port + 2 * track;
+    if (!multicastOptions(t.rtpFd, ttl, localAddress) ||
+        !multicastOptions(t.rtcpFd, ttl, localAddress) || !connectTo(t.rtpFd, group, rtpPort) ||
+        !connectTo(t.rtcpFd, group, rtpPort + 1)) {
+        closeTrack(t);
+        return false;
+    }
+    t.clientRtpPort = rtpPort;
+    t.clientRtcpPort = rtpPort + 1;
+    m_kind = RtspTransport::Kind::UdpMulticast;
+    m_kindChosen = true;
+    t.setUp = true;
+    return true;
+}
+
+std::string RtspSession::multicastHeader(int track, const std::string& group, int port,
+                                         int ttl) const {
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  "RTP/AVP;multicast;destination=%s;port=%d-%d;ttl=%d;ssrc=%08X;mode=play",
+                  group.c_str(), port + 2 * track, port + 2 * track + 1, ttl, m_tracks[track].ssrc);
+    return text;
 }
 
 std::string RtspSession::transportHeader(int track) const {
@@ -483,12 +528,17 @@ void RtspSession::onSocketReadable(int fd) {
     }
 }
 
-DestinationStats RtspSession::stats(const RtspInterleavedSink* sink) const {
+DestinationStats RtspSession::stats(const RtspInterleavedSink* sink,
+                                    const RtspSession* multicastSender) const {
     DestinationStats stats;
     stats.address = m_peerAddress;
     stats.connectedSinceUs = m_createdUs;
-    stats.rtspTransport = m_kind == RtspTransport::Kind::TcpInterleaved ? 2 : 1;
-    for (const Track& t : m_tracks) {
+    stats.rtspTransport = m_kind == RtspTransport::Kind::TcpInterleaved ? 2
+                          : m_kind == RtspTransport::Kind::UdpMulticast ? 3
+                                                                        : 1;
+    const Track* tracks = multicastSender != nullptr ? multicastSender->m_tracks : m_tracks;
+    for (int i = 0; i < RtspStreamInfo::kMaxTracks; ++i) {
+        const Track& t = tracks[i];
         if (!t.setUp) {
             continue;
         }

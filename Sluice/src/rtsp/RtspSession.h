@@ -60,10 +60,19 @@ public:
     /// connects them to the client; TCP: takes the client's channels or the next free pair.
     /// All tracks of a session share one transport kind. False (nothing changed) when the
     /// kind differs from an earlier track's or no port pair is free; `answer` then says why.
+    /// Multicast: the client's session only notes the track; its packets come from the
+    /// stream's multicast sender (setUpMulticast).
     bool setUp(int track, RtspTransport& transport, int firstPort, int lastPort, int* cursor,
                std::string& answer);
-    /// The Transport header of the SETUP answer for a track.
+    /// The stream's one multicast sender: a track's RTP and RTCP to group:port+2*track and
+    /// the next port, with this TTL, leaving through the interface of localAddress (the
+    /// route's when it is loopback or empty).
+    bool setUpMulticast(int track, const std::string& group, int port, int ttl,
+                        const std::string& localAddress, int firstPort, int lastPort, int* cursor);
+    /// The Transport header of the SETUP answer for a track. A multicast client's comes from
+    /// the sender (multicastHeader).
     std::string transportHeader(int track) const;
+    std::string multicastHeader(int track, const std::string& group, int port, int ttl) const;
 
     /// PLAY: from the next key picture on (audio at once). PAUSE: nothing is sent.
     void play(bool on);
@@ -85,8 +94,10 @@ public:
     void touch(int64_t nowMs) { m_lastActivityMs = nowMs; }
     int64_t lastActivityMs() const { return m_lastActivityMs; }
 
-    /// The session's row in the per-destination records.
-    DestinationStats stats(const RtspInterleavedSink* sink) const;
+    /// The session's row in the per-destination records. A multicast client's counts are
+    /// those of the stream's sender.
+    DestinationStats stats(const RtspInterleavedSink* sink,
+                           const RtspSession* multicastSender = nullptr) const;
 
 private:
     struct Track {

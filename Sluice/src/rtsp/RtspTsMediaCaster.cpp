@@ -1,5 +1,8 @@
 #include "RtspTsMediaCaster.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
@@ -137,6 +140,31 @@ int RtspTsMediaCaster::setOption(const std::string& name, const std::string& val
     }
     if (name == "session_timeout" && number(value, 1, 3600, number_)) {
         server->configure(mount, [&](RtspMountSettings& s) { s.timeoutSeconds = number_; });
+        return 0;
+    }
+    if (name == "multicast") {
+        // "GROUP:PORT" with an IPv4 multicast group and an even port, or "" for none.
+        std::string group;
+        int groupPort = 0;
+        if (!value.empty()) {
+            const size_t colon = value.rfind(':');
+            in_addr address{};
+            if (colon == std::string::npos ||
+                inet_pton(AF_INET, value.substr(0, colon).c_str(), &address) != 1 ||
+                !IN_MULTICAST(ntohl(address.s_addr)) ||
+                !number(value.substr(colon + 1), 1024, 65532, groupPort) || groupPort % 2 != 0) {
+                return EINVAL;
+            }
+            group = value.substr(0, colon);
+        }
+        server->configure(mount, [&](RtspMountSettings& s) {
+            s.multicastGroup = group;
+            s.multicastPort = groupPort;
+        });
+        return 0;
+    }
+    if (name == "multicast_ttl" && number(value, 1, 255, number_)) {
+        server->configure(mount, [&](RtspMountSettings& s) { s.multicastTtl = number_; });
         return 0;
     }
     if (name == "udp_ports") {

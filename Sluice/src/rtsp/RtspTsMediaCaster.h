@@ -20,7 +20,8 @@ namespace av {
 /// Options (setOption): "path" (EEXIST when another stream has it), "auth_file" (digest
 /// password file; "" turns authentication off), "max_sessions" (1..1024), "session_timeout"
 /// (seconds, 1..3600), "udp_ports" ("first-last", the server ports of UDP sessions, for the
-/// whole server).
+/// whole server), "multicast" ("GROUP:PORT", even port; "" offers none) and "multicast_ttl"
+/// (1..255, default 16).
 class RtspTsMediaCaster : public BasicTsMediaCaster {
 public:
     RtspTsMediaCaster() = default;
