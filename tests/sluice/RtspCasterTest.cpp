@@ -5,9 +5,9 @@
 #include <sys/socket.h>
 
 #include <atomic>
+#include <cctype>
 #include <cstdio>
 #include <memory>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -102,10 +102,21 @@ struct Answer {
     int status = 0;
     std::string head;
     std::string body;
+    /// The value of a header (name matched without regard to case), empty when absent.
     std::string header(const std::string& name) const {
-        std::smatch m;
-        const std::regex re("\r\n" + name + ": ([^\r]*)\r\n", std::regex::icase);
-        return std::regex_search(head, m, re) ? m[1].str() : std::string();
+        std::string lower = head;
+        std::string key = "\r\n" + name + ": ";
+        for (std::string* text : {&lower, &key}) {
+            for (char& c : *text) {
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            }
+        }
+        const size_t at = lower.find(key);
+        if (at == std::string::npos) {
+            return std::string();
+        }
+        const size_t from = at + key.size();
+        return head.substr(from, head.find("\r\n", from) - from);
     }
 };
 
@@ -309,10 +320,9 @@ const std::string kRealm = "HttpServer";
 // The Authorization header a client computes from a challenge.
 std::string digest(const Answer& challenge, const std::string& method, const std::string& uri,
                    const std::string& password, const std::string& nc = std::string()) {
-    std::smatch m;
     const std::string text = challenge.header("WWW-Authenticate");
-    std::regex_search(text, m, std::regex("nonce=\"([^\"]*)\""));
-    const std::string nonce = m[1].str();
+    const size_t at = text.find("nonce=\"") + 7;
+    const std::string nonce = text.substr(at, text.find('"', at) - at);
     using av::RtspDigestAuth;
     const std::string ha1 = RtspDigestAuth::md5Hex("admin:" + kRealm + ":" + password);
     const std::string ha2 = RtspDigestAuth::md5Hex(method + ":" + uri);
