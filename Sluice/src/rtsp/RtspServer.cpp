@@ -26,8 +26,10 @@ namespace {
 
 std::mutex g_registryMutex;
 std::map<uint16_t, std::weak_ptr<RtspServer>>& registry() {
-    static std::map<uint16_t, std::weak_ptr<RtspServer>> servers;
-    return servers;
+    // Never destroyed: a caster released during the process's exit (without sluice_quit)
+    // still finds it.
+    static auto* servers = new std::map<uint16_t, std::weak_ptr<RtspServer>>();
+    return *servers;
 }
 
 int64_t nowMs() {
@@ -187,7 +189,7 @@ void RtspServer::doStop() {
 }
 
 void RtspServer::runOnLoop(const std::function<void()>& fn) {
-    assert(std::this_thread::get_id() != m_loopThread && "runOnLoop from the loop");
+    assert(std::this_thread::get_id() != m_loopThread.load() && "runOnLoop from the loop");
     std::unique_lock<std::mutex> lock(m_commandMutex);
     const uint64_t ticket = m_commandsRun + m_commands.size() + 1;
     m_commands.push_back(fn);

@@ -124,7 +124,7 @@ private:
     event* m_sweepEvent = nullptr;
     event* m_resumeEvent = nullptr;
     uint16_t m_port = 0;
-    std::thread::id m_loopThread;
+    std::atomic<std::thread::id> m_loopThread{};
     std::atomic<int64_t> m_requestTimeoutMs{kRequestTimeoutMs};
 
     std::mutex m_commandMutex;
