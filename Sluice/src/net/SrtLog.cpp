@@ -7,12 +7,7 @@
 
 namespace {
 
-void forward(void*, int level, const char*, int, const char*, const char* message) {
-    CLog::log(srtLevelToLog(level), "libsrt: %s\n", message);
-}
-
-}  // namespace
-
+// libsrt's levels are syslog's.
 int srtLevelToLog(int srtLevel) {
     if (srtLevel <= LOG_CRIT) {
         return CLog::kFatal;
@@ -38,6 +33,12 @@ int logLevelToSrt(int logLevel) {
     }
     return logLevel == CLog::kError ? LOG_ERR : LOG_CRIT;
 }
+
+void forward(void*, int level, const char*, int, const char*, const char* message) {
+    CLog::log(srtLevelToLog(level), "libsrt: %s\n", message);
+}
+
+}  // namespace
 
 void routeSrtLog() {
     // Our lines carry their own time and level; libsrt's prefix would repeat them.

@@ -6,8 +6,3 @@
 /// not even format what no sink would keep. libsrt's logging is process-wide: call it before
 /// each start of libsrt (the logger's configuration may have changed since). Any thread.
 void routeSrtLog();
-
-/// The logger's level for a libsrt (syslog) level.
-int srtLevelToLog(int srtLevel);
-/// libsrt's (syslog) level for the logger's lowest threshold.
-int logLevelToSrt(int logLevel);
