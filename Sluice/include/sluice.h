@@ -27,14 +27,17 @@
  *      every client that connects, from the next block on. Targets are kept but not used.
  *   4  HTTP: listens like TCP; a client that has sent any complete HTTP message gets
  *      "HTTP/1.1 200 OK" (Content-Type: video/MP2T, Transfer-Encoding: chunked), then one
- *      chunk per block. The body has no end: it stops when the connection closes.
+ *      chunk per block. The body has no end: it stops when the connection closes. What the
+ *      client sends after that first message is discarded unread (no second header).
  *   5  SRT (live mode, libsrt): every block is one SRT message. With `port` > 0 the caster
       listens on every IPv4 address for SRT callers, each of which gets the stream from the
       next block on; with `port` 0 it does not listen. Every target (sluice_add_target) is
       an SRT listener the caster calls, and calls again with back-off (0.25 s doubling to
       8 s; 0.25 s again after a link that was up) whenever the link drops or cannot be
-      made, until sluice_remove_target. A caster may listen and call at once. Options
-      (latency, encryption, stream ID, bandwidth): sluice_set_option. Each peer has its own
+      made, until sluice_remove_target. A caster may listen and call at once. The
+      listener takes at most 32 callers, 8 from one address; one beyond is refused in the
+      handshake (reject reason 1402, SRT_REJX_OVERLOAD). Options (latency, encryption,
+      stream ID, bandwidth, caller limits): sluice_set_option. Each peer has its own
       queue of 1024 blocks; a peer that cannot keep up loses its oldest blocks (counted in
       `dropped`) and delays neither the writer nor any other peer.
       sluice_remove_all_target ends every target and disconnects every caller; the
@@ -66,8 +69,9 @@
  * own thread sends it to every target, paced (at most four datagrams back to back per
  * target), the queue bounded (the oldest datagrams are dropped, and logged, if the network
  * cannot take the rate); sluice_close sends what is still queued. A TCP or HTTP caster runs
- * one thread that accepts and serves its clients (at most 256 at a time; an HTTP client has
- * 10 s to complete its request). An SRT caster runs one thread that accepts callers, calls
+ * one thread that accepts and serves its clients (at most 256 at a time and 16 from one
+ * address, see sluice_set_option; a client beyond is closed at once; an HTTP client has 10 s
+ * to complete its request). An SRT caster runs one thread that accepts callers, calls
  * its targets and hands every peer's queue to libsrt (which runs threads of its own).
  *
  * Ownership: the library copies what it keeps (configuration blocks, addresses); frame
@@ -87,7 +91,10 @@
  *   17  EEXIST  sluice_set_option: the RTSP path is already served on the port
  *
  * Logging: sluice_init reads "SluiceLog.ini" in the current directory; without that file
- * the library logs nothing. Example:
+ * the library logs nothing. libsrt's own messages go through the same sinks ("libsrt: ...",
+ * libsrt's level set from the lowest Level of the sinks when an SRT caster opens), never to
+ * standard error. Trouble that repeats (unparsable requests, a jammed client's lost blocks,
+ * refused clients) is logged when it starts and, with its count, when it ends. Example:
  *     [Console]
  *     Enabled=true
  *     Level=debug
@@ -203,7 +210,11 @@ SLUICE_API int sluice_remove_all_target(int handle);
  * reported. */
 SLUICE_API int sluice_write(int handle, const sluice_media_packet* packet);
 
-/* Sets one option of an SRT caster, as text (decimal numbers without spaces):
+/* Sets one option of a caster, as text (decimal numbers without spaces).
+ * TCP and HTTP casters, for the clients that connect afterwards:
+ *   "maxclients"    clients at a time, 1..1024; default 256.
+ *   "maxperaddress" clients one IPv4 address may hold, 1..1024; default 16.
+ * SRT casters:
  *   "latency"     receiver delay in milliseconds, 20..8000; default 120. Each side may ask
  *                 for more; the larger one is used (the negotiated latency in the stats).
  *   "passphrase"  10..79 characters: AES encryption with a key derived from it; "" (the
@@ -217,6 +228,9 @@ SLUICE_API int sluice_write(int handle, const sluice_media_packet* packet);
  *   "maxbw"       bytes per second the caster may send to one peer, retransmissions included:
  *                 0 (the default) = libsrt measures the stream's rate and allows 25 % above
  *                 it; -1 = unlimited (libsrt's own ceiling, 1 Gbit/s); > 0 that rate.
+ *   "maxclients"  callers of the listener at a time, 1..256; default 32 (each costs libsrt
+ *                 about a megabyte of buffers). Callers already in stay.
+ *   "maxperaddress" callers one IPv4 address may hold, 1..256; default 8.
  * Options apply to every connection made after the call: later callers of the listener, and
  * the targets' next (re)connections. Links already up: a change of "passphrase" or "pbkeylen"
  * ends every link at once (targets reconnect with the new secret; callers of the listener
@@ -224,8 +238,8 @@ SLUICE_API int sluice_write(int handle, const sluice_media_packet* packet);
  * leave them as they are. Set options before adding targets; the listener is open from
  * sluice_open on, so a caster that must be encrypted from its first caller has its
  * passphrase set right after sluice_open (a caller accepted before is ended by that change).
- * Returns 0; 22 for a NULL name or value, an unknown name, a bad value, or a caster that is
- * neither SRT nor RTSP (nothing changes then); 2 for an unknown handle. */
+ * Returns 0; 22 for a NULL name or value, an unknown name, a bad value, or a caster without
+ * that option (UDP and RTP have none; nothing changes then); 2 for an unknown handle. */
 /* Options of an RTSP caster (same rules for text and results; they apply from the next
  * request on):
  *   "path"            "/..." (at most 255 characters): where the stream is served; 17

@@ -151,6 +151,8 @@ class Caster:
         if producer == PROJECT:
             command = [self.tool("bench-cast"), "--protocol", proto]
             command += ["--pace", "1"] if paced else []
+            # Every bench client comes from 127.0.0.1: lift the per-address limit (16).
+            command += ["--option", f"maxperaddress={min(count + stalled, 1024)}"]
         else:
             command = [self.tool("bench-gst")] + (["--realtime"] if paced else [])
             proto = "tcp"  # GStreamer serves the raw stream
@@ -188,6 +190,9 @@ class Caster:
                 else:
                     command = [self.tool("bench-cast"), "--protocol", "srt", "--pace", "1"]
                     command += ["--option", "maxbw=-1"] if producer == PROJECT_SRT_UNPACED else []
+                    # All callers come from 127.0.0.1: lift the caller limits (32, 8 each).
+                    command += ["--option", f"maxclients={min(max(count, 32), 256)}",
+                                "--option", f"maxperaddress={min(max(count, 8), 256)}"]
                 prod = kids.start(command + ["--clients", str(count), "--hold", clip],
                                   name=producer)
                 port = int(prod.expect("listening", 60).split()[1])
@@ -344,8 +349,11 @@ class Caster:
         out = {}
         for clients in (0, stalled):
             with Children() as kids:
+                # From one address: the per-address limit (16) lifted, to measure the
+                # client limit (256) as before.
                 prod = kids.start([self.tool("bench-cast"), "--protocol", "http", "--pace", "1",
-                                   "--clients", "0", "--hold", clip], name=PROJECT)
+                                   "--option", "maxperaddress=1024", "--clients", "0", "--hold",
+                                   clip], name=PROJECT)
                 port = int(prod.expect("listening", 60).split()[1])
                 held = open_stalled_http(port, clients)
                 time.sleep(0.5)  # the accepts and their responses

@@ -58,6 +58,10 @@ public:
 
     /// Deletes every sink.
     static void clearWriters();
+    /// The lowest threshold among the sinks that put lines somewhere (every sink but the
+    /// debugger output); kFatal + 1 when there is none. Lets a source of messages that costs
+    /// to produce them (a library's own logging) skip those nobody would see.
+    static int lowestLevel();
 
     static void log(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
     static void vlog(int level, const char* format, va_list args)

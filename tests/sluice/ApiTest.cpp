@@ -324,10 +324,32 @@ TEST_F(SluiceApi, DestinationStatsCountEveryTargetExactly) {
     }
 }
 
-// sluice_set_option: handle, name, value and protocol checks; SRT only.
+// sluice_set_option: handle, name, value and protocol checks; the client limits apply to the
+// TCP, HTTP and SRT casters, the rest to SRT only.
 TEST_F(SluiceApi, SetOptionChecksItsArgumentsAndTheProtocol) {
     const int udp = open(SLUICE_PROTOCOL_UDP);
     const int srt = open(SLUICE_PROTOCOL_SRT);  // port 0: calls out only
+    for (const int protocol : {SLUICE_PROTOCOL_TCP, SLUICE_PROTOCOL_HTTP}) {
+        const int stream = open(protocol, 0);
+        const struct {
+            const char* name;
+            const char* value;
+            int result;
+        } cases[] = {
+            {"maxperaddress", "1", 0},      {"maxperaddress", "1024", 0},
+            {"maxclients", "1", 0},         {"maxclients", "1024", 0},
+            {"maxperaddress", "0", EINVAL}, {"maxperaddress", "1025", EINVAL},
+            {"maxclients", "-1", EINVAL},   {"maxclients", "16 ", EINVAL},
+            {"maxclients", "", EINVAL},     {"latency", "200", EINVAL},
+        };
+        for (const auto& c : cases) {
+            EXPECT_EQ(sluice_set_option(stream, c.name, c.value), c.result)
+                << protocol << " " << c.name << "=" << c.value;
+        }
+    }
+    EXPECT_EQ(sluice_set_option(udp, "maxclients", "4"), EINVAL);
+    EXPECT_EQ(sluice_set_option(srt, "maxclients", "256"), 0);
+    EXPECT_EQ(sluice_set_option(srt, "maxperaddress", "257"), EINVAL);
     EXPECT_EQ(sluice_set_option(64, "latency", "200"), ENOENT);
     EXPECT_EQ(sluice_set_option(-1, "latency", "200"), ENOENT);
     EXPECT_EQ(sluice_set_option(srt, nullptr, "200"), EINVAL);

@@ -1,11 +1,13 @@
 // The HTTP caster with real clients on loopback: the response header, the chunk framing,
-// which messages start a stream, requests split over reads, repeated requests and silent
-// clients. (Requests in pieces of every size: HttpParserTest.)
+// which messages start a stream, requests split over reads, repeated requests, garbage and
+// silent clients. (Requests in pieces of every size: HttpParserTest.)
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "HttpTsMediaCaster.h"
+#include "InspectableCaster.h"
+#include "LibrarySettings.h"
 #include "LogCapture.h"
 #include "StreamBlocks.h"
 #include "TcpClient.h"
@@ -56,7 +58,13 @@ protected:
         return client.send(message) && client.waitForSize(before + kHeader.size());
     }
 
-    HttpTsMediaCaster m_caster;
+    /// Sends bytes and waits until the caster has read and handled them.
+    bool sendHandled(TcpClient& client, const std::string& bytes) {
+        return client.send(bytes) &&
+               waitFor([&] { return client.unsent() == 0 && m_caster.unreadInput() == 0; });
+    }
+
+    sluicetest::InspectableCaster<HttpTsMediaCaster> m_caster;
 };
 
 }  // namespace
@@ -125,27 +133,57 @@ TEST_F(HttpCaster, AClientWithoutACompleteRequestInTimeIsClosed) {
     EXPECT_FALSE(streaming.closedByServer());
 }
 
-// The exact header, then one chunk per block ("524" CR LF, the 1316 bytes, CR LF); a second
-// request writes the header again between two chunks.
-TEST_F(HttpCaster, AGetGetsTheHeaderThenChunksAndASecondRequestTheHeaderAgain) {
-    TcpClient client(m_caster.port());
+// The exact header, then one chunk per block ("524" CR LF, the 1316 bytes, CR LF). Whatever
+// the client sends afterwards is discarded: thousands of repeated requests from a client that
+// does not read queue nothing for it (before, each queued another header, without limit).
+TEST_F(HttpCaster, AfterTheFirstRequestFurtherRequestsQueueNothing) {
+    // Small socket buffers: what is queued for the client stays in the caster, where it counts.
+    const int oldSendBuffer = av::LibrarySettings::sendBufferSize();
+    av::LibrarySettings::setSendBufferSize(8192);
+    TcpClient client(m_caster.port(), 4096);
     ASSERT_TRUE(request(client, "GET / HTTP/1.1\r\n\r\n"));
+    av::LibrarySettings::setSendBufferSize(oldSendBuffer);
     EXPECT_EQ(client.received(), kHeader);
     feed(0, 2);
     ASSERT_TRUE(client.waitForSize(kHeader.size() + 2 * (kBlockSize + 7)));
-    ASSERT_TRUE(request(client, "GET / HTTP/1.1\r\n\r\n"));
+    client.pause();
+    std::string requests;
+    for (int i = 0; i < 20000; ++i) {
+        requests += "GET / HTTP/1.1\r\n\r\n";
+    }
+    ASSERT_TRUE(sendHandled(client, requests));
+    const auto stats = m_caster.destinationStats();
+    ASSERT_EQ(stats.size(), 1u);
+    EXPECT_EQ(stats[0].counters.backlogBytes, 0u);
+    client.resume();
     feed(2, 4);
-    ASSERT_TRUE(client.waitForSize(2 * kHeader.size() + 4 * (kBlockSize + 7)));
-    EXPECT_EQ(client.received(), kHeader + chunks(0, 2) + kHeader + chunks(2, 4));
+    ASSERT_TRUE(client.waitForSize(kHeader.size() + 4 * (kBlockSize + 7)));
+    EXPECT_EQ(client.received(), kHeader + chunks(0, 4));
+    EXPECT_FALSE(client.closedByServer());
 }
 
-TEST_F(HttpCaster, GarbageIsLoggedAndTheClientCanStillAsk) {
+// Garbage is logged once per episode ("parse return 0" when it starts, the number of
+// unparsable reads when a request ends it); the client can still ask, and what it sends
+// once streaming is not even parsed.
+TEST_F(HttpCaster, GarbageIsLoggedOncePerEpisodeAndTheClientCanStillAsk) {
     sluicetest::LogCapture log;
     TcpClient client(m_caster.port());
     ASSERT_TRUE(waitForClients(1));
-    ASSERT_TRUE(client.send("\x01\x02 not http\r\n"));
-    ASSERT_TRUE(waitFor([&] { return !log.starting("parse return 0. buffer size: ").empty(); }));
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_TRUE(sendHandled(client, "\x01\x02 not http\r\n"));
+    }
+    EXPECT_EQ(log.starting("parse return 0. buffer size: ").size(), 1u);
     EXPECT_FALSE(client.closedByServer());
     ASSERT_TRUE(request(client, "GET / HTTP/1.1\r\n\r\n"));
     EXPECT_EQ(client.received(), kHeader);
+    const std::string summary =
+        "HttpMediaCasterConnection(" + client.name() + ") 4 reads could not be parsed\n";
+    EXPECT_EQ(log.count(summary), 1u);
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_TRUE(sendHandled(client, "\x01\x02 not http\r\n"));
+    }
+    client.close();
+    ASSERT_TRUE(waitForClients(0));
+    EXPECT_EQ(log.starting("parse return 0. buffer size: ").size(), 1u);
+    EXPECT_EQ(log.count(summary), 1u);
 }

@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <thread>
@@ -30,6 +32,47 @@ using testsupport::waitFor;
 namespace {
 
 const std::string kPassphrase = "s3cret-Passphrase";
+
+long residentKib() {
+    const std::string status = testsupport::readFile("/proc/self/status");
+    const size_t at = status.find("VmRSS:");
+    return at == std::string::npos ? 0 : std::stol(status.substr(at + 6));
+}
+
+// What the process writes to standard error while it lives.
+class StderrCapture {
+public:
+    StderrCapture() : m_file(std::tmpfile()), m_saved(::dup(2)) {
+        std::fflush(stderr);
+        ::dup2(fileno(m_file), 2);
+    }
+    ~StderrCapture() {
+        restore();
+        std::fclose(m_file);
+    }
+    std::string text() {
+        restore();
+        std::string all;
+        std::rewind(m_file);
+        char buffer[512];
+        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, m_file)) > 0;) {
+            all.append(buffer, n);
+        }
+        return all;
+    }
+
+private:
+    void restore() {
+        if (m_saved >= 0) {
+            std::fflush(stderr);
+            ::dup2(m_saved, 2);
+            ::close(m_saved);
+            m_saved = -1;
+        }
+    }
+    std::FILE* m_file;
+    int m_saved;
+};
 
 class SrtCaster : public ::testing::Test {
 protected:
@@ -155,6 +198,13 @@ TEST_F(SrtCaster, OptionsAreValidatedAndABadOneChangesNothing) {
         {"maxbw", "-2", EINVAL},
         {"maxbw", "1e6", EINVAL},
         {"maxbw", "99999999999999999999", EINVAL},
+        {"maxclients", "1", 0},
+        {"maxclients", "256", 0},
+        {"maxclients", "0", EINVAL},
+        {"maxclients", "257", EINVAL},
+        {"maxperaddress", "256", 0},
+        {"maxperaddress", "0", EINVAL},
+        {"maxperaddress", "x", EINVAL},
         {"Latency", "120", EINVAL},
         {"rcvlatency", "120", EINVAL},
         {"", "1", EINVAL},
@@ -169,6 +219,9 @@ TEST_F(SrtCaster, OptionsAreValidatedAndABadOneChangesNothing) {
             EXPECT_EQ(after.keyLength, before.keyLength) << c.name << "=" << c.value;
             EXPECT_EQ(after.streamId, before.streamId) << c.name << "=" << c.value;
             EXPECT_EQ(after.maxBandwidth, before.maxBandwidth) << c.name << "=" << c.value;
+            EXPECT_EQ(after.maxCallers, before.maxCallers) << c.name << "=" << c.value;
+            EXPECT_EQ(after.maxCallersPerAddress, before.maxCallersPerAddress)
+                << c.name << "=" << c.value;
         }
     }
     const av::SrtOptions last = caster.options();
@@ -177,11 +230,68 @@ TEST_F(SrtCaster, OptionsAreValidatedAndABadOneChangesNothing) {
     EXPECT_EQ(last.keyLength, 32);
     EXPECT_EQ(last.streamId, std::string(512, 's'));
     EXPECT_EQ(last.maxBandwidth, 1250000);
+    EXPECT_EQ(last.maxCallers, 256);
+    EXPECT_EQ(last.maxCallersPerAddress, 256);
+    EXPECT_EQ(av::SrtOptions().maxCallers, 32);
+    EXPECT_EQ(av::SrtOptions().maxCallersPerAddress, 8);
+}
+
+// Callers beyond the limits are refused in the handshake (the caller's connect fails),
+// counted and logged once per episode; another address still fits under the total, and a
+// place given back is taken again.
+TEST_F(SrtCaster, TheListenerRefusesCallersBeyondItsLimits) {
+    sluicetest::LogCapture log(CLog::kWarning);
+    auto caster = open(true);
+    ASSERT_EQ(caster->setOption("maxclients", "3"), 0);
+    ASSERT_EQ(caster->setOption("maxperaddress", "2"), 0);
+    std::vector<std::unique_ptr<SrtReceiver>> in;
+    auto call = [&](const char* from) {
+        auto receiver = std::make_unique<SrtReceiver>();
+        if (!receiver->call(caster->listenPort(), "", from)) {
+            return false;
+        }
+        in.push_back(std::move(receiver));
+        return waitFor([&] { return caster->clientCount() == in.size(); });
+    };
+    EXPECT_TRUE(call("127.0.0.1"));
+    EXPECT_TRUE(call("127.0.0.1"));
+    EXPECT_FALSE(call("127.0.0.1"));  // its two
+    EXPECT_TRUE(call("127.0.0.2"));
+    EXPECT_FALSE(call("127.0.0.3"));  // the three
+    in.erase(in.begin());
+    ASSERT_TRUE(waitFor([&] { return caster->clientCount() == 2; }));
+    EXPECT_TRUE(call("127.0.0.3"));
+    EXPECT_EQ(caster->clientCount(), 3u);
+    EXPECT_EQ(caster->refusedCallers(), 2u);
+    EXPECT_EQ(log.starting("(0) SRT caller 127.0.0.1 refused: 2 callers (at most 3, 2 per "
+                           "address)")
+                  .size(),
+              1u);
+    EXPECT_EQ(log.count("(0) SRT callers accepted again; 1 refused over the limits\n"), 2u);
+}
+
+// libsrt's own lines (here about handshakes refused for a missing passphrase) go to the
+// library's logger at the level of its sinks, and never to standard error, also when there
+// is no sink at all (no SluiceLog.ini).
+TEST_F(SrtCaster, LibsrtWritesToTheLogNeverToStderr) {
+    auto log = std::make_unique<sluicetest::LogCapture>(CLog::kWarning);
+    auto caster = open(true);
+    ASSERT_EQ(caster->setOption("passphrase", kPassphrase), 0);
+    StderrCapture stderrCapture;
+    SrtReceiver refused;
+    EXPECT_FALSE(refused.call(caster->listenPort()));
+    EXPECT_FALSE(log->starting("libsrt: ").empty());
+    log.reset();  // no sink
+    caster = open(true);
+    ASSERT_EQ(caster->setOption("passphrase", kPassphrase), 0);
+    EXPECT_FALSE(refused.call(caster->listenPort()));
+    EXPECT_EQ(stderrCapture.text(), "");
 }
 
 TEST_F(SrtCaster, TwentyCallersReceiveIdenticalStreamsWithoutContinuityErrors) {
     auto caster = open(true);
     ASSERT_EQ(caster->setOption("maxbw", "-1"), 0);  // the clip goes out faster than real time
+    ASSERT_EQ(caster->setOption("maxperaddress", "20"), 0);  // all of them from 127.0.0.1
     std::vector<std::unique_ptr<SrtReceiver>> receivers;
     for (int i = 0; i < 20; ++i) {
         receivers.push_back(std::make_unique<SrtReceiver>());
@@ -325,6 +435,41 @@ TEST_F(SrtCaster, AStalledCallerDoesNotHoldUpAHealthyOne) {
     EXPECT_TRUE(waitFor([&] { return caster->clientCount() == 1; }));
     srt_close(stalled);
     srt_cleanup();
+}
+
+// What callers cost is given back once they have left: glibc keeps the memory libsrt's
+// threads freed unless it is told to give it back.
+TEST_F(SrtCaster, TheMemoryOfCallersThatLeftIsGivenBack) {
+#if defined(BUILD_SANITIZED)
+    GTEST_SKIP() << "the sanitizers' allocators keep freed memory in their own way";
+#endif
+    auto caster = open(true);
+    ASSERT_EQ(caster->setOption("maxbw", "-1"), 0);
+    ASSERT_EQ(caster->setOption("latency", "1000"), 0);  // more for libsrt to keep per caller
+    const long before = residentKib();
+    long peak = 0;
+    {
+        std::vector<std::unique_ptr<SrtReceiver>> receivers;
+        for (int i = 0; i < 24; ++i) {
+            const std::string from = "127.0.0." + std::to_string(1 + i / 8);  // 8 each
+            receivers.push_back(std::make_unique<SrtReceiver>());
+            ASSERT_TRUE(receivers.back()->call(caster->listenPort(), "", from.c_str())) << i;
+        }
+        ASSERT_TRUE(waitFor([&] { return caster->clientCount() == 24; }));
+        for (int i = 0; i < 3; ++i) {
+            writeClip(*caster);
+        }
+        ASSERT_TRUE(waitFor([&] {
+            return std::all_of(receivers.begin(), receivers.end(),
+                               [](const auto& r) { return r->receivedSize() > 0; });
+        }));
+        peak = residentKib();
+    }
+    ASSERT_TRUE(waitFor([&] { return caster->clientCount() == 0; }));
+    EXPECT_GT(peak - before, 8 * 1024) << "the callers should cost megabytes";
+    EXPECT_TRUE(waitFor([&] { return residentKib() - before < (peak - before) / 4; },
+                        std::chrono::seconds(20)))
+        << "before " << before << " KiB, peak " << peak << " KiB, now " << residentKib();
 }
 
 // One peer's queue keeps the newest blocks: what does not fit is dropped oldest first and

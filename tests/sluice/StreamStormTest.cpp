@@ -52,6 +52,7 @@ TEST_P(DisconnectStorm, ClientsComeAndGoWhileBlocksAreWritten) {
         caster = std::make_unique<av::TcpTsMediaCaster>();
     }
     ASSERT_EQ(caster->open("127.0.0.1", 0, sluicetest::audioOnlyConfig()), 0);
+    ASSERT_EQ(caster->setOption("maxperaddress", std::to_string(kClientsPerRound)), 0);
     const uint16_t port = caster->port();
 
     std::atomic<bool> stop{false};

@@ -114,6 +114,40 @@ TEST(TcpServerClients, TheClientBeyondTheLimitIsClosedAndCounted) {
     EXPECT_EQ(server.refusedClients(), 1u);
 }
 
+// One address holds at most 16 clients (as the web server allows); the next from it is
+// closed at once and counted, once per episode in the log with the count at its end, while
+// another address still gets in.
+TEST(TcpServerClients, OneAddressHoldsAtMostSixteenClients) {
+    sluicetest::LogCapture log;
+    PlainServer server;
+    ASSERT_TRUE(server.open("", 0));
+    EXPECT_EQ(server.maxClientsPerAddress(), 16u);
+    std::vector<std::unique_ptr<sluicetest::TcpClient>> clients;
+    for (int i = 0; i < 16; ++i) {
+        clients.push_back(std::make_unique<sluicetest::TcpClient>(server.port()));
+    }
+    ASSERT_TRUE(testsupport::waitFor([&] { return server.connectionCount() == 16; }));
+    for (int i = 0; i < 3; ++i) {
+        sluicetest::TcpClient beyond(server.port());
+        EXPECT_TRUE(beyond.waitForClose());
+    }
+    EXPECT_EQ(server.refusedClients(), 3u);
+    const std::string name = "TcpServer(" + std::to_string(server.port()) + ") ";
+    EXPECT_EQ(log.starting(name + "127.0.0.1 holds 16 clients").size(), 1u);
+    sluicetest::TcpClient other(server.port(), 0, true, "127.0.0.2");
+    ASSERT_TRUE(other.connected());
+    ASSERT_TRUE(testsupport::waitFor([&] { return server.connectionCount() == 17; }));
+    EXPECT_EQ(log.count(name + "3 clients closed over the per-address limit\n"), 1u);
+    // A place given back is taken again.
+    clients.pop_back();
+    ASSERT_TRUE(testsupport::waitFor([&] { return server.connectionCount() == 16; }));
+    sluicetest::TcpClient again(server.port());
+    ASSERT_TRUE(testsupport::waitFor([&] { return server.connectionCount() == 17; }));
+    EXPECT_FALSE(again.closedByServer());
+    EXPECT_FALSE(other.closedByServer());
+    EXPECT_EQ(server.refusedClients(), 3u);
+}
+
 // Out of descriptors, the listener rests instead of failing in a loop: one message for the
 // whole episode, and the waiting client is taken once descriptors are free again.
 TEST(TcpServerClients, AcceptFailuresPauseTheListenerAndAreLoggedOnce) {

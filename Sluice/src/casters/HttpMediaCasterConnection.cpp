@@ -49,6 +49,10 @@ void HttpMediaCasterConnection::onEvent(bufferevent* bev, short events) {
 }
 
 void HttpMediaCasterConnection::onRead(bufferevent* bev) {
+    if (isStreaming()) {
+        TcpMediaCasterConnection::onRead(bev);
+        return;
+    }
     const size_t available = evbuffer_get_length(bufferevent_get_input(bev));
     if (available == 0 || !m_readBuffer.ensure(available)) {
         return;
@@ -56,11 +60,30 @@ void HttpMediaCasterConnection::onRead(bufferevent* bev) {
     const size_t n = bufferevent_read(bev, m_readBuffer.data(), available);
     m_parser.parse(reinterpret_cast<const char*>(m_readBuffer.data()), n,
                    [this, bev](const HttpMessage&, const std::string&) {
+                       endParseFailures();
                        bufferevent_write(bev, kResponseHeader, std::strlen(kResponseHeader));
                        // Only now: no chunk may reach the client before the header.
                        m_state = kStreaming;
                    });
     armRequestTimeout(bev);
+}
+
+void HttpMediaCasterConnection::onClose() {
+    bufferevent* bev = getBufferEvent();
+    if (bev != nullptr) {
+        bufferevent_lock(bev);  // the parser belongs to the loop's read callback
+        endParseFailures();
+        bufferevent_unlock(bev);
+    }
+    TcpMediaCasterConnection::onClose();
+}
+
+void HttpMediaCasterConnection::endParseFailures() {
+    const uint64_t failures = m_parser.endFailures();
+    if (failures > 1) {
+        CLog::warning("%s(%s) %llu reads could not be parsed\n", className(), peerName().c_str(),
+                      static_cast<unsigned long long>(failures));
+    }
 }
 
 }  // namespace av

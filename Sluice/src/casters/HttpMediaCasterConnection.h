@@ -10,12 +10,13 @@ namespace av {
 
 /// A client of the HTTP caster. Nothing is sent until the client has sent one complete
 /// HTTP message (any method, any path, even a response); the connection then writes the
-/// response header and, from the next block on, the stream as HTTP chunks. Every further
-/// complete message writes the header again (between two chunks). There is no error
-/// response and no authentication. A client that has sent no complete message within
-/// kRequestTimeoutMs of connecting is closed (it would otherwise hold its descriptor and
-/// memory for ever). Flow control and threads as for the TCP connection; requests are read,
-/// the header written and the time-out handled on the server's loop.
+/// response header and, from the next block on, the stream as HTTP chunks. Whatever the
+/// client sends after that first message is discarded unread: the stream is the only answer
+/// a connection ever gets, and a client repeating requests without reading must not queue a
+/// header per request. There is no error response and no authentication. A client that has sent no
+/// complete message within kRequestTimeoutMs of connecting is closed (it would otherwise hold its
+/// descriptor and memory for ever). Flow control and threads as for the TCP connection; requests
+/// are read, the header written and the time-out handled on the server's loop.
 class HttpMediaCasterConnection : public TcpMediaCasterConnection {
 public:
     /// The response header: a never-ending chunked MPEG-TS body.
@@ -33,8 +34,12 @@ public:
 
     /// As the TCP connection, and the request time-out starts.
     int onOpen(int fd) override;
-    /// Reads what the client sent and parses it; each complete message writes the header.
+    /// Reads what the client sent and parses it until the first complete message, which
+    /// writes the header; afterwards discards it (as the TCP connection does).
     void onRead(bufferevent* bev) override;
+    /// Logs how many reads could not be parsed when there was more than one, then as the TCP
+    /// connection.
+    void onClose() override;
     /// A request time-out closes the client; otherwise as the TCP connection.
     void onEvent(bufferevent* bev, short events) override;
 
@@ -47,6 +52,8 @@ protected:
 private:
     /// Read time-out for what is left of the request time; none once streaming.
     void armRequestTimeout(bufferevent* bev);
+    /// Ends the parser's episode of failures, logging its count; bufferevent lock held.
+    void endParseFailures();
 
     int m_requestTimeoutMs;
     std::chrono::steady_clock::time_point m_requestDeadline;

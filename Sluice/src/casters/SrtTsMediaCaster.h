@@ -48,6 +48,8 @@ public:
     /// The port listened on (0 without listener).
     uint16_t listenPort() const { return m_sender.listenPort(); }
     size_t clientCount() { return m_sender.clientCount(); }
+    /// Callers refused because a limit was reached.
+    uint64_t refusedCallers() const { return m_sender.refusedCallers(); }
     size_t connectedTargetCount() { return m_sender.connectedTargetCount(); }
 
 private:

@@ -64,6 +64,7 @@ void TcpMediaCasterConnection::onClose() {
         bufferevent_lock(bev);
         m_waiting.clear();  // the blocks are let go as soon as the client is gone
         m_waitingBytes = 0;
+        endJamEpisode();
         bufferevent_unlock(bev);
     }
 }
@@ -192,18 +193,28 @@ void TcpMediaCasterConnection::send(const std::shared_ptr<MediaPacket>& packet, 
     bufferevent_unlock(bev);
 }
 
+void TcpMediaCasterConnection::endJamEpisode() {
+    m_overLimit.end();
+    const uint64_t dropped = m_jamDrops.end();
+    if (dropped > 0) {
+        CLog::warning("%s(%s) dropped %llu blocks while jammed\n", className(), m_peerName.c_str(),
+                      static_cast<unsigned long long>(dropped));
+    }
+}
+
 void TcpMediaCasterConnection::sendLocked(bufferevent* bev,
                                           const std::shared_ptr<MediaPacket>& packet,
                                           bool handOverNow) {
     const size_t buffered = backlog(bev);
     if (buffered > m_maxBuffered) {
         ++m_dropped;
+        m_jamDrops.occur();
         if (!m_jammed.exchange(true)) {
             ++m_jams;
             CLog::warning("%s(%s) is jamming. buffer size: %d\n", className(), m_peerName.c_str(),
                           static_cast<int>(buffered));
             bufferevent_enable(bev, EV_WRITE);
-        } else {
+        } else if (m_overLimit.occur()) {
             CLog::warning("evbuffer cache is too much. cache:%d, drop:%d\n",
                           static_cast<int>(buffered), static_cast<int>(m_queue.dropToLastKey()));
         }
@@ -213,9 +224,11 @@ void TcpMediaCasterConnection::sendLocked(bufferevent* bev,
         if (m_jammed.exchange(false)) {
             CLog::warning("%s(%s) resume from jam: buffer size%d\n", className(),
                           m_peerName.c_str(), static_cast<int>(buffered));
+            endJamEpisode();
         }
     } else if (m_jammed.load()) {
         ++m_dropped;
+        m_jamDrops.occur();
         return;  // still draining: whole blocks are dropped, so the stream stays parseable
     }
     // Every client shares the one copy of the block (no copy per client); the block lives

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "DestinationStats.h"
+#include "LogEpisode.h"
 #include "MediaCasterConfig.h"
 #include "MediaPacketQueue.h"
 #include "MediaSink.h"
@@ -51,7 +52,8 @@ public:
     /// Write watermarks, non-blocking socket, the library-wide send buffer size (when
     /// above 0) and the peer name ("address:port"). Always 0.
     int onOpen(int fd) override;
-    /// Logs "<class>(<peer>) onClose stream<stream name>" at debug level.
+    /// Logs "<class>(<peer>) onClose stream<stream name>" at debug level, and the blocks lost
+    /// when the client leaves jammed.
     void onClose() override;
     /// Hands waiting blocks to the bufferevent as it drains.
     void onWrite(bufferevent* bev) override;
@@ -63,6 +65,8 @@ public:
     /// Keeps a copy of the caster's configuration.
     void onMediaFormat(const MediaCasterConfig& config) override;
     /// Sends the packet's bytes subject to flow control; warns when that took 21 ms or more.
+    /// A jam is logged when it starts ("is jamming", then "evbuffer cache is too much" once)
+    /// and when it ends, with the number of blocks it cost; never once per block.
     void onMediaPacket(std::shared_ptr<MediaPacket> packet) override;
     /// As onMediaPacket, but a block the flow control accepts only joins the queue: the
     /// caster hands a whole frame's blocks over at once (handOverWaiting), so the loop is
@@ -112,6 +116,9 @@ private:
     // bufferevent's lock (held by libevent around onWrite, taken by send and onClose).
     std::deque<std::shared_ptr<const MediaPacket>> m_waiting;
     size_t m_waitingBytes = 0;
+    // The current jam's dropped blocks, and those dropped above the limit; bufferevent lock.
+    LogEpisode m_jamDrops;
+    LogEpisode m_overLimit;
 
     /// Unsent bytes: the bufferevent's and the queue's; bufferevent lock held.
     size_t backlog(bufferevent* bev) const;
@@ -119,6 +126,8 @@ private:
     void handOver(bufferevent* bev);
     /// Adds a reference to the shared block to the bufferevent; false when libevent failed.
     static bool reference(bufferevent* bev, const std::shared_ptr<const MediaPacket>& packet);
+    /// Ends the jam episode: logs how many blocks it cost; bufferevent lock held.
+    void endJamEpisode();
     /// send's flow control and hand-over; bufferevent lock held.
     void sendLocked(bufferevent* bev, const std::shared_ptr<MediaPacket>& packet, bool handOverNow);
     /// onMediaPacket and queueMediaPacket: readiness, send and the 21 ms report.

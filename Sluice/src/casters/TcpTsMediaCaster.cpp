@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "CLog.h"
+#include "OptionValue.h"
 #include "sluice.h"
 
 namespace av {
@@ -42,6 +43,22 @@ void TcpTsMediaCaster::removeAllTarget() {
     comn::AutoLock lock(mutex());
     BasicTsMediaCaster::removeAllTarget();
     closeAllConnections();
+}
+
+int TcpTsMediaCaster::setOption(const std::string& name, const std::string& value) {
+    int64_t count = 0;
+    if ((name != "maxclients" && name != "maxperaddress") || !parseOptionInteger(value, count) ||
+        count < 1 || count > kMaxClientsOption) {
+        CLog::warning("%s(%d) option %s refused\n", casterName(), getId(), name.c_str());
+        return EINVAL;
+    }
+    if (name == "maxclients") {
+        setMaxClients(static_cast<size_t>(count));
+    } else {
+        setMaxClientsPerAddress(static_cast<size_t>(count));
+    }
+    CLog::debug("%s(%d) option %s:%s\n", casterName(), getId(), name.c_str(), value.c_str());
+    return 0;
 }
 
 void TcpTsMediaCaster::onMuxData(const uint8_t* data, size_t size, int64_t pts, int flags) {

@@ -41,6 +41,13 @@ public:
     bool isOpen() override;
     /// Clears the target list and disconnects every client; new clients may connect after.
     void removeAllTarget() override;
+    /// "maxclients" (clients at a time, 1..kMaxClientsOption; default 256) and
+    /// "maxperaddress" (clients one address may hold, 1..kMaxClientsOption; default 16), for
+    /// the clients that connect afterwards. 0, or EINVAL for another name or a bad value.
+    int setOption(const std::string& name, const std::string& value) override;
+    /// The largest client limit an option may set: a descriptor each, and the process has
+    /// 1024 by default.
+    static constexpr int64_t kMaxClientsOption = 1024;
 
     /// As every caster writes; then every client gets the frame's blocks handed over at once.
     bool write(int type, const uint8_t* data, int size, int64_t pts, int duration,

@@ -10,7 +10,9 @@ size_t HttpMessageParser::parse(const char* data, size_t length, const Callback&
     }
     const size_t consumed = execute(data, length);
     if (consumed == 0) {
-        CLog::warning("parse return 0. buffer size: %d\n", static_cast<int>(length));
+        if (m_failures.occur()) {
+            CLog::warning("parse return 0. buffer size: %d\n", static_cast<int>(length));
+        }
         reset();
         return 0;
     }

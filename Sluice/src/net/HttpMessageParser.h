@@ -6,6 +6,7 @@
 
 #include "HttpMessage.h"
 #include "HttpParser.h"
+#include "LogEpisode.h"
 
 /// Reads HTTP messages (requests or responses) from bytes arriving in any number of
 /// pieces, and reports each complete one. Parsing stops right after a complete message:
@@ -23,9 +24,12 @@ public:
     HttpMessageParser() = default;
 
     /// Feeds bytes; returns how many were consumed. 0 for null or empty input, and when
-    /// http_parser accepts nothing: the reason is logged ("parse return 0. ...") and the
-    /// parser starts over, waiting for a new message.
+    /// http_parser accepts nothing: the parser starts over, waiting for a new message. Such a
+    /// failure is logged ("parse return 0. ...") only when it opens an episode of failures;
+    /// the owner ends the episode (endFailures) and logs its count.
     size_t parse(const char* data, size_t length, const Callback& callback);
+    /// Ends the episode of failed parse calls: how many there were (0 when none).
+    uint64_t endFailures() { return m_failures.end(); }
     /// Forgets any partial message and parser error.
     void reset();
 
@@ -44,4 +48,5 @@ private:
     std::string m_raw;
     HttpMessage m_message;
     bool m_complete = false;
+    LogEpisode m_failures;
 };

@@ -53,6 +53,8 @@ public:
     SRTSOCKET release();
 
     SRTSOCKET socket() const { return m_socket; }
+    /// The peer's dotted address, as given at construction.
+    const std::string& address() const { return m_address; }
     /// The link's figures, libsrt's included.
     SrtLinkStats stats() const;
     /// Counters kept across a caller's reconnections.

@@ -1,34 +1,11 @@
 #include "SrtOptions.h"
 
 #include <cerrno>
-#include <cstdlib>
+
+#include "OptionValue.h"
 
 namespace av {
 namespace {
-
-// A whole decimal number and nothing else (no spaces, no sign but a leading minus).
-bool parseInteger(const std::string& text, int64_t& out) {
-    if (text.empty() || text.size() > 20) {
-        return false;
-    }
-    const size_t first = text[0] == '-' ? 1 : 0;
-    if (first == text.size()) {
-        return false;
-    }
-    for (size_t i = first; i < text.size(); ++i) {
-        if (text[i] < '0' || text[i] > '9') {
-            return false;
-        }
-    }
-    errno = 0;
-    char* end = nullptr;
-    const long long value = std::strtoll(text.c_str(), &end, 10);
-    if (errno != 0 || end == nullptr || *end != '\0') {
-        return false;
-    }
-    out = value;
-    return true;
-}
 
 bool setInt(SRTSOCKET socket, SRT_SOCKOPT option, int value) {
     return srt_setsockflag(socket, option, &value, sizeof value) == 0;
@@ -39,7 +16,7 @@ bool setInt(SRTSOCKET socket, SRT_SOCKOPT option, int value) {
 int SrtOptions::set(const std::string& name, const std::string& value) {
     int64_t number = 0;
     if (name == "latency") {
-        if (!parseInteger(value, number) || number < 20 || number > 8000) {
+        if (!parseOptionInteger(value, number) || number < 20 || number > 8000) {
             return EINVAL;
         }
         latencyMs = static_cast<int>(number);
@@ -49,7 +26,7 @@ int SrtOptions::set(const std::string& name, const std::string& value) {
         }
         passphrase = value;
     } else if (name == "pbkeylen") {
-        if (!parseInteger(value, number) ||
+        if (!parseOptionInteger(value, number) ||
             (number != 0 && number != 16 && number != 24 && number != 32)) {
             return EINVAL;
         }
@@ -60,10 +37,15 @@ int SrtOptions::set(const std::string& name, const std::string& value) {
         }
         streamId = value;
     } else if (name == "maxbw") {
-        if (!parseInteger(value, number) || number < -1) {
+        if (!parseOptionInteger(value, number) || number < -1) {
             return EINVAL;
         }
         maxBandwidth = number;
+    } else if (name == "maxclients" || name == "maxperaddress") {
+        if (!parseOptionInteger(value, number) || number < 1 || number > kMaxCallersOption) {
+            return EINVAL;
+        }
+        (name == "maxclients" ? maxCallers : maxCallersPerAddress) = static_cast<int>(number);
     } else {
         return EINVAL;
     }

@@ -11,12 +11,23 @@ namespace av {
 /// way they go onto a libsrt socket. Plain value; the owner guards it.
 struct SrtOptions {
     static constexpr int kDefaultLatencyMs = 120;
+    /// Callers of the listener at a time. Each costs libsrt about a megabyte of buffers
+    /// (its send buffer holds the latency's worth of stream and more) and a share of its
+    /// threads' time: 32 bound the caster to some tens of megabytes.
+    static constexpr int kDefaultMaxCallers = 32;
+    /// Callers one address may hold: a quarter of the default, so one host cannot take the
+    /// slots of every other viewer.
+    static constexpr int kDefaultMaxCallersPerAddress = 8;
+    /// The most either limit may be set to.
+    static constexpr int kMaxCallersOption = 256;
 
-    int latencyMs = kDefaultLatencyMs;  // 20..8000
-    std::string passphrase;             // empty: no encryption; else 10..79 characters
-    int keyLength = 0;                  // 0 (AES-128 when a passphrase is set), 16, 24, 32
-    std::string streamId;               // sent by caller connections; up to 512 characters
-    int64_t maxBandwidth = 0;           // bytes/s; 0 input rate + 25 %, -1 unlimited
+    int latencyMs = kDefaultLatencyMs;    // 20..8000
+    std::string passphrase;               // empty: no encryption; else 10..79 characters
+    int keyLength = 0;                    // 0 (AES-128 when a passphrase is set), 16, 24, 32
+    std::string streamId;                 // sent by caller connections; up to 512 characters
+    int64_t maxBandwidth = 0;             // bytes/s; 0 input rate + 25 %, -1 unlimited
+    int maxCallers = kDefaultMaxCallers;  // "maxclients", 1..kMaxCallersOption
+    int maxCallersPerAddress = kDefaultMaxCallersPerAddress;  // "maxperaddress", likewise
 
     /// Sets one option from its text. 0, or EINVAL for an unknown name or a bad value (the
     /// options then stay as they were).

@@ -1,7 +1,9 @@
 #include "SrtSender.h"
 
 #include <arpa/inet.h>
+#include <malloc.h>
 #include <netdb.h>
+#include <srt/access_control.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -9,6 +11,7 @@
 
 #include "CLog.h"
 #include "LibrarySettings.h"
+#include "SrtLog.h"
 
 namespace av {
 namespace {
@@ -18,6 +21,11 @@ constexpr std::chrono::milliseconds kFirstBackoff{250};
 constexpr std::chrono::milliseconds kLongestBackoff{8000};
 // How long the thread sleeps without pushes: the pace of accepting and reconnecting.
 constexpr std::chrono::milliseconds kIdleWake{10};
+// libsrt frees a closed socket's buffers on its garbage collector's tick, a second or more
+// after the close, and a multiplexer (the UDP port of a caller) later still: freed memory is
+// given back once a second for a while after the last close.
+constexpr std::chrono::milliseconds kTrimEvery{1000};
+constexpr std::chrono::milliseconds kTrimFor{10000};
 
 std::string dotted(const sockaddr_in& address) {
     char text[INET_ADDRSTRLEN] = {0};
@@ -49,6 +57,7 @@ SrtSender::~SrtSender() {
 
 int SrtSender::start(uint16_t port) {
     stop();
+    routeSrtLog();
     srt_startup();
     m_started = true;
     m_listenPort = 0;
@@ -151,9 +160,60 @@ SrtOptions SrtSender::options() {
     return m_options;
 }
 
-int SrtSender::onListenCallback(void* self, SRTSOCKET socket, int, const sockaddr*, const char*) {
-    const SrtOptions options = static_cast<SrtSender*>(self)->options();
+int SrtSender::onListenCallback(void* self, SRTSOCKET socket, int, const sockaddr* peer,
+                                const char*) {
+    auto* sender = static_cast<SrtSender*>(self);
+    const SrtOptions options = sender->options();
+    const std::string address = peer != nullptr && peer->sa_family == AF_INET
+                                    ? dotted(*reinterpret_cast<const sockaddr_in*>(peer))
+                                    : std::string();
+    if (!sender->admitCaller(address, options)) {
+        srt_setrejectreason(socket, SRT_REJX_OVERLOAD);
+        return -1;
+    }
     return options.applyTo(socket, false) ? 0 : -1;
+}
+
+bool SrtSender::fits(const std::string& address, const SrtOptions& options) const {
+    const auto held = m_callersByAddress.find(address);
+    const size_t ofAddress = held == m_callersByAddress.end() ? 0 : held->second;
+    return m_callerTotal < static_cast<size_t>(options.maxCallers) &&
+           ofAddress < static_cast<size_t>(options.maxCallersPerAddress);
+}
+
+bool SrtSender::admitCaller(const std::string& address, const SrtOptions& options) {
+    std::lock_guard<std::mutex> lock(m_admitMutex);
+    if (!fits(address, options)) {
+        refuseCaller(address, options);
+        return false;
+    }
+    // Counted at once: until the loop has accepted it, a flood of handshakes would pass.
+    ++m_callersByAddress[address];
+    ++m_callerTotal;
+    if (const uint64_t refused = m_refusing.end(); refused > 0) {
+        CLog::warning("(%d) SRT callers accepted again; %llu refused over the limits\n",
+                      m_id.load(), static_cast<unsigned long long>(refused));
+    }
+    return true;
+}
+
+void SrtSender::refuseCaller(const std::string& address, const SrtOptions& options) {
+    ++m_refusedCallers;
+    if (m_refusing.occur()) {
+        CLog::warning("(%d) SRT caller %s refused: %zu callers (at most %d, %d per address)\n",
+                      m_id.load(), address.c_str(), m_callerTotal, options.maxCallers,
+                      options.maxCallersPerAddress);
+    }
+}
+
+void SrtSender::publishCallers() {
+    std::map<std::string, size_t> byAddress;
+    for (const auto& client : m_clients) {
+        ++byAddress[client->address()];
+    }
+    std::lock_guard<std::mutex> lock(m_admitMutex);
+    m_callersByAddress.swap(byAddress);
+    m_callerTotal = m_clients.size();
 }
 
 void SrtSender::push(const uint8_t* data, size_t size, bool wakeNow) {
@@ -301,7 +361,13 @@ int SrtSender::run() {
         acceptCallers();
         serviceTargets();
         flushLinks();
+        publishCallers();
+        if (!m_closing.empty()) {
+            m_trimUntil = Clock::now() + kTrimFor;
+            m_nextTrim = Clock::now() + kTrimEvery;
+        }
         closeCollected(lock);
+        trimWhenDue(lock);
     }
     flushLinks();  // the multiplexer's last blocks
     closeCollected(lock);
@@ -325,6 +391,19 @@ void SrtSender::acceptCallers() {
             return;  // none waiting (or the listener failed: nothing to do about it here)
         }
         const std::string address = dotted(peer);
+        // The listen callback let it in, but callers it admitted at the same time may
+        // together pass a limit: the callers connected decide.
+        const SrtOptions options = this->options();
+        const size_t ofAddress = static_cast<size_t>(
+            std::count_if(m_clients.begin(), m_clients.end(),
+                          [&](const auto& client) { return client->address() == address; }));
+        if (m_clients.size() >= static_cast<size_t>(options.maxCallers) ||
+            ofAddress >= static_cast<size_t>(options.maxCallersPerAddress)) {
+            m_closing.push_back(socket);
+            std::lock_guard<std::mutex> admit(m_admitMutex);
+            refuseCaller(address, options);
+            continue;
+        }
         CLog::debug("(%d) SRT caller %s:%d connected\n", m_id.load(), address.c_str(),
                     ntohs(peer.sin_port));
         m_clients.push_back(std::make_unique<SrtLink>(socket, address, ntohs(peer.sin_port)));
@@ -449,6 +528,19 @@ void SrtSender::endAllLinks() {
         m_closing.push_back(client->release());
     }
     m_clients.clear();
+}
+
+void SrtSender::trimWhenDue(std::unique_lock<std::mutex>& lock) {
+    const Clock::time_point now = Clock::now();
+    if (now < m_nextTrim || now > m_trimUntil) {
+        return;
+    }
+    m_nextTrim = now + kTrimEvery;
+    // libsrt's threads allocate from arenas of their own, which glibc keeps after a free;
+    // without this, the memory of callers that left stays with the process.
+    lock.unlock();
+    malloc_trim(0);
+    lock.lock();
 }
 
 void SrtSender::closeCollected(std::unique_lock<std::mutex>& lock) {

@@ -6,11 +6,13 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "LogEpisode.h"
 #include "NetAddress.h"
 #include "SrtLink.h"
 #include "SrtOptions.h"
@@ -27,6 +29,12 @@ namespace av {
 /// bounded queue (SrtLink), then wakes the thread, which hands the queues to libsrt without
 /// blocking. A slow or vanished peer thus loses its own oldest blocks and delays nobody.
 ///
+/// Callers of the listener are limited in number and per address (options "maxclients" and
+/// "maxperaddress"): a handshake beyond a limit is rejected in libsrt's listen callback
+/// (SRT_REJX_OVERLOAD), before libsrt sets up a socket and its buffers for it, and checked
+/// again when the caller is accepted. Once callers have left, memory that libsrt's threads
+/// freed is given back to the system (malloc_trim) after libsrt's own clean-up.
+///
 /// Options: a connection takes the options current when it is made. A change of passphrase
 /// or key length ends every link (listener callers must call again; targets reconnect at
 /// once); a change of maxbw is applied to the links up; latency and stream ID wait for the
@@ -34,7 +42,8 @@ namespace av {
 ///
 /// Threads: every public function may be called from any thread (start and stop not
 /// concurrently with each other). One lock guards the links; libsrt sockets are closed
-/// outside it. The listen callback (on libsrt's thread) takes only the options' own lock.
+/// outside it. The listen callback (on libsrt's thread) takes only the options' own lock and
+/// the admission lock, a leaf.
 class SrtSender : private comn::Thread {
 public:
     SrtSender();
@@ -78,6 +87,8 @@ public:
     size_t clientCount();
     /// Targets whose link is up now (for tests).
     size_t connectedTargetCount();
+    /// Callers refused because a limit was reached, since construction.
+    uint64_t refusedCallers() const { return m_refusedCallers.load(); }
 
 private:
     struct Target {
@@ -104,6 +115,17 @@ private:
     void endAllLinks();
     void endTargetLink(Target& target, bool wasUp);
     void closeCollected(std::unique_lock<std::mutex>& lock);
+    /// Gives freed memory back while libsrt frees closed sockets; lock held.
+    void trimWhenDue(std::unique_lock<std::mutex>& lock);
+
+    /// Listen callback: whether a caller from address fits the limits; counts it if so.
+    bool admitCaller(const std::string& address, const SrtOptions& options);
+    /// Whether one more caller from address fits, given the callers counted; admission lock.
+    bool fits(const std::string& address, const SrtOptions& options) const;
+    /// Counts and logs (once per episode) a refused caller; admission lock held.
+    void refuseCaller(const std::string& address, const SrtOptions& options);
+    /// The admission counts become those of the callers connected now; lock held.
+    void publishCallers();
 
     std::atomic<int> m_id{0};
     std::atomic<uint16_t> m_listenPort{0};
@@ -122,6 +144,14 @@ private:
     std::vector<std::unique_ptr<Target>> m_targets;
     std::vector<std::unique_ptr<SrtLink>> m_clients;
     std::vector<SRTSOCKET> m_closing;
+    std::chrono::steady_clock::time_point m_nextTrim;  // lock held
+    std::chrono::steady_clock::time_point m_trimUntil;
+
+    std::mutex m_admitMutex;  // a leaf: nothing is locked and libsrt is not called inside it
+    std::map<std::string, size_t> m_callersByAddress;
+    size_t m_callerTotal = 0;
+    LogEpisode m_refusing;
+    std::atomic<uint64_t> m_refusedCallers{0};
 };
 
 }  // namespace av

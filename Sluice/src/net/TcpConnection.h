@@ -41,6 +41,9 @@ public:
     /// serial tells this connection apart from a later one that gets the same descriptor.
     void setup(int fd, TcpConnectionOwner* owner, bufferevent* bev, uint64_t serial);
     uint64_t serial() const { return m_serial; }
+    /// The client's IPv4 address (network order), as the server accepted it.
+    void setPeerAddress(uint32_t address) { m_peerAddress = address; }
+    uint32_t peerAddress() const { return m_peerAddress; }
     /// Read it under the table lock: release() clears it.
     bufferevent* getBufferEvent() const { return m_bev; }
     /// The descriptor while set up, -1 once released.
@@ -70,5 +73,6 @@ private:
     bufferevent* m_bev = nullptr;
     // Told apart from a later connection that gets the same descriptor number.
     uint64_t m_serial = 0;
+    uint32_t m_peerAddress = 0;
     std::atomic<bool> m_closing{false};
 };

@@ -150,18 +150,26 @@ bool TcpServer::removeConnection(int fd) {
 }
 
 void TcpServer::dropLocked(const std::shared_ptr<TcpConnection>& connection, bool notify) {
+    auto held = m_perAddress.find(connection->peerAddress());
+    if (held != m_perAddress.end() && --held->second == 0) {
+        m_perAddress.erase(held);
+    }
     if (notify) {
         onConnectionClosed(connection);
     }
     connection->close();
 }
 
-void TcpServer::acceptCallback(evconnlistener*, int fd, struct sockaddr*, int, void* arg) {
-    static_cast<TcpServer*>(arg)->accept(fd);
+void TcpServer::acceptCallback(evconnlistener*, int fd, struct sockaddr* address, int, void* arg) {
+    static_cast<TcpServer*>(arg)->accept(fd, address);
 }
 
 void TcpServer::setMaxClients(size_t count) {
     m_maxClients = count > 0 ? count : 1;
+}
+
+void TcpServer::setMaxClientsPerAddress(size_t count) {
+    m_maxPerAddress = count > 0 ? count : 1;
 }
 
 void TcpServer::acceptErrorCallback(evconnlistener*, void* arg) {
@@ -202,27 +210,54 @@ uint16_t TcpServer::localPort() const {
     return ntohs(address.sin_port);
 }
 
-void TcpServer::accept(int fd) {
+bool TcpServer::admit(int fd, uint32_t address) {
+    const bool full = m_connections.size() >= m_maxClients.load();
+    const auto held = m_perAddress.find(address);
+    const size_t ofAddress = held == m_perAddress.end() ? 0 : held->second;
+    if (!full && ofAddress < m_maxPerAddress.load()) {
+        if (const uint64_t refused = m_refusing.end(); refused > 0) {
+            CLog::warning("TcpServer(%d) below the client limit again; %llu clients closed\n",
+                          localPort(), static_cast<unsigned long long>(refused));
+        }
+        if (const uint64_t refused = m_refusingAddress.end(); refused > 0) {
+            CLog::warning("TcpServer(%d) %llu clients closed over the per-address limit\n",
+                          localPort(), static_cast<unsigned long long>(refused));
+        }
+        return true;
+    }
+    // Closed before anything is set up for it: a flood of clients costs one descriptor for a
+    // moment each.
+    evutil_closesocket(fd);
+    ++m_refusedClients;
+    if (full) {
+        if (m_refusing.occur()) {
+            CLog::warning("TcpServer(%d) client limit %zu reached: new clients are closed\n",
+                          localPort(), m_maxClients.load());
+        }
+    } else if (m_refusingAddress.occur()) {
+        char text[INET_ADDRSTRLEN] = {0};
+        inet_ntop(AF_INET, &address, text, sizeof text);
+        CLog::warning(
+            "TcpServer(%d) %s holds %zu clients, the most one address may: its new "
+            "clients are closed\n",
+            localPort(), text, ofAddress);
+    }
+    return false;
+}
+
+void TcpServer::accept(int fd, const sockaddr* peer) {
     if (m_acceptFailing) {
         m_acceptFailing = false;
         CLog::warning("TcpServer(%d) accepting clients again\n", localPort());
     }
-    if (m_connections.size() >= m_maxClients.load()) {
-        // Closed before anything is set up for it: a flood of clients costs one descriptor
-        // for a moment each.
-        evutil_closesocket(fd);
-        ++m_refusedClients;
-        if (!m_refusing) {
-            m_refusing = true;
-            CLog::warning("TcpServer(%d) client limit %zu reached: new clients are closed\n",
-                          localPort(), m_maxClients.load());
+    const uint32_t address = peer != nullptr && peer->sa_family == AF_INET
+                                 ? reinterpret_cast<const sockaddr_in*>(peer)->sin_addr.s_addr
+                                 : 0;
+    {
+        comn::AutoLock lock(m_connections.mutex());
+        if (!admit(fd, address)) {
+            return;
         }
-        return;
-    }
-    if (m_refusing) {
-        m_refusing = false;
-        CLog::warning("TcpServer(%d) below the client limit again; %llu clients closed\n",
-                      localPort(), static_cast<unsigned long long>(m_refusedClients.load()));
     }
     bufferevent* bev =
         bufferevent_socket_new(m_base, fd, BEV_OPT_CLOSE_ON_FREE | BEV_OPT_THREADSAFE);
@@ -237,6 +272,7 @@ void TcpServer::accept(int fd) {
         return;
     }
     connection->setup(fd, this, bev, ++m_nextSerial);
+    connection->setPeerAddress(address);
     if (connection->onOpen(fd) != 0) {
         connection->release();  // never in the table: no lock needed
         return;
@@ -245,6 +281,7 @@ void TcpServer::accept(int fd) {
     // connection between the two.
     comn::AutoLock lock(m_connections.mutex());
     m_connections.put(fd, connection);
+    ++m_perAddress[address];
     bufferevent_setcb(bev, &TcpServer::readCallback, &TcpServer::writeCallback,
                       &TcpServer::eventCallback, connection.get());
     bufferevent_enable(bev, EV_READ);

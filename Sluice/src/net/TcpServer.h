@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "ConnectionMap.h"
+#include "LogEpisode.h"
 #include "TThread.h"
 #include "TcpConnection.h"
 #include "TcpConnectionOwner.h"
@@ -36,6 +38,10 @@ public:
     /// Enough for every viewer a device serves; the limit keeps unauthenticated clients
     /// from using up the process's descriptors and memory.
     static constexpr size_t kDefaultMaxClients = 256;
+    /// One address may hold this many of them (as the web server allows): a single host
+    /// cannot take every slot from the viewers of other hosts, while a few players behind
+    /// one NAT address still fit.
+    static constexpr size_t kDefaultMaxClientsPerAddress = 16;
     /// After a failed accept (descriptors or memory used up) the listener rests this long
     /// instead of failing again at once: no busy loop, no flood of messages.
     static constexpr int kAcceptPauseMs = 100;
@@ -62,7 +68,11 @@ public:
     /// beyond it is closed at once and counted. Takes effect for the next client.
     void setMaxClients(size_t count);
     size_t maxClients() const { return m_maxClients.load(); }
-    /// Clients closed at once because the limit was reached, since construction.
+    /// Clients one IPv4 address may hold at a time (default kDefaultMaxClientsPerAddress; at
+    /// least 1). A client beyond it is closed at once and counted. For the next client.
+    void setMaxClientsPerAddress(size_t count);
+    size_t maxClientsPerAddress() const { return m_maxPerAddress.load(); }
+    /// Clients closed at once because a limit was reached, since construction.
     uint64_t refusedClients() const { return m_refusedClients.load(); }
 
     /// Releases every connection and empties the table (onConnectionClosed, then the
@@ -103,7 +113,10 @@ private:
     /// The listener's port; loop thread or lifecycle lock.
     uint16_t localPort() const;
 
-    void accept(int fd);
+    void accept(int fd, const sockaddr* address);
+    /// On the loop thread: whether a client from address may come in; closes fd, counts and
+    /// logs (once per episode) when not. Table lock held.
+    bool admit(int fd, uint32_t address);
     /// Queues the release and wakes the loop; takes no table lock.
     void requestRemoval(int fd, uint64_t serial) override;
     /// On the loop thread: releases the connections asked for by requestRemoval.
@@ -123,8 +136,11 @@ private:
     std::mutex m_lifecycleMutex;  // open, close and the listener; never taken by the loop
 
     std::atomic<size_t> m_maxClients{kDefaultMaxClients};
+    std::atomic<size_t> m_maxPerAddress{kDefaultMaxClientsPerAddress};
     std::atomic<uint64_t> m_refusedClients{0};
+    std::map<uint32_t, size_t> m_perAddress;  // clients in the table by address; table lock
     event* m_resumeEvent = nullptr;
     bool m_acceptFailing = false;  // loop thread only: an episode of failed accepts is on
-    bool m_refusing = false;       // loop thread only: an episode of refused clients is on
+    LogEpisode m_refusing;         // loop thread only: clients refused over the client limit
+    LogEpisode m_refusingAddress;  // loop thread only: over the per-address limit
 };

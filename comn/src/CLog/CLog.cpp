@@ -137,6 +137,18 @@ int CLog::setWriter(int type, int level, int formatFlags) {
     return 0;
 }
 
+int CLog::lowestLevel() {
+    LogState& s = state();
+    AutoLock guard(s.lock);
+    int lowest = kFatal + 1;
+    for (int i = 0; i < kSinkCount; ++i) {
+        if (i != kDebugger && s.writers[i] != nullptr && s.levels[i] < lowest) {
+            lowest = s.levels[i];
+        }
+    }
+    return lowest;
+}
+
 int CLog::setFunctionWriter(WriterFunction function, int level, int formatFlags) {
     LogState& s = state();
     AutoLock guard(s.lock);

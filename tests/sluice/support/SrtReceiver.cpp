@@ -16,8 +16,7 @@ sockaddr_in loopback(uint16_t port) {
 }  // namespace
 
 SrtReceiver::SrtReceiver() {
-    srt_startup();
-    srt_setloglevel(3);  // LOG_ERR: polling receives print warnings otherwise
+    srt_startup();  // libsrt's logging is the library's to set (the casters route it)
 }
 
 SrtReceiver::~SrtReceiver() {
@@ -35,12 +34,18 @@ bool SrtReceiver::prepare(SRTSOCKET socket, const std::string& passphrase) {
     return ok;
 }
 
-bool SrtReceiver::call(uint16_t port, const std::string& passphrase) {
+bool SrtReceiver::call(uint16_t port, const std::string& passphrase, const char* from) {
     close();
     m_stop = false;
     m_socket = srt_create_socket();
     const sockaddr_in address = loopback(port);
+    sockaddr_in local = loopback(0);
+    if (from != nullptr) {
+        local.sin_addr.s_addr = inet_addr(from);
+    }
     if (!prepare(m_socket, passphrase) ||
+        (from != nullptr &&
+         srt_bind(m_socket, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) ||
         srt_connect(m_socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) ==
             SRT_ERROR) {
         srt_close(m_socket);

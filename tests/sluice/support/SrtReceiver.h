@@ -19,8 +19,10 @@ public:
     SrtReceiver(const SrtReceiver&) = delete;
     SrtReceiver& operator=(const SrtReceiver&) = delete;
 
-    /// Calls 127.0.0.1:port; false when the link cannot be made (refused, wrong passphrase).
-    bool call(uint16_t port, const std::string& passphrase = "");
+    /// Calls 127.0.0.1:port (from the local address from, when given: another loopback
+    /// address plays another host); false when the link cannot be made (refused, wrong
+    /// passphrase).
+    bool call(uint16_t port, const std::string& passphrase = "", const char* from = nullptr);
     /// Listens on 127.0.0.1:port (0: any free port) for one caller; false on failure.
     bool listen(uint16_t port, const std::string& passphrase = "");
     /// The port listened on.

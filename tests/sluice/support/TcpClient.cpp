@@ -26,7 +26,7 @@ const bool g_noSigpipe = [] {
 
 }  // namespace
 
-TcpClient::TcpClient(uint16_t port, int receiveBuffer, bool reading) {
+TcpClient::TcpClient(uint16_t port, int receiveBuffer, bool reading, const char* from) {
     m_paused = !reading;
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
@@ -37,6 +37,15 @@ TcpClient::TcpClient(uint16_t port, int receiveBuffer, bool reading) {
     }
     const int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    if (from != nullptr) {
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_addr.s_addr = inet_addr(from);
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+            ::close(fd);
+            return;
+        }
+    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);

@@ -15,8 +15,10 @@ namespace sluicetest {
 class TcpClient {
 public:
     /// Connects to 127.0.0.1:port. receiveBuffer > 0 sets SO_RCVBUF before connecting, so a
-    /// paused client holds little in its kernel buffers.
-    explicit TcpClient(uint16_t port, int receiveBuffer = 0, bool reading = true);
+    /// paused client holds little in its kernel buffers. from: the local address to connect
+    /// from (another loopback address plays another host); null for the default.
+    explicit TcpClient(uint16_t port, int receiveBuffer = 0, bool reading = true,
+                       const char* from = nullptr);
     /// Closes the socket (an orderly close).
     ~TcpClient();
     TcpClient(const TcpClient&) = delete;
