@@ -151,11 +151,17 @@ struct CHttpServer::Callbacks {
             const MHD_ConnectionInfo* addr =
                 MHD_get_connection_info(conn, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
             peer->address = addressText(addr != nullptr ? addr->client_addr : nullptr);
-            const MHD_ConnectionInfo* daemon =
-                MHD_get_connection_info(conn, MHD_CONNECTION_INFO_DAEMON);
-            peer->tls = daemon != nullptr && daemon->daemon == server->m_https;
-            peer->localPort =
-                peer->tls ? server->m_boundHttpsPort.load() : server->m_boundPort.load();
+            // Asked of the connection itself: the HTTPS thread may take its first connection
+            // before start() has stored the daemon and its port.
+            const MHD_ConnectionInfo* session =
+                MHD_get_connection_info(conn, MHD_CONNECTION_INFO_GNUTLS_SESSION);
+            peer->tls = session != nullptr && session->tls_session != nullptr;
+            sockaddr_in local{};
+            socklen_t length = sizeof local;
+            if (::getsockname(peer->fd, reinterpret_cast<sockaddr*>(&local), &length) == 0 &&
+                local.sin_family == AF_INET) {
+                peer->localPort = ntohs(local.sin_port);
+            }
             std::lock_guard<std::mutex> lock(server->m_peersMutex);
             peer->headerDeadline = Clock::now() + server->m_headerTimeout;
             server->m_peers.push_back(peer);
