@@ -326,6 +326,11 @@ int EncoderHttpHandler::handleApi(std::string_view method, std::string_view apiP
     return -1;
 }
 
+bool EncoderHttpHandler::runsLong(std::string_view method, std::string_view apiPath) const {
+    return apiPath == "/httpdetect" ||
+           (apiPath == "/httpupgrade" && methodOf(method) == Method::Post);
+}
+
 void EncoderHttpHandler::handleUpload(const std::string& name, const std::string& filePath) {
     m_uploadedFilePath = filePath;
     m_device.handleUpload(name, filePath);

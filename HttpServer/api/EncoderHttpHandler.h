@@ -30,6 +30,10 @@ public:
 
     int handleApi(std::string_view method, std::string_view apiPath, std::string_view queryString,
                   std::string_view body, std::string& response) override;
+    /// The remote version check ("/httpdetect") and the remote upgrade (a POST of
+    /// "/httpupgrade"): they wait on another server and use only the board's upgrade
+    /// script and files.
+    bool runsLong(std::string_view method, std::string_view apiPath) const override;
     /// Remembers the stored path of the last upload (see uploadedFilePath()), then hands the
     /// file to the device.
     void handleUpload(const std::string& name, const std::string& filePath) override;

@@ -26,6 +26,7 @@
 #include "RequestTarget.h"
 #include "SameOrigin.h"
 #include "UploadReceiver.h"
+#include "WorkQueue.h"
 
 using http::DocumentPath;
 using http::FormBody;
@@ -46,9 +47,12 @@ struct HttpPeer {
     bool tls = false;
     int localPort = 0;
     std::string address;  // the client's address, for the login throttle and the log
+    // Under the server's peer lock: the slow-client scan and a full server look at them.
     /// When the next request's headers must be complete; max while a request is served.
     Clock::time_point headerDeadline = Clock::time_point::max();
-    std::string rawUri;  // the request target as received, until the request takes it
+    bool requested = false;  // a request's headers were complete once
+    bool closing = false;    // shut down by the server; gone once the library notices
+    std::string rawUri;      // the request target as received, until the request takes it
 };
 
 enum class Route { Api, Upload, System, Page };
@@ -65,6 +69,10 @@ struct HttpExchange {
     std::string body;
     std::unique_ptr<UploadReceiver> receiver;
     std::unique_ptr<MultipartParser> parser;
+    // A long API call: the connection is suspended while the worker makes it.
+    bool waiting = false;
+    int status = 0;
+    std::string response;
 };
 
 }  // namespace http
@@ -78,6 +86,11 @@ namespace {
 
 // How often the event loop looks for clients that are too slow with their headers.
 constexpr std::chrono::milliseconds kSlowClientScan{250};
+// Connections a daemon may hold beyond the server's own limit: the ones closed to make room
+// stay counted by the library until its loop notices them.
+constexpr unsigned kClosingConnections = 64;
+// TLS 1.2 and 1.3 only, with GnuTLS's ciphers of 128-bit security and more.
+constexpr const char* kTlsPriorities = "SECURE128:-VERS-ALL:+VERS-TLS1.3:+VERS-TLS1.2";
 constexpr size_t kConnectionMemory = 16 * 1024;
 // A body that goes on this far past its limit is not drained any further: the connection
 // is dropped instead of answered.
@@ -138,16 +151,24 @@ struct CHttpServer::Callbacks {
             const MHD_ConnectionInfo* addr =
                 MHD_get_connection_info(conn, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
             peer->address = addressText(addr != nullptr ? addr->client_addr : nullptr);
-            const MHD_ConnectionInfo* daemon =
-                MHD_get_connection_info(conn, MHD_CONNECTION_INFO_DAEMON);
-            peer->tls = daemon != nullptr && daemon->daemon == server->m_https;
-            peer->localPort =
-                peer->tls ? server->m_boundHttpsPort.load() : server->m_boundPort.load();
+            // Asked of the connection itself: the HTTPS thread may take its first connection
+            // before start() has stored the daemon and its port.
+            const MHD_ConnectionInfo* session =
+                MHD_get_connection_info(conn, MHD_CONNECTION_INFO_GNUTLS_SESSION);
+            peer->tls = session != nullptr && session->tls_session != nullptr;
+            sockaddr_in local{};
+            socklen_t length = sizeof local;
+            if (::getsockname(peer->fd, reinterpret_cast<sockaddr*>(&local), &length) == 0 &&
+                local.sin_family == AF_INET) {
+                peer->localPort = ntohs(local.sin_port);
+            }
+            std::lock_guard<std::mutex> lock(server->m_peersMutex);
             peer->headerDeadline = Clock::now() + server->m_headerTimeout;
             server->m_peers.push_back(peer);
             *socketContext = peer;
         } else if (toe == MHD_CONNECTION_NOTIFY_CLOSED) {
             auto* peer = static_cast<HttpPeer*>(*socketContext);
+            std::lock_guard<std::mutex> lock(server->m_peersMutex);
             auto& peers = server->m_peers;
             peers.erase(std::remove(peers.begin(), peers.end(), peer), peers.end());
             delete peer;
@@ -161,8 +182,13 @@ struct CHttpServer::Callbacks {
         delete static_cast<HttpExchange*>(*requestContext);
         *requestContext = nullptr;
         if (HttpPeer* peer = peerOf(conn)) {
+            std::lock_guard<std::mutex> lock(server->m_peersMutex);
             peer->headerDeadline = Clock::now() + server->m_headerTimeout;
         }
+    }
+
+    static MHD_Result accept(void* self, const sockaddr*, socklen_t) {
+        return static_cast<CHttpServer*>(self)->makeRoom() ? MHD_YES : MHD_NO;
     }
 
     static MHD_Result request(void* self, MHD_Connection* conn, const char* url, const char* method,
@@ -251,6 +277,7 @@ void CHttpServer::setTimeouts(unsigned nonceSeconds, std::chrono::seconds header
 }
 
 void CHttpServer::setHandler(HttpHandler* handler) {
+    std::lock_guard<std::mutex> callLock(m_longCallMutex);
     std::lock_guard<std::mutex> lock(m_handlerMutex);
     m_handler = handler;
 }
@@ -292,27 +319,28 @@ MHD_Daemon* CHttpServer::startDaemon(int port, bool tls, const char* what) {
     if (!m_listenAddress.empty()) {
         ::inet_pton(AF_INET, m_listenAddress.c_str(), &addr.sin_addr);
     }
-    // No internal thread: the event loop (run) drives both daemons through their epoll
-    // descriptors, so it can also close connections that are too slow with their headers.
-    unsigned flags = MHD_USE_EPOLL;
-    if (tls) {
-        flags |= MHD_USE_TLS;
-    }
+    // Plain HTTP: no internal thread; the event loop (run) drives it through its epoll
+    // descriptor. HTTPS: the library's poll() thread, which waits on what a handshake
+    // waits for; in epoll mode the library would never learn that GnuTLS found no data
+    // and would call it again at once, a core busy for each waiting handshake.
+    unsigned flags = MHD_ALLOW_SUSPEND_RESUME;
+    flags |= tls ? MHD_USE_TLS | MHD_USE_POLL_INTERNAL_THREAD : MHD_USE_EPOLL;
     MHD_OptionItem tlsOptions[] = {
         {MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char*>(m_keyPem.c_str())},
         {MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char*>(m_certPem.c_str())},
+        {MHD_OPTION_HTTPS_PRIORITIES, 0, const_cast<char*>(kTlsPriorities)},
         {MHD_OPTION_END, 0, nullptr},
     };
     MHD_OptionItem none[] = {{MHD_OPTION_END, 0, nullptr}};
     // clang-format off
     MHD_Daemon* daemon = MHD_start_daemon(
-        flags, 0, nullptr, nullptr,
+        flags, 0, &Callbacks::accept, this,
         reinterpret_cast<MHD_AccessHandlerCallback>(&Callbacks::request), this,
         MHD_OPTION_SOCK_ADDR, &addr,
         MHD_OPTION_LISTENING_ADDRESS_REUSE, 1u,
         MHD_OPTION_CONNECTION_TIMEOUT, static_cast<unsigned>(kIdleTimeout.count()),
         MHD_OPTION_PER_IP_CONNECTION_LIMIT, kConnectionsPerAddress,
-        MHD_OPTION_CONNECTION_LIMIT, kMaxConnections,
+        MHD_OPTION_CONNECTION_LIMIT, kMaxConnections + kClosingConnections,
         // Headers and buffers of one connection; the pool is cleared for every request, so a
         // smaller one costs less. A browser's request headers take about 1 KiB.
         MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory,
@@ -358,6 +386,7 @@ bool CHttpServer::start(int port, HttpHandler* handler) {
         m_boundHttpsPort = tlsBound != nullptr ? tlsBound->port : m_httpsPort;
     }
     m_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    m_longCalls = std::make_unique<http::WorkQueue>();
     m_stopping = false;
     m_running = true;
     m_loop = std::thread([this] { run(); });
@@ -372,6 +401,8 @@ void CHttpServer::stop() {
     const uint64_t one = 1;
     [[maybe_unused]] const ssize_t n = ::write(m_wakeFd, &one, sizeof one);
     m_loop.join();
+    // Every suspended connection is resumed before the daemons close.
+    m_longCalls->stop();
     // Closing the daemons runs the last callbacks on this thread; the loop has ended.
     if (m_https != nullptr) {
         MHD_stop_daemon(m_https);
@@ -381,6 +412,7 @@ void CHttpServer::stop() {
     m_http = nullptr;
     ::close(m_wakeFd);
     m_wakeFd = -1;
+    m_longCalls.reset();
     m_boundPort = 0;
     m_boundHttpsPort = 0;
 }
@@ -390,30 +422,17 @@ bool CHttpServer::isRunning() const {
 }
 
 void CHttpServer::run() {
-    MHD_Daemon* daemons[] = {m_http, m_https};
+    const MHD_DaemonInfo* info = MHD_get_daemon_info(m_http, MHD_DAEMON_INFO_EPOLL_FD);
     auto lastScan = Clock::now();
     while (!m_stopping.load()) {
-        pollfd fds[3] = {};
-        nfds_t count = 0;
+        pollfd fds[2] = {{info->epoll_fd, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
         long long timeout = kSlowClientScan.count();
-        for (MHD_Daemon* d : daemons) {
-            if (d == nullptr) {
-                continue;
-            }
-            const MHD_DaemonInfo* info = MHD_get_daemon_info(d, MHD_DAEMON_INFO_EPOLL_FD);
-            fds[count++] = {info->epoll_fd, POLLIN, 0};
-            MHD_UNSIGNED_LONG_LONG due = 0;
-            if (MHD_get_timeout(d, &due) == MHD_YES) {
-                timeout = std::min<long long>(timeout, static_cast<long long>(due));
-            }
+        MHD_UNSIGNED_LONG_LONG due = 0;
+        if (MHD_get_timeout(m_http, &due) == MHD_YES) {
+            timeout = std::min<long long>(timeout, static_cast<long long>(due));
         }
-        fds[count++] = {m_wakeFd, POLLIN, 0};
-        ::poll(fds, count, static_cast<int>(timeout));
-        for (MHD_Daemon* d : daemons) {
-            if (d != nullptr) {
-                MHD_run(d);
-            }
-        }
+        ::poll(fds, 2, static_cast<int>(timeout));
+        MHD_run(m_http);
         const auto now = Clock::now();
         if (now - lastScan >= kSlowClientScan) {
             lastScan = now;
@@ -426,12 +445,40 @@ void CHttpServer::run() {
 // is cut off at its deadline. The library notices the shut-down socket and cleans up.
 void CHttpServer::closeSlowClients() {
     const auto now = Clock::now();
+    std::lock_guard<std::mutex> lock(m_peersMutex);
     for (HttpPeer* peer : m_peers) {
         if (peer->headerDeadline <= now && peer->fd >= 0) {
             ::shutdown(peer->fd, SHUT_RDWR);
             peer->headerDeadline = Clock::time_point::max();
+            peer->closing = true;
         }
     }
+}
+
+// The oldest connection that waits for a request goes, first among those that never
+// completed one: slow and silent clients, and idle ones after them. A client whose request
+// is being served is never cut. Called for each new connection, on its daemon's thread.
+bool CHttpServer::makeRoom() {
+    std::lock_guard<std::mutex> lock(m_peersMutex);
+    const auto open = std::count_if(m_peers.begin(), m_peers.end(),
+                                    [](const HttpPeer* p) { return !p->closing; });
+    if (open < static_cast<long>(kMaxConnections)) {
+        return true;
+    }
+    const auto waiting = [](const HttpPeer* p) {
+        return !p->closing && p->fd >= 0 && p->headerDeadline != Clock::time_point::max();
+    };
+    auto victim = std::find_if(m_peers.begin(), m_peers.end(),
+                               [&](const HttpPeer* p) { return waiting(p) && !p->requested; });
+    if (victim == m_peers.end()) {
+        victim = std::find_if(m_peers.begin(), m_peers.end(), waiting);
+    }
+    if (victim == m_peers.end()) {
+        return false;
+    }
+    ::shutdown((*victim)->fd, SHUT_RDWR);
+    (*victim)->closing = true;
+    return true;
 }
 
 bool CHttpServer::request(MHD_Connection* conn, const char* url, const char* method,
@@ -443,7 +490,11 @@ bool CHttpServer::request(MHD_Connection* conn, const char* url, const char* met
         *requestContext = ex;
         ex->peer = peerOf(conn);
         if (ex->peer != nullptr) {
-            ex->peer->headerDeadline = Clock::time_point::max();
+            {
+                std::lock_guard<std::mutex> lock(m_peersMutex);
+                ex->peer->headerDeadline = Clock::time_point::max();
+                ex->peer->requested = true;
+            }
             ex->rawUri = std::move(ex->peer->rawUri);
         }
         ex->path = url != nullptr ? url : "";
@@ -484,8 +535,12 @@ bool CHttpServer::request(MHD_Connection* conn, const char* url, const char* met
         ex->body.append(uploadData, size);
         return true;
     }
-    if (!ex->refused) {
-        finish(conn, *ex, method);
+    if (ex->waiting) {
+        // Resumed: the long call has its answer.
+        ex->waiting = false;
+        replyApi(conn, ex->status, ex->response);
+        ex->refused = true;
+    } else if (!ex->refused && finish(conn, *ex, method)) {
         ex->refused = true;  // answered: later calls of this request do nothing
     }
     return true;
@@ -538,6 +593,7 @@ CHttpServer::Access CHttpServer::admit(MHD_Connection* conn, HttpExchange& ex, c
         return Access::Refused;
     }
     const std::string client = ex.peer != nullptr ? ex.peer->address : "?";
+    std::unique_lock<std::mutex> guardLock(m_guardMutex);
     if (m_guard->lockedOut(conn, client)) {
         return Access::Refused;
     }
@@ -549,6 +605,7 @@ CHttpServer::Access CHttpServer::admit(MHD_Connection* conn, HttpExchange& ex, c
     if (!m_guard->admit(conn, authFile(), method, ex.rawUri, client)) {
         return Access::Refused;
     }
+    guardLock.unlock();
     if (control) {
         SameOrigin::Self self;
         self.scheme = ex.peer != nullptr && ex.peer->tls ? "https" : "http";
@@ -586,27 +643,38 @@ CHttpServer::Access CHttpServer::admit(MHD_Connection* conn, HttpExchange& ex, c
     return Access::Granted;
 }
 
-void CHttpServer::finish(MHD_Connection* conn, HttpExchange& ex, const char* method) {
+bool CHttpServer::finish(MHD_Connection* conn, HttpExchange& ex, const char* method) {
     switch (ex.route) {
         case Route::Api:
-            serveApi(conn, ex, method);
-            return;
+            return serveApi(conn, ex, method);
         case Route::System:
             serveSystem(conn, ex);
-            return;
+            return true;
         case Route::Upload:
             serveUpload(conn, ex);
-            return;
+            return true;
         case Route::Page:
             servePage(conn, ex);
-            return;
+            return true;
     }
+    return true;
 }
 
-int CHttpServer::serveApi(MHD_Connection* conn, HttpExchange& ex, const char* method) {
+namespace {
+
+int apiStatus(int result) {
+    return result == 0                                ? MHD_HTTP_OK
+           : result == HttpHandler::kMethodNotAllowed ? MHD_HTTP_METHOD_NOT_ALLOWED
+           : result == HttpHandler::kBadRequest       ? MHD_HTTP_BAD_REQUEST
+                                                      : MHD_HTTP_INTERNAL_SERVER_ERROR;
+}
+
+}  // namespace
+
+bool CHttpServer::serveApi(MHD_Connection* conn, HttpExchange& ex, const char* method) {
     if (ex.tooLarge) {
         MhdReply::json(conn, MHD_HTTP_CONTENT_TOO_LARGE, "{}", true);
-        return MHD_HTTP_CONTENT_TOO_LARGE;
+        return true;
     }
     const std::string_view apiPath = std::string_view(ex.path).substr(4);  // after "/api"
     const std::string_view query = RequestTarget::query(ex.rawUri);
@@ -615,20 +683,50 @@ int CHttpServer::serveApi(MHD_Connection* conn, HttpExchange& ex, const char* me
     {
         std::lock_guard<std::mutex> lock(m_handlerMutex);
         if (m_handler != nullptr) {
-            const int result = m_handler->handleApi(method, apiPath, query, ex.body, response);
-            status = result == 0                                ? MHD_HTTP_OK
-                     : result == HttpHandler::kMethodNotAllowed ? MHD_HTTP_METHOD_NOT_ALLOWED
-                     : result == HttpHandler::kBadRequest       ? MHD_HTTP_BAD_REQUEST
-                                                                : MHD_HTTP_INTERNAL_SERVER_ERROR;
+            if (m_handler->runsLong(method, apiPath)) {
+                runLong(conn, ex, method);
+                return false;
+            }
+            status = apiStatus(m_handler->handleApi(method, apiPath, query, ex.body, response));
         }
     }
+    replyApi(conn, status, response);
+    return true;
+}
+
+// The connection waits, suspended, while the worker makes the call; the library calls
+// request() again once it is resumed, and the answer goes out from there.
+void CHttpServer::runLong(MHD_Connection* conn, HttpExchange& ex, const char* method) {
+    ex.waiting = true;
+    MHD_suspend_connection(conn);
+    m_longCalls->post([this, conn, &ex, m = std::string(method)](bool stopping) {
+        ex.status = MHD_HTTP_SERVICE_UNAVAILABLE;
+        ex.response = "{}";
+        if (!stopping) {
+            std::lock_guard<std::mutex> callLock(m_longCallMutex);
+            HttpHandler* handler = nullptr;
+            {
+                std::lock_guard<std::mutex> lock(m_handlerMutex);
+                handler = m_handler;
+            }
+            ex.status = MHD_HTTP_NOT_FOUND;
+            if (handler != nullptr) {
+                const std::string_view apiPath = std::string_view(ex.path).substr(4);
+                ex.status = apiStatus(handler->handleApi(
+                    m, apiPath, RequestTarget::query(ex.rawUri), ex.body, ex.response));
+            }
+        }
+        MHD_resume_connection(conn);
+    });
+}
+
+void CHttpServer::replyApi(MHD_Connection* conn, int status, const std::string& response) {
     if (status == MHD_HTTP_METHOD_NOT_ALLOWED) {
         MhdReply::json(conn, status, response, false, MHD_HTTP_HEADER_ALLOW,
                        HttpHandler::kAllowForStateChanges);
     } else {
         MhdReply::json(conn, status, response);
     }
-    return status;
 }
 
 int CHttpServer::serveSystem(MHD_Connection* conn, HttpExchange& ex) {

@@ -17,12 +17,15 @@ struct MHD_Daemon;
 namespace http {
 class DigestGuard;
 class OwnHosts;
+class WorkQueue;
 struct HttpExchange;
 struct HttpPeer;
 }  // namespace http
 
-/// The web server on libmicrohttpd: one event-loop thread serves every connection (plain
-/// HTTP and, when configured, HTTPS beside it).
+/// The web server on libmicrohttpd: one event-loop thread serves plain HTTP and, when
+/// configured, the library's own poll() thread serves HTTPS beside it (its epoll mode would
+/// spin on a handshake that waits for the client, because GnuTLS reads the socket there
+/// behind the library's back).
 ///
 /// Routes, by the start of the (decoded) request path:
 /// - "/api...": the rest of the path goes to HttpHandler::handleApi with the method, the
@@ -46,9 +49,16 @@ struct HttpPeer;
 /// is cross-site, are refused (403) on the control routes; a NUL in the path is refused
 /// (400) everywhere.
 ///
-/// Threads: the handler is called on the event-loop thread, one request at a time. The
-/// setters may be called while the server runs; they apply to later requests. start() and
-/// stop() belong to one controlling thread.
+/// When kMaxConnections are open, a new connection makes room by closing the oldest one that
+/// waits for its request, first among those that never completed one; when every
+/// connection is in a request, the new one is refused. Slow or silent clients therefore
+/// cannot keep anyone else out.
+///
+/// Threads: the handler is called on the event-loop threads, one request at a time; a
+/// request the handler says runsLong is made on a worker thread instead (its connection
+/// suspended meanwhile), beside the others. The setters may be called while the server
+/// runs; they apply to later requests. start() and stop() belong to one controlling
+/// thread.
 class CHttpServer : public HttpServer {
 public:
     /// Request bodies of "/api" and "/sys/" larger than this are refused with 413.
@@ -64,7 +74,8 @@ public:
     static constexpr std::chrono::seconds kIdleTimeout{10};
     /// Connections one client address may hold at once (a browser opens six).
     static constexpr unsigned kConnectionsPerAddress = 16;
-    /// Connections in all; descriptors beyond stay with the rest of the device.
+    /// Connections in all, HTTP and HTTPS together; descriptors beyond stay with the rest of
+    /// the device.
     static constexpr unsigned kMaxConnections = 800;
     /// How long a digest nonce stays valid; a client with an older one is told it is stale.
     static constexpr unsigned kNonceTimeoutSeconds = 300;
@@ -109,8 +120,8 @@ public:
     int boundPort() const { return m_boundPort.load(); }
     int boundHttpsPort() const { return m_boundHttpsPort.load(); }
     /// Replaces the handler; null detaches it (API and system requests then get 404). Waits
-    /// for a handler call in progress, so the old handler is unused once this returns; never
-    /// call it from inside a handler call.
+    /// for handler calls in progress (long ones too), so the old handler is unused once this
+    /// returns; never call it from inside a handler call.
     void setHandler(HttpHandler* handler);
 
 private:
@@ -122,9 +133,13 @@ private:
     /// Decides whether a new request may go on; when not, its refusal is queued.
     Access admit(MHD_Connection* conn, http::HttpExchange& ex, const char* method);
     bool redirectToHttps(MHD_Connection* conn, http::HttpExchange& ex, const char* method);
-    void finish(MHD_Connection* conn, http::HttpExchange& ex, const char* method);
+    /// False when the answer comes later.
+    bool finish(MHD_Connection* conn, http::HttpExchange& ex, const char* method);
 
-    int serveApi(MHD_Connection* conn, http::HttpExchange& ex, const char* method);
+    /// False when the answer comes later: the request runs long (see runLong).
+    bool serveApi(MHD_Connection* conn, http::HttpExchange& ex, const char* method);
+    void runLong(MHD_Connection* conn, http::HttpExchange& ex, const char* method);
+    void replyApi(MHD_Connection* conn, int status, const std::string& response);
     int serveSystem(MHD_Connection* conn, http::HttpExchange& ex);
     void serveUpload(MHD_Connection* conn, http::HttpExchange& ex);
     void servePage(MHD_Connection* conn, http::HttpExchange& ex);
@@ -132,6 +147,8 @@ private:
     MHD_Daemon* startDaemon(int port, bool tls, const char* what);
     void run();
     void closeSlowClients();
+    /// Whether a new connection may come in, after closing an old one when the server is full.
+    bool makeRoom();
 
     /// Writes the default credentials when the file is missing.
     void ensureAuthFile(const std::string& path);
@@ -153,13 +170,16 @@ private:
     unsigned m_nonceTimeout = kNonceTimeoutSeconds;
     std::chrono::seconds m_headerTimeout = kHeaderTimeout;
 
-    std::mutex m_handlerMutex;  // held for every handler call: one request at a time
+    std::mutex m_longCallMutex;  // held for a long handler call; taken before m_handlerMutex
+    std::mutex m_handlerMutex;   // held for every other handler call: one request at a time
     HttpHandler* m_handler = nullptr;
 
-    // Owned by the event loop (and by start()/stop() while it does not run).
     std::unique_ptr<http::OwnHosts> m_ownHosts;
+    std::mutex m_guardMutex;                     // the event-loop threads share the guard
     std::unique_ptr<http::DigestGuard> m_guard;  // made anew by every start()
-    std::vector<http::HttpPeer*> m_peers;
+    std::mutex m_peersMutex;               // guards the table and the peers' deadlines and marks
+    std::vector<http::HttpPeer*> m_peers;  // oldest first
+    std::unique_ptr<http::WorkQueue> m_longCalls;  // while running
 
     MHD_Daemon* m_http = nullptr;
     MHD_Daemon* m_https = nullptr;

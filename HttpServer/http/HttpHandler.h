@@ -4,7 +4,7 @@
 #include <string_view>
 
 /// The web server's callback interface. Every call arrives on the server's worker side,
-/// one request at a time (the server serialises them).
+/// one request at a time (the server serialises them), except the long ones (runsLong).
 class HttpHandler {
 public:
     /// A handleApi result: the route exists but never acts on this method (a safe method
@@ -25,6 +25,16 @@ public:
     virtual int handleApi(std::string_view method, std::string_view apiPath,
                           std::string_view queryString, std::string_view body,
                           std::string& response) = 0;
+
+    /// Whether this "/api" request does slow board work (it fetches from another server) and
+    /// touches nothing the other calls use. The server then makes its handleApi call on a
+    /// thread of its own, beside the other calls, so that it keeps no one else waiting; at
+    /// most one such call runs at a time. Called on the server's side; it must be quick.
+    virtual bool runsLong(std::string_view method, std::string_view apiPath) const {
+        (void)method;
+        (void)apiPath;
+        return false;
+    }
 
     /// A file was uploaded and stored at filePath; name is the form field name of the part.
     virtual void handleUpload(const std::string& name, const std::string& filePath) = 0;

@@ -4,9 +4,11 @@
 #include <gnutls/crypto.h>
 #include <gnutls/gnutls.h>
 #include <gnutls/x509.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <fstream>
@@ -36,6 +38,28 @@ bool readWhole(const std::string& path, std::string& out) {
 
 bool writePrivate(const std::string& path, const std::string& text, std::string& error) {
     return comn::writePrivateFile(path, text, &error);
+}
+
+// A key others can read is no secret: it is made private, not replaced, so that the
+// certificate browsers have learnt to accept stays the device's.
+void makePrivate(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || (st.st_mode & 077) == 0) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return;
+    }
+    const unsigned mode = st.st_mode & 07777;
+    if (::fchmod(fd, 0600) == 0) {
+        std::printf("https: the key %s could be read by others (mode %04o); now 0600\n",
+                    path.c_str(), mode);
+    } else {
+        std::printf("https: the key %s can be read by others (mode %04o) and stays so: %s\n",
+                    path.c_str(), mode, std::strerror(errno));
+    }
+    ::close(fd);
 }
 
 std::string exportPem(int (*fn)(void*, gnutls_x509_crt_fmt_t, gnutls_datum_t*), void* obj) {
@@ -70,6 +94,7 @@ bool TlsIdentity::load(const std::string& keyPath, const std::string& certPath) 
     if (rc < 0) {
         return false;
     }
+    makePrivate(keyPath);
     keyPem = std::move(key);
     certPem = std::move(cert);
     return true;

@@ -13,10 +13,10 @@ public:
     std::string keyPem;
     std::string certPem;
 
-    /// Loads the key and certificate from their files; when either is missing or unusable,
-    /// generates a new pair with library calls and writes both (mode 0600, written next to
-    /// the target and renamed over it). False, with a message in error, when neither
-    /// works.
+    /// Loads the key and certificate from their files (a key file others may read is made
+    /// 0600, and said so); when either is missing or unusable, generates a new pair with
+    /// library calls and writes both (mode 0600, written next to the target and renamed over
+    /// it). False, with a message in error, when neither works.
     bool loadOrCreate(const std::string& keyPath, const std::string& certPath, std::string& error);
 
 private:

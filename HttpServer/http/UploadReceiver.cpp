@@ -24,8 +24,13 @@ UploadReceiver::~UploadReceiver() {
 }
 
 std::optional<std::string> UploadReceiver::storedName(std::string_view fileName) {
-    if (fileName.find('\0') != std::string_view::npos) {
-        return std::nullopt;  // the file system would cut the name short at the NUL
+    // A NUL would cut the name short in the file system; a line end or an escape sequence
+    // would forge lines and colours wherever the name is printed.
+    for (const char c : fileName) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7f) {
+            return std::nullopt;
+        }
     }
     const size_t slash = fileName.find_last_of("/\\");
     const std::string_view name =

@@ -19,7 +19,7 @@ class UploadReceiver : public MultipartParser::Listener {
 public:
     enum class Failure {
         None,
-        BadName,      ///< a file name that reduces to "", "." or "..", or holds a NUL
+        BadName,      ///< a file name that reduces to "", "." or "..", or holds a control byte
         TooLarge,     ///< a file larger than the limit
         OpenFailed,   ///< the temporary file could not be created
         WriteFailed,  ///< writing, closing or renaming failed
@@ -53,7 +53,7 @@ public:
 
     /// The name a file part is stored under: the last component of the name the client sent
     /// ('/' and '\\' both separate components); nothing for "", "." and "..", and for a
-    /// name with a NUL byte anywhere.
+    /// name with a control byte (0x00-0x1f, 0x7f) anywhere.
     static std::optional<std::string> storedName(std::string_view fileName);
 
 private:

@@ -262,7 +262,9 @@ const std::vector<PictureTarget>& pictureTable() {
 
 void handleUpload(const std::string& name, const std::string& filePath, EncoderConfigFile& settings,
                   const std::string& settingsPath, const MediaCodeSender& sendMediaCode) {
-    say("%s, %d, name:%s, filepath:%s\n", "handleUpload", __LINE__, name.c_str(), filePath.c_str());
+    // Both come from the client: escaped, they cannot forge lines of the log.
+    say("%s, %d, name:%s, filepath:%s\n", "handleUpload", __LINE__,
+        board::escapeControls(name).c_str(), board::escapeControls(filePath).c_str());
     const std::string extension = extensionOf(filePath);
     if (extension.empty()) {
         return;

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "EncoderConfigFile.h"
@@ -140,6 +141,18 @@ TEST_F(UploadFixture, PictureTableChangesSettingsAndCopies) {
     EXPECT_EQ(readFile(m_board.path("/mnt/config/sub.jpg")), "picture osd_5.jpg");
     EXPECT_EQ(readFile(m_board.path("/mnt/param/add_2.jpg")), "picture add_2.jpg");
     EXPECT_TRUE(m_codes.empty());
+}
+
+// The names come from the client: they are printed escaped, never as lines of their own.
+TEST_F(UploadFixture, NamesArePrintedEscaped) {
+    testing::internal::CaptureStdout();
+    enc::handleUpload("f\nhandleUpload, 1, name:forged", "/var/a\x1b[2Jb", m_settings,
+                      m_settingsPath, [this](int code) { onCode(code); });
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("name:f\\nhandleUpload, 1, name:forged, filepath:/var/a\\x1b[2Jb\n"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
 }
 
 TEST_F(UploadFixture, MissingPictureIsReported) {

@@ -11,6 +11,7 @@
 
 #include <cstring>
 #include <memory>
+#include <thread>
 
 #include "MediaStandIn.h"
 #include "ModemSimProcess.h"
@@ -193,6 +194,35 @@ TEST_F(QuillonTest, WebServerServesTheApiPagesAndUploadsWithDigestCredentials) {
     EXPECT_TRUE(p->waitForOutput("start NTP"));
     stop(*p);
     EXPECT_NE(p->output().find("Get a signal -- SIGTERM\n"), std::string::npos);
+}
+
+// A version check against a server that never answers waits on its own: everyone else is
+// still served meanwhile (the bound is generous; the check itself takes about 10 s).
+TEST_F(QuillonTest, ARemoteCheckOnAStalledServerKeepsNoOneWaiting) {
+    const testsupport::TakenPort silent;  // a listener that never accepts
+    ASSERT_NE(silent.port(), 0);
+    auto p = startServer();
+    const std::string server = "127.0.0.1:" + std::to_string(silent.port());
+    Answer detect;
+    std::thread detecting([&] {
+        detect = request("/api/httpdetect",
+                         "-H 'Content-Type: application/json' -d "
+                         "'{\"serverIP\":\"" +
+                             server + "\"}'");
+    });
+    EXPECT_TRUE(testsupport::waitFor([&] {
+        return logHas("/etc/upgrade_remote.sh " + server + " version.txt");
+    })) << p->output();
+    const auto start = std::chrono::steady_clock::now();
+    const Answer other = request("/api/network");
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start);
+    EXPECT_EQ(other.status, 200);
+    EXPECT_LT(took.count(), 2000) << "ms";
+    detecting.join();
+    EXPECT_EQ(detect.status, 200);
+    EXPECT_NE(detect.body.find("\"version\":\"\""), std::string::npos) << detect.body;
+    stop(*p);
 }
 
 TEST_F(QuillonTest, PortInUseEndsTheProgramWithStatus1) {

@@ -31,6 +31,7 @@ public:
     HttpClient& operator=(const HttpClient&) = delete;
 
     bool connected() const { return m_fd >= 0; }
+    int fd() const { return m_fd; }
     bool send(const std::string& bytes);
     /// One reply: the body is Content-Length bytes, or everything up to the close.
     std::optional<Reply> read(std::chrono::milliseconds timeout = std::chrono::seconds(15));

@@ -215,7 +215,8 @@ TEST(UploadReceiver, StoredNameIsTheLastPathComponent) {
     for (const auto& [sent, stored] : cases) {
         EXPECT_EQ(UploadReceiver::storedName(sent), std::optional<std::string>(stored)) << sent;
     }
-    for (const char* refused : {"", ".", "..", "dir/", "dir/..", "x\\.", "/"}) {
+    for (const char* refused : {"", ".", "..", "dir/", "dir/..", "x\\.", "/", "a\nb.jpg", "x.jpg\r",
+                                "\x1b[31m.jpg", "\x7f"}) {
         EXPECT_EQ(UploadReceiver::storedName(refused), std::nullopt) << refused;
     }
 }

@@ -1,6 +1,9 @@
 // The front end as an attacker on the LAN meets it: replayed digest headers, password
 // guessing, slow and greedy clients, hostile names.
 
+#include <poll.h>
+#include <sys/resource.h>
+
 #include <atomic>
 #include <thread>
 
@@ -339,6 +342,67 @@ TEST_F(SlowClients, OneAddressHoldsAtMostSixteenConnections) {
             return r && r->status == 200;
         },
         std::chrono::seconds(10)));
+}
+
+// More hostile connections than the server holds, from 100 addresses (10 each, under the
+// per-address limit), silent after a first header line and reopened whenever they are cut:
+// the administrator still gets answers, because a full server closes the oldest waiting
+// connection to make room.
+TEST_F(SlowClients, AFullServerStillAnswersTheAdministrator) {
+    constexpr int kAddresses = 100;
+    constexpr int kPerAddress = 10;
+    constexpr rlim_t kDescriptors = 4096;  // the clients' and the server's ends, and spare
+    rlimit limit{};
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+    if (limit.rlim_cur < kDescriptors) {
+        if (limit.rlim_max < kDescriptors) {
+            GTEST_SKIP() << "needs " << kDescriptors << " descriptors";
+        }
+        limit.rlim_cur = kDescriptors;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+    ScriptedHandler handler;
+    startServer(handler, true);
+    std::vector<std::string> sources;
+    std::vector<std::unique_ptr<HttpClient>> hostile;
+    const auto open = [&](size_t i) {
+        hostile[i] = std::make_unique<HttpClient>(port, sources[i].c_str());
+        hostile[i]->send("GET /api/x HTTP/1.1\r\nHost: 127.0.0.1\r\n");
+    };
+    for (int i = 0; i < kAddresses * kPerAddress; ++i) {
+        sources.push_back("127.0.2." + std::to_string(1 + i / kPerAddress));
+        hostile.emplace_back();
+        open(hostile.size() - 1);
+    }
+    std::atomic<bool> done{false};
+    std::atomic<int> reopened{0};
+    std::thread reopen([&] {
+        std::vector<pollfd> fds(hostile.size());
+        while (!done.load()) {
+            for (size_t i = 0; i < hostile.size(); ++i) {
+                fds[i] = {hostile[i]->fd(), POLLIN, 0};
+            }
+            ::poll(fds.data(), fds.size(), 20);
+            for (size_t i = 0; i < hostile.size(); ++i) {
+                if (fds[i].fd < 0 || fds[i].revents != 0) {
+                    open(i);
+                    ++reopened;
+                }
+            }
+        }
+    });
+    for (int i = 0; i < 5; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        const auto reply = authed("GET", "/api/x");
+        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - start);
+        ASSERT_TRUE(reply) << i;
+        EXPECT_EQ(reply->status, 200) << i;
+        EXPECT_LT(took.count(), 3000) << "ms for request " << i;
+    }
+    done = true;
+    reopen.join();
+    EXPECT_GT(reopened.load(), 0) << "the server was full";
 }
 
 class Refusals : public httptest::ServerTest {};

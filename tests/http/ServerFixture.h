@@ -14,6 +14,7 @@
 #include "DigestSigner.h"
 #include "HttpClient.h"
 #include "TestSupport.h"
+#include "TlsIdentity.h"
 
 namespace httptest {
 
@@ -87,9 +88,17 @@ protected:
         server->setDocumentRoot(webRoot());
         server->setUploadDir(uploadDir());
         server->setListenAddress("127.0.0.1");
+        if (https) {
+            http::TlsIdentity identity;
+            std::string error;
+            ASSERT_TRUE(identity.loadOrCreate(m_dir.file("key.pem"), m_dir.file("cert.pem"), error))
+                << error;
+            server->setHttps(0, identity.keyPem, identity.certPem);
+        }
         ASSERT_TRUE(server->start(0, &handler));
         port = server->boundPort();
         ASSERT_GT(port, 0);
+        httpsPort = server->boundHttpsPort();
     }
 
     void TearDown() override {
@@ -133,7 +142,9 @@ protected:
     testsupport::TempDir m_dir;
     DigestSigner signer{"admin", "740163"};
     std::unique_ptr<CHttpServer> server;
+    bool https = false;  // set before startServer: HTTPS beside HTTP, on httpsPort
     int port = 0;
+    int httpsPort = 0;
 };
 
 /// A reply with this status, Content-Length and body (the reason phrase, the order of the
