@@ -117,6 +117,9 @@ TEST_F(NetModeTest, StaticAddressesAreLoggedAndTheResolverRewritten) {
         {"[network]\ndns0=10.0.0.53\ndns1=10.0.0.54\n",
          {},
          "nameserver 10.0.0.53\nnameserver 10.0.0.54\n"},
+        // Leading zeros, saved before they were refused: glibc would read octal.
+        {"[network]\ndns0=010.010.010.010\ndns1=8.8.8.8\n", {}, ""},
+        {"[network]\ndns0=10.0.0.53\ndns1=010.0.0.54\n", {}, "nameserver 10.0.0.53\n"},
         {"[network]\nconnectionType=1\nip=10.1.2.3\nmask=255.255.255.0\n"
          "[wifi]\nip=10.7.7.7\nmask=255.255.0.0\n",
          {"ioctl SIOCSIFADDR " + name + " 10.7.7.7",
