@@ -7,6 +7,7 @@
 #include "DeviceSettings.h"
 #include "NetInfo.h"
 #include "SystemFiles.h"
+#include "board/Board.h"
 
 namespace discover {
 namespace {
@@ -38,7 +39,8 @@ int DeviceRecord::buildDeviceInfo(const DeviceSettings& settings, const std::str
     }
 
     facts.deviceName = settings.deviceName();
-    std::printf("devie name:%s\n", facts.deviceName.c_str());
+    // Both texts come from files others write (the web pages, the UID command).
+    std::printf("devie name:%s\n", board::escapeControls(facts.deviceName).c_str());
     facts.deviceType = settings.deviceType();
     facts.webVersion = settings.webVersion();
     facts.hardware = settings.hardware();
@@ -50,7 +52,7 @@ int DeviceRecord::buildDeviceInfo(const DeviceSettings& settings, const std::str
         std::printf("%s, %d\n", "setStruContFromP2Pid", __LINE__);
         facts.uid = kPlaceholderUid;
     }
-    std::printf("UID:%s\n", facts.uid.c_str());
+    std::printf("UID:%s\n", board::escapeControls(facts.uid).c_str());
 
     reply = discoveryReply(toRecord(facts));
     return 0;

@@ -38,7 +38,9 @@ sockaddr_in ipv4(const char* dotted, uint16_t port) {
 
 DiscoveryResponder::DiscoveryResponder()
     : m_lock(kSettingsPath),
-      m_searches(kSearchesPerSecond, std::chrono::seconds(1)),
+      m_searches(1, kSearchWindow),
+      m_replies(kRepliesPerSecond, std::chrono::seconds(1)),
+      m_limitNotices(1, std::chrono::minutes(1)),
       m_lockNotices(1, std::chrono::minutes(1)) {
     std::memset(&m_reply, 0, sizeof m_reply);
 }
@@ -175,7 +177,7 @@ void DiscoveryResponder::handle(const DiscoveryPacket& request, const sockaddr_i
     }
     switch (command) {
         case DEVICE_SEARCH_REQ:
-            if (m_searches.allow(from.sin_addr.s_addr, SenderRateLimit::Clock::now())) {
+            if (m_searches.allow(RateWindow::Clock::now())) {
                 answerSearch(from);
             }
             break;
@@ -230,6 +232,15 @@ void DiscoveryResponder::answerSearch(const sockaddr_in& from) {
 
 bool DiscoveryResponder::sendTo(const DiscoveryPacket& packet, const sockaddr_in& to,
                                 const char* errorText) {
+    const auto now = RateWindow::Clock::now();
+    if (!m_replies.allow(now)) {
+        ++m_unanswered;
+        if (m_limitNotices.allow(now)) {
+            std::printf("reply limit: at most %u datagrams a second, %lu left unsent so far\n",
+                        kRepliesPerSecond, m_unanswered);
+        }
+        return false;
+    }
     const ssize_t n = ::sendto(m_fd, &packet, sizeof packet, 0,
                                reinterpret_cast<const sockaddr*>(&to), sizeof to);
     if (n != static_cast<ssize_t>(sizeof packet)) {

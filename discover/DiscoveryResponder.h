@@ -7,6 +7,7 @@
 
 #include "DiscoveryPacket.h"
 #include "ProvisionLock.h"
+#include "RateWindow.h"
 #include "SenderRateLimit.h"
 
 namespace discover {
@@ -17,10 +18,13 @@ class Provisioner;
 /// 9002 (broadcast and the group 225.192.168.225) one at a time and hands provisioning
 /// commands to a Provisioner. One thread; the object owns its socket.
 ///
-/// Searches are answered at most kSearchesPerSecond times a second per sender. While the
-/// settings lock provisioning (ProvisionLock), every command that changes the device is
-/// ignored without an answer and printed once per sender and minute; searches, alive
-/// requests and the UID query are still answered.
+/// What it sends is bounded whatever the senders, since anyone on the LAN can send with any
+/// source address: one search answer per kSearchWindow, and kRepliesPerSecond datagrams a
+/// second in all (search answers, alive and provisioning replies); beyond that requests go
+/// unanswered (a set-IP reply held back is a failed send: no reboot), printed once a minute
+/// with the count. While the settings lock provisioning (ProvisionLock), every command that
+/// changes the device is ignored without an answer and printed once per sender and minute;
+/// searches, alive requests and the UID query are still answered.
 class DiscoveryResponder {
 public:
     DiscoveryResponder();
@@ -45,15 +49,21 @@ public:
     };
     static InterfaceChoice chooseInterface(int connectionType, bool wiredLinkUp);
 
-    /// Search answers per sender and second: a tool searches a few times; more is a flood
-    /// that each answer would multiply onto the whole LAN (broadcast and group).
-    static constexpr unsigned kSearchesPerSecond = 10;
+    /// One search answer per window, whoever asked: the answer goes to the whole LAN
+    /// (broadcast and group), and a tool that searched within another's window asks again
+    /// or hears that answer; a flood of searches, from one address or a thousand spoofed
+    /// ones, gets ten answers a second.
+    static constexpr std::chrono::milliseconds kSearchWindow{100};
+    /// Datagrams sent per second in all: a tool needs a handful; a 6-byte request answered
+    /// with 200 bytes to any claimed source would make the device an amplifier.
+    static constexpr unsigned kRepliesPerSecond = 50;
 
     /// True for the commands that change the device (address, UID, MAC, reboot, restore).
     static bool changesDevice(int16_t command);
 
 private:
     void handle(const DiscoveryPacket& request, const sockaddr_in& from);
+    /// Sends one datagram within the reply budget; false when over it or the send failed.
     bool sendTo(const DiscoveryPacket& packet, const sockaddr_in& to, const char* errorText);
     void answerSearch(const sockaddr_in& from);
 
@@ -65,7 +75,10 @@ private:
 
     std::unique_ptr<Provisioner> m_provisioner;
     ProvisionLock m_lock;
-    SenderRateLimit m_searches;
+    RateWindow m_searches;
+    RateWindow m_replies;
+    RateWindow m_limitNotices;  // one printed line a minute while over the budget
+    unsigned long m_unanswered = 0;
     SenderRateLimit m_lockNotices;  // one printed line per sender and minute
 };
 

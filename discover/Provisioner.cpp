@@ -32,8 +32,14 @@ bool exists(const std::string& boardPath) {
     return ::access(board::path(boardPath).c_str(), F_OK) == 0;
 }
 
+// Anyone on the LAN writes these texts: printed escaped, so no request can forge a line of
+// peerlo.log or send escape sequences to a terminal.
+std::string shown(const std::string& fromNetwork) {
+    return board::escapeControls(fromNetwork);
+}
+
 void printLengthAndText(const DiscoveryPacket& request) {
-    std::printf("len:%d---%s\n", packetLength(request), payloadText(request).c_str());
+    std::printf("len:%d---%s\n", packetLength(request), shown(payloadText(request)).c_str());
 }
 
 }  // namespace
@@ -59,8 +65,8 @@ bool Provisioner::changeSettings(const std::function<void(DeviceSettings&)>& cha
 
 std::optional<DiscoveryPacket> Provisioner::setIp(const DiscoveryPacket& request) {
     const RequestParser::SetIp req = RequestParser::parseSetIp(request);
-    std::printf("DEVICE_BROAD_SET_IP_REQ, orig ip:%s, set ip:%s\n", req.origIp.c_str(),
-                req.newIp.c_str());
+    std::printf("DEVICE_BROAD_SET_IP_REQ, orig ip:%s, set ip:%s\n", shown(req.origIp).c_str(),
+                shown(req.newIp).c_str());
     const bool forUs = req.origIp == m_deviceIp;
     const bool valid = req.newIp.size() >= kShortestNewIp && comn::isValidIpv4(req.newIp) &&
                        comn::isValidIpv4(req.mask) && comn::isValidIpv4(req.gate) &&
@@ -100,7 +106,7 @@ std::optional<DiscoveryPacket> Provisioner::setUid(const DiscoveryPacket& reques
     }
     m_lastCommand = DEVICE_NEW_SET_UID_REBOOT;
     const std::vector<std::string> set{kNvramSet, "boot", "UID", uid};
-    std::printf("cmd: %s\n", board::commandText(set, {}).c_str());
+    std::printf("cmd: %s\n", shown(board::commandText(set, {})).c_str());
     board::run(set);
     board::RunOptions toUidFile;
     toUidFile.stdoutTo = kUidPath;
@@ -111,7 +117,7 @@ std::optional<DiscoveryPacket> Provisioner::setUid(const DiscoveryPacket& reques
 DiscoveryPacket Provisioner::setMac(const DiscoveryPacket& request, const std::string& clientIp) {
     std::printf("DEVICE_NEW_SET_MAC:\n");
     printLengthAndText(request);
-    std::printf("client IP:%s\n", clientIp.c_str());
+    std::printf("client IP:%s\n", shown(clientIp).c_str());
     return makePacket(DEVICE_NEW_SET_MAC_REPLY, 1, packetLength(request));
 }
 

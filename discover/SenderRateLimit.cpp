@@ -13,25 +13,19 @@ bool SenderRateLimit::allow(uint32_t sender, Clock::time_point now) {
         if (m_windows.size() >= kMaxSenders) {
             makeRoom(now);
         }
-        it = m_windows.emplace(sender, Window{now, 0}).first;
-    } else if (now - it->second.start >= m_window) {
-        it->second = Window{now, 0};
+        it = m_windows.emplace(sender, RateWindow(m_perWindow, m_window)).first;
     }
-    if (it->second.count >= m_perWindow) {
-        return false;
-    }
-    ++it->second.count;
-    return true;
+    return it->second.allow(now);
 }
 
 void SenderRateLimit::makeRoom(Clock::time_point now) {
     for (auto it = m_windows.begin(); it != m_windows.end();) {
-        it = now - it->second.start >= m_window ? m_windows.erase(it) : std::next(it);
+        it = it->second.ended(now) ? m_windows.erase(it) : std::next(it);
     }
     if (m_windows.size() >= kMaxSenders) {
         m_windows.erase(std::min_element(
             m_windows.begin(), m_windows.end(),
-            [](const auto& a, const auto& b) { return a.second.start < b.second.start; }));
+            [](const auto& a, const auto& b) { return a.second.start() < b.second.start(); }));
     }
 }
 

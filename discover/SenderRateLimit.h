@@ -5,16 +5,18 @@
 #include <cstdint>
 #include <unordered_map>
 
+#include "RateWindow.h"
+
 namespace discover {
 
-/// At most a number of events per sender in each window of time: the answers to searches
-/// (10 a second) and the lines about refused commands (1 a minute). Anyone on the LAN can
-/// send, so the table of senders is bounded; when it is full, windows that have ended are
+/// At most a number of events per sender in each window of time (RateWindow each): the lines
+/// about refused commands (1 a minute). Anyone on the LAN can send, so the table of senders is
+/// bounded; when it is full, windows that have ended are
 /// dropped, and if none has, the oldest one.
 /// Not thread-safe (peerlo has one thread).
 class SenderRateLimit {
 public:
-    using Clock = std::chrono::steady_clock;
+    using Clock = RateWindow::Clock;
 
     /// Senders remembered at once; more spoofed addresses than this only cycle the table.
     static constexpr size_t kMaxSenders = 1024;
@@ -28,15 +30,11 @@ public:
     size_t senders() const { return m_windows.size(); }
 
 private:
-    struct Window {
-        Clock::time_point start;
-        unsigned count = 0;
-    };
     void makeRoom(Clock::time_point now);
 
     unsigned m_perWindow;
     Clock::duration m_window;
-    std::unordered_map<uint32_t, Window> m_windows;
+    std::unordered_map<uint32_t, RateWindow> m_windows;
 };
 
 }  // namespace discover

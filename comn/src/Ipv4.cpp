@@ -19,6 +19,9 @@ bool isValidIpv4(const std::string& text) {
             digits = 0;
             group = 0;
         } else if (c >= '0' && c <= '9') {
+            if (digits == 1 && group == 0) {
+                return false;  // "010": octal to some readers, refused by others
+            }
             group = group * 10 + (c - '0');
             if (++digits > kMaxGroupDigits || group > 255) {
                 return false;

@@ -46,7 +46,7 @@ int writeResolver(const AddressSettings& s) {
         return -1;
     }
     std::fprintf(file, "nameserver %s\n", s.dns0.c_str());
-    if (s.dns1.size() > kShortestSecondDns) {
+    if (s.dns1.size() > kShortestSecondDns && isValidIpv4(s.dns1)) {
         std::fprintf(file, "nameserver %s\n", s.dns1.c_str());
     }
     return std::fclose(file) == 0 ? 0 : -1;
@@ -123,7 +123,13 @@ int SetNetInterface(const std::string& settingsPath) {
     int result = 0;
     if (s.dns0.size() > kShortestAddress) {
         std::printf("SET DNS0 : %s, DNS1:%s\n", s.dns0.c_str(), s.dns1.c_str());
-        result = writeResolver(s);
+        // The resolver reads what it gets its own way ("010.0.0.1" as octal): only
+        // complete addresses go there, as the API and peerlo take them.
+        if (isValidIpv4(s.dns0)) {
+            result = writeResolver(s);
+        } else {
+            std::printf("dns0 is not an address: %s\n", s.dns0.c_str());
+        }
     }
     std::fflush(stdout);
     return result;

@@ -1,7 +1,9 @@
 #include "WifiClientFile.h"
 
 #include <cstdio>
+#include <vector>
 
+#include "PrivateFile.h"
 #include "board/Board.h"
 #include "board/Command.h"
 
@@ -20,6 +22,24 @@ bool writeWholeFile(const std::string& path, const std::string& text) {
     }
     const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
     return std::fclose(file) == 0 && written;
+}
+
+// wpa_passphrase's output without its "#psk=" comment, the passphrase in plain text
+// (wpa_supplicant needs only the derived psk line). Empty when it holds no network block.
+std::string withoutPlainKey(const std::string& output) {
+    std::string kept;
+    size_t start = 0;
+    while (start < output.size()) {
+        size_t end = output.find('\n', start);
+        end = end == std::string::npos ? output.size() : end + 1;
+        const std::string line = output.substr(start, end - start);
+        const size_t text = line.find_first_not_of(" \t");
+        if (text == std::string::npos || line.compare(text, 5, "#psk=") != 0) {
+            kept += line;
+        }
+        start = end;
+    }
+    return kept.find("network={") == std::string::npos ? std::string() : kept;
 }
 
 }  // namespace
@@ -52,10 +72,25 @@ bool writeWifiClientFile(const WifiSettings& wifi) {
         if (wifi.key.size() < kShortestKey || wifi.key.size() > kLongestKey) {
             return false;
         }
+        const std::vector<std::string> argv{"/usr/local/bin/wpa_passphrase", wifi.essid, wifi.key};
+        board::RunOptions logged;
+        logged.stdoutTo = kWifiKeyFile;  // only for the log line: written below, 0600
+        std::string output;
         board::RunOptions options;
-        options.stdoutTo = kWifiKeyFile;
-        return board::succeeded(
-            board::run({"/usr/local/bin/wpa_passphrase", wifi.essid, wifi.key}, options));
+        options.logText = board::commandText(argv, logged);
+        options.capture = &output;
+        if (!board::succeeded(board::run(argv, options))) {
+            return false;
+        }
+        // The file holds the network's secret: readable by root only, replaced whole.
+        const std::string text = withoutPlainKey(output);
+        std::string error;
+        if (text.empty() || !comn::writePrivateFile(board::path(kWifiKeyFile), text, &error)) {
+            std::printf("%s: %s\n", kWifiKeyFile,
+                        text.empty() ? "wpa_passphrase printed no network" : error.c_str());
+            return false;
+        }
+        return true;
     }
     return writeWholeFile(board::path(kWifiNoKeyFile), openNetworkText(wifi.essid));
 }

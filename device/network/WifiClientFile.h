@@ -13,8 +13,9 @@ constexpr const char* kWifiNoKeyFile = "/mnt/config/wifi_conf_nokey.conf";
 
 /// Writes the client file for the saved Wi-Fi settings. Nothing for an empty essid.
 /// Encrypted (encrypt nonzero): only for a key of 8 to 63 characters, runs
-/// "/usr/local/bin/wpa_passphrase" with essid and key as two arguments (no shell) and its
-/// output into kWifiKeyFile; another key length leaves the previous file. Open network:
+/// "/usr/local/bin/wpa_passphrase" with essid and key as two arguments (no shell) and writes
+/// its output without the "#psk=" comment (the passphrase in plain text) into kWifiKeyFile,
+/// mode 0600; another key length, or a failing tool, leaves the previous file. Open network:
 /// kWifiNoKeyFile from openNetworkText(). True when a file was written.
 bool writeWifiClientFile(const WifiSettings& wifi);
 

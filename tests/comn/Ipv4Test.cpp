@@ -17,7 +17,11 @@ TEST(Ipv4, ValidityRule) {
         {"1.2.3..", false},
         {"1.2..3.4", false},
         {"0001.2.3.4", false},
-        {"010.001.000.255", true},
+        {"010.001.001.010", false},  // octal to glibc's resolver: 8.1.1.8
+        {"10.0.0.00", false},
+        {"1.2.3.04", false},
+        {"10.0.0.0", true},
+        {"100.200.10.1", true},
         {"", false},
         {"192.168.1", false},
         {".1.2.3", false},

@@ -43,6 +43,8 @@ TEST(SettingsCheck, NetworkAddressesMustBeCompleteDottedQuads) {
         {&enc::NetworkSettings::mask, "255.255.255", "mask"},
         {&enc::NetworkSettings::gate, "10.0.0.1\nnameserver 6.6.6.6", "gate"},
         {&enc::NetworkSettings::dnsFirst, "8.8.8.8 ", "dnsFirst"},
+        {&enc::NetworkSettings::dnsFirst, "010.010.010.010", "dnsFirst"},  // octal: 8.8.8.8
+        {&enc::NetworkSettings::ip, "010.001.001.010", "ip"},
         {&enc::NetworkSettings::dnsSecond, "8.8.4.4\nnameserver 6.6.6.6", "dnsSecond"},
         {&enc::NetworkSettings::dnsSecond, "1.2.3.", "dnsSecond"},
         {&enc::NetworkSettings::dnsSecond, "", nullptr},  // no second name server

@@ -117,6 +117,9 @@ TEST_F(NetModeTest, StaticAddressesAreLoggedAndTheResolverRewritten) {
         {"[network]\ndns0=10.0.0.53\ndns1=10.0.0.54\n",
          {},
          "nameserver 10.0.0.53\nnameserver 10.0.0.54\n"},
+        // Leading zeros, saved before they were refused: glibc would read octal.
+        {"[network]\ndns0=010.010.010.010\ndns1=8.8.8.8\n", {}, ""},
+        {"[network]\ndns0=10.0.0.53\ndns1=010.0.0.54\n", {}, "nameserver 10.0.0.53\n"},
         {"[network]\nconnectionType=1\nip=10.1.2.3\nmask=255.255.255.0\n"
          "[wifi]\nip=10.7.7.7\nmask=255.255.0.0\n",
          {"ioctl SIOCSIFADDR " + name + " 10.7.7.7",
@@ -215,10 +218,19 @@ TEST_F(DeviceTest, WifiKeyFileComesFromWpaPassphraseWithoutAShell) {
     w.essid = "my net;touch /tmp/x";
     w.key = "pass $(id) 1";
     w.encrypt = 1;
+    const std::string path = board.path("/mnt/config/wifi_conf_key.conf");
+    writeFile(path, "an older file, readable by all\n");
+    ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
     ASSERT_EQ(handler->setWifiParam(w, response), 0);
-    const std::string keyFile = readFile(board.path("/mnt/config/wifi_conf_key.conf"));
+    // The network's secret: root's only, and the passphrase itself not in plain text.
+    const std::string keyFile = readFile(path);
     EXPECT_NE(keyFile.find("ssid=\"my net;touch /tmp/x\""), std::string::npos) << keyFile;
-    EXPECT_NE(keyFile.find("#psk=\"pass $(id) 1\""), std::string::npos) << keyFile;
+    EXPECT_NE(keyFile.find("\tpsk="), std::string::npos) << keyFile;
+    EXPECT_EQ(keyFile.find("#psk"), std::string::npos) << keyFile;
+    EXPECT_EQ(keyFile.find("pass $(id) 1"), std::string::npos) << keyFile;
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
     EXPECT_TRUE(
         logHas("/usr/local/bin/wpa_passphrase my net;touch /tmp/x pass $(id) 1 > "
                "/mnt/config/wifi_conf_key.conf"));

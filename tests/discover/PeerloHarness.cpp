@@ -3,6 +3,8 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/ip.h>
+#include <netinet/udp.h>
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
@@ -17,14 +19,14 @@ namespace {
 
 using testsupport::shell;
 
-/// A datagram socket created inside the named network namespace. Only this thread switches,
-/// and it switches back before returning.
-int socketIn(const std::string& ns) {
+/// A socket created inside the named network namespace (a datagram socket unless told).
+/// Only this thread switches, and it switches back before returning.
+int socketIn(const std::string& ns, int type = SOCK_DGRAM, int protocol = 0) {
     const int self = ::open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
     const int target = ::open(("/run/netns/" + ns).c_str(), O_RDONLY | O_CLOEXEC);
     int fd = -1;
     if (self >= 0 && target >= 0 && ::setns(target, CLONE_NEWNET) == 0) {
-        fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        fd = ::socket(AF_INET, type | SOCK_CLOEXEC, protocol);
         if (::setns(self, CLONE_NEWNET) != 0) {
             std::abort();  // the test would go on in the wrong namespace
         }
@@ -84,8 +86,10 @@ PeerloHarness::PeerloHarness()
 
 PeerloHarness::~PeerloHarness() {
     m_peerlo.stop();
-    if (m_toolFd >= 0) {
-        ::close(m_toolFd);
+    for (const int fd : {m_toolFd, m_rawFd}) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
     }
 }
 
@@ -133,6 +137,40 @@ bool PeerloHarness::send(const void* data, size_t size, const std::string& addre
     ::inet_pton(AF_INET, address.c_str(), &to.sin_addr);
     return ::sendto(m_toolFd, data, size, 0, reinterpret_cast<sockaddr*>(&to), sizeof to) ==
            static_cast<ssize_t>(size);
+}
+
+bool PeerloHarness::sendSpoofed(const std::string& source, const void* data, size_t size) {
+    if (m_rawFd < 0) {
+        m_rawFd = socketIn(m_ns.peerName(), SOCK_RAW, IPPROTO_RAW);  // IP header included
+    }
+    sockaddr_in tool{};
+    socklen_t toolLength = sizeof tool;
+    if (m_rawFd < 0 || size > sizeof(discover::DiscoveryPacket) ||
+        ::getsockname(m_toolFd, reinterpret_cast<sockaddr*>(&tool), &toolLength) != 0) {
+        return false;
+    }
+    struct {
+        iphdr ip;
+        udphdr udp;
+        char payload[sizeof(discover::DiscoveryPacket)];
+    } packet{};
+    const size_t total = sizeof packet.ip + sizeof packet.udp + size;
+    packet.ip.version = 4;
+    packet.ip.ihl = sizeof packet.ip / 4;
+    packet.ip.ttl = 64;
+    packet.ip.protocol = IPPROTO_UDP;
+    packet.ip.tot_len = htons(static_cast<uint16_t>(total));
+    ::inet_pton(AF_INET, source.c_str(), &packet.ip.saddr);
+    ::inet_pton(AF_INET, kDeviceIp, &packet.ip.daddr);
+    packet.udp.source = tool.sin_port;
+    packet.udp.dest = htons(discover::kDiscoveryPort);
+    packet.udp.len = htons(static_cast<uint16_t>(sizeof packet.udp + size));  // checksum 0: none
+    std::memcpy(packet.payload, data, size);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = packet.ip.daddr;
+    return ::sendto(m_rawFd, &packet, total, 0, reinterpret_cast<sockaddr*>(&to), sizeof to) ==
+           static_cast<ssize_t>(total);
 }
 
 std::optional<Datagram> PeerloHarness::receive(std::chrono::milliseconds timeout) {

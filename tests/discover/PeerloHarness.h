@@ -58,6 +58,10 @@ public:
     bool send(const discover::DiscoveryPacket& p, const std::string& address = kDeviceIp) {
         return send(&p, sizeof p, address);
     }
+    /// Sends bytes to the device, port 9002, as if from source (any address) at the tool
+    /// socket's port: a raw socket writes the IP header, so the source is what an attacker
+    /// claims. Replies to the broadcast address or the group reach the tool socket.
+    bool sendSpoofed(const std::string& source, const void* data, size_t size);
     /// The next datagram for the tool socket, or nothing within the timeout.
     std::optional<Datagram> receive(std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
@@ -71,6 +75,7 @@ private:
     bool m_ok = false;
     std::string m_reason;
     int m_toolFd = -1;
+    int m_rawFd = -1;
     testsupport::ChildProcess m_peerlo;
 };
 

@@ -2,8 +2,10 @@
 // The tool side is a socket in the peer namespace, or build/bin/peerlo-client.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,10 +23,18 @@ using peerlo_test::setIpRequest;
 using peerlo_test::textRequest;
 using testsupport::readFile;
 using testsupport::writeFile;
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
 
 namespace {
 
 constexpr const char* kBroadcast = "255.255.255.255";
+
+/// Datagrams of one kind that came in a row, and the seconds from a start to the last one.
+struct Burst {
+    size_t count = 0;
+    double seconds = 0;
+};
 
 class PeerloProcess : public ::testing::Test {
 protected:
@@ -62,8 +72,31 @@ protected:
         EXPECT_EQ(packetCommand(d.packet()), DEVICE_ALIVE_REPLY);
         EXPECT_EQ(d.packet().ack, 1);
     }
-    void expectSearchReplies(const std::string& firstTo) {
-        const Datagram a = next();
+    /// Sends a search (by send) until it is answered, then checks the answer: one search is
+    /// answered per 100 ms window, so one right after another may go unanswered.
+    void expectSearchAnswered(const std::function<bool()>& send, const std::string& firstTo) {
+        for (int attempt = 0; attempt < 20; ++attempt) {
+            ASSERT_TRUE(send());
+            if (auto first = h.receive(milliseconds(300))) {
+                expectSearchReplies(firstTo, &*first);
+                return;
+            }
+        }
+        ADD_FAILURE() << "search never answered; peerlo printed:\n" << h.output();
+    }
+    /// Counts the datagrams with the command that come until none has come for half a second.
+    Burst collect(int16_t command, Clock::time_point start) {
+        Burst burst;
+        while (auto d = h.receive(milliseconds(500))) {
+            if (packetCommand(d->packet()) == command) {
+                ++burst.count;
+                burst.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+            }
+        }
+        return burst;
+    }
+    void expectSearchReplies(const std::string& firstTo, const Datagram* received = nullptr) {
+        const Datagram a = received != nullptr ? *received : next();
         const Datagram b = next();
         EXPECT_EQ(a.to, firstTo);
         EXPECT_EQ(b.to, kDiscoveryGroup);
@@ -97,8 +130,8 @@ TEST_F(PeerloProcess, SearchIsAnsweredByBroadcastAndGroupWithTheDeviceRecord) {
 
     ASSERT_TRUE(h.send(makePacket(DEVICE_SEARCH_REQ), kBroadcast));
     expectSearchReplies(kBroadcast);
-    ASSERT_TRUE(h.send(makePacket(DEVICE_SEARCH_REQ), kDiscoveryGroup));
-    expectSearchReplies(kBroadcast);
+    expectSearchAnswered([&] { return h.send(makePacket(DEVICE_SEARCH_REQ), kDiscoveryGroup); },
+                         kBroadcast);
 
     // The record, as the tool reads it; the UID is the snapshot taken at start.
     std::string out;
@@ -150,10 +183,71 @@ TEST_F(PeerloProcess, EmptyOrShortDatagramActsAsSearch) {
     expectSearchReplies(kBroadcast);
     // After a full alive request, three bytes: the rest of the buffer must read as zero.
     expectOnlyAliveReplyNext();
-    ASSERT_TRUE(h.send("abc", 3));
+    expectSearchAnswered([&] { return h.send("abc", 3); }, kBroadcast);
+    expectSearchAnswered([&] { return h.send("MO_I\0", 5); }, kBroadcast);
+}
+
+// Anyone on the LAN can claim any source address, so what peerlo sends is bounded for the
+// daemon as a whole: a hundred spoofed searches get one answer (broadcast and group) per
+// 100 ms window, a flood of 6-byte alive requests at most 50 replies a second; then the
+// tool finds the device again.
+TEST_F(PeerloProcess, RepliesAreBoundedWhateverTheSenders) {
+    ASSERT_TRUE(startWith(""));
+    ASSERT_TRUE(h.send(makePacket(DEVICE_SEARCH_REQ)));  // the two sides know each other now
     expectSearchReplies(kBroadcast);
-    ASSERT_TRUE(h.send("MO_I\0", 5));
-    expectSearchReplies(kBroadcast);
+
+    const Clock::time_point searchStart = Clock::now();
+    for (int i = 1; i <= 100; ++i) {
+        ASSERT_TRUE(h.sendSpoofed("10.66.0." + std::to_string(i), "", 0));
+    }
+    const Burst searches = collect(DEVICE_SEARCH_REPLY, searchStart);
+    EXPECT_LE(searches.count, 2 * (1 + static_cast<size_t>(searches.seconds * 10)))
+        << searches.count << " search replies in " << searches.seconds << " s";
+
+    const Clock::time_point aliveStart = Clock::now();
+    const DiscoveryPacket alive = makePacket(DEVICE_ALIVE_REQ);
+    for (int i = 0; i < 150; ++i) {
+        ASSERT_TRUE(h.send(&alive, 6));
+    }
+    const Burst replies = collect(DEVICE_ALIVE_REPLY, aliveStart);
+    EXPECT_GE(replies.count, 1u);
+    EXPECT_LE(replies.count, 50 * (1 + static_cast<size_t>(replies.seconds)))
+        << replies.count << " alive replies in " << replies.seconds << " s";
+    EXPECT_EQ(count(h.output(), "reply limit: at most 50 datagrams a second"), 1u) << h.output();
+
+    // Once the second is over, answered again.
+    ASSERT_TRUE(testsupport::waitFor(
+        [&] { return h.send(alive) && h.receive(milliseconds(200)).has_value(); },
+        std::chrono::seconds(10)));
+    std::string out;
+    ASSERT_EQ(h.client("search --timeout 1", &out), 0) << out;
+    EXPECT_NE(out.find(" 192.168.77.10 "), std::string::npos) << out;
+}
+
+// Texts from requests are printed escaped before anything checks them: no request can add
+// a line of its own to peerlo.log ("provisioning locked", "set OK, reboot now.") or send
+// escape sequences to a terminal.
+TEST_F(PeerloProcess, RequestTextsArePrintedEscaped) {
+    ASSERT_TRUE(startWith(""));
+    const std::string forged = "x\nprovisioning locked\nset OK, reboot now.\r\n\x1b[2J\\n";
+    ASSERT_TRUE(h.send(textRequest(DEVICE_NEW_SET_UID_REBOOT, forged, 1)));
+    ASSERT_TRUE(h.send(textRequest(DEVICE_NEW_SET_MAC, forged, 1)));
+    ASSERT_TRUE(h.send(setIpRequest("\x1b]0;pwned\x07", "1\nset OK, reboo")));
+    EXPECT_EQ(packetCommand(next().packet()), DEVICE_NEW_SET_MAC_REPLY);
+    expectOnlyAliveReplyNext();
+    const std::string out = h.output();
+    for (const std::string& line : testsupport::splitLines(out)) {
+        EXPECT_NE(line, "provisioning locked");
+        EXPECT_NE(line.rfind("set OK", 0), 0u) << line;
+    }
+    EXPECT_EQ(out.find('\x1b'), std::string::npos) << out;
+    EXPECT_EQ(count(out,
+                    "len:1---x\\nprovisioning locked\\nset OK, reboot now.\\r\\n"
+                    "\\x1b[2J\\\\n\n"),
+              2u)
+        << out;
+    EXPECT_NE(out.find("orig ip:\\x1b]0;pwned\\x07, set ip:1\\nset OK, reboo\n"), std::string::npos)
+        << out;
 }
 
 TEST_F(PeerloProcess, SetIpSavesTheNetworkKeysRepliesAndReboots) {

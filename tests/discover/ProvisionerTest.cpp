@@ -115,6 +115,8 @@ TEST_F(ProvisionerTest, SetIpRefusesRequestsNotForUsOrWithInvalidAddresses) {
          setIpRequest(kDeviceIp, "10.0.0.5", "255.0.0.0", "10.0.0.1", "8.8.8.8\n[x]")},
         {"empty group", setIpRequest(kDeviceIp, "10.0.0..5")},
         {"no fourth group", setIpRequest(kDeviceIp, "10.0.0.5", "255.255.255.")},
+        {"leading zeros", setIpRequest(kDeviceIp, "010.001.001.010")},
+        {"octal dns", setIpRequest(kDeviceIp, "10.0.0.5", "255.0.0.0", "10.0.0.1", "010.0.0.1")},
     };
     for (const auto& c : cases) {
         EXPECT_FALSE(provisioner.setIp(c.request)) << c.why;

@@ -3,10 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -184,4 +188,50 @@ TEST_F(TsCheck, RtpInputCountsDatagramsAndSequenceGaps) {
     EXPECT_GE(indicator(json, "priority1", "continuity"), 1) << json;
     EXPECT_GE(field(json, "largest_burst"), 1) << json;
     EXPECT_GE(field(json, "delay_factor_ms"), 0) << json;
+}
+
+// A source that stalls ends within --wait, --idle and --duration however it stalls: an HTTP
+// server silent after the connection, after its headers, or after one chunk; a pipe whose
+// writer stays but never writes.
+TEST(TsCheckInput, StalledSourcesEndWithinTheirLimits) {
+    const std::string headers =
+        "HTTP/1.1 200 OK\r\nContent-Type: video/MP2T\r\nTransfer-Encoding: chunked\r\n\r\n";
+    std::string packet(188, '\xff');
+    packet[0] = 0x47;
+    packet[1] = 0x1f;  // a null packet
+    packet[3] = 0x10;
+    const std::string answers[] = {"", headers, headers + "bc\r\n" + packet + "\r\n"};
+    for (const std::string& answer : answers) {
+        SCOPED_TRACE(answer.size());
+        const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        ASSERT_EQ(::listen(listener, 4), 0);
+        ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+        testsupport::ChildProcess child;
+        ASSERT_TRUE(child.start(
+            {testsupport::programPath("ts-check"), "--wait", "0.5", "--idle", "0.5", "--duration",
+             "3", "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/main.ts"}));
+        // The connection stays open, silent, until ts-check has ended.
+        const int client = ::accept(listener, nullptr, nullptr);
+        ASSERT_GE(client, 0);
+        ASSERT_EQ(::send(client, answer.data(), answer.size(), MSG_NOSIGNAL),
+                  static_cast<ssize_t>(answer.size()));
+        const int status = child.waitExit(std::chrono::seconds(20));
+        EXPECT_TRUE(WIFEXITED(status)) << "still waiting: " << child.output();
+        ::close(client);
+        ::close(listener);
+    }
+
+    testsupport::TempDir dir;
+    const std::string fifo = dir.file("stream");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const int writer = ::open(fifo.c_str(), O_RDWR | O_CLOEXEC);  // open, never written
+    ASSERT_GE(writer, 0);
+    const int status = shell("timeout -s KILL 20 " + tsCheck() + " --wait 0.5 - < '" + fifo + "'");
+    EXPECT_NE(status, 128 + SIGKILL) << "a silent pipe kept ts-check waiting";
+    ::close(writer);
 }

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <set>
 #include <string>
 #include <utility>
@@ -169,9 +170,27 @@ const char* replyMeaning(int code) {
     }
 }
 
-int search(DiscoveryClient& client, const Options& o) {
+int search(DiscoveryClient& client, const Options& o, const std::function<void()>& askAgain) {
     // A targeted device answers twice (broadcast or unicast, and the group).
-    const auto replies = client.collect(o.timeoutMs, o.target.empty() ? 0 : 2);
+    const size_t stopAfter = o.target.empty() ? 0 : 2;
+    // A device answers one search per 100 ms window, whoever asked: one that fell into
+    // another tool's window goes unanswered, so it is asked again while nothing came.
+    constexpr int kAskAgainMs = 300;
+    constexpr int kMostAsks = 3;
+    std::vector<Reply> replies;
+    for (int ask = 1, waited = 0; waited < o.timeoutMs; ++ask) {
+        const int slice =
+            ask < kMostAsks ? std::min(kAskAgainMs, o.timeoutMs - waited) : o.timeoutMs - waited;
+        auto got = client.collect(slice, stopAfter == 0 ? 0 : stopAfter - replies.size());
+        replies.insert(replies.end(), got.begin(), got.end());
+        waited += slice;
+        if (stopAfter > 0 && replies.size() >= stopAfter) {
+            break;
+        }
+        if (replies.empty() && ask < kMostAsks && waited < o.timeoutMs) {
+            askAgain();
+        }
+    }
     const auto devices = DeviceList::fromReplies(replies);
     if (o.json) {
         std::fputs(DeviceList::json(devices).c_str(), stdout);
@@ -254,15 +273,18 @@ int main(int argc, char** argv) {
         }
     }
     const DiscoveryPacket request = requestFor(*info, o);
-    bool sent = false;
-    for (const auto& dest : destinations) {
-        sent = client.send(request, dest, o.port) || sent;
-    }
-    if (!sent) {
+    const auto sendRequest = [&] {
+        bool sent = false;
+        for (const auto& dest : destinations) {
+            sent = client.send(request, dest, o.port) || sent;
+        }
+        return sent;
+    };
+    if (!sendRequest()) {
         return 1;
     }
     if (info->code == DEVICE_SEARCH_REQ) {
-        return search(client, o);
+        return search(client, o, [&] { sendRequest(); });
     }
     if (info->replies.empty()) {
         std::printf("sent %s to %s\n", info->name, destinations.front().c_str());

@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -29,6 +30,42 @@ bool startsWith(const std::string& text, const char* prefix) {
 
 double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// How long a poll waits before the limits are looked at again.
+constexpr int kPollMs = 50;
+
+// The time limits of an input that can stall (a socket, a pipe, a URL): the whole duration,
+// the wait for the first data, the silence after data came.
+class InputLimits {
+public:
+    explicit InputLimits(const InputOptions& options)
+        : m_options(options), m_start(Clock::now()), m_lastData(m_start) {}
+
+    void sawData() {
+        m_anyData = true;
+        m_lastData = Clock::now();
+    }
+    bool expired() const {
+        if (m_options.durationS > 0 && secondsSince(m_start) >= m_options.durationS) {
+            return true;
+        }
+        return m_anyData ? secondsSince(m_lastData) >= m_options.idleS
+                         : secondsSince(m_start) >= m_options.waitS;
+    }
+    // FFmpeg's interrupt callback: its protocols poll and ask it while they wait.
+    static int interrupt(void* self) { return static_cast<InputLimits*>(self)->expired() ? 1 : 0; }
+
+private:
+    const InputOptions& m_options;
+    Clock::time_point m_start;
+    Clock::time_point m_lastData;
+    bool m_anyData = false;
+};
+
+bool isRegularFile(int fd) {
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
 }
 
 // Splits "udp://HOST:PORT" (HOST may be empty or @GROUP) into host and port.
@@ -74,9 +111,29 @@ bool TsInput::readStream(const InputOptions& options, const Bytes& bytes, std::s
         error = "cannot open " + options.source + ": " + std::strerror(errno);
         return false;
     }
+    // A file is read to its end; a pipe or socket on stdin can stall like a network input.
+    const bool mayStall = !isRegularFile(fd);
+    InputLimits limits(options);
     std::vector<uint8_t> buffer(188 * 1024);
-    ssize_t n;
-    while ((n = ::read(fd, buffer.data(), buffer.size())) > 0) {
+    ssize_t n = 0;
+    for (;;) {
+        if (mayStall) {
+            if (limits.expired()) {
+                break;
+            }
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, kPollMs) == 0) {
+                continue;
+            }
+        }
+        n = ::read(fd, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        limits.sawData();
         bytes(buffer.data(), static_cast<size_t>(n));
     }
     if (!standardInput) {
@@ -91,21 +148,26 @@ bool TsInput::readStream(const InputOptions& options, const Bytes& bytes, std::s
 
 bool TsInput::readUrl(const InputOptions& options, const Bytes& bytes, std::string& error) {
     // FFmpeg's protocols read the URL (HTTP with chunked bodies, and the rest).
+    // A server that accepts and stays silent, or stops after the headers or a chunk, would
+    // block a read for good: the interrupt callback ends any wait past the limits.
+    InputLimits limits(options);
+    const AVIOInterruptCB interrupt{&InputLimits::interrupt, &limits};
     AVIOContext* io = nullptr;
-    const int rc = avio_open2(&io, options.source.c_str(), AVIO_FLAG_READ, nullptr, nullptr);
+    const int rc = avio_open2(&io, options.source.c_str(), AVIO_FLAG_READ, &interrupt, nullptr);
     if (rc < 0) {
         char text[128];
         av_strerror(rc, text, sizeof text);
-        error = "cannot open " + options.source + ": " + text;
+        error = "cannot open " + options.source + ": " +
+                (rc == AVERROR_EXIT ? "no answer within the time limits" : text);
         return false;
     }
-    const Clock::time_point start = Clock::now();
     std::vector<uint8_t> buffer(188 * 64);
-    while (options.durationS <= 0 || secondsSince(start) < options.durationS) {
+    while (!limits.expired()) {
         const int n = avio_read_partial(io, buffer.data(), static_cast<int>(buffer.size()));
         if (n <= 0) {
             break;
         }
+        limits.sawData();
         bytes(buffer.data(), static_cast<size_t>(n));
     }
     avio_closep(&io);
@@ -156,19 +218,13 @@ bool TsInput::readDatagrams(const InputOptions& options, bool rtp, const Datagra
         ::setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof membership);
     }
 
-    const Clock::time_point start = Clock::now();
-    Clock::time_point lastData = start;
-    bool anyData = false;
+    InputLimits limits(options);
     int lastSequence = -1;
     std::vector<uint8_t> buffer(65536);
     char control[256];
-    while (options.durationS <= 0 || secondsSince(start) < options.durationS) {
-        if (anyData ? secondsSince(lastData) >= options.idleS
-                    : secondsSince(start) >= options.waitS) {
-            break;
-        }
+    while (!limits.expired()) {
         pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 50) <= 0) {
+        if (::poll(&p, 1, kPollMs) <= 0) {
             continue;
         }
         iovec vector{buffer.data(), buffer.size()};
@@ -194,8 +250,7 @@ bool TsInput::readDatagrams(const InputOptions& options, bool rtp, const Datagra
                           Clock::now().time_since_epoch())
                           .count();
         }
-        anyData = true;
-        lastData = Clock::now();
+        limits.sawData();
         size_t offset = 0;
         uint64_t lost = 0;
         if (rtp) {

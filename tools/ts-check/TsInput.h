@@ -6,10 +6,12 @@
 
 /// Where ts-check reads from, and how long it listens on the network.
 struct InputOptions {
-    std::string source;    // file, "-" (stdin), udp://HOST:PORT, rtp://HOST:PORT, http://...
-    double durationS = 0;  // network: stop after this long (0: no limit)
-    double idleS = 2;      // network: stop after this long without data, once data came
-    double waitS = 10;     // network: give up when nothing arrives this long at first
+    std::string source;  // file, "-" (stdin), udp://HOST:PORT, rtp://HOST:PORT, http://...
+    // Limits of every input that can stall (network, a pipe on stdin; not a file), whether
+    // it is silent from the start or stops halfway:
+    double durationS = 0;  // stop after this long (0: no limit)
+    double idleS = 2;      // stop after this long without data, once data came
+    double waitS = 10;     // give up when nothing arrives this long at first
 };
 
 /// Reads the input and hands on its transport-stream bytes. For udp:// and rtp:// each
