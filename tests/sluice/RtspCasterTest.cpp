@@ -569,6 +569,17 @@ TEST_F(RtspCaster, SixteenClientsRemuxCleanly) {
     }
     EXPECT_TRUE(
         waitFor([&] { return caster.destinationStats().size() == 16; }, std::chrono::seconds(20)));
+    // The players' RTCP receiver reports arrive and are counted, with loss and jitter.
+    EXPECT_TRUE(waitFor(
+        [&] {
+            for (const auto& row : caster.destinationStats()) {
+                if (row.receiverReports > 0 && row.hasReceiverReport) {
+                    return true;
+                }
+            }
+            return false;
+        },
+        std::chrono::seconds(20)));
     for (auto& client : clients) {
         EXPECT_EQ(client->finish(), 0) << client->output();
     }
