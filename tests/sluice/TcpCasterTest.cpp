@@ -16,6 +16,7 @@
 #include "TcpTsMediaCaster.h"
 #include "TestSupport.h"
 
+using av::TcpConnection;
 using av::TcpTsMediaCaster;
 using sluicetest::blockNumbers;
 using sluicetest::kBlockSize;

@@ -7,6 +7,8 @@
 #include "HttpMessage.h"
 #include "HttpParser.h"
 
+namespace av {
+
 /// Reads HTTP messages (requests or responses) from bytes arriving in any number of
 /// pieces, and reports each complete one. Parsing stops right after a complete message:
 /// bytes after it in the same call are not consumed. Single owner, one thread at a time.
@@ -45,3 +47,5 @@ private:
     HttpMessage m_message;
     bool m_complete = false;
 };
+
+}  // namespace av

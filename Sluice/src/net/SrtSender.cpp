@@ -91,20 +91,9 @@ void SrtSender::stop() {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         for (auto& target : m_targets) {
-            if (target->connecting != SRT_INVALID_SOCK) {
-                sockets.push_back(target->connecting);
-                target->connecting = SRT_INVALID_SOCK;
-            }
-            if (target->link) {
-                target->counters = target->link->counters();
-                sockets.push_back(target->link->release());
-                target->link.reset();
-            }
+            collectSockets(*target, sockets);
         }
-        for (auto& client : m_clients) {
-            sockets.push_back(client->release());
-        }
-        m_clients.clear();
+        collectClientSockets(sockets);
         sockets.insert(sockets.end(), m_closing.begin(), m_closing.end());
         m_closing.clear();
     }
@@ -214,12 +203,7 @@ void SrtSender::removeTarget(const NetAddress& address) {
         std::lock_guard<std::mutex> lock(m_mutex);
         for (auto it = m_targets.begin(); it != m_targets.end(); ++it) {
             if ((*it)->address == address) {
-                if ((*it)->connecting != SRT_INVALID_SOCK) {
-                    sockets.push_back((*it)->connecting);
-                }
-                if ((*it)->link) {
-                    sockets.push_back((*it)->link->release());
-                }
+                collectSockets(**it, sockets);
                 m_targets.erase(it);
                 break;
             }
@@ -235,18 +219,10 @@ void SrtSender::removeAllTargets() {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         for (auto& target : m_targets) {
-            if (target->connecting != SRT_INVALID_SOCK) {
-                sockets.push_back(target->connecting);
-            }
-            if (target->link) {
-                sockets.push_back(target->link->release());
-            }
+            collectSockets(*target, sockets);
         }
         m_targets.clear();
-        for (auto& client : m_clients) {
-            sockets.push_back(client->release());
-        }
-        m_clients.clear();
+        collectClientSockets(sockets);
     }
     for (SRTSOCKET socket : sockets) {
         srt_close(socket);
@@ -435,18 +411,28 @@ void SrtSender::flushLinks() {
 
 void SrtSender::endAllLinks() {
     for (auto& target : m_targets) {
-        if (target->connecting != SRT_INVALID_SOCK) {
-            m_closing.push_back(target->connecting);
-            target->connecting = SRT_INVALID_SOCK;
-        }
-        if (target->link) {
-            endTargetLink(*target, true);
-        }
+        collectSockets(*target, m_closing);
         target->backoff = std::chrono::milliseconds(0);
         target->nextAttempt = Clock::now();
     }
+    collectClientSockets(m_closing);
+}
+
+void SrtSender::collectSockets(Target& target, std::vector<SRTSOCKET>& sockets) {
+    if (target.connecting != SRT_INVALID_SOCK) {
+        sockets.push_back(target.connecting);
+        target.connecting = SRT_INVALID_SOCK;
+    }
+    if (target.link) {
+        target.counters = target.link->counters();
+        sockets.push_back(target.link->release());
+        target.link.reset();
+    }
+}
+
+void SrtSender::collectClientSockets(std::vector<SRTSOCKET>& sockets) {
     for (auto& client : m_clients) {
-        m_closing.push_back(client->release());
+        sockets.push_back(client->release());
     }
     m_clients.clear();
 }

@@ -104,6 +104,11 @@ private:
     void endAllLinks();
     void endTargetLink(Target& target, bool wasUp);
     void closeCollected(std::unique_lock<std::mutex>& lock);
+    // Lock held: moves the target's sockets (the call in progress, the link) to sockets for
+    // closing outside the lock; the link's counters stay with the target.
+    static void collectSockets(Target& target, std::vector<SRTSOCKET>& sockets);
+    // Lock held: the same for every caller of the listener, which are forgotten.
+    void collectClientSockets(std::vector<SRTSOCKET>& sockets);
 
     std::atomic<int> m_id{0};
     std::atomic<uint16_t> m_listenPort{0};

@@ -4,6 +4,9 @@
 #include <cstdint>
 
 struct bufferevent;
+
+namespace av {
+
 class TcpConnectionOwner;
 
 /// One accepted client of a TcpServer: its descriptor, its owner (the server, reached only
@@ -72,3 +75,5 @@ private:
     uint64_t m_serial = 0;
     std::atomic<bool> m_closing{false};
 };
+
+}  // namespace av

@@ -15,6 +15,8 @@
 #include "CLog.h"
 #include "LibrarySettings.h"
 
+namespace av {
+
 namespace {
 
 // Bufferevents made with BEV_OPT_THREADSAFE need the event library's thread support before
@@ -293,3 +295,5 @@ void TcpServer::removeRequested() {
         }
     }
 }
+
+}  // namespace av

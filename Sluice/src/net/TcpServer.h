@@ -16,6 +16,9 @@
 struct event;
 struct event_base;
 struct evconnlistener;
+struct sockaddr;
+
+namespace av {
 
 /// A listening TCP socket with its own event-loop thread (libevent) and the table of the
 /// connections it accepted. The owner derives from it, creates its connection type in
@@ -128,3 +131,5 @@ private:
     bool m_acceptFailing = false;  // loop thread only: an episode of failed accepts is on
     bool m_refusing = false;       // loop thread only: an episode of refused clients is on
 };
+
+}  // namespace av
