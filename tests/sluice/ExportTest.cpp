@@ -1,7 +1,9 @@
-// What an integrator gets: exactly the eleven functions plus the statistics call, a plain C header
-// with the appliance's 32-bit layout, and install rules with a pkg-config file.
+// What an integrator gets: exactly the functions sluice.h declares (the eleven first ones and the
+// later additions), a plain C header with the appliance's 32-bit layout, and install rules with
+// a pkg-config file.
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -27,7 +29,18 @@ std::string sanitizeFlags() {
 
 }  // namespace
 
-TEST(SluiceExports, ExactlyTheElevenFunctionsAndTheStatisticsCall) {
+// Every function the header declares.
+std::set<std::string> declaredFunctions() {
+    const std::string text = testsupport::readFile(header() + "/sluice.h");
+    const std::regex declaration(R"(SLUICE_API [^;(]*\b(sluice_\w+)\()");
+    std::set<std::string> names;
+    for (std::sregex_iterator it(text.begin(), text.end(), declaration), end; it != end; ++it) {
+        names.insert((*it)[1]);
+    }
+    return names;
+}
+
+TEST(SluiceExports, ExactlyTheFunctionsTheHeaderDeclares) {
     std::string out;
     ASSERT_EQ(
         shell("nm -D --defined-only '" + testsupport::binaryRoot() + "/lib/libSluice.so' 2>&1",
@@ -54,7 +67,9 @@ TEST(SluiceExports, ExactlyTheElevenFunctionsAndTheStatisticsCall) {
         "sluice_set_stack_size",
         "sluice_get_destination_stats",
         "sluice_set_option",
+        "sluice_get_local_port",
     };
+    EXPECT_EQ(declaredFunctions(), expected);
     EXPECT_EQ(names, expected) << out;
 }
 
@@ -122,7 +137,9 @@ int main(void) {
     packet.data = frame;
     packet.size = sizeof frame;
     sluice_init();
+    int port = 0;
     if (sluice_open(&handle, SLUICE_PROTOCOL_UDP, 0, &format) != 0 || handle < 0 ||
+        sluice_get_local_port(handle, &port) != 0 || port == 0 ||
         sluice_add_target(handle, "127.0.0.1", 9) != 0 || sluice_write(handle, &packet) != 0) {
         return 1;
     }

@@ -57,7 +57,8 @@ const char* CastOptions::usage() {
            "  -p, --protocol P      udp (default), rtp, tcp, http, srt, or a protocol number\n"
            "  -l, --port N          local port the caster binds to (default 0: any);\n"
            "                        for tcp and http the port clients connect to; for srt\n"
-           "                        the port SRT callers connect to (0: targets only)\n"
+           "                        the port SRT callers connect to (without it: targets\n"
+           "                        only). A listener prints \"listening on port N\".\n"
            "  -o, --option N=V      a caster option (sluice_set_option), e.g. srt's\n"
            "                        latency=200, passphrase=..., pbkeylen=32, streamid=...,\n"
            "                        maxbw=-1; repeat for several\n"
@@ -118,6 +119,7 @@ bool CastOptions::parse(int argc, char** argv, std::string& error) {
                 error = error.empty() ? "bad port: " + v : error;
                 return false;
             }
+            localPortGiven = true;
         } else if (arg == "-t" || arg == "--target") {
             Target target;
             if (!value(v) || !parseTarget(v, target)) {
@@ -160,11 +162,7 @@ bool CastOptions::parse(int argc, char** argv, std::string& error) {
         error = "give one or two input files";
         return false;
     }
-    if ((protocol == 2 || protocol == 4) && localPort == 0) {
-        error = "tcp and http need --port: the port clients connect to";
-        return false;
-    }
-    if (protocol == 5 && localPort == 0 && targets.empty()) {
+    if (protocol == 5 && !localPortGiven && targets.empty()) {
         error = "srt needs --port (listener) or a target (caller)";
         return false;
     }

@@ -47,17 +47,17 @@ SrtSender::~SrtSender() {
     stop();
 }
 
-int SrtSender::start(uint16_t port) {
+int SrtSender::start(int port) {
     stop();
     srt_startup();
     m_started = true;
     m_listenPort = 0;
-    if (port > 0) {
+    if (port != kNoListener) {
         m_listener = srt_create_socket();
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_ANY);
-        address.sin_port = htons(port);
+        address.sin_port = htons(static_cast<uint16_t>(port));
         bool ok =
             m_listener != SRT_INVALID_SOCK && SrtOptions::applyBase(m_listener) &&
             srt_listen_callback(m_listener, &SrtSender::onListenCallback, this) == 0 &&

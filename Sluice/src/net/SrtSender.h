@@ -42,13 +42,17 @@ public:
     SrtSender(const SrtSender&) = delete;
     SrtSender& operator=(const SrtSender&) = delete;
 
-    /// Starts libsrt and the thread; with port > 0 it first listens on every IPv4 address.
-    /// ENOENT when the port cannot be listened on, ENODEV when the thread cannot start.
-    int start(uint16_t port);
+    /// No listener for start().
+    static constexpr int kNoListener = -1;
+
+    /// Starts libsrt and the thread; with port 0-65535 it first listens on every IPv4
+    /// address (0: an ephemeral port, see listenPort). ENOENT when the port cannot be
+    /// listened on, ENODEV when the thread cannot start.
+    int start(int port);
     /// Hands what is queued to libsrt, closes every link and the listener, stops the thread.
     void stop();
     bool isRunning() const { return comn::Thread::isRunning(); }
-    /// The port listened on (0 without listener), e.g. after listening on port 0 in tests.
+    /// The port listened on (0 without listener).
     uint16_t listenPort() const { return m_listenPort; }
     /// Shown in log messages.
     void setId(int id) { m_id = id; }
