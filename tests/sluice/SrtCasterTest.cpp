@@ -186,20 +186,23 @@ TEST_F(SrtCaster, TwentyCallersReceiveIdenticalStreamsWithoutContinuityErrors) {
     }
     ASSERT_TRUE(waitFor([&] { return caster->clientCount() == 20; }));
     writeClip(*caster);
-    // Every caller gets what the caster handed to libsrt for it.
-    ASSERT_TRUE(waitFor([&] {
-        const auto stats = caster->destinationStats();
-        if (stats.size() != 20) {
-            return false;
-        }
-        for (size_t i = 0; i < 20; ++i) {
-            if (stats[i].counters.backlogBytes != 0 ||
-                receivers[i]->receivedSize() != stats[i].counters.bytes) {
+    // Every caller gets what the caster handed to libsrt for it (twenty links at once take a
+    // while on a loaded machine, with sanitizers).
+    ASSERT_TRUE(waitFor(
+        [&] {
+            const auto stats = caster->destinationStats();
+            if (stats.size() != 20) {
                 return false;
             }
-        }
-        return true;
-    }));
+            for (size_t i = 0; i < 20; ++i) {
+                if (stats[i].counters.backlogBytes != 0 ||
+                    receivers[i]->receivedSize() != stats[i].counters.bytes) {
+                    return false;
+                }
+            }
+            return true;
+        },
+        std::chrono::seconds(60)));
     const std::string first = receivers[0]->received();
     ASSERT_GT(first.size(), 10000u);
     EXPECT_EQ(first.size() % 188, 0u);
