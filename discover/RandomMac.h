@@ -6,20 +6,21 @@ namespace discover {
 
 /// The random MAC address of DEVICE_RANDOM_MAC_CMD: 62:12:34:56 (a locally administered
 /// prefix) followed by the character codes of two random hexadecimal digits.
-class RandomMac {
-public:
-    /// A new address, "62:12:34:56:%02x:%02x" in lower-case hex.
-    static std::string make();
+namespace RandomMac {
 
-    /// The address with the given last two bytes.
-    static std::string format(unsigned char c1, unsigned char c2);
+/// A new address, "62:12:34:56:%02x:%02x" in lower-case hex.
+std::string make();
 
-    /// One random hexadecimal digit ('0'-'9', 'A'-'F' or 'a'-'f'): reseeds the C generator
-    /// from the microseconds of the clock, so two calls in the same microsecond agree.
-    static char randomHexChar();
+/// The address with the given last two bytes.
+std::string format(unsigned char c1, unsigned char c2);
 
-    /// The digit a given rand() result maps to (the rest of randomHexChar).
-    static char hexCharFromRand(int randValue);
-};
+/// One random hexadecimal digit ('0'-'9', 'A'-'F' or 'a'-'f'): reseeds the C generator
+/// from the microseconds of the clock, so two calls in the same microsecond agree.
+char randomHexChar();
+
+/// The digit a given rand() result maps to (the rest of randomHexChar).
+char hexCharFromRand(int randValue);
+
+}  // namespace RandomMac
 
 }  // namespace discover

@@ -10,24 +10,25 @@
 /// Thread rules: install() once from the main thread before any other thread starts; the
 /// rest may be called from any thread. A signal may arrive on any thread of the process;
 /// the handler only stores the flag and writes to an event descriptor, both safe there.
-class ShutdownSignals {
-public:
-    /// Sets the running flag, then installs the dispositions, so that a signal during
-    /// start-up already ends the main loop before its first pass.
-    static void install();
+namespace ShutdownSignals {
 
-    /// False once one of the signals has arrived.
-    static bool running();
+/// Sets the running flag, then installs the dispositions, so that a signal during
+/// start-up already ends the main loop before its first pass.
+void install();
 
-    /// Readable once the flag has been cleared (for poll together with other descriptors);
-    /// -1 before install().
-    static int wakeFd();
+/// False once one of the signals has arrived.
+bool running();
 
-    /// Waits up to duration, or until the flag is cleared (after install()). True when it
-    /// has been cleared.
-    static bool waitForStop(std::chrono::milliseconds duration);
+/// Readable once the flag has been cleared (for poll together with other descriptors);
+/// -1 before install().
+int wakeFd();
 
-    /// What the handler does for signal number sig; SIGHUP, SIGINT, SIGUSR1 and SIGTERM
-    /// have a name in the printed line, any other number prints none.
-    static void onSignal(int sig);
-};
+/// Waits up to duration, or until the flag is cleared (after install()). True when it
+/// has been cleared.
+bool waitForStop(std::chrono::milliseconds duration);
+
+/// What the handler does for signal number sig; SIGHUP, SIGINT, SIGUSR1 and SIGTERM
+/// have a name in the printed line, any other number prints none.
+void onSignal(int sig);
+
+}  // namespace ShutdownSignals

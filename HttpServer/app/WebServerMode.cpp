@@ -85,7 +85,9 @@ int WebServerMode::run() {
     const int httpPort = port(kPortVariable, std::getenv(kPortVariable),
                               enc::EncoderConfigFile().protocol[0].httpPort);
     if (!server->start(httpPort, api.get())) {
-        std::printf("web server can not start on port %d\n", httpPort);
+        if (!server->bindFailed()) {  // a port that cannot be bound has said so already
+            std::printf("web server can not start on port %d\n", httpPort);
+        }
         return 1;
     }
     // Lines of their own, so that whoever chose port 0 learns the port.

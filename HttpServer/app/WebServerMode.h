@@ -25,26 +25,27 @@
 /// Every path is a board path, taken under BOARD_ROOT in the sandbox. A signal ends every
 /// wait of the loop (and the sleeps of a clock synchronisation) at once, so the process
 /// ends within one pass.
-class WebServerMode {
-public:
-    /// The environment variable that overrides the web server's port, so that a sandbox
-    /// or an unprivileged user can run the server.
-    static constexpr const char* kPortVariable = "QUILLON_HTTP_PORT";
-    static constexpr const char* kHttpsPortVariable = "QUILLON_HTTPS_PORT";
-    static constexpr int kDefaultHttpsPort = 443;
-    /// The device's HTTPS key and certificate, private to the device (mode 0600).
-    static constexpr const char* kTlsKeyFile = "/mnt/config/https-key.pem";
-    static constexpr const char* kTlsCertFile = "/mnt/config/https-cert.pem";
-    static constexpr const char* kWebRoot = "/root/custom_files/web/website/";
-    static constexpr const char* kUploadDir = "/var/";
-    static constexpr const char* kPasswordFile = "/mnt/config/user.htpasswd";
+namespace WebServerMode {
 
-    /// Runs the mode on the calling (main) thread; the process's exit status.
-    static int run();
+/// The environment variable that overrides the web server's port, so that a sandbox
+/// or an unprivileged user can run the server.
+constexpr const char* kPortVariable = "QUILLON_HTTP_PORT";
+constexpr const char* kHttpsPortVariable = "QUILLON_HTTPS_PORT";
+constexpr int kDefaultHttpsPort = 443;
+/// The device's HTTPS key and certificate, private to the device (mode 0600).
+constexpr const char* kTlsKeyFile = "/mnt/config/https-key.pem";
+constexpr const char* kTlsCertFile = "/mnt/config/https-cert.pem";
+constexpr const char* kWebRoot = "/root/custom_files/web/website/";
+constexpr const char* kUploadDir = "/var/";
+constexpr const char* kPasswordFile = "/mnt/config/user.htpasswd";
 
-    /// The port to listen on: defaultPort, or the variable's value when it is a decimal
-    /// number 0..65535 (0: a free port, reported once bound). Any other value is reported
-    /// ("<variable>=<value> is not a port") and ignored. envValue is the variable's text,
-    /// nullptr when unset.
-    static int port(const char* variable, const char* envValue, int defaultPort);
-};
+/// Runs the mode on the calling (main) thread; the process's exit status.
+int run();
+
+/// The port to listen on: defaultPort, or the variable's value when it is a decimal
+/// number 0..65535 (0: a free port, reported once bound). Any other value is reported
+/// ("<variable>=<value> is not a port") and ignored. envValue is the variable's text,
+/// nullptr when unset.
+int port(const char* variable, const char* envValue, int defaultPort);
+
+}  // namespace WebServerMode

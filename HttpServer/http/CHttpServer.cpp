@@ -355,7 +355,6 @@ MHD_Daemon* CHttpServer::startDaemon(int port, bool tls, const char* what) {
     if (daemon == nullptr) {
         std::printf("\n%s can not bind port : %d\n, exit !!!", what, port);
         std::fflush(stdout);
-        std::exit(1);
     }
     return daemon;
 }
@@ -377,11 +376,23 @@ bool CHttpServer::start(int port, HttpHandler* handler) {
     setHandler(handler);
     std::lock_guard<std::mutex> lock(m_configMutex);
     m_guard = std::make_unique<http::DigestGuard>(std::chrono::seconds(m_nonceTimeout));
+    m_bindFailed = false;
     m_http = startDaemon(port, false, "web server");
+    if (m_http == nullptr) {
+        m_bindFailed = true;
+        return false;
+    }
     const MHD_DaemonInfo* bound = MHD_get_daemon_info(m_http, MHD_DAEMON_INFO_BIND_PORT);
     m_boundPort = bound != nullptr ? bound->port : port;
     if (m_httpsPort >= 0) {
         m_https = startDaemon(m_httpsPort, true, "https server");
+        if (m_https == nullptr) {
+            MHD_stop_daemon(m_http);
+            m_http = nullptr;
+            m_boundPort = 0;
+            m_bindFailed = true;
+            return false;
+        }
         const MHD_DaemonInfo* tlsBound = MHD_get_daemon_info(m_https, MHD_DAEMON_INFO_BIND_PORT);
         m_boundHttpsPort = tlsBound != nullptr ? tlsBound->port : m_httpsPort;
     }

@@ -92,8 +92,9 @@ public:
     bool setUploadDir(const std::string& path) override;
     bool setAuthFile(const std::string& path) override;
     /// Port 0 binds a free port (see boundPort()). When a port cannot be bound, prints
-    /// "\nweb server can not bind port : <port>\n, exit !!!" and ends the process with
-    /// status 1: the device is useless without its web server. False when already running,
+    /// "\nweb server can not bind port : <port>\n, exit !!!" and returns false with
+    /// bindFailed() set: the program ends then, the device being useless without its web
+    /// server. False too when already running,
     /// and (with a message) when the password file is set but missing or unreadable (it
     /// could not be created): the server never serves without authentication.
     bool start(int port, HttpHandler* handler) override;
@@ -101,8 +102,8 @@ public:
     bool isRunning() const override;
 
     /// Serves HTTPS on this port too (0: a free port, see boundHttpsPort()), with this key
-    /// and certificate (PEM); set before start(). A port that cannot be bound ends the
-    /// process like the plain port.
+    /// and certificate (PEM); set before start(). A port that cannot be bound fails the start
+    /// like the plain port ("\nhttps server can not bind port : ...").
     void setHttps(int port, const std::string& keyPem, const std::string& certPem);
     /// Asked for every plain HTTP request while HTTPS is served: when it returns true, GET
     /// and HEAD are redirected (301) to the same path over HTTPS and other methods refused
@@ -118,6 +119,8 @@ public:
     void setListenAddress(const std::string& address);
     /// The ports the server listens on while it runs, 0 otherwise.
     int boundPort() const { return m_boundPort.load(); }
+    /// The last start() failed because a port could not be bound (its message is printed).
+    bool bindFailed() const { return m_bindFailed; }
     int boundHttpsPort() const { return m_boundHttpsPort.load(); }
     /// Replaces the handler; null detaches it (API and system requests then get 404). Waits
     /// for handler calls in progress (long ones too), so the old handler is unused once this
@@ -165,6 +168,7 @@ private:
     std::string m_listenAddress;
     std::function<bool()> m_httpsOnly;
     int m_httpsPort = -1;  // -1: no HTTPS
+    bool m_bindFailed = false;
     std::string m_keyPem;
     std::string m_certPem;
     unsigned m_nonceTimeout = kNonceTimeoutSeconds;

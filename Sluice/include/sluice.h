@@ -23,7 +23,8 @@
  *      one datagram to every target; `port` is the local port to bind (0 = any).
  *   3  RTP (RFC 3550, payload type 33, MP2T): the same blocks behind a 12-byte RTP header,
  *      sequence starting at 0, timestamps at 90 kHz starting at 3600, SSRC 16.
- *   2  raw TCP: listens on `port` (every interface) and sends the bare transport stream to
+ *   2  raw TCP: listens on `port` (every interface; 0 = an ephemeral port,
+ *      see sluice_get_local_port) and sends the bare transport stream to
  *      every client that connects, from the next block on. Targets are kept but not used.
  *   4  HTTP: listens like TCP; a client that has sent any complete HTTP message gets
  *      "HTTP/1.1 200 OK" (Content-Type: video/MP2T, Transfer-Encoding: chunked), then one
@@ -31,7 +32,8 @@
  *      client sends after that first message is discarded unread (no second header).
  *   5  SRT (live mode, libsrt): every block is one SRT message. With `port` > 0 the caster
       listens on every IPv4 address for SRT callers, each of which gets the stream from the
-      next block on; with `port` 0 it does not listen. Every target (sluice_add_target) is
+      next block on; with `port` 0 it does not listen (the option "listen" opens a listener
+      later, also on an ephemeral port). Every target (sluice_add_target) is
       an SRT listener the caster calls, and calls again with back-off (0.25 s doubling to
       8 s; 0.25 s again after a link that was up) whenever the link drops or cannot be
       made, until sluice_remove_target. A caster may listen and call at once. The
@@ -238,6 +240,10 @@ SLUICE_API int sluice_write(int handle, const sluice_media_packet* packet);
  * leave them as they are. Set options before adding targets; the listener is open from
  * sluice_open on, so a caster that must be encrypted from its first caller has its
  * passphrase set right after sluice_open (a caller accepted before is ended by that change).
+ *   "listen"      a port, 0..65535: the caster listens there for SRT callers from now on,
+ *                 0 = an ephemeral port (sluice_get_local_port tells which). It restarts the
+ *                 caster's sending: every link ends and the targets reconnect. A port that
+ *                 cannot be listened on gives 22 and leaves the caster without listener.
  * Returns 0; 22 for a NULL name or value, an unknown name, a bad value, or a caster without
  * that option (UDP and RTP have none; nothing changes then); 2 for an unknown handle. */
 /* Options of an RTSP caster (same rules for text and results; they apply from the next
@@ -265,6 +271,15 @@ SLUICE_API int sluice_write(int handle, const sluice_media_packet* packet);
  *                     no multicast (461).
  *   "multicast_ttl"   1..255, default 16: the multicast datagrams' time to live. */
 SLUICE_API int sluice_set_option(int handle, const char* name, const char* value);
+
+/* Writes the caster's local port to *port: the port a TCP, HTTP or SRT caster listens on
+ * (0 for an SRT caster without listener), or the one a UDP or RTP caster's socket is bound
+ * to. After sluice_open with port 0 it tells which port the system chose, so that a caller
+ * never has to guess a free one:
+ *     sluice_open(&handle, SLUICE_PROTOCOL_HTTP, 0, &fmt);
+ *     sluice_get_local_port(handle, &port);   clients connect to port
+ * Returns 0, 22 (port NULL) or 2 (unknown handle). */
+SLUICE_API int sluice_get_local_port(int handle, int* port);
 
 /* Library-wide settings; set them before opening casters. */
 SLUICE_API void sluice_setQueueDuration(int value); /* stored, not used; default 3000 */

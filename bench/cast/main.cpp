@@ -29,7 +29,6 @@
 #include <thread>
 
 #include "BenchArgs.h"
-#include "FreePort.h"
 #include "BenchClock.h"
 #include "MediaReader.h"
 #include "ProcStatus.h"
@@ -117,10 +116,7 @@ int footprint() {
                              SLUICE_PROTOCOL_HTTP};
     int handles[4] = {-1, -1, -1, -1};
     for (int i = 0; i < 4; ++i) {
-        const bool stream =
-            protocols[i] == SLUICE_PROTOCOL_TCP || protocols[i] == SLUICE_PROTOCOL_HTTP;
-        if (sluice_open(&handles[i], protocols[i], stream ? freePort(SOCK_STREAM) : 0, &format) !=
-            0) {
+        if (sluice_open(&handles[i], protocols[i], 0, &format) != 0) {
             std::fprintf(stderr, "bench-cast: cannot open protocol %d\n", protocols[i]);
             return 1;
         }
@@ -194,14 +190,15 @@ int main(int argc, char** argv) {
     const bool srt = protocol == SLUICE_PROTOCOL_SRT;
     const bool stream = protocol == SLUICE_PROTOCOL_TCP || protocol == SLUICE_PROTOCOL_HTTP || srt;
     int handle = -1;
-    int port = 0;
-    int status = -1;
-    for (int attempt = 0; attempt < 5 && status != 0; ++attempt) {  // another may take the port
-        port = stream ? freePort(srt ? SOCK_DGRAM : SOCK_STREAM) : 0;
-        status = sluice_open(&handle, protocol, port, &format);
-    }
+    const int status = sluice_open(&handle, protocol, 0, &format);
     if (status != 0 || handle < 0) {
         return usage("sluice_open failed: " + std::to_string(status));
+    }
+    // Listeners take a port of the system's choice; SRT listens only when asked to.
+    int port = 0;
+    if ((srt && sluice_set_option(handle, "listen", "0") != 0) ||
+        sluice_get_local_port(handle, &port) != 0) {
+        return usage("cannot listen");
     }
     for (const std::string& option : args.all("--option")) {
         const size_t equals = option.find('=');

@@ -26,12 +26,13 @@
 #include <chrono>
 #include <cstdio>
 #include <iostream>
+#include <set>
 #include <string>
 #include <thread>
 
 #include "BenchArgs.h"
-#include "FreePort.h"
 #include "BenchClock.h"
+#include "OwnPorts.h"
 
 namespace {
 
@@ -114,13 +115,12 @@ int main(int argc, char** argv) {
         "! mux. mpegtsmux name=mux alignment=7 ! multisocketsink name=out sync=" +
         (args.has("--realtime") ? "true" : "false");
     g_free(location);
-    const int srtPort = srt ? freePort(SOCK_DGRAM) : 0;
     if (srt) {
         const size_t at = description.find("multisocketsink");
-        description.replace(
-            at, std::string("multisocketsink").size(),
-            "srtsink uri=srt://127.0.0.1:" + std::to_string(srtPort) + "?mode=listener");
+        description.replace(at, std::string("multisocketsink").size(),
+                            "srtsink uri=srt://127.0.0.1:0?mode=listener");
     }
+    const std::set<int> portsBefore = ownUdpPorts();
     GError* failure = nullptr;
     GstElement* pipeline = gst_parse_launch(description.c_str(), &failure);
     if (pipeline == nullptr || failure != nullptr) {
@@ -135,7 +135,14 @@ int main(int argc, char** argv) {
         GST_STATE_CHANGE_FAILURE) {
         return usage("the pipeline does not preroll");
     }
-    int port = srtPort;
+    // srtsink listens from the preroll on, on a port of the system's choice: the new one.
+    int port = 0;
+    for (int bound : ownUdpPorts()) {
+        port = srt && portsBefore.count(bound) == 0 ? bound : port;
+    }
+    if (srt && port == 0) {
+        return usage("srtsink does not listen");
+    }
     const int listener = srt ? -1 : listenLoopback(port);
     if (!srt && listener < 0) {
         return usage("cannot listen");

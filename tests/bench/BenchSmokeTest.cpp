@@ -113,8 +113,8 @@ TEST_P(BenchSmokeStream, CastDriverFeedsEveryClientTheSameWholePackets) {
 INSTANTIATE_TEST_SUITE_P(
     Protocols, BenchSmokeStream,
     ::testing::Values(StreamCase{"http", {}, {}},
-                      // The first message arrives a receiver delay (1 s) after it was sent,
-                      // about when the one-second clip is written: the sink waits longer.
+                      // The sink waits for silence longer than the receiver delay: the
+                      // clip's last second is still on its way when it has been written.
                       StreamCase{
                           "srt", {"--pace", "1"}, {"--latency-ms", "1000", "--quiet-ms", "3000"}}),
     [](const ::testing::TestParamInfo<StreamCase>& param) {

@@ -71,24 +71,27 @@ std::vector<std::string> processesOfBoard(const std::string& root) {
 class ApplianceTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        // The stream ports go into the settings before anything starts; the web server binds
-        // free ports of its own and reports them.
-        mainPort = testsupport::freeTcpPort();
-        subPort = testsupport::freeTcpPort();
-        ASSERT_NE(mainPort, subPort);
-        // The demo's settings, on ports found now.
-        testsupport::writeFile(board.path("/mnt/config/encoder.ini"),
-                               "[master_video]\ncodec=H.264\nresolution=1280*720\nframerate=30\n"
-                               "gop=30\nbitrate=2000\n\n"
-                               "[master_protocol]\ntsHttpEnabled=1\ntsHttpPort=" +
-                                   std::to_string(mainPort) +
-                                   "\nrtspEnabled=0\n\n"
-                                   "[sub_video]\ncodec=H.264\nresolution=640*360\nframerate=30\n"
-                                   "gop=30\nbitrate=800\n\n"
-                                   "[sub_protocol]\ntsHttpEnabled=1\ntsHttpPort=" +
-                                   std::to_string(subPort) + "\nrtspEnabled=0\n");
+        // korrin-sim's listeners take free ports (port 0 in the settings) and report them;
+        // the settings then name those ports, as on a device, before Quillon reads them.
+        const auto settings = [](const std::string& main, const std::string& sub) {
+            return "[master_video]\ncodec=H.264\nresolution=1280*720\nframerate=30\n"
+                   "gop=30\nbitrate=2000\n\n"
+                   "[master_protocol]\ntsHttpEnabled=1\ntsHttpPort=" +
+                   main +
+                   "\nrtspEnabled=0\n\n"
+                   "[sub_video]\ncodec=H.264\nresolution=640*360\nframerate=30\n"
+                   "gop=30\nbitrate=800\n\n"
+                   "[sub_protocol]\ntsHttpEnabled=1\ntsHttpPort=" +
+                   sub + "\nrtspEnabled=0\n";
+        };
+        testsupport::writeFile(board.path("/mnt/config/encoder.ini"), settings("0", "0"));
         sim = std::make_unique<KorrinSimProcess>(board.root());
         ASSERT_TRUE(sim->ok()) << sim->output();
+        mainPort = sim->waitForPort("main stream: HTTP-TS on port");
+        subPort = sim->waitForPort("sub stream: HTTP-TS on port");
+        ASSERT_TRUE(mainPort != 0 && subPort != 0) << sim->output();
+        testsupport::writeFile(board.path("/mnt/config/encoder.ini"),
+                               settings(std::to_string(mainPort), std::to_string(subPort)));
         quillon = std::make_unique<QuillonProcess>(
             std::vector<std::string>{"1"},
             std::map<std::string, std::string>{{"QUILLON_HTTP_PORT", "0"},

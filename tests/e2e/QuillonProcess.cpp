@@ -1,7 +1,5 @@
 #include "QuillonProcess.h"
 
-#include <cstdlib>
-
 #include "TestSupport.h"
 
 namespace e2etest {
@@ -18,26 +16,7 @@ QuillonProcess::~QuillonProcess() {
 }
 
 int QuillonProcess::waitForPort(const std::string& label, std::chrono::milliseconds timeout) const {
-    int port = 0;
-    testsupport::waitFor(
-        [&] {
-            const std::string text = output();
-            for (size_t at = text.find(label + " "); at != std::string::npos;
-                 at = text.find(label + " ", at + 1)) {
-                if (at != 0 && text[at - 1] != '\n') {
-                    continue;  // only a line of its own
-                }
-                const size_t end = text.find('\n', at);
-                if (end == std::string::npos) {
-                    return false;  // the line is not complete yet
-                }
-                port = std::atoi(text.c_str() + at + label.size() + 1);
-                return port > 0;
-            }
-            return false;
-        },
-        timeout);
-    return port;
+    return m_child.waitForPort(label, timeout);
 }
 
 }  // namespace e2etest

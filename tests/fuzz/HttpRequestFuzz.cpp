@@ -11,6 +11,10 @@
 #include "FuzzInput.h"
 #include "HttpMessageParser.h"
 
+using av::HttpMessage;
+using av::HttpMessageParser;
+using av::HttpParser;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::FuzzInput in(data, size);
     const size_t piece = 1 + in.byte() % 64;

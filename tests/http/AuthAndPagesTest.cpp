@@ -11,22 +11,18 @@ namespace {
 using httptest::isJson;
 using httptest::roundTrip;
 using httptest::ScriptedHandler;
-using testsupport::shell;
 using testsupport::writeFile;
 
 class Auth : public httptest::ServerTest {
 protected:
-    std::string url(const std::string& path) const {
-        return "'http://127.0.0.1:" + std::to_string(port) + path + "'";
-    }
-    // curl's status code and body for a request with the given credentials ("" for none).
+    // curl's body and status code ("body 200") for a request with the given credentials (""
+    // for none).
     std::string curl(const std::string& args, const std::string& path,
                      const std::string& credentials = "") {
-        std::string out;
-        const std::string auth = credentials.empty() ? "" : " --digest -u '" + credentials + "'";
-        shell("curl -s --max-time 20 -w ' %{http_code}'" + auth + " " + args + " " + url(path),
-              &out);
-        return out;
+        const std::string auth = credentials.empty() ? "" : "--digest -u '" + credentials + "' ";
+        const testsupport::HttpAnswer answer =
+            testsupport::curl("http://127.0.0.1:" + std::to_string(port) + path, auth + args);
+        return answer.body + " " + std::to_string(answer.status);
     }
 };
 

@@ -195,6 +195,44 @@ TEST_F(SluiceApi, NoUsableStreamOrABoundPortGivesEnodev) {
     EXPECT_EQ(handle, -2);
 }
 
+// Opened with port 0, every caster tells the port it got; an SRT caster listens only when
+// asked to.
+TEST_F(SluiceApi, LocalPortTellsWhichPortAnOpenWithZeroGot) {
+    for (int protocol :
+         {SLUICE_PROTOCOL_UDP, SLUICE_PROTOCOL_RTP, SLUICE_PROTOCOL_TCP, SLUICE_PROTOCOL_HTTP}) {
+        const int handle = open(protocol);
+        int port = 0;
+        ASSERT_EQ(sluice_get_local_port(handle, &port), 0) << protocol;
+        ASSERT_GT(port, 0) << protocol;
+        // The port is really the caster's: nobody else may bind it now.
+        const sluice_media_format f = audioFormat();
+        int other = -2;
+        EXPECT_NE(sluice_open(&other, protocol, port, &f), 0) << protocol;
+        EXPECT_EQ(other, -2) << protocol;
+    }
+    const int srt = open(SLUICE_PROTOCOL_SRT);
+    int port = -1;
+    ASSERT_EQ(sluice_get_local_port(srt, &port), 0);
+    EXPECT_EQ(port, 0);  // calls out only
+    for (const char* bad : {"", "-1", "65536", "12x"}) {
+        EXPECT_EQ(sluice_set_option(srt, "listen", bad), EINVAL) << bad;
+    }
+    ASSERT_EQ(sluice_set_option(srt, "listen", "0"), 0);
+    ASSERT_EQ(sluice_get_local_port(srt, &port), 0);
+    ASSERT_GT(port, 0);
+    // Its port is taken: another listener cannot have it, and the caster keeps calling out.
+    const int second = open(SLUICE_PROTOCOL_SRT);
+    EXPECT_EQ(sluice_set_option(second, "listen", std::to_string(port).c_str()), EINVAL);
+    int secondPort = -1;
+    ASSERT_EQ(sluice_get_local_port(second, &secondPort), 0);
+    EXPECT_EQ(secondPort, 0);
+
+    EXPECT_EQ(sluice_get_local_port(srt, nullptr), EINVAL);
+    EXPECT_EQ(sluice_get_local_port(64, &port), ENOENT);
+    sluice_close(srt);
+    EXPECT_EQ(sluice_get_local_port(srt, &port), ENOENT);
+}
+
 TEST_F(SluiceApi, CloseWhileAnotherThreadWrites) {
     // A caster closed on one thread is destroyed only after a concurrent write let go.
     for (int round = 0; round < 20; ++round) {
@@ -359,8 +397,10 @@ TEST_F(SluiceApi, SetOptionChecksItsArgumentsAndTheProtocol) {
     EXPECT_EQ(sluice_set_option(udp, "latency", "200"), EINVAL);
     EXPECT_EQ(sluice_set_option(srt, "latency", "200"), 0);
     EXPECT_EQ(sluice_set_option(srt, "passphrase", ""), 0);
-    // A target that is not up yet is listed, without transport figures.
-    ASSERT_EQ(sluice_add_target(srt, "127.0.0.1", testsupport::freeUdpPort()), 0);
+    // A target that is not up yet (a bound socket that never answers) is listed, without
+    // transport figures.
+    const testsupport::TakenPort silent(testsupport::TakenPort::Kind::Udp);
+    ASSERT_EQ(sluice_add_target(srt, "127.0.0.1", silent.port()), 0);
     sluice_destination_stats record = {};
     record.size = sizeof record;
     int count = 0;
@@ -374,16 +414,10 @@ TEST_F(SluiceApi, SetOptionChecksItsArgumentsAndTheProtocol) {
 // A caller of an SRT listener: its record carries SRT's figures, also in a record of the
 // first version's size (168 bytes, without the send rate).
 TEST_F(SluiceApi, SrtCallersHaveTransportFigures) {
-    int handle = -1;
+    const int handle = open(SLUICE_PROTOCOL_SRT);
+    ASSERT_EQ(sluice_set_option(handle, "listen", "0"), 0);
     int port = 0;
-    const sluice_media_format f = audioFormat();
-    for (int attempt = 0; attempt < 5 && handle < 0; ++attempt) {
-        port = testsupport::freeUdpPort();  // free a moment ago
-        if (sluice_open(&handle, SLUICE_PROTOCOL_SRT, port, &f) != 0) {
-            handle = -1;
-        }
-    }
-    ASSERT_GE(handle, 0);
+    ASSERT_EQ(sluice_get_local_port(handle, &port), 0);
     sluice_destination_stats records[2] = {};
     int count = 0;
     auto listed = [&] {

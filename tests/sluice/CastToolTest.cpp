@@ -8,6 +8,7 @@
 #include <map>
 
 #include "Background.h"
+#include "ChildProcess.h"
 #include "MediaClip.h"
 #include "TcpClient.h"
 #include "TestSupport.h"
@@ -25,10 +26,10 @@ std::string cast() {
     return "'" + testsupport::programPath("sluice-cast") + "'";
 }
 
-std::string ffprobe(const std::string& prefix, const std::string& address) {
+// Streams and packet times of input (a file, or a UDP address ffprobe listens on).
+std::string ffprobe(const std::string& prefix, const std::string& input) {
     return prefix + "ffprobe -v error -show_entries stream=index,codec_name,width,height" +
-           " -show_entries packet=stream_index,pts_time -of compact 'udp://" + address +
-           "?timeout=2000000'";
+           " -show_entries packet=stream_index,pts_time -of compact '" + input + "'";
 }
 
 /// Whether something listens on the UDP port (inside the namespace of prefix).
@@ -66,16 +67,23 @@ protected:
     /// silence) and expects ffprobe to find the whole clip.
     void castAndProbe(const std::string& prefix, const std::string& address, int port,
                       const std::string& files) {
-        Background probe(ffprobe(prefix, address) + " 2>&1", m_dir.file("probe.pid"));
+        Background probe(ffprobe(prefix, "udp://" + address + "?timeout=2000000") + " 2>&1",
+                         m_dir.file("probe.pid"));
         ASSERT_TRUE(waitFor([&] { return udpListening(prefix, port); }));
-        std::string out;
-        ASSERT_EQ(shell(prefix + cast() + " -t " + address + " " + files + " 2>&1", &out), 0)
-            << out;
-        EXPECT_NE(out.find("50 video and"), std::string::npos) << out;
+        castAll(prefix + cast() + " -t " + address + " " + files);
         probe.finish();
-        expectTheClipsStreams(probe.output());
+        expectTheWholeClip(probe.output());
+    }
+    static void castAll(const std::string& commandLine) {
+        std::string out;
+        ASSERT_EQ(shell(commandLine + " 2>&1", &out), 0) << out;
+        EXPECT_NE(out.find("50 video and"), std::string::npos) << out;
+    }
+    /// ffprobe found both streams, every frame, and the clip's length.
+    static void expectTheWholeClip(const std::string& probeOutput) {
+        expectTheClipsStreams(probeOutput);
         std::map<int, std::vector<double>> times;
-        for (auto& p : sluicetest::ffprobeEntries(probe.output(), "packet")) {
+        for (auto& p : sluicetest::ffprobeEntries(probeOutput, "packet")) {
             if (p["pts_time"] != "N/A") {
                 times[std::stoi(p["stream_index"])].push_back(std::stod(p["pts_time"]));
             }
@@ -90,23 +98,14 @@ protected:
         }
     }
 
-    /// sluice-cast serving the clip in a loop on a free port; waits until it listens.
-    std::unique_ptr<Background> serve(const std::string& protocol) {
-        for (int attempt = 0; attempt < 5; ++attempt) {
-            m_port = testsupport::freeTcpPort();
-            auto server = std::make_unique<Background>(cast() + " -q --loop 0 -p " + protocol +
-                                                           " -l " + std::to_string(m_port) + " '" +
-                                                           m_dir.file("clip.mp4") + "' 2>&1",
-                                                       m_dir.file("cast.pid"));
-            const auto listening = [&] {
-                return sluicetest::TcpClient(static_cast<uint16_t>(m_port), 0, false).connected();
-            };
-            if (waitFor([&] { return listening() || server->done(); }) && !server->done()) {
-                return server;
-            }
-        }
-        ADD_FAILURE() << "sluice-cast did not start";
-        return nullptr;
+    /// sluice-cast serving the clip in a loop on a port of its choice; waits until it listens.
+    std::unique_ptr<testsupport::ChildProcess> serve(const std::string& protocol) {
+        auto server = std::make_unique<testsupport::ChildProcess>();
+        EXPECT_TRUE(server->start({testsupport::programPath("sluice-cast"), "-q", "--loop", "0",
+                                   "-p", protocol, "-l", "0", m_dir.file("clip.mp4")}));
+        m_port = server->waitForPort("sluice-cast: listening on port");
+        EXPECT_NE(m_port, 0) << server->output();
+        return m_port != 0 ? std::move(server) : nullptr;
     }
     std::string url(const std::string& scheme) const {
         return scheme + "://127.0.0.1:" + std::to_string(m_port) + "/";
@@ -127,16 +126,18 @@ TEST(CastToolUsage, HelpAndBadUsage) {
                             "--stats x x.mp4"}) {
         EXPECT_EQ(shell(cast() + " " + bad + " 2>&1"), 1) << bad;
     }
-    EXPECT_EQ(shell(cast() + " -p http x.mp4 2>&1", &out), 1);  // clients need a port
-    EXPECT_NE(out.find("need --port"), std::string::npos) << out;
     EXPECT_EQ(shell(cast() + " /nonexistent/clip.mp4 2>&1"), 2);
 }
 
 TEST_F(CastTool, RawH264AndAacPairIsCastTogether) {
-    const int port = testsupport::freeUdpPort();
-    ASSERT_NE(port, 0);
-    castAndProbe("", "127.0.0.1:" + std::to_string(port), port,
-                 "'" + m_dir.file("clip.h264") + "' '" + m_dir.file("clip.aac") + "'");
+    sluicetest::UdpReceiver receiver;
+    castAll(cast() + " -t 127.0.0.1:" + std::to_string(receiver.port()) + " '" +
+            m_dir.file("clip.h264") + "' '" + m_dir.file("clip.aac") + "'");
+    ASSERT_TRUE(receiver.waitQuiet());
+    testsupport::writeFile(m_dir.file("received.ts"), receiver.joined());
+    std::string out;
+    ASSERT_EQ(shell(ffprobe("", m_dir.file("received.ts")) + " 2>&1", &out), 0) << out;
+    expectTheWholeClip(out);
 }
 
 TEST_F(CastTool, MulticastGroupInsideAPrivateNetworkNamespace) {
@@ -152,7 +153,8 @@ TEST_F(CastTool, MulticastGroupInsideAPrivateNetworkNamespace) {
 
 TEST_F(CastTool, RtpCastWritesAnSdpFile) {
     const std::string sdp = m_dir.file("clip.sdp");
-    const std::string port = std::to_string(testsupport::freeUdpPort());  // nobody listens
+    const testsupport::TakenPort silent(testsupport::TakenPort::Kind::Udp);
+    const std::string port = std::to_string(silent.port());  // bound, but nobody reads
     std::string out;
     ASSERT_EQ(shell(cast() + " -q --fast -p rtp -t 127.0.0.1:" + port + " --sdp '" + sdp + "' '" +
                         m_dir.file("clip.mp4") + "' 2>&1",

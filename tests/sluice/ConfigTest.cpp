@@ -6,7 +6,7 @@
 #include "TsApplication.h"
 #include "sluice.h"
 
-using av::LibrarySettings;
+namespace LibrarySettings = av::LibrarySettings;
 using av::MediaCasterConfig;
 using av::TsApplication;
 

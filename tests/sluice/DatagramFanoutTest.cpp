@@ -10,7 +10,10 @@
 #include "DatagramFanout.h"
 #include "SendPace.h"
 
+using av::Datagram;
+using av::DatagramFanout;
 using av::NetAddress;
+using av::SendPace;
 
 namespace {
 

@@ -1,5 +1,6 @@
-// What an integrator gets: exactly the eleven functions plus the statistics call, a plain C header
-// with the appliance's 32-bit layout, and install rules with a pkg-config file.
+// What an integrator gets: exactly the functions sluice.h declares (the eleven first ones and the
+// later additions), a plain C header with the appliance's 32-bit layout, and install rules with
+// a pkg-config file.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -27,7 +28,22 @@ std::string sanitizeFlags() {
 
 }  // namespace
 
-TEST(SluiceExports, ExactlyTheElevenFunctionsAndTheStatisticsCall) {
+// Every function the header declares: the name before the "(" of each SLUICE_API line.
+std::set<std::string> declaredFunctions() {
+    std::set<std::string> names;
+    for (const std::string& line :
+         testsupport::splitLines(testsupport::readFile(header() + "/sluice.h"))) {
+        const size_t paren = line.find('(');
+        const size_t name = line.rfind("sluice_", paren);
+        if (line.rfind("SLUICE_API ", 0) == 0 && paren != std::string::npos &&
+            name != std::string::npos) {
+            names.insert(line.substr(name, paren - name));
+        }
+    }
+    return names;
+}
+
+TEST(SluiceExports, ExactlyTheFunctionsTheHeaderDeclares) {
     std::string out;
     ASSERT_EQ(
         shell("nm -D --defined-only '" + testsupport::binaryRoot() + "/lib/libSluice.so' 2>&1",
@@ -54,7 +70,9 @@ TEST(SluiceExports, ExactlyTheElevenFunctionsAndTheStatisticsCall) {
         "sluice_set_stack_size",
         "sluice_get_destination_stats",
         "sluice_set_option",
+        "sluice_get_local_port",
     };
+    EXPECT_EQ(declaredFunctions(), expected);
     EXPECT_EQ(names, expected) << out;
 }
 
@@ -122,7 +140,9 @@ int main(void) {
     packet.data = frame;
     packet.size = sizeof frame;
     sluice_init();
+    int port = 0;
     if (sluice_open(&handle, SLUICE_PROTOCOL_UDP, 0, &format) != 0 || handle < 0 ||
+        sluice_get_local_port(handle, &port) != 0 || port == 0 ||
         sluice_add_target(handle, "127.0.0.1", 9) != 0 || sluice_write(handle, &packet) != 0) {
         return 1;
     }

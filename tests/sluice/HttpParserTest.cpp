@@ -7,6 +7,10 @@
 
 #include "HttpMessageParser.h"
 
+using av::HttpMessage;
+using av::HttpMessageParser;
+using av::HttpParser;
+
 namespace {
 
 struct Parsed {

@@ -95,16 +95,13 @@ protected:
     void TearDown() override { stopFeeding(); }
 
     static av::MediaCasterConfig config() { return sluicetest::clipConfig(s_info); }
-    /// Opens a caster listening on a free port (port 0: no listener).
+    /// Opens a caster, listening on an ephemeral port when asked to.
     std::shared_ptr<SrtTsMediaCaster> open(bool listen) {
         auto caster = std::make_shared<SrtTsMediaCaster>();
-        for (int attempt = 0; attempt < 5; ++attempt) {
-            const int port = listen ? testsupport::freeUdpPort() : 0;
-            if (caster->open("", static_cast<uint16_t>(port), config()) == 0) {
-                return caster;
-            }
+        EXPECT_EQ(caster->open("", 0, config()), 0);
+        if (listen) {
+            EXPECT_EQ(caster->setOption("listen", "0"), 0);
         }
-        ADD_FAILURE() << "no free port";
         return caster;
     }
     /// Writes the clip once, as fast as the caster takes it (timestamps continue across calls).
@@ -295,24 +292,27 @@ TEST_F(SrtCaster, TwentyCallersReceiveIdenticalStreamsWithoutContinuityErrors) {
     std::vector<std::unique_ptr<SrtReceiver>> receivers;
     for (int i = 0; i < 20; ++i) {
         receivers.push_back(std::make_unique<SrtReceiver>());
-        ASSERT_TRUE(receivers.back()->call(caster->listenPort())) << i;
+        ASSERT_TRUE(receivers.back()->call(caster->localPort())) << i;
     }
     ASSERT_TRUE(waitFor([&] { return caster->clientCount() == 20; }));
     writeClip(*caster);
-    // Every caller gets what the caster handed to libsrt for it.
-    ASSERT_TRUE(waitFor([&] {
-        const auto stats = caster->destinationStats();
-        if (stats.size() != 20) {
-            return false;
-        }
-        for (size_t i = 0; i < 20; ++i) {
-            if (stats[i].counters.backlogBytes != 0 ||
-                receivers[i]->receivedSize() != stats[i].counters.bytes) {
+    // Every caller gets what the caster handed to libsrt for it (twenty links at once take a
+    // while on a loaded machine, with sanitizers).
+    ASSERT_TRUE(waitFor(
+        [&] {
+            const auto stats = caster->destinationStats();
+            if (stats.size() != 20) {
                 return false;
             }
-        }
-        return true;
-    }));
+            for (size_t i = 0; i < 20; ++i) {
+                if (stats[i].counters.backlogBytes != 0 ||
+                    receivers[i]->receivedSize() != stats[i].counters.bytes) {
+                    return false;
+                }
+            }
+            return true;
+        },
+        std::chrono::seconds(60)));
     const std::string first = receivers[0]->received();
     ASSERT_GT(first.size(), 10000u);
     EXPECT_EQ(first.size() % 188, 0u);
@@ -338,7 +338,7 @@ TEST_F(SrtCaster, FfprobeReadsTheListenerAsH264AndAac) {
     std::string out;
     const int status = testsupport::shell(
         "timeout 20 ffprobe -v error -show_streams -of compact 'srt://127.0.0.1:" +
-            std::to_string(caster->listenPort()) + "?mode=caller' 2>&1",
+            std::to_string(caster->localPort()) + "?mode=caller' 2>&1",
         &out);
     EXPECT_EQ(status, 0) << out;
     EXPECT_NE(out.find("codec_name=h264"), std::string::npos) << out;
@@ -349,14 +349,13 @@ TEST_F(SrtCaster, ACallerKilledMidStreamDoesNotDisturbTheOthers) {
     auto caster = open(true);
     ASSERT_EQ(caster->setOption("maxbw", "-1"), 0);
     testsupport::ChildProcess doomed;
-    ASSERT_TRUE(
-        doomed.start({"srt-live-transmit", "-q",
-                      "srt://127.0.0.1:" + std::to_string(caster->listenPort()) + "?mode=caller",
-                      "file://con"}));
+    ASSERT_TRUE(doomed.start(
+        {"srt-live-transmit", "-q",
+         "srt://127.0.0.1:" + std::to_string(caster->localPort()) + "?mode=caller", "file://con"}));
     SrtReceiver a;
     SrtReceiver b;
-    ASSERT_TRUE(a.call(caster->listenPort()));
-    ASSERT_TRUE(b.call(caster->listenPort()));
+    ASSERT_TRUE(a.call(caster->localPort()));
+    ASSERT_TRUE(b.call(caster->localPort()));
     ASSERT_TRUE(waitFor([&] { return caster->clientCount() == 3; }));
     writeClip(*caster);
     ASSERT_TRUE(waitFor([&] { return !doomed.output().empty(); }));
@@ -396,11 +395,11 @@ TEST_F(SrtCaster, AStalledCallerDoesNotHoldUpAHealthyOne) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(caster->listenPort());
+    address.sin_port = htons(caster->localPort());
     ASSERT_NE(srt_connect(stalled, reinterpret_cast<sockaddr*>(&address), sizeof address),
               SRT_ERROR);
     SrtReceiver healthy;
-    ASSERT_TRUE(healthy.call(caster->listenPort()));
+    ASSERT_TRUE(healthy.call(caster->localPort()));
     ASSERT_TRUE(waitFor([&] { return caster->clientCount() == 2; }));
     // The healthy one has received all of its share.
     const auto caughtUp = [&] {
@@ -431,7 +430,7 @@ TEST_F(SrtCaster, AStalledCallerDoesNotHoldUpAHealthyOne) {
     EXPECT_EQ(caster->clientCount(), 0u);
     EXPECT_TRUE(caster->destinationStats().empty());
     SrtReceiver later;
-    ASSERT_TRUE(later.call(caster->listenPort()));
+    ASSERT_TRUE(later.call(caster->localPort()));
     EXPECT_TRUE(waitFor([&] { return caster->clientCount() == 1; }));
     srt_close(stalled);
     srt_cleanup();
@@ -491,17 +490,12 @@ TEST(SrtLinkQueue, KeepsTheNewestBlocksAndCountsTheDropped) {
     srt_cleanup();
 }
 
-TEST_F(SrtCaster, SrtLiveTransmitReceivesOurCallerAndAWrongPassphraseIsRefused) {
+TEST_F(SrtCaster, AnEncryptedListenerRefusesTheWrongPassphraseAndTheCallerRetries) {
     sluicetest::LogCapture log;
-    const int port = testsupport::freeUdpPort();
-    testsupport::ChildProcess listener;
-    // Its messages go to the test's stderr; its output is the stream alone.
-    const auto received = [&] { return listener.output().size(); };
-    ASSERT_TRUE(listener.start(
-        {"srt-live-transmit", "-q",
-         "srt://127.0.0.1:" + std::to_string(port) + "?mode=listener&passphrase=" + kPassphrase,
-         "file://con"},
-        testsupport::ChildProcess::Stderr::Inherit));
+    SrtReceiver listener;
+    ASSERT_TRUE(listener.listen(0, kPassphrase));
+    const uint16_t port = listener.port();
+    const auto received = [&] { return listener.receivedSize(); };
     auto caster = open(false);
     ASSERT_EQ(caster->setOption("passphrase", "wrong-passphrase-42"), 0);
     ASSERT_TRUE(caster->addTarget("127.0.0.1", static_cast<uint16_t>(port)));

@@ -14,6 +14,9 @@
 #include "TcpServer.h"
 #include "TestSupport.h"
 
+using av::TcpConnection;
+using av::TcpServer;
+
 namespace {
 
 class PlainServer : public TcpServer {

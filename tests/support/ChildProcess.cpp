@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cassert>
+#include <cstdlib>
 
 extern char** environ;
 
@@ -80,6 +81,30 @@ std::string ChildProcess::output() const {
 bool ChildProcess::waitForOutput(const std::string& text, std::chrono::milliseconds timeout) const {
     return waitFor([&] { return output().find(text) != std::string::npos; }, timeout,
                    std::chrono::milliseconds(20));
+}
+
+int ChildProcess::waitForPort(const std::string& label, std::chrono::milliseconds timeout,
+                              size_t nth) const {
+    int port = 0;
+    waitFor(
+        [&] {
+            const std::string text = output();
+            size_t seen = 0;
+            for (size_t at = text.find(label + " "); at != std::string::npos;
+                 at = text.find(label + " ", at + 1)) {
+                if (text.find('\n', at) == std::string::npos) {
+                    return false;  // the line is not complete yet
+                }
+                port = std::atoi(text.c_str() + at + label.size() + 1);
+                if (port > 0 && ++seen == nth) {
+                    return true;
+                }
+            }
+            port = 0;
+            return false;
+        },
+        timeout, std::chrono::milliseconds(20));
+    return port;
 }
 
 bool ChildProcess::signal(int sig) const {

@@ -42,6 +42,13 @@ public:
     /// Waits until the output contains text.
     bool waitForOutput(const std::string& text, std::chrono::milliseconds timeout) const;
 
+    /// The port of the nth complete line with "<label> N" (such as "web server listening
+    /// on port 8080"), waiting for it until the deadline; 0 when it did not appear. How a test
+    /// learns the port a program under test got when it was told to use port 0.
+    int waitForPort(const std::string& label,
+                    std::chrono::milliseconds timeout = std::chrono::seconds(20),
+                    size_t nth = 1) const;
+
     /// Sends a signal; false when the child is not running (never started or reaped).
     bool signal(int sig) const;
     /// Waits for the child to end; its wait status (the same on later calls), or -1 when it

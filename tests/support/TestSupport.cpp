@@ -190,24 +190,7 @@ int bindEphemeral(int type, uint32_t address, int* fd) {
     return ntohs(local.sin_port);
 }
 
-int freePort(int type) {
-    int fd = -1;
-    const int port = bindEphemeral(type, INADDR_LOOPBACK, &fd);
-    if (fd >= 0) {
-        ::close(fd);
-    }
-    return port;
-}
-
 }  // namespace
-
-int freeTcpPort() {
-    return freePort(SOCK_STREAM);
-}
-
-int freeUdpPort() {
-    return freePort(SOCK_DGRAM);
-}
 
 TakenPort::TakenPort(Kind kind) {
     const bool tcp = kind == Kind::TcpListener;

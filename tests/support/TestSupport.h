@@ -95,11 +95,6 @@ HttpAnswer curl(const std::string& url, const std::string& options = std::string
 std::string digestJson(const std::string& credentials, const std::string& method,
                        const std::string& body, const std::string& bodyFile);
 
-/// A TCP (UDP) port of 127.0.0.1 that was free a moment ago (bound to port 0 and released);
-/// 0 when none could be had. Another process may take it before the test does.
-int freeTcpPort();
-int freeUdpPort();
-
 /// A socket on every interface that holds an ephemeral port for its scope, so that a
 /// program under test finds the port taken: a TCP listener, or a bound UDP socket.
 class TakenPort {

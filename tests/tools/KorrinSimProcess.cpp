@@ -1,5 +1,7 @@
 #include "KorrinSimProcess.h"
 
+#include <algorithm>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -142,6 +144,15 @@ std::string probe(const std::string& url, std::string* details, const std::strin
         }
     }
     return video.empty() ? std::string() : video + (aac ? ",aac" : "");
+}
+
+std::string probeReceived(sluicetest::UdpReceiver& receiver, std::string* details, size_t from) {
+    testsupport::waitFor([&] { return receiver.joined().size() >= from + 150000; },
+                         std::chrono::seconds(20));
+    testsupport::TempDir dir;
+    const std::string bytes = receiver.joined();
+    testsupport::writeFile(dir.file("received.ts"), bytes.substr(std::min(from, bytes.size())));
+    return probe(dir.file("received.ts"), details);
 }
 
 }  // namespace toolstest

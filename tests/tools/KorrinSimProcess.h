@@ -17,6 +17,7 @@
 #include "ChildProcess.h"
 #include "DatagramReceiver.h"
 #include "TestSupport.h"
+#include "UdpReceiver.h"
 
 namespace toolstest {
 
@@ -73,6 +74,10 @@ public:
                        std::chrono::milliseconds timeout = std::chrono::seconds(15)) const {
         return m_child.waitForOutput(text, timeout);
     }
+    /// The port of the nth complete line with "<label> N" (see ChildProcess::waitForPort).
+    int waitForPort(const std::string& label, size_t nth = 1) const {
+        return m_child.waitForPort(label, std::chrono::seconds(15), nth);
+    }
     /// Sends SIGTERM and waits for the exit; the wait status, -1 when it did not end within
     /// 10 s (it is then killed), -2 when it was stopped before or never started.
     int stop() { return m_child.stop(); }
@@ -86,5 +91,9 @@ private:
 /// is an AAC stream, or "" with the probe's output in *details.
 std::string probe(const std::string& url, std::string* details = nullptr,
                   const std::string& prefix = std::string());
+/// probe() of what a cast to the receiver brought after its first `from` bytes, once it has
+/// about two seconds of the small test streams (150,000 bytes; at most 20 s are waited for).
+std::string probeReceived(sluicetest::UdpReceiver& receiver, std::string* details = nullptr,
+                          size_t from = 0);
 
 }  // namespace toolstest

@@ -8,8 +8,7 @@
 #include "TestSupport.h"
 
 using namespace toolstest;
-using testsupport::freeTcpPort;
-using testsupport::freeUdpPort;
+using sluicetest::UdpReceiver;
 
 namespace {
 
@@ -176,60 +175,55 @@ TEST_F(KorrinSimTest, InputOptionsAndTheControlFileShowInTheRecords) {
     EXPECT_TRUE(encodes(link.last(kEncodeStatus), 0, 640, 360, 25));
 }
 
-// ffprobe calls the encrypted listener as a caller would; a new port in the settings moves
-// the listener on change code 4709, and the passphrase never shows in the log.
-TEST_F(KorrinSimTest, SrtListenerIsReadByFfprobeWithThePassphraseAndMovesOnTheProtocolCode) {
+// ffprobe calls the encrypted listener as a caller would; a new passphrase in the settings
+// reopens the listener on change code 4709, and no passphrase ever shows in the log.
+TEST_F(KorrinSimTest, SrtListenerIsReadByFfprobeWithThePassphraseAndReopensOnTheProtocolCode) {
     ASSERT_TRUE(link.ok());
-    const int first = freeUdpPort();
-    writeSettings(smallStreams(srtListener("master_srt", first)));
+    writeSettings(smallStreams(srtListener("master_srt", 0)));
     auto sim = start();
-    ASSERT_TRUE(sim->waitForOutput("SRT listener on port " + std::to_string(first) + ": casting"))
-        << sim->output();
+    const int first = sim->waitForPort("SRT listener on port");
+    ASSERT_NE(first, 0) << sim->output();
     std::string details;
     EXPECT_EQ(probe(srtUrl(first), &details), "h264 320x240,aac") << details;
     // Without the secret the listener refuses the caller.
     EXPECT_EQ(probe(srtUrl(first, std::string()) + "&connect_timeout=3000000", &details), "")
         << details;
 
-    int second = freeUdpPort();
-    while (second == first) {
-        second = freeUdpPort();
-    }
-    writeSettings(smallStreams(srtListener("master_srt", second)));
+    const std::string renewed = "sim-secret-renewed-3Kp";
+    writeSettings(smallStreams(srtListener("master_srt", 0, renewed)));
     ASSERT_TRUE(link.sendCode(4709));
-    ASSERT_TRUE(sim->waitForOutput("SRT listener on port " + std::to_string(second) + ": casting"))
-        << sim->output();
-    EXPECT_EQ(probe(srtUrl(second), &details), "h264 320x240,aac") << details;
+    const int second = sim->waitForPort("SRT listener on port", 2);
+    ASSERT_NE(second, 0) << sim->output();
+    EXPECT_EQ(probe(srtUrl(second, renewed), &details), "h264 320x240,aac") << details;
     EXPECT_EQ(sim->output().find(kPassphrase), std::string::npos) << sim->output();
+    EXPECT_EQ(sim->output().find(renewed), std::string::npos) << sim->output();
 }
 
 TEST_F(KorrinSimTest, SrtOptionTheLibraryRefusesSkipsThatOutputOnly) {
-    const int udp = freeUdpPort();
-    const int srt = freeUdpPort();
+    UdpReceiver udp;
     // Nine characters: one short of SRT's shortest passphrase.
-    writeSettings(smallStreams(udpTs("master_protocol", "127.0.0.1", udp) +
-                               srtListener("master_srt", srt, "too-short")));
+    writeSettings(smallStreams(udpTs("master_protocol", "127.0.0.1", udp.port()) +
+                               srtListener("master_srt", 0, "too-short")));
     auto sim = start();
-    ASSERT_TRUE(sim->waitForOutput("SRT listener on port " + std::to_string(srt) +
-                                   ": not cast, option passphrase refused"))
+    ASSERT_TRUE(sim->waitForOutput("SRT listener on port 0: not cast, option passphrase refused"))
         << sim->output();
-    EXPECT_TRUE(sim->waitForOutput("UDP TS to 127.0.0.1:" + std::to_string(udp) + ": casting"))
+    EXPECT_TRUE(
+        sim->waitForOutput("UDP TS to 127.0.0.1:" + std::to_string(udp.port()) + ": casting"))
         << sim->output();
     EXPECT_EQ(sim->output().find("too-short"), std::string::npos) << sim->output();
 }
 
 TEST_F(KorrinSimTest, ChangeCodesRestartOnlyTheirStreamAndAnUpgradeStopsBoth) {
     ASSERT_TRUE(link.ok());
-    const int port = freeUdpPort();
-    const std::string protocol = udpTs("master_protocol", "127.0.0.1", port);
-    const std::string url = "udp://127.0.0.1:" + std::to_string(port) + "?timeout=5000000";
+    UdpReceiver receiver;
+    const std::string protocol = udpTs("master_protocol", "127.0.0.1", receiver.port());
     writeSettings(smallStreams(protocol));
     auto sim = start({"--status-interval", "200"});
     ASSERT_TRUE(link.waitFor(kEncodeStatus, [](const std::vector<uint8_t>& r) {
         return encodes(r, 0, 320, 240, 25);
     })) << sim->output();
     std::string details;
-    ASSERT_EQ(probe(url, &details), "h264 320x240,aac") << details;
+    ASSERT_EQ(probeReceived(receiver, &details), "h264 320x240,aac") << details;
 
     writeSettings(smallStreams(protocol, "480*272"));
     ASSERT_TRUE(link.sendCode(4707));
@@ -237,7 +231,8 @@ TEST_F(KorrinSimTest, ChangeCodesRestartOnlyTheirStreamAndAnUpgradeStopsBoth) {
         return encodes(r, 0, 480, 272, 25);
     })) << sim->output();
     EXPECT_EQ(i32(link.last(kSystemStatus), 328), 480);
-    EXPECT_EQ(probe(url, &details), "h264 480x272,aac") << details;
+    EXPECT_EQ(probeReceived(receiver, &details, receiver.joined().size()), "h264 480x272,aac")
+        << details;
     const std::string out = sim->output();
     EXPECT_NE(out.find("change code 4707 (main stream encoder settings changed)"),
               std::string::npos)
@@ -281,7 +276,8 @@ TEST_F(KorrinSimTest, ChangeCodesRestartOnlyTheirStreamAndAnUpgradeStopsBoth) {
 }
 
 TEST_F(KorrinSimTest, ProtocolCodeReopensTheCastersAtTheNewDestination) {
-    const int first = freeUdpPort();
+    UdpReceiver first;
+    UdpReceiver second;
     // Nothing cast yet: the destinations off the machine are skipped with a message.
     writeSettings(
         smallStreams("[master_protocol]\ntsEnabled=1\ntsAddr=192.168.1.98\ntsPort=20000\n"
@@ -297,28 +293,23 @@ TEST_F(KorrinSimTest, ProtocolCodeReopensTheCastersAtTheNewDestination) {
     EXPECT_NE(skipped.find("--allow-network"), std::string::npos);
     EXPECT_EQ(skipped.find(": casting"), std::string::npos);
 
-    writeSettings(smallStreams(udpTs("master_protocol", "127.0.0.1", first)));
-    ASSERT_TRUE(link.sendCode(4709));
-    ASSERT_TRUE(sim->waitForOutput("127.0.0.1:" + std::to_string(first) + ": casting"))
-        << sim->output();
+    const auto castTo = [&](const UdpReceiver& receiver) {
+        writeSettings(smallStreams(udpTs("master_protocol", "127.0.0.1", receiver.port())));
+        ASSERT_TRUE(link.sendCode(4709));
+        ASSERT_TRUE(
+            sim->waitForOutput("127.0.0.1:" + std::to_string(receiver.port()) + ": casting"))
+            << sim->output();
+    };
+    castTo(first);
     std::string details;
-    EXPECT_EQ(probe("udp://127.0.0.1:" + std::to_string(first) + "?timeout=5000000", &details),
-              "h264 320x240,aac")
-        << details;
+    EXPECT_EQ(probeReceived(first, &details), "h264 320x240,aac") << details;
 
-    int second = freeUdpPort();
-    while (second == first) {
-        second = freeUdpPort();
-    }
-    writeSettings(smallStreams(udpTs("master_protocol", "127.0.0.1", second)));
-    ASSERT_TRUE(link.sendCode(4709));
-    ASSERT_TRUE(sim->waitForOutput("127.0.0.1:" + std::to_string(second) + ": casting"))
-        << sim->output();
-    EXPECT_EQ(probe("udp://127.0.0.1:" + std::to_string(second) + "?timeout=5000000", &details),
-              "h264 320x240,aac")
-        << details;
-    // The first destination gets nothing any more.
-    EXPECT_EQ(probe("udp://127.0.0.1:" + std::to_string(first) + "?timeout=2000000"), "");
+    castTo(second);
+    ASSERT_TRUE(testsupport::waitFor([&] { return !second.joined().empty(); }));
+    const size_t firstGot = first.joined().size();
+    EXPECT_EQ(probeReceived(second, &details), "h264 320x240,aac") << details;
+    // The first destination got nothing more while the second got its two seconds.
+    EXPECT_EQ(first.joined().size(), firstGot);
     EXPECT_EQ(sim->output().find("restarting the encoder"), std::string::npos);
 }
 
@@ -327,15 +318,14 @@ TEST_F(KorrinSimTest, HttpTsServesTheStreamAndATakenPortIsReported) {
     auto taken = std::make_unique<testsupport::TakenPort>();
     ASSERT_NE(taken->port(), 0);
     const int takenPort = taken->port();
-    const int mainPort = freeTcpPort();
     writeSettings(video("master_video", "H.264", "320*240") +
-                  "[master_protocol]\ntsHttpEnabled=1\ntsHttpPort=" + std::to_string(mainPort) +
-                  "\n\n" + video("sub_video", "H.264", "160*120", 15, 200) +
+                  "[master_protocol]\ntsHttpEnabled=1\ntsHttpPort=0\n\n" +
+                  video("sub_video", "H.264", "160*120", 15, 200) +
                   "[sub_protocol]\ntsHttpEnabled=1\ntsHttpPort=" + std::to_string(takenPort) +
                   "\n");
     auto sim = start();
-    ASSERT_TRUE(sim->waitForOutput("HTTP-TS on port " + std::to_string(mainPort) + ": casting"))
-        << sim->output();
+    const int mainPort = sim->waitForPort("main stream: HTTP-TS on port");
+    ASSERT_NE(mainPort, 0) << sim->output();
     EXPECT_TRUE(sim->waitForOutput("sub stream: HTTP-TS on port " + std::to_string(takenPort) +
                                    ": not cast, sluice_open returned 2"))
         << sim->output();
@@ -353,7 +343,7 @@ TEST_F(KorrinSimTest, AllowNetworkSendsToAnotherHostInAPrivateNamespace) {
     }
     testsupport::NetNamespace ns;
     ASSERT_TRUE(ns.ok()) << ns.reason();
-    const int port = freeUdpPort();
+    const int port = 45000;  // nothing else listens inside the private namespace
     writeSettings(smallStreams(udpTs("master_protocol", "192.168.77.1", port)));
     auto sim = start({"--allow-network"}, ns.execPrefix());
     ASSERT_TRUE(sim->waitForOutput("192.168.77.1:" + std::to_string(port) + ": casting"))
@@ -369,8 +359,9 @@ TEST_F(KorrinSimTest, AllowNetworkSendsToAnotherHostInAPrivateNamespace) {
 }
 
 TEST_F(KorrinSimTest, H265StreamIsEncodedWithLibx265) {
-    const int port = freeUdpPort();
-    writeSettings(smallStreams(udpTs("master_protocol", "127.0.0.1", port), "320*240", "H.265"));
+    UdpReceiver receiver;
+    writeSettings(
+        smallStreams(udpTs("master_protocol", "127.0.0.1", receiver.port()), "320*240", "H.265"));
     auto sim = start();
     ASSERT_TRUE(sim->waitForOutput("main stream: encoding")) << sim->output();
     if (sim->output().find("no libx265") != std::string::npos) {
@@ -378,9 +369,7 @@ TEST_F(KorrinSimTest, H265StreamIsEncodedWithLibx265) {
         GTEST_SKIP() << "this libavcodec has no libx265";
     }
     std::string details;
-    EXPECT_EQ(probe("udp://127.0.0.1:" + std::to_string(port) + "?timeout=5000000", &details),
-              "hevc 320x240,aac")
-        << details;
+    EXPECT_EQ(probeReceived(receiver, &details), "hevc 320x240,aac") << details;
 }
 
 TEST_F(KorrinSimTest, WithoutASettingsFileTheDefaultsApply) {

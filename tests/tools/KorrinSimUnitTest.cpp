@@ -317,7 +317,7 @@ TEST(KorrinOutputs, PlanFollowsTheEnabledFlagsAndSkipsWithReasons) {
     EXPECT_EQ(plan.casters[2].host, "235.250.42.42");
     EXPECT_TRUE(plan.skipped.empty());
 
-    p.tsHttpPort = 0;
+    p.tsHttpPort = 65536;
     p.tsPort = 65536;
     p.multicastAddr = "";
     plan = planOutputs(p, true);
@@ -391,8 +391,9 @@ TEST(KorrinOutputs, SrtCallerFollowsTheLoopbackRuleAndBadRecordsAreSkipped) {
              {"caller", 9000, "127.0.0.1", 0, true, "port 1-65535"},
              {"caller", 9000, "127.0.0.1", 65536, true, "port 1-65535"},
              {"caller", 0, "127.0.0.1", 65535, false, ""},  // the listener port is not used
-             {"listener", 0, "", 0, false, "outside 1-65535"},
-             {"listener", 65536, "", 0, false, "outside 1-65535"},
+             {"listener", 0, "", 0, false, ""},             // a port of the system's choice
+             {"listener", -1, "", 0, false, "outside 0-65535"},
+             {"listener", 65536, "", 0, false, "outside 0-65535"},
              {"listener", 65535, "", 0, false, ""},
              {"Listener", 9000, "", 0, true, "neither listener nor caller"},
              {"", 9000, "", 0, true, "neither listener nor caller"}}) {

@@ -21,12 +21,6 @@ std::string cast() {
     return "'" + testsupport::programPath("sluice-cast") + "'";
 }
 
-bool udpListening(int port) {
-    std::string out;
-    shell("ss -Hnul 'sport = :" + std::to_string(port) + "'", &out);
-    return !out.empty();
-}
-
 /// Whether the output has a statistics row for an SRT peer on 127.0.0.1 that carries SRT's
 /// own figures: the negotiated latency (both sides ask for libsrt's 120 ms) in the next to last
 /// column, after the round trip, lost and retransmitted packets.
@@ -73,25 +67,23 @@ TEST(SluiceCastSrtUsage, ListenerOrTargetNeededAndRefusedOptionsNamedWithoutThei
 }
 
 TEST_F(SluiceCastSrt, RefusedOptionEndsTheCastNamingTheOptionOnly) {
-    const int port = testsupport::freeUdpPort();
     std::string out;
     // Nine characters: one short of SRT's shortest passphrase.
-    EXPECT_EQ(shell(cast() + " -p srt -l " + std::to_string(port) + " -o passphrase=too-short '" +
-                        m_dir.file("clip.mp4") + "' 2>&1",
-                    &out),
-              3);
+    EXPECT_EQ(
+        shell(cast() + " -p srt -l 0 -o passphrase=too-short '" + m_dir.file("clip.mp4") + "' 2>&1",
+              &out),
+        3);
     EXPECT_NE(out.find("option passphrase refused: 22"), std::string::npos) << out;
     EXPECT_EQ(out.find("too-short"), std::string::npos) << out;
 }
 
 TEST_F(SluiceCastSrt, EncryptedListenerIsReadByFfprobeAndStatsListTheCaller) {
-    const int port = testsupport::freeUdpPort();
-    ASSERT_NE(port, 0);
     testsupport::ChildProcess sender;
     ASSERT_TRUE(sender.start({testsupport::programPath("sluice-cast"), "-q", "--loop", "0",
-                              "--stats", "1", "-p", "srt", "-l", std::to_string(port), "-o",
+                              "--stats", "1", "-p", "srt", "-l", "0", "-o",
                               std::string("passphrase=") + kPassphrase, m_dir.file("clip.mp4")}));
-    ASSERT_TRUE(waitFor([&] { return udpListening(port); })) << sender.output();
+    const int port = sender.waitForPort("sluice-cast: listening on port");
+    ASSERT_NE(port, 0) << sender.output();
 
     const std::string url = "srt://127.0.0.1:" + std::to_string(port) + "?mode=caller";
     std::string details;

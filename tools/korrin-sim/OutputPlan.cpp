@@ -12,6 +12,11 @@ bool validPort(int port) {
     return port >= 1 && port <= 65535;
 }
 
+// A listener may also take port 0: one of the system's choice, shown once it listens.
+bool validListenPort(int port) {
+    return port >= 0 && port <= 65535;
+}
+
 bool planTarget(OutputPlan& plan, const char* kind, const std::string& host, int port,
                 bool allowNetwork, int protocol = SLUICE_PROTOCOL_UDP) {
     const std::string label = std::string(kind) + " to " + host + ":" + std::to_string(port);
@@ -44,9 +49,9 @@ std::vector<CasterOption> srtOptions(const enc::SrtSettings& srt) {
 
 void planSrt(OutputPlan& plan, const enc::SrtSettings& srt, bool allowNetwork) {
     if (srt.mode == enc::keys::kSrtModeListener) {
-        if (!validPort(srt.port)) {
+        if (!validListenPort(srt.port)) {
             plan.skipped.push_back("SRT listener skipped: port " + std::to_string(srt.port) +
-                                   " is outside 1-65535");
+                                   " is outside 0-65535");
             return;
         }
         plan.casters.push_back({SLUICE_PROTOCOL_SRT, srt.port, std::string(), 0,
@@ -79,7 +84,7 @@ bool isLoopback(const std::string& host) {
 OutputPlan planOutputs(const enc::ProtocolSettings& protocol, bool allowNetwork) {
     OutputPlan plan;
     if (protocol.tsHttpEnabled != 0) {
-        if (validPort(protocol.tsHttpPort)) {
+        if (validListenPort(protocol.tsHttpPort)) {
             plan.casters.push_back({SLUICE_PROTOCOL_HTTP,
                                     protocol.tsHttpPort,
                                     std::string(),
@@ -88,7 +93,7 @@ OutputPlan planOutputs(const enc::ProtocolSettings& protocol, bool allowNetwork)
                                     {}});
         } else {
             plan.skipped.push_back("HTTP-TS skipped: port " + std::to_string(protocol.tsHttpPort) +
-                                   " is outside 1-65535");
+                                   " is outside 0-65535");
         }
     }
     if (protocol.tsEnabled != 0) {

@@ -20,10 +20,12 @@ struct CasterOption {
 /// One caster to open through libSluice.
 struct CasterPlan {
     int protocol = 0;   // SLUICE_PROTOCOL_UDP, _HTTP, _SRT or _RTSP
-    int localPort = 0;  // HTTP, RTSP, SRT listener: the listening port; UDP, SRT caller: 0
+    int localPort = 0;  // HTTP, RTSP, SRT listener: the listening port (0: any); UDP, SRT caller: 0
     std::string host;   // UDP, SRT caller: the target address; otherwise empty
     int port = 0;       // UDP, SRT caller: the target port
     std::string label;  // "HTTP-TS on port 8081", "UDP TS to 127.0.0.1:20000", ...
+    /// HTTP-TS and the SRT listener listen; every other caster sends to its target.
+    bool listens() const { return host.empty(); }
     /// Set in this order right after sluice_open, before any target or frame.
     std::vector<CasterOption> options;
 
@@ -40,15 +42,18 @@ struct OutputPlan {
 
 /// The casters of one stream, in this order: HTTP-TS on tsHttpPort when tsHttpEnabled, UDP
 /// TS to tsAddr:tsPort when tsEnabled, multicast to multicastAddr:multicastPort when
-/// multicastEnabled. An output with a port outside 1-65535 or an empty address is skipped;
+/// multicastEnabled. HTTP-TS on port 0 listens on a port of the system's choice (the
+/// "casting" line shows it). An output with a port outside 1-65535 (0-65535 for a listener)
+/// or an empty address is skipped;
 /// so is one whose address is not loopback, unless allowNetwork.
 OutputPlan planOutputs(const enc::ProtocolSettings& protocol, bool allowNetwork);
 
 /// The same, followed by the stream's SRT output when srt.enabled: mode "listener" listens on
-/// srt.port (every interface, as HTTP-TS does); mode "caller" calls srt.callerAddr:callerPort,
-/// which must be loopback unless allowNetwork. Options: "latency", then "passphrase" when
-/// one is set, "pbkeylen", then "streamid" when one is set. A bad port, an empty address or
-/// an unknown mode skips the output with a reason; option values are left to the library.
+/// srt.port (every interface, 0 any port, as HTTP-TS does); mode "caller" calls
+/// srt.callerAddr:callerPort, which must be loopback unless allowNetwork. Options: "latency", then
+/// "passphrase" when one is set, "pbkeylen", then "streamid" when one is set. A bad port, an empty
+/// address or an unknown mode skips the output with a reason; option values are left to the
+/// library.
 OutputPlan planOutputs(const enc::ProtocolSettings& protocol, const enc::SrtSettings& srt,
                        bool allowNetwork);
 

@@ -15,6 +15,16 @@ std::string openFailure(int rc, int protocol) {
     return text;
 }
 
+// A listener's label ends with its port: the one it got, when the settings left it to the
+// system (port 0).
+std::string shownLabel(const CasterPlan& plan, int handle) {
+    int port = 0;
+    if (!plan.listens() || plan.localPort != 0 || sluice_get_local_port(handle, &port) != 0) {
+        return plan.label;
+    }
+    return plan.label.substr(0, plan.label.rfind(' ') + 1) + std::to_string(port);
+}
+
 }  // namespace
 
 size_t StreamCasters::open(const std::vector<CasterPlan>& casters,
@@ -22,7 +32,11 @@ size_t StreamCasters::open(const std::vector<CasterPlan>& casters,
     close();
     for (const CasterPlan& plan : casters) {
         int handle = -1;
-        const int rc = sluice_open(&handle, plan.protocol, plan.localPort, &format);
+        // An SRT caster listens when asked to (after its options, so that its first caller
+        // meets them); sluice_open with port 0 would not listen.
+        const bool srtListener = plan.protocol == SLUICE_PROTOCOL_SRT && plan.listens();
+        const int rc =
+            sluice_open(&handle, plan.protocol, srtListener ? 0 : plan.localPort, &format);
         if (rc != 0 || handle < 0) {
             log(plan.label + ": not cast, " +
                 (rc != 0 ? openFailure(rc, plan.protocol) : std::string("no free caster handle")));
@@ -39,6 +53,10 @@ size_t StreamCasters::open(const std::vector<CasterPlan>& casters,
                 break;
             }
         }
+        if (refused.empty() && srtListener &&
+            sluice_set_option(handle, "listen", std::to_string(plan.localPort).c_str()) != 0) {
+            refused = "the listening port is taken or cannot be bound";
+        }
         if (!refused.empty()) {
             log(plan.label + ": not cast, " + refused);
             sluice_close(handle);
@@ -52,7 +70,7 @@ size_t StreamCasters::open(const std::vector<CasterPlan>& casters,
                 continue;
             }
         }
-        log(plan.label + ": casting");
+        log(shownLabel(plan, handle) + ": casting");
         m_handles.push_back(handle);
     }
     return m_handles.size();

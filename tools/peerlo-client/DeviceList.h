@@ -16,18 +16,19 @@ struct FoundDevice {
 };
 
 /// Turns search replies into devices and prints them.
-class DeviceList {
-public:
-    /// The well-formed discovery replies (200 bytes, "MO_I", command 1), one device per
-    /// sender address in order of first answer.
-    static std::vector<FoundDevice> fromReplies(const std::vector<Reply>& replies);
+namespace DeviceList {
 
-    /// A table with a header line: name, IP, mask, gateway, DNS, MAC, UID, HTTP port, type,
-    /// web and hardware versions, DHCP.
-    static std::string table(const std::vector<FoundDevice>& devices);
+/// The well-formed discovery replies (200 bytes, "MO_I", command 1), one device per
+/// sender address in order of first answer.
+std::vector<FoundDevice> fromReplies(const std::vector<Reply>& replies);
 
-    /// A JSON array with one object per device.
-    static std::string json(const std::vector<FoundDevice>& devices);
-};
+/// A table with a header line: name, IP, mask, gateway, DNS, MAC, UID, HTTP port, type,
+/// web and hardware versions, DHCP.
+std::string table(const std::vector<FoundDevice>& devices);
+
+/// A JSON array with one object per device.
+std::string json(const std::vector<FoundDevice>& devices);
+
+}  // namespace DeviceList
 
 }  // namespace peerlo_client

@@ -16,7 +16,7 @@
 namespace {
 
 using namespace discover;
-using peerlo_client::DeviceList;
+namespace DeviceList = peerlo_client::DeviceList;
 using peerlo_client::DiscoveryClient;
 using peerlo_client::Reply;
 

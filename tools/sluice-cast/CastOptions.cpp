@@ -56,8 +56,9 @@ const char* CastOptions::usage() {
            "Options:\n"
            "  -p, --protocol P      udp (default), rtp, tcp, http, srt, rtsp, or a number\n"
            "  -l, --port N          local port the caster binds to (default 0: any);\n"
-           "                        for tcp, http and rtsp the port clients connect to; for srt\n"
-           "                        the port SRT callers connect to (0: targets only)\n"
+           "                        for tcp, http and rtsp the port clients connect to; for\n"
+           "                        srt the port SRT callers connect to (without it: targets\n"
+           "                        only). A listener prints \"listening on port N\".\n"
            "  -o, --option N=V      a caster option (sluice_set_option), e.g. srt's\n"
            "                        latency=200, passphrase=..., pbkeylen=32, streamid=...,\n"
            "                        maxbw=-1, or rtsp's path=/main, auth_file=FILE;\n"
@@ -119,6 +120,7 @@ bool CastOptions::parse(int argc, char** argv, std::string& error) {
                 error = error.empty() ? "bad port: " + v : error;
                 return false;
             }
+            localPortGiven = true;
         } else if (arg == "-t" || arg == "--target") {
             Target target;
             if (!value(v) || !parseTarget(v, target)) {
@@ -161,11 +163,11 @@ bool CastOptions::parse(int argc, char** argv, std::string& error) {
         error = "give one or two input files";
         return false;
     }
-    if ((protocol == 2 || protocol == 4 || protocol == 6) && localPort == 0) {
-        error = "tcp, http and rtsp need --port: the port clients connect to";
+    if (protocol == 6 && localPort == 0) {
+        error = "rtsp needs --port: the port clients connect to";
         return false;
     }
-    if (protocol == 5 && localPort == 0 && targets.empty()) {
+    if (protocol == 5 && !localPortGiven && targets.empty()) {
         error = "srt needs --port (listener) or a target (caller)";
         return false;
     }

@@ -13,6 +13,12 @@ struct CastOptions {
 
     int protocol = 1;  // sluice_open's numbering: 1 UDP, 2 TCP, 3 RTP, 4 HTTP, 5 SRT
     int localPort = 0;
+    bool localPortGiven = false;  // srt listens only when --port is given (0: any port)
+
+    /// The caster listens for clients or callers (TCP, HTTP, SRT with --port).
+    bool listens() const {
+        return protocol == 2 || protocol == 4 || (protocol == 5 && localPortGiven);
+    }
     std::vector<Target> targets;
     std::vector<std::string> inputs;
     bool realTime = true;

@@ -197,6 +197,24 @@ bool cast(int handle, const CastOptions& options, FrameSource& source, Totals& t
     return true;
 }
 
+// SRT listens when asked (sluice_open with port 0 would not); every listener tells its port,
+// so that --port 0 (any free port) is usable by whoever started us.
+bool announceListener(int handle, const CastOptions& options) {
+    if (options.protocol == SLUICE_PROTOCOL_SRT) {
+        const std::string port = std::to_string(options.localPort);
+        const int rc = sluice_set_option(handle, "listen", port.c_str());
+        if (rc != 0) {
+            std::fprintf(stderr, "sluice-cast: cannot listen on port %s: %d\n", port.c_str(), rc);
+            return false;
+        }
+    }
+    int port = 0;
+    sluice_get_local_port(handle, &port);
+    std::printf("sluice-cast: listening on port %d\n", port);
+    std::fflush(stdout);
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -228,7 +246,9 @@ int main(int argc, char** argv) {
     sluice_media_format format = {};
     source.describe(format);
     int handle = -1;
-    const int status = sluice_open(&handle, options.protocol, options.localPort, &format);
+    // SRT opens its listener afterwards (announceListener), on whatever port was asked for.
+    const int openPort = options.protocol == SLUICE_PROTOCOL_SRT ? 0 : options.localPort;
+    const int status = sluice_open(&handle, options.protocol, openPort, &format);
     if (status != 0 || handle < 0) {
         std::fprintf(stderr, "sluice-cast: sluice_open failed: %d\n", status);
         sluice_quit();
@@ -243,6 +263,11 @@ int main(int argc, char** argv) {
             sluice_quit();
             return kLibraryRefused;
         }
+    }
+    if (options.listens() && !announceListener(handle, options)) {
+        sluice_close(handle);
+        sluice_quit();
+        return kLibraryRefused;
     }
     for (const CastOptions::Target& target : options.targets) {
         const int rc = sluice_add_target(handle, target.host.c_str(), target.port);

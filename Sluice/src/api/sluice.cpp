@@ -149,6 +149,16 @@ int sluice_set_option(int handle, const char* name, const char* value) {
     return withCaster(handle, [&](TsMediaCaster& caster) { return caster.setOption(name, value); });
 }
 
+int sluice_get_local_port(int handle, int* port) {
+    if (port == nullptr) {
+        return EINVAL;
+    }
+    return withCaster(handle, [&](TsMediaCaster& caster) {
+        *port = caster.localPort();
+        return 0;
+    });
+}
+
 int sluice_get_destination_stats(int handle, sluice_destination_stats* records, int capacity,
                                  int* count) {
     if (count == nullptr || capacity < 0 || (records == nullptr && capacity > 0) ||

@@ -1,6 +1,7 @@
 #include "SrtTsMediaCaster.h"
 
 #include <cerrno>
+#include <cstdlib>
 
 #include "CLog.h"
 #include "sluice.h"
@@ -17,7 +18,7 @@ int SrtTsMediaCaster::open(const std::string& ip, uint16_t port, const MediaCast
     comn::AutoLock lock(mutex());
     close();
     m_sender.setId(id());
-    const int started = m_sender.start(port);
+    const int started = m_sender.start(port > 0 ? port : SrtSender::kNoListener);
     if (started != 0) {
         return started;
     }
@@ -63,6 +64,9 @@ void SrtTsMediaCaster::removeAllTarget() {
 }
 
 int SrtTsMediaCaster::setOption(const std::string& name, const std::string& value) {
+    if (name == "listen") {
+        return listen(value);
+    }
     const int status = m_sender.setOption(name, value);
     if (status != 0) {
         CLog::warning("(%d) SRT option %s refused\n", id(), name.c_str());
@@ -72,6 +76,33 @@ int SrtTsMediaCaster::setOption(const std::string& name, const std::string& valu
         CLog::debug("(%d) SRT option %s:%s\n", id(), name.c_str(), value.c_str());
     }
     return status;
+}
+
+int SrtTsMediaCaster::listen(const std::string& value) {
+    char* end = nullptr;
+    const long port = std::strtol(value.c_str(), &end, 10);
+    comn::AutoLock lock(mutex());
+    if (value.empty() || *end != '\0' || port < 0 || port > 65535 || !m_sender.isRunning()) {
+        CLog::warning("(%d) SRT option listen refused\n", id());
+        return EINVAL;
+    }
+    // The sender listens only from its start: restart it; the targets are kept and reconnect.
+    // libsrt stays up meanwhile (its last cleanup would tear down its global state).
+    srt_startup();
+    m_sender.stop();
+    int status = m_sender.start(static_cast<int>(port));
+    if (status == 0) {
+        CLog::debug("(%d) SRT listening on port %d\n", id(), m_sender.listenPort());
+    } else {
+        m_sender.start(SrtSender::kNoListener);
+        status = EINVAL;
+    }
+    srt_cleanup();
+    return status;
+}
+
+uint16_t SrtTsMediaCaster::localPort() {
+    return m_sender.listenPort();
 }
 
 bool SrtTsMediaCaster::write(int type, const uint8_t* data, int size, int64_t pts, int duration,

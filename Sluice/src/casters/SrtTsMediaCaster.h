@@ -36,7 +36,13 @@ public:
     bool addTarget(const std::string& ip, uint16_t port) override;
     void removeTarget(const std::string& ip, uint16_t port) override;
     void removeAllTarget() override;
+    /// The SrtSender options, and "listen" (a port 0-65535, 0 an ephemeral one): listens
+    /// there from now on, after a restart of the sender that ends every link (targets
+    /// reconnect). EINVAL for a bad port, one that cannot be listened on (no listener
+    /// then), or a closed caster.
     int setOption(const std::string& name, const std::string& value) override;
+    /// The port listened on; 0 without listener.
+    uint16_t localPort() override;
 
     /// As every caster writes; the sender is woken once for all blocks of the frame.
     bool write(int type, const uint8_t* data, int size, int64_t pts, int duration,
@@ -45,14 +51,14 @@ public:
     std::vector<DestinationStats> destinationStats() override;
 
     SrtOptions options() { return m_sender.options(); }
-    /// The port listened on (0 without listener).
-    uint16_t listenPort() const { return m_sender.listenPort(); }
     size_t clientCount() { return m_sender.clientCount(); }
     /// Callers refused because a limit was reached.
     uint64_t refusedCallers() const { return m_sender.refusedCallers(); }
     size_t connectedTargetCount() { return m_sender.connectedTargetCount(); }
 
 private:
+    int listen(const std::string& value);
+
     SrtSender m_sender;
 };
 

@@ -39,6 +39,7 @@ public:
     /// Stops listening and the loop, closes the multiplexer and forgets the configuration.
     void close() override;
     bool isOpen() override;
+    uint16_t localPort() override { return port(); }
     /// Clears the target list and disconnects every client; new clients may connect after.
     void removeAllTarget() override;
     /// "maxclients" (clients at a time, 1..kMaxClientsOption; default 256) and

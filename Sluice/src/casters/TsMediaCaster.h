@@ -22,6 +22,9 @@ public:
     /// Stops sending and closes the multiplexer; the caster may be opened again.
     virtual void close() = 0;
     virtual bool isOpen() = 0;
+    /// The local port: the one listened on (TCP, HTTP, SRT) or bound (UDP, RTP); 0 when
+    /// closed or (SRT) not listening. Tells which port an open with port 0 got.
+    virtual uint16_t localPort() = 0;
 
     /// The handle under which the caster is registered, shown in its log messages.
     virtual void setId(int id) = 0;

@@ -33,6 +33,7 @@ public:
     void close() override;
     /// The socket is bound.
     bool isOpen() override;
+    uint16_t localPort() override { return localAddress().getPort(); }
 
     bool addTarget(const std::string& ip, uint16_t port) override;
     void removeTarget(const std::string& ip, uint16_t port) override;

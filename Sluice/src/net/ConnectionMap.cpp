@@ -2,6 +2,8 @@
 
 #include "TcpConnection.h"
 
+namespace av {
+
 void ConnectionMap::put(int fd, Connection connection) {
     comn::AutoLock lock(m_mutex);
     m_connections[fd] = std::move(connection);
@@ -47,3 +49,5 @@ size_t ConnectionMap::size() {
     comn::AutoLock lock(m_mutex);
     return m_connections.size();
 }
+
+}  // namespace av

@@ -7,6 +7,8 @@
 
 #include "Mutex.h"
 
+namespace av {
+
 class TcpConnection;
 
 /// A server's table of accepted connections, by socket descriptor. The table owns its
@@ -44,3 +46,5 @@ private:
     comn::Mutex m_mutex;
     std::map<int, Connection> m_connections;
 };
+
+}  // namespace av

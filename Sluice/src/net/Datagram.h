@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstring>
 
+namespace av {
+
 /// One datagram of a cast, copied once from the multiplexer's block and then shared (by
 /// reference) by every target it goes to. Immutable once queued.
 struct Datagram {
@@ -27,3 +29,5 @@ struct Datagram {
     size_t size = 0;
     uint8_t bytes[kMaxSize];
 };
+
+}  // namespace av

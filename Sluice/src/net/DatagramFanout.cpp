@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace av {
+
 DatagramFanout::DatagramFanout(size_t capacity) : m_capacity(std::max<size_t>(capacity, 1)) {}
 
 bool DatagramFanout::push(DatagramRef datagram) {
@@ -138,3 +140,5 @@ uint64_t DatagramFanout::bytesFrom(uint64_t index) const {
     }
     return bytes;
 }
+
+}  // namespace av

@@ -13,6 +13,8 @@
 #include "NetAddress.h"
 #include "TargetCounters.h"
 
+namespace av {
+
 /// The datagrams of one cast waiting to go out, and how far each destination has got.
 /// Every destination receives the same datagrams in the same order; one queued copy serves
 /// them all. The queue is bounded: when it is full, the oldest whole datagram is dropped
@@ -98,3 +100,5 @@ private:
     std::vector<Target> m_targets;
     uint64_t m_nextSerial = 0;
 };
+
+}  // namespace av

@@ -5,6 +5,8 @@
 
 #include "NetAddress.h"
 
+namespace av {
+
 /// What a PacedDatagramSender reports to its owner, which words the log messages.
 class DatagramSendObserver {
 public:
@@ -18,3 +20,5 @@ public:
 protected:
     ~DatagramSendObserver() = default;
 };
+
+}  // namespace av

@@ -1,5 +1,7 @@
 #include "HttpMessage.h"
 
+namespace av {
+
 void HttpMessage::clear() {
     headers.clear();
     body.clear();
@@ -7,3 +9,5 @@ void HttpMessage::clear() {
     url.clear();
     status = 0;
 }
+
+}  // namespace av

@@ -3,6 +3,8 @@
 #include <map>
 #include <string>
 
+namespace av {
+
 /// One HTTP message as read from a client: request (method and url set) or response
 /// (status set, url empty). Header names are canonical ("Content-Type"); a repeated header
 /// keeps its last value. Plain value; copy freely.
@@ -23,3 +25,5 @@ public:
     std::string url;
     int status = 0;
 };
+
+}  // namespace av

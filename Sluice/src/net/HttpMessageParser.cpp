@@ -4,6 +4,8 @@
 
 #include "CLog.h"
 
+namespace av {
+
 size_t HttpMessageParser::parse(const char* data, size_t length, const Callback& callback) {
     if (data == nullptr || length == 0) {
         return 0;
@@ -71,3 +73,5 @@ int HttpMessageParser::onMessageComplete() {
     m_complete = true;
     return 1;
 }
+
+}  // namespace av

@@ -8,6 +8,8 @@
 #include "HttpParser.h"
 #include "LogEpisode.h"
 
+namespace av {
+
 /// Reads HTTP messages (requests or responses) from bytes arriving in any number of
 /// pieces, and reports each complete one. Parsing stops right after a complete message:
 /// bytes after it in the same call are not consumed. Single owner, one thread at a time.
@@ -50,3 +52,5 @@ private:
     bool m_complete = false;
     LogEpisode m_failures;
 };
+
+}  // namespace av

@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+namespace av {
+
 namespace {
 
 HttpParser& self(http_parser* p) {
@@ -134,3 +136,5 @@ int HttpParser::body(http_parser* p, const char* at, size_t length) {
 int HttpParser::messageComplete(http_parser* p) {
     return self(p).onMessageComplete();
 }
+
+}  // namespace av

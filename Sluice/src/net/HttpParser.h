@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <string>
 
+namespace av {
+
 /// A wrapper of one http_parser (Debian's http_parser 2.9) that turns its callbacks into
 /// virtual operations, with each header delivered whole as a (canonical name, value) pair
 /// however the bytes were split across reads. All operations return 0 in this class; a
@@ -53,3 +55,5 @@ private:
     std::string m_value;
     bool m_valueLast = true;  // the last header callback delivered value bytes
 };
+
+}  // namespace av

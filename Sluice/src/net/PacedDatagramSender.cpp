@@ -9,6 +9,8 @@
 
 #include "LibrarySettings.h"
 
+namespace av {
+
 namespace {
 
 int64_t monotonicNs() {
@@ -212,3 +214,5 @@ void PacedDatagramSender::transmit(std::vector<DatagramFanout::Send>& sends) {
         }
     }
 }
+
+}  // namespace av

@@ -10,6 +10,8 @@
 #include "SendPace.h"
 #include "TThread.h"
 
+namespace av {
+
 /// Sends the datagrams of one cast to all its destinations from a thread of its own, so that
 /// the writer only queues and never waits for the network.
 ///
@@ -74,3 +76,5 @@ private:
     bool m_overflowing = false;
     uint64_t m_episodeDrops = 0;
 };
+
+}  // namespace av

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace av {
+
 void SendPace::onArrival(int64_t nowNs) {
     if (m_windowStart < 0) {
         m_windowStart = nowNs;
@@ -36,3 +38,5 @@ SendPace::Tick SendPace::next(size_t backlog, bool draining) const {
     }
     return {std::min(byBacklog, even), kBurst};
 }
+
+}  // namespace av

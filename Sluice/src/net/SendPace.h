@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace av {
+
 /// Decides when the sender's next tick is and how many datagrams each destination may get
 /// in it, from the stream's own rate (the datagrams' arrival, measured over windows) and the
 /// backlog:
@@ -51,3 +53,5 @@ private:
     uint64_t m_windowCount = 0;
     double m_rate = 0;
 };
+
+}  // namespace av

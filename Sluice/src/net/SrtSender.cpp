@@ -55,18 +55,18 @@ SrtSender::~SrtSender() {
     stop();
 }
 
-int SrtSender::start(uint16_t port) {
+int SrtSender::start(int port) {
     stop();
     routeSrtLog();
     srt_startup();
     m_started = true;
     m_listenPort = 0;
-    if (port > 0) {
+    if (port != kNoListener) {
         m_listener = srt_create_socket();
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_ANY);
-        address.sin_port = htons(port);
+        address.sin_port = htons(static_cast<uint16_t>(port));
         bool ok =
             m_listener != SRT_INVALID_SOCK && SrtOptions::applyBase(m_listener) &&
             srt_listen_callback(m_listener, &SrtSender::onListenCallback, this) == 0 &&
@@ -100,20 +100,9 @@ void SrtSender::stop() {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         for (auto& target : m_targets) {
-            if (target->connecting != SRT_INVALID_SOCK) {
-                sockets.push_back(target->connecting);
-                target->connecting = SRT_INVALID_SOCK;
-            }
-            if (target->link) {
-                target->counters = target->link->counters();
-                sockets.push_back(target->link->release());
-                target->link.reset();
-            }
+            collectSockets(*target, sockets);
         }
-        for (auto& client : m_clients) {
-            sockets.push_back(client->release());
-        }
-        m_clients.clear();
+        collectClientSockets(sockets);
         sockets.insert(sockets.end(), m_closing.begin(), m_closing.end());
         m_closing.clear();
     }
@@ -274,12 +263,7 @@ void SrtSender::removeTarget(const NetAddress& address) {
         std::lock_guard<std::mutex> lock(m_mutex);
         for (auto it = m_targets.begin(); it != m_targets.end(); ++it) {
             if ((*it)->address == address) {
-                if ((*it)->connecting != SRT_INVALID_SOCK) {
-                    sockets.push_back((*it)->connecting);
-                }
-                if ((*it)->link) {
-                    sockets.push_back((*it)->link->release());
-                }
+                collectSockets(**it, sockets);
                 m_targets.erase(it);
                 break;
             }
@@ -295,18 +279,10 @@ void SrtSender::removeAllTargets() {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         for (auto& target : m_targets) {
-            if (target->connecting != SRT_INVALID_SOCK) {
-                sockets.push_back(target->connecting);
-            }
-            if (target->link) {
-                sockets.push_back(target->link->release());
-            }
+            collectSockets(*target, sockets);
         }
         m_targets.clear();
-        for (auto& client : m_clients) {
-            sockets.push_back(client->release());
-        }
-        m_clients.clear();
+        collectClientSockets(sockets);
     }
     for (SRTSOCKET socket : sockets) {
         srt_close(socket);
@@ -514,18 +490,28 @@ void SrtSender::flushLinks() {
 
 void SrtSender::endAllLinks() {
     for (auto& target : m_targets) {
-        if (target->connecting != SRT_INVALID_SOCK) {
-            m_closing.push_back(target->connecting);
-            target->connecting = SRT_INVALID_SOCK;
-        }
-        if (target->link) {
-            endTargetLink(*target, true);
-        }
+        collectSockets(*target, m_closing);
         target->backoff = std::chrono::milliseconds(0);
         target->nextAttempt = Clock::now();
     }
+    collectClientSockets(m_closing);
+}
+
+void SrtSender::collectSockets(Target& target, std::vector<SRTSOCKET>& sockets) {
+    if (target.connecting != SRT_INVALID_SOCK) {
+        sockets.push_back(target.connecting);
+        target.connecting = SRT_INVALID_SOCK;
+    }
+    if (target.link) {
+        target.counters = target.link->counters();
+        sockets.push_back(target.link->release());
+        target.link.reset();
+    }
+}
+
+void SrtSender::collectClientSockets(std::vector<SRTSOCKET>& sockets) {
     for (auto& client : m_clients) {
-        m_closing.push_back(client->release());
+        sockets.push_back(client->release());
     }
     m_clients.clear();
 }

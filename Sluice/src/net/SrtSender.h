@@ -51,13 +51,17 @@ public:
     SrtSender(const SrtSender&) = delete;
     SrtSender& operator=(const SrtSender&) = delete;
 
-    /// Starts libsrt and the thread; with port > 0 it first listens on every IPv4 address.
-    /// ENOENT when the port cannot be listened on, ENODEV when the thread cannot start.
-    int start(uint16_t port);
+    /// No listener for start().
+    static constexpr int kNoListener = -1;
+
+    /// Starts libsrt and the thread; with port 0-65535 it first listens on every IPv4
+    /// address (0: an ephemeral port, see listenPort). ENOENT when the port cannot be
+    /// listened on, ENODEV when the thread cannot start.
+    int start(int port);
     /// Hands what is queued to libsrt, closes every link and the listener, stops the thread.
     void stop();
     bool isRunning() const { return comn::Thread::isRunning(); }
-    /// The port listened on (0 without listener), e.g. after listening on port 0 in tests.
+    /// The port listened on (0 without listener).
     uint16_t listenPort() const { return m_listenPort; }
     /// Shown in log messages.
     void setId(int id) { m_id = id; }
@@ -126,6 +130,11 @@ private:
     void refuseCaller(const std::string& address, const SrtOptions& options);
     /// The admission counts become those of the callers connected now; lock held.
     void publishCallers();
+    // Lock held: moves the target's sockets (the call in progress, the link) to sockets for
+    // closing outside the lock; the link's counters stay with the target.
+    static void collectSockets(Target& target, std::vector<SRTSOCKET>& sockets);
+    // Lock held: the same for every caller of the listener, which are forgotten.
+    void collectClientSockets(std::vector<SRTSOCKET>& sockets);
 
     std::atomic<int> m_id{0};
     std::atomic<uint16_t> m_listenPort{0};

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace av {
+
 /// What one destination of a caster has been given, for the per-destination statistics.
 /// Plain record; every figure counts from the moment the destination was added.
 struct TargetCounters {
@@ -13,3 +15,5 @@ struct TargetCounters {
     uint64_t jamEpisodes = 0;
     uint64_t backlogBytes = 0;  // queued for it and not yet handed to the system
 };
+
+}  // namespace av

@@ -6,6 +6,8 @@
 
 #include "TcpConnectionOwner.h"
 
+namespace av {
+
 TcpConnection::~TcpConnection() = default;
 
 int TcpConnection::onOpen(int) {
@@ -66,3 +68,5 @@ void TcpConnection::requestClose() {
     }
     m_owner->requestRemoval(m_fd, m_serial);
 }
+
+}  // namespace av

@@ -4,6 +4,9 @@
 #include <cstdint>
 
 struct bufferevent;
+
+namespace av {
+
 class TcpConnectionOwner;
 
 /// One accepted client of a TcpServer: its descriptor, its owner (the server, reached only
@@ -76,3 +79,5 @@ private:
     uint32_t m_peerAddress = 0;
     std::atomic<bool> m_closing{false};
 };
+
+}  // namespace av

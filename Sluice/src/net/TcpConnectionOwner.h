@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace av {
+
 /// What a TcpConnection may ask of the server that accepted it, and nothing more: the
 /// connection depends on this interface, never on the server, so the two do not include
 /// each other.
@@ -15,3 +17,5 @@ public:
 protected:
     ~TcpConnectionOwner() = default;
 };
+
+}  // namespace av

@@ -15,6 +15,8 @@
 #include "CLog.h"
 #include "LibrarySettings.h"
 
+namespace av {
+
 namespace {
 
 // Bufferevents made with BEV_OPT_THREADSAFE need the event library's thread support before
@@ -330,3 +332,5 @@ void TcpServer::removeRequested() {
         }
     }
 }
+
+}  // namespace av

@@ -18,6 +18,9 @@
 struct event;
 struct event_base;
 struct evconnlistener;
+struct sockaddr;
+
+namespace av {
 
 /// A listening TCP socket with its own event-loop thread (libevent) and the table of the
 /// connections it accepted. The owner derives from it, creates its connection type in
@@ -144,3 +147,5 @@ private:
     LogEpisode m_refusing;         // loop thread only: clients refused over the client limit
     LogEpisode m_refusingAddress;  // loop thread only: over the per-address limit
 };
+
+}  // namespace av

@@ -26,7 +26,9 @@ SrtReceiver::~SrtReceiver() {
 
 bool SrtReceiver::prepare(SRTSOCKET socket, const std::string& passphrase) {
     const int timeoutMs = 100;  // so the thread sees the stop flag
-    bool ok = srt_setsockflag(socket, SRTO_RCVTIMEO, &timeoutMs, sizeof timeoutMs) == 0;
+    const bool dropLate = false;
+    bool ok = srt_setsockflag(socket, SRTO_RCVTIMEO, &timeoutMs, sizeof timeoutMs) == 0 &&
+              srt_setsockflag(socket, SRTO_TLPKTDROP, &dropLate, sizeof dropLate) == 0;
     if (!passphrase.empty()) {
         ok = ok && srt_setsockflag(socket, SRTO_PASSPHRASE, passphrase.data(),
                                    static_cast<int>(passphrase.size())) == 0;

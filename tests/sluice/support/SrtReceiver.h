@@ -1,6 +1,9 @@
 #pragma once
 // An SRT receiver on loopback for the SRT caster tests, on libsrt: a caller of the caster's
-// listener, or a listener the caster calls. It collects every message it receives.
+// listener, or a listener the caster calls. It collects every message it receives, and it
+// never skips a packet that comes too late (libsrt's too-late drop is off, which also stops
+// the sender from dropping for it): however loaded the machine, what it gets is exactly what
+// the caster handed to libsrt for it, once the link has caught up.
 #include <srt/srt.h>
 
 #include <atomic>

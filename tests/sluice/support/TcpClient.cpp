@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 
@@ -117,7 +118,8 @@ void TcpClient::close(bool reset) {
 void TcpClient::loop() {
     char buffer[65536];
     while (!m_stop && !m_closed) {
-        if (m_paused) {
+        const size_t room = m_limit - std::min<size_t>(m_limit, receivedSize());
+        if (m_paused || room == 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
             continue;
         }
@@ -125,7 +127,7 @@ void TcpClient::loop() {
         if (::poll(&p, 1, 10) <= 0) {
             continue;
         }
-        const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, 0);
+        const ssize_t n = ::recv(m_fd, buffer, std::min(sizeof buffer, room), 0);
         if (n > 0) {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_received.append(buffer, static_cast<size_t>(n));

@@ -29,7 +29,15 @@ public:
     std::string name() const;
 
     void pause() { m_paused = true; }
-    void resume() { m_paused = false; }
+    void resume() {
+        m_limit = SIZE_MAX;
+        m_paused = false;
+    }
+    /// Reads until it has received `total` bytes in all, then holds still again.
+    void resumeUpTo(size_t total) {
+        m_limit = total;
+        m_paused = false;
+    }
     bool send(const std::string& bytes);
     /// Bytes sent but not yet acknowledged by the server's side.
     size_t unsent() const;
@@ -51,6 +59,7 @@ private:
     int m_fd = -1;
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_paused{false};
+    std::atomic<size_t> m_limit{SIZE_MAX};  // resumeUpTo
     std::atomic<bool> m_closed{false};
     std::mutex m_mutex;
     std::string m_received;
