@@ -1,7 +1,10 @@
 #include "EncoderConfigFile.h"
 
+#include <algorithm>
 #include <string>
 #include <variant>
+
+#include "FileLock.h"
 
 #include "SettingsKeys.h"
 #include "SettingsLimits.h"
@@ -60,34 +63,24 @@ const KeyBinding<NetworkSettings> kNetworkKeys[] = {
 };
 
 const KeyBinding<Rs485Settings> kRs485Keys[] = {
-    {"s_ip", &Rs485Settings::ip},
-    {"s_port", &Rs485Settings::port},
-    {"baudrate", &Rs485Settings::baudrate},
-    {"stopbits", &Rs485Settings::stopbits},
+    {"s_ip", &Rs485Settings::ip},           {"s_port", &Rs485Settings::port},
+    {"baudrate", &Rs485Settings::baudrate}, {"stopbits", &Rs485Settings::stopbits},
     {"databits", &Rs485Settings::databits},
 };
 
 const KeyBinding<WifiSettings> kWifiKeys[] = {
-    {"encrypt", &WifiSettings::encrypt},
-    {"ip", &WifiSettings::ip},
-    {"gate", &WifiSettings::gate},
-    {"mask", &WifiSettings::mask},
-    {"state", &WifiSettings::state},
-    {"essid", &WifiSettings::essid},
+    {"encrypt", &WifiSettings::encrypt}, {"ip", &WifiSettings::ip},
+    {"gate", &WifiSettings::gate},       {"mask", &WifiSettings::mask},
+    {"state", &WifiSettings::state},     {"essid", &WifiSettings::essid},
     {"key", &WifiSettings::key},
 };
 
 const KeyBinding<VideoSettings> kVideoKeys[] = {
-    {"bitmode", &VideoSettings::bitmode},
-    {"bitrate", &VideoSettings::bitrate},
-    {"field", &VideoSettings::field},
-    {"codec", &VideoSettings::codec},
-    {"framerate", &VideoSettings::framerate},
-    {"gop", &VideoSettings::gop},
-    {"profile", &VideoSettings::profile},
-    {"resolution", &VideoSettings::resolution},
-    {"tolerate", &VideoSettings::tolerate},
-    {"minQp", &VideoSettings::minQp},
+    {"bitmode", &VideoSettings::bitmode},     {"bitrate", &VideoSettings::bitrate},
+    {"field", &VideoSettings::field},         {"codec", &VideoSettings::codec},
+    {"framerate", &VideoSettings::framerate}, {"gop", &VideoSettings::gop},
+    {"profile", &VideoSettings::profile},     {"resolution", &VideoSettings::resolution},
+    {"tolerate", &VideoSettings::tolerate},   {"minQp", &VideoSettings::minQp},
     {"maxQp", &VideoSettings::maxQp},
 };
 
@@ -138,10 +131,8 @@ const KeyBinding<OsdSettings> kOsdKeys[] = {
 };
 
 const KeyBinding<LogoSettings> kLogoKeys[] = {
-    {"logo_enable", &LogoSettings::enable},
-    {"logo_x", &LogoSettings::x},
-    {"logo_y", &LogoSettings::y},
-    {"logo_opacity", &LogoSettings::opacity},
+    {"logo_enable", &LogoSettings::enable}, {"logo_x", &LogoSettings::x},
+    {"logo_y", &LogoSettings::y},           {"logo_opacity", &LogoSettings::opacity},
     {"logo_name", &LogoSettings::name},
 };
 
@@ -309,6 +300,22 @@ struct Saver {
     }
 };
 
+// Writes the keys of the tables whose record is one of owned; every other key of the model
+// stays as the file had it.
+struct OwnedSaver {
+    comn::IniFile& ini;
+    std::initializer_list<const void*> owned;
+
+    template <class R, size_t N>
+    void operator()(const std::string& sectionName, R& record,
+                    const KeyBinding<R> (&table)[N]) const {
+        if (std::find(owned.begin(), owned.end(), static_cast<const void*>(&record)) !=
+            owned.end()) {
+            Saver{ini}(sectionName, record, table);
+        }
+    }
+};
+
 }  // namespace
 
 EncoderConfigFile::EncoderConfigFile() {
@@ -458,6 +465,40 @@ bool EncoderConfigFile::save(const std::string& path) {
     m_loadedStamp.clear();
     forEachGroup(Saver{m_ini});
     return m_ini.save(path, kFileMode);
+}
+
+bool EncoderConfigFile::update(const std::string& path, std::initializer_list<const void*> owned,
+                               const std::function<void()>& change, std::string* error) {
+    const comn::FileLock lock(lockPath(path));
+    if (!lock.held()) {
+        if (error != nullptr) {
+            *error = lock.error();
+        }
+        return false;
+    }
+    const bool present = reload(path);
+    if (!present && !m_loadedStamp.absent()) {
+        // There but unreadable: a file of our keys alone would lose all the others.
+        if (error != nullptr) {
+            *error = path + ": cannot be read";
+        }
+        return false;
+    }
+    change();
+    m_loadedStamp.clear();  // the model is about to differ from the file
+    if (present) {
+        forEachGroup(OwnedSaver{m_ini, owned});
+    } else {
+        m_ini.clear();
+        forEachGroup(Saver{m_ini});
+    }
+    if (!m_ini.save(path, kFileMode)) {
+        if (error != nullptr) {
+            *error = path + ": cannot be saved";
+        }
+        return false;
+    }
+    return true;
 }
 
 }  // namespace enc

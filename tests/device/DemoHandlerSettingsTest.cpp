@@ -348,3 +348,41 @@ TEST_F(DeviceTest, WithoutMediaProcessEveryOperationStillAnswers) {
 }
 
 }  // namespace
+
+// A setter changes only its own document's keys, in the file as it is now: neither the live
+// values a getter showed nor a stale copy of what another program wrote reaches the file.
+TEST_F(DeviceTest, SettersChangeOnlyTheirOwnKeysOfTheFileAsItIsNow) {
+    writeFile(board.path("/etc/resolv.conf"), "nameserver 9.9.9.9\nnameserver 9.9.9.8\n");
+    const std::string audio =
+        "\n[audio]\ncheckRate=0\ncodec=AAC\ngain=0\ninputMode=0\nonvifCodec=G.711\n"
+        "resample=48000\nsampleRate=64000\nonvifG711=0\n";
+    enc::AudioSettings posted;
+    posted.codec = "AAC";
+    posted.onvifCodec = "G.711";
+    posted.resample = 48000;
+    posted.sampleRate = 64000;
+    posted.gain = 3;
+    {
+        SCOPED_TRACE("a file without network keys gets no live address");
+        writeSettings("# hand kept\n" + audio);
+        auto handler = makeHandler();
+        enc::NetworkSettings live;
+        ASSERT_EQ(handler->getNetwork(live), 0);
+        ASSERT_EQ(live.dnsFirst, "9.9.9.9");
+        ASSERT_EQ(handler->setAudio(posted, response), 0);
+        EXPECT_EQ(settingsText(),
+                  "# hand kept\n" + std::string(audio).replace(audio.find("gain=0"), 6, "gain=3"));
+    }
+    {
+        SCOPED_TRACE("another program's change after the last reload survives");
+        writeSettings("\n[network]\ndhcp=0\nip=10.0.0.5\n" + audio);
+        auto handler = makeHandler();
+        enc::AudioSettings before;
+        ASSERT_EQ(handler->getAudio(before), 0);
+        // As peerlo's set-IP writes it, between two requests to the web server.
+        const std::string peerlo = "\n[network]\ndhcp=1\nip=10.0.0.9\n; vendor\nx=1\n" + audio;
+        writeSettings(peerlo);
+        ASSERT_EQ(handler->setAudio(posted, response), 0);
+        EXPECT_EQ(settingsText(), std::string(peerlo).replace(peerlo.find("gain=0"), 6, "gain=3"));
+    }
+}
