@@ -152,7 +152,6 @@ int DemoHandler::setSecurity(const SecuritySettings& in, std::string& response) 
         return -1;
     }
     const bool saved = store({&m_config.security}, [&] { m_config.security = in; });
-    board::syncStorage();
     return saved ? 0 : -1;
 }
 
@@ -182,7 +181,6 @@ int DemoHandler::setVideo(int index, const VideoSettings& in, std::string& /*res
     say("Encode index:%d\n", index);
     store({&m_config.video[index]}, [&] { m_config.video[index] = v; });
     notify(index == 0 ? kCodeMainVideo : kCodeSubVideo);
-    board::syncStorage();
     return 0;
 }
 
@@ -209,7 +207,6 @@ int DemoHandler::setProtocol(int index, const ProtocolSettings& in, std::string&
     });
     say("protocal index:%d, OPER_GUI_SetSystem_Sub_Live:0x%04x\n", index, kCodeSubProtocol);
     notify(index == 0 ? kCodeMainProtocol : kCodeSubProtocol);
-    board::syncStorage();
     return 0;
 }
 
@@ -230,7 +227,6 @@ int DemoHandler::setSrt(int index, const SrtSettings& in, std::string& response)
         return -1;
     }
     const bool saved = store({&m_config.srt[index]}, [&] { m_config.srt[index] = in; });
-    board::syncStorage();
     if (!saved) {
         return -1;  // the media process reads the file: nothing new to tell it
     }
@@ -264,7 +260,6 @@ int DemoHandler::setOsd(int index, const OsdSettings& first, const OsdSettings& 
     });
     say("OSD index:%d\n", index);
     notify(index == 0 ? kCodeMainOverlay : kCodeSubOverlay);
-    board::syncStorage();
     return 0;
 }
 
@@ -278,7 +273,6 @@ int DemoHandler::setChroma(int index, const ChromaSettings& in, std::string& /*r
     ChromaSettings& chroma = m_config.chroma[index == 0 ? 0 : 1];
     store({&chroma}, [&] { chroma = in; });
     notify(index == 0 ? kCodeMainChroma : kCodeSubChroma);
-    board::syncStorage();
     return 0;
 }
 
@@ -292,7 +286,6 @@ int DemoHandler::setAudio(const AudioSettings& in, std::string& /*response*/) {
     store({&m_config.audio}, [&] { m_config.audio = in; });
     notify(kCodeAudioChanged);
     say("change andio format\n");
-    board::syncStorage();
     return 0;
 }
 
@@ -300,7 +293,6 @@ int DemoHandler::setOutput(const OutputSettings& in, std::string& /*response*/) 
     store({&m_config.output}, [&] { m_config.output = in; });
     notify(kCodeOutputChanged);
     say("set av output\n");
-    board::syncStorage();
     return 0;
 }
 
@@ -319,7 +311,6 @@ int DemoHandler::setLogo(int index, const LogoSettings& in, std::string& /*respo
     }
     store({&m_config.logo[index]}, [&] { m_config.logo[index] = in; });
     notify(index == 0 ? kCodeMainOverlay : kCodeSubOverlay);
-    board::syncStorage();
     return 0;
 }
 
@@ -348,7 +339,6 @@ int DemoHandler::getHttpSet(UpgradeServerSettings& out) {
 int DemoHandler::setHttpSet(const UpgradeServerSettings& in, std::string& /*response*/) {
     say("change HttpServer parameter\n");
     store({&m_config.upgradeServer}, [&] { m_config.upgradeServer = in; });
-    board::syncStorage();
     return 0;
 }
 
@@ -363,7 +353,6 @@ int DemoHandler::setFtpServer(const FtpSettings& in, std::string& /*response*/) 
     applyLimits(f, clockLimits());
     say("change ftp parameter\n");
     store({&m_config.ftp}, [&] { m_config.ftp = f; });
-    board::syncStorage();
     return 0;
 }
 
@@ -377,7 +366,6 @@ int DemoHandler::setSysInfo(const SysInfo& in, std::string& /*response*/) {
         s.opacity = in.opacity;
     });
     notify(kCodeAudioChanged);
-    board::syncStorage();
     return 0;
 }
 
