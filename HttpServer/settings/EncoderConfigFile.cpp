@@ -322,12 +322,6 @@ bool EncoderConfigFile::update(const std::string& path, std::initializer_list<co
         }
         return false;
     }
-    // The model is now the file: note what a load of it would set, so that the next reload
-    // needs no reading (the file was put in place under the lock, see takeWritten).
-    m_loaded.clear();
-    forEachGroup(Loader{m_ini});
-    forEachGroup(LoadRecorder{m_ini, m_loaded});
-    m_loadedStamp.takeWritten(path);
     return true;
 }
 

@@ -16,10 +16,6 @@ public:
     /// (unchanged() stays false until a later take()): a second write within the same
     /// timestamp tick would keep its times.
     void take(const std::string& path);
-    /// Notes a file this process has just put in place by renaming a new file over it, while
-    /// holding a lock every writer of the file takes, trusted at once: each such writer puts
-    /// a new file (a new inode) in place, so a later write shows however soon it follows.
-    void takeWritten(const std::string& path);
     /// Forgets the noted file: the next unchanged() is false.
     void clear() { m_valid = false; }
     /// True when path names the noted file and its device, inode, size, modification and

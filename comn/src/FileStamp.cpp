@@ -39,12 +39,6 @@ void FileStamp::take(const std::string& path) {
     m_valid = true;
 }
 
-void FileStamp::takeWritten(const std::string& path) {
-    m_path = path;
-    m_absent = false;
-    m_valid = ::stat(path.c_str(), &m_stat) == 0;
-}
-
 bool FileStamp::unchanged(const std::string& path) const {
     if (!m_valid || path != m_path) {
         return false;

@@ -76,23 +76,4 @@ TEST(FileStamp, NotesOnlySettledFilesAndSeesEveryKindOfChange) {
     EXPECT_TRUE(s.unchanged(dir.file("no-such-dir/file")));
 }
 
-// A file the writer itself just renamed into place is trusted at once; the next writer's
-// rename, however soon, is a new inode and shows.
-TEST(FileStamp, AFileJustWrittenByRenameIsTrustedUntilTheNextRename) {
-    TempDir dir;
-    const std::string path = dir.file("settings.ini");
-    const auto replace = [&](const std::string& text) {
-        writeFile(path + ".new", text);
-        ASSERT_EQ(::rename((path + ".new").c_str(), path.c_str()), 0);
-    };
-    replace("a=1\n");
-    FileStamp stamp;
-    stamp.take(path);
-    EXPECT_FALSE(stamp.unchanged(path)) << "a file changed just now is not trusted";
-    stamp.takeWritten(path);
-    EXPECT_TRUE(stamp.unchanged(path));
-    replace("a=2\n");
-    EXPECT_FALSE(stamp.unchanged(path));
-}
-
 }  // namespace
