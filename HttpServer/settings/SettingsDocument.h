@@ -31,13 +31,22 @@ struct Clamp {
     int replacement[2];
 };
 
+/// The values an int field may take; a request with any other is refused with a reason.
+struct Allowed {
+    int low;
+    int high;
+};
+/// A switch: 0 or 1.
+constexpr Allowed kSwitch{0, 1};
+
 /// One field of a document.
 template <class R>
 struct DocumentField {
     FieldMember<R> member;
     const char* iniKey;   // its key in the settings file; nullptr: live only, never stored
     const char* jsonKey;  // its key in the JSON formats; nullptr: in no document
-    std::optional<Clamp> clamp = std::nullopt;  // int fields only
+    std::optional<Clamp> clamp = std::nullopt;      // int fields only: replaced outside
+    std::optional<Allowed> allowed = std::nullopt;  // int fields only: refused outside
 };
 
 /// Where a document's records are stored in the settings file.
@@ -67,6 +76,26 @@ struct SettingsDocument {
 /// The descriptor of the document of record type R; one per record (SettingsDocuments.cpp).
 template <class R>
 const SettingsDocument<R>& documentOf();
+
+/// "" when every int field of record lies within its Allowed range, otherwise the reason for
+/// the first that does not ("<JSON key> must be 0 or 1", "... must be from L to H").
+template <class R>
+std::string refusedValue(const R& record) {
+    for (const DocumentField<R>& f : documentOf<R>().fields) {
+        if (!f.allowed) {
+            continue;
+        }
+        const int value = record.*std::get<int R::*>(f.member);
+        if (value < f.allowed->low || value > f.allowed->high) {
+            const bool flag = f.allowed->low == 0 && f.allowed->high == 1;
+            return std::string(f.jsonKey) +
+                   (flag ? " must be 0 or 1"
+                         : " must be from " + std::to_string(f.allowed->low) + " to " +
+                               std::to_string(f.allowed->high));
+        }
+    }
+    return std::string();
+}
 
 /// The section of instance (stream) index of a document: the stream prefix ("master_",
 /// "sub_") for a per-stream record.

@@ -399,8 +399,8 @@ const SettingsDocument<SecuritySettings>& documentOf() {
         "{httpsOnly:%d,provisionLock:%d}",
         nullptr,
         "{httpsOnly:%d,provisionLock:%d}",
-        {{&R::httpsOnly, keys::kHttpsOnly, "httpsOnly"},
-         {&R::provisionLock, keys::kProvisionLock, "provisionLock"}}};
+        {{&R::httpsOnly, keys::kHttpsOnly, "httpsOnly", std::nullopt, kSwitch},
+         {&R::provisionLock, keys::kProvisionLock, "provisionLock", std::nullopt, kSwitch}}};
     return d;
 }
 

@@ -102,7 +102,9 @@ int DemoHandler::setNetwork(const NetworkSettings& in, std::string& response) {
     if (SettingsCheck::refused(SettingsCheck::network(in), response)) {
         return -1;
     }
-    store({&m_config.network}, [&] { m_config.network = in; });
+    if (!store({&m_config.network}, [&] { m_config.network = in; })) {
+        return -1;
+    }
     // The boot scripts pick the interface by this file before the settings are read.
     writeNetModeFile(in.connectionType);
     board::syncStorage();
@@ -133,7 +135,9 @@ int DemoHandler::setWifiParam(const WifiSettings& in, std::string& response) {
     if (SettingsCheck::refused(SettingsCheck::wifi(in), response)) {
         return -1;
     }
-    store({&m_config.wifi}, [&] { m_config.wifi = in; });
+    if (!store({&m_config.wifi}, [&] { m_config.wifi = in; })) {
+        return -1;
+    }
     writeWifiClientFile(m_config.wifi);
     board::syncStorage();
     return 0;
@@ -179,7 +183,9 @@ int DemoHandler::setVideo(int index, const VideoSettings& in, std::string& /*res
         v.minQp = v.maxQp;
     }
     say("Encode index:%d\n", index);
-    store({&m_config.video[index]}, [&] { m_config.video[index] = v; });
+    if (!store({&m_config.video[index]}, [&] { m_config.video[index] = v; })) {
+        return -1;
+    }
     notify(index == 0 ? kCodeMainVideo : kCodeSubVideo);
     return 0;
 }
@@ -201,10 +207,13 @@ int DemoHandler::setProtocol(int index, const ProtocolSettings& in, std::string&
     }
     ProtocolSettings p = in;
     applyLimits(p, protocolLimits(index));
-    store({&m_config.protocol[index], &m_config.streamStatus[index]}, [&] {
+    const bool saved = store({&m_config.protocol[index], &m_config.streamStatus[index]}, [&] {
         m_config.protocol[index] = p;
         m_config.streamStatus[index].ts = p.tsAddr;
     });
+    if (!saved) {
+        return -1;
+    }
     say("protocal index:%d, OPER_GUI_SetSystem_Sub_Live:0x%04x\n", index, kCodeSubProtocol);
     notify(index == 0 ? kCodeMainProtocol : kCodeSubProtocol);
     return 0;
@@ -254,10 +263,13 @@ int DemoHandler::setOsd(int index, const OsdSettings& first, const OsdSettings& 
     applyLimits(a, overlayLimits(0));
     OsdSettings b = second;
     applyLimits(b, overlayLimits(1));
-    store({&m_config.osd[index][0], &m_config.osd[index][1]}, [&] {
+    const bool saved = store({&m_config.osd[index][0], &m_config.osd[index][1]}, [&] {
         m_config.osd[index][0] = a;
         m_config.osd[index][1] = b;
     });
+    if (!saved) {
+        return -1;
+    }
     say("OSD index:%d\n", index);
     notify(index == 0 ? kCodeMainOverlay : kCodeSubOverlay);
     return 0;
@@ -271,7 +283,9 @@ int DemoHandler::getChroma(int index, ChromaSettings& out) {
 
 int DemoHandler::setChroma(int index, const ChromaSettings& in, std::string& /*response*/) {
     ChromaSettings& chroma = m_config.chroma[index == 0 ? 0 : 1];
-    store({&chroma}, [&] { chroma = in; });
+    if (!store({&chroma}, [&] { chroma = in; })) {
+        return -1;
+    }
     notify(index == 0 ? kCodeMainChroma : kCodeSubChroma);
     return 0;
 }
@@ -283,14 +297,18 @@ int DemoHandler::getAudio(AudioSettings& out) {
 }
 
 int DemoHandler::setAudio(const AudioSettings& in, std::string& /*response*/) {
-    store({&m_config.audio}, [&] { m_config.audio = in; });
+    if (!store({&m_config.audio}, [&] { m_config.audio = in; })) {
+        return -1;
+    }
     notify(kCodeAudioChanged);
     say("change andio format\n");
     return 0;
 }
 
 int DemoHandler::setOutput(const OutputSettings& in, std::string& /*response*/) {
-    store({&m_config.output}, [&] { m_config.output = in; });
+    if (!store({&m_config.output}, [&] { m_config.output = in; })) {
+        return -1;
+    }
     notify(kCodeOutputChanged);
     say("set av output\n");
     return 0;
@@ -309,7 +327,9 @@ int DemoHandler::setLogo(int index, const LogoSettings& in, std::string& /*respo
     if (!validIndex(index)) {
         return -1;
     }
-    store({&m_config.logo[index]}, [&] { m_config.logo[index] = in; });
+    if (!store({&m_config.logo[index]}, [&] { m_config.logo[index] = in; })) {
+        return -1;
+    }
     notify(index == 0 ? kCodeMainOverlay : kCodeSubOverlay);
     return 0;
 }
@@ -323,7 +343,9 @@ int DemoHandler::getRs485(Rs485Settings& out) {
 }
 
 int DemoHandler::setRs485(const Rs485Settings& in, std::string& /*response*/) {
-    store({&m_config.rs485}, [&] { m_config.rs485 = in; });
+    if (!store({&m_config.rs485}, [&] { m_config.rs485 = in; })) {
+        return -1;
+    }
     board::syncStorage();
     // The serial bridge reads its settings only at boot.
     board::reboot();
@@ -338,7 +360,9 @@ int DemoHandler::getHttpSet(UpgradeServerSettings& out) {
 
 int DemoHandler::setHttpSet(const UpgradeServerSettings& in, std::string& /*response*/) {
     say("change HttpServer parameter\n");
-    store({&m_config.upgradeServer}, [&] { m_config.upgradeServer = in; });
+    if (!store({&m_config.upgradeServer}, [&] { m_config.upgradeServer = in; })) {
+        return -1;
+    }
     return 0;
 }
 
@@ -352,19 +376,24 @@ int DemoHandler::setFtpServer(const FtpSettings& in, std::string& /*response*/) 
     FtpSettings f = in;
     applyLimits(f, clockLimits());
     say("change ftp parameter\n");
-    store({&m_config.ftp}, [&] { m_config.ftp = f; });
+    if (!store({&m_config.ftp}, [&] { m_config.ftp = f; })) {
+        return -1;
+    }
     return 0;
 }
 
 int DemoHandler::setSysInfo(const SysInfo& in, std::string& /*response*/) {
     SysInfo& s = m_config.sysInfo;
-    store({&s}, [&] {
+    const bool saved = store({&s}, [&] {
         s.serverIP = in.serverIP;
         s.path = in.path;
         s.place = in.place;
         s.show = in.show;
         s.opacity = in.opacity;
     });
+    if (!saved) {
+        return -1;
+    }
     notify(kCodeAudioChanged);
     return 0;
 }

@@ -27,8 +27,8 @@ class MediaState;
 /// the settings file's lock (EncoderConfigFile::update), durable when the save returns (the
 /// file and its folder are synced), and sends its change code (where it has one); only the
 /// setters that also write the board's own files (network, Wi-Fi, serial bridge) run
-/// "/bin/sync" after. A failed save is printed as "save settings failed" and, except
-/// in setIrcutConf, does not change the result. Stream-indexed operations accept index 0
+/// "/bin/sync" after. A failed save is printed as "save settings failed" and answers -1
+/// everywhere (nothing is sent to the media process then). Stream-indexed operations accept index 0
 /// (main) and 1 (sub) and answer -1 without effect for any other; the chroma pair takes 0
 /// as main and anything else as sub.
 ///

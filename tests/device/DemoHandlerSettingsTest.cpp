@@ -259,11 +259,11 @@ TEST_F(DeviceTest, IrcutAndLteLiveInMemoryOnly) {
     EXPECT_TRUE(board.boardLog().empty());
 }
 
-TEST_F(DeviceTest, FailedSaveIsPrintedAndReportedWhereTheResultSaysSo) {
+TEST_F(DeviceTest, FailedSaveIsPrintedAndAnError) {
     DemoHandler handler(link, media, board.path("/mnt/no-such-dir/encoder.ini"));
     testing::internal::CaptureStdout();
     EXPECT_EQ(handler.setIrcutConf({}, response), -1);
-    EXPECT_EQ(handler.setVideo(0, video(25), response), 0);  // its result ignores the save
+    EXPECT_EQ(handler.setVideo(0, video(25), response), -1);
     const std::string out = testing::internal::GetCapturedStdout();
     const auto lines = testsupport::splitLines(out);
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "save settings failed"), 2) << out;
