@@ -396,11 +396,12 @@ const SettingsDocument<SecuritySettings>& documentOf() {
     using R = SecuritySettings;
     static const SettingsDocument<R> d{
         section(keys::kSecuritySection),
-        "{httpsOnly:%d,provisionLock:%d}",
+        "{httpsOnly:%d,provisionLock:%d,rtspAuth:%d}",
         nullptr,
-        "{httpsOnly:%d,provisionLock:%d}",
+        "{httpsOnly:%d,provisionLock:%d,rtspAuth:%d}",
         {{&R::httpsOnly, keys::kHttpsOnly, "httpsOnly", std::nullopt, kSwitch},
-         {&R::provisionLock, keys::kProvisionLock, "provisionLock", std::nullopt, kSwitch}}};
+         {&R::provisionLock, keys::kProvisionLock, "provisionLock", std::nullopt, kSwitch},
+         {&R::rtspAuth, "rtspAuth", "rtspAuth", std::nullopt, kSwitch}}};
     return d;
 }
 
