@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "BoardPaths.h"
+#include "EncoderConfigFile.h"
+#include "FileLock.h"
 #include "FlashEraser.h"
 #include "RandomMac.h"
 #include "RequestParser.h"
@@ -48,6 +50,13 @@ Provisioner::Provisioner(std::string deviceIp, Sleeper sleeper)
     : m_deviceIp(std::move(deviceIp)), m_sleep(sleeper ? std::move(sleeper) : realSleep) {}
 
 bool Provisioner::changeSettings(const std::function<void(DeviceSettings&)>& change) {
+    // Quillon takes the same lock for its read-change-write turn: neither loses the
+    // other's keys.
+    const comn::FileLock lock(enc::EncoderConfigFile::lockPath(board::path(kSettingsPath)));
+    if (!lock.held()) {
+        std::printf("can not lock config file : %s\n", lock.error().c_str());
+        return false;
+    }
     DeviceSettings settings;
     // A missing file is started afresh; one that exists but cannot be read must not be
     // replaced by a file holding only our keys.

@@ -44,7 +44,7 @@ public:
     static void toJson(const FtpSettings& record, std::string& text);
     static void toJson(const UpgradeServerSettings& record, std::string& text);
     static void toJson(const IrcutSettings& record, std::string& text);
-    /// {"httpsOnly":0,"provisionLock":0}
+    /// The switches, by the format of their descriptor (SettingsDocuments.cpp).
     static void toJson(const SecuritySettings& record, std::string& text);
     /// {"enabled":0,"mode":"listener","port":9000,"callerAddr":"","callerPort":0,
     /// "latency":120,"passphraseSet":false,"keyLength":16,"streamId":""}: the passphrase

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <variant>
@@ -36,6 +38,20 @@ public:
     /// Stores every field in the model and saves the file atomically with mode 0600 (it holds
     /// the web password); false on any error (the previous file then stays intact).
     bool save(const std::string& path);
+
+    /// Changes the stored keys of the records named in owned and no other key, so that
+    /// neither a value a getter filled from live state nor a stale copy of another record
+    /// reaches the file: under the settings file's lock (lockPath), reads the file as it is
+    /// now (reload), calls change, sets only the owned records' keys in the model and saves
+    /// it. A missing file is written whole, as save() does. False, with the reason in *error
+    /// when given, when the lock could not be taken, the file exists but cannot be read, or
+    /// the save failed: the file then stays as it was.
+    bool update(const std::string& path, std::initializer_list<const void*> owned,
+                const std::function<void()>& change, std::string* error = nullptr);
+
+    /// The lock file every writer of the settings file at path takes (comn::FileLock), Quillon
+    /// and peerlo alike: the same name with ".lock" appended, in the same folder.
+    static std::string lockPath(const std::string& path) { return path + ".lock"; }
 
     /// Mode of the saved file: owner read and write only.
     static constexpr unsigned kFileMode = 0600;

@@ -211,10 +211,13 @@ struct LteStatus {
 };
 
 /// Section "security": switches that close doors the device leaves open by default. Each is
-/// 0 or 1, default 0, so existing tools keep working until someone locks them out.
+/// 0 or 1, default 0, so existing tools keep working until someone locks them out; rtspAuth
+/// defaults to 1 (also in a request without it), so that no client opens that door by leaving
+/// the key out.
 struct SecuritySettings {
     int httpsOnly = 0;      // "httpsOnly": the web server serves its pages over HTTPS only
     int provisionLock = 0;  // "provisionLock": peerlo ignores every changing command
+    int rtspAuth = 1;  // "rtspAuth": 1 RTSP viewers give the web credentials (digest), 0 anonymous
 };
 
 /// Sections "master_srt" and "sub_srt": the stream's SRT output. A listener waits for callers on

@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "Ipv4.h"
+#include "SettingsDocument.h"
 #include "SettingsKeys.h"
 
 namespace enc {
@@ -140,14 +141,7 @@ std::string SettingsCheck::wifi(const WifiSettings& r) {
 }
 
 std::string SettingsCheck::security(const SecuritySettings& r) {
-    const std::pair<const char*, int> flags[] = {{"httpsOnly", r.httpsOnly},
-                                                 {"provisionLock", r.provisionLock}};
-    for (const auto& [key, value] : flags) {
-        if (value != 0 && value != 1) {
-            return std::string(key) + " must be 0 or 1";
-        }
-    }
-    return std::string();
+    return refusedValue(r);
 }
 
 std::string SettingsCheck::srt(const SrtSettings& r) {

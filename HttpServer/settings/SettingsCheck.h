@@ -24,7 +24,7 @@ public:
     /// to 63 printable ASCII characters without '"' (WPA's passphrase rule), without it the
     /// key is unused but may hold neither; ip, mask and gate empty or dotted quads.
     static std::string wifi(const WifiSettings& record);
-    /// The security flags: 0 or 1 each.
+    /// The security switches: each within the Allowed range of its descriptor row.
     static std::string security(const SecuritySettings& record);
     /// A stream's SRT output: enabled 0 or 1; mode "listener" or "caller"; port 1 to 65535;
     /// callerAddr an IPv4 address or host name and callerPort 1 to 65535, both required only

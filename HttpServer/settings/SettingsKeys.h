@@ -1,7 +1,7 @@
 #pragma once
-// Names of settings keys that another program reads or writes on its own (peerlo changes
-// the wired network keys and reads the web port and the provisioning lock), so that both
-// name them from one place.
+// Names of settings keys that another program or mode reads or writes on its own (peerlo
+// changes the wired network keys and reads the web port and the provisioning lock; the boot
+// modes read the address keys), so that all name them from one place.
 
 namespace enc::keys {
 
@@ -14,6 +14,10 @@ inline constexpr const char* kGate = "gate";
 inline constexpr const char* kDnsFirst = "dns0";
 inline constexpr const char* kDnsSecond = "dns1";
 inline constexpr const char* kMac = "mac";
+
+// The Wi-Fi client (its address keys are named as the wired ones: kIp, kMask, kGate).
+inline constexpr const char* kWifiSection = "wifi";
+inline constexpr const char* kEncrypt = "encrypt";
 
 inline constexpr const char* kMainProtocolSection = "master_protocol";
 inline constexpr const char* kHttpPort = "httpPort";

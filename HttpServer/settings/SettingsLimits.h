@@ -1,7 +1,8 @@
 #pragma once
-// The limits the device enforces on numbers written through the web API, one table per
-// record, and the defaults they share with EncoderConfigFile. A value outside its limits
-// becomes the table's replacement, the value the media process has always been given.
+// The limits the device enforces on numbers written through the web API, as the clamp rows of
+// each document's descriptor (SettingsDocuments.cpp) give them, and the defaults they share
+// with EncoderConfigFile. A value outside its limits becomes the row's replacement, the value
+// the media process has always been given.
 
 #include <climits>
 #include <vector>

@@ -47,12 +47,15 @@ void DemoHandler::reload() {
     m_config.reload(m_settingsPath);
 }
 
-bool DemoHandler::save() {
-    if (m_config.save(m_settingsPath)) {
+bool DemoHandler::store(std::initializer_list<const void*> owned,
+                        const std::function<void()>& change) {
+    std::string error;
+    if (m_config.update(m_settingsPath, owned, change, &error)) {
         return true;
     }
     // A full or failing flash must not go unnoticed, even where the web client is told 0.
     say("save settings failed\n");
+    say("%s\n", error.c_str());
     return false;
 }
 
@@ -66,19 +69,22 @@ void DemoHandler::handleUpload(const std::string& name, const std::string& fileP
 
 void DemoHandler::handleRtspInfo(const std::string& user, const std::string& password) {
     say("in Main handleRtspInfo\n");
-    m_config.author = user;
-    m_config.pwd = password;
-    save();
+    store({&m_config}, [&] {
+        m_config.author = user;
+        m_config.pwd = password;
+    });
 }
 
 // ---- network and Wi-Fi ----
 
+// The live values go to the answer only: they must never reach the settings file.
 int DemoHandler::getNetwork(NetworkSettings& out) {
     reload();
+    out = m_config.network;
     std::string name;
     getActiveInterface(name);
     if (name == "eth0") {
-        NetworkSettings& n = m_config.network;
+        NetworkSettings& n = out;
         getInterfaceMac(name, n.mac);
         n.ip = ipv4Text(getInterfaceAddress(name));
         n.mask = ipv4Text(getInterfaceNetmask(name));
@@ -87,9 +93,8 @@ int DemoHandler::getNetwork(NetworkSettings& out) {
     const std::string resolver = board::path("/etc/resolv.conf");
     const uint32_t first = getNameServer(resolver, 0);
     const uint32_t second = getNameServer(resolver, 1);
-    m_config.network.dnsFirst = first == kNoAddress ? std::string() : ipv4Text(first);
-    m_config.network.dnsSecond = second == kNoAddress ? std::string() : ipv4Text(second);
-    out = m_config.network;
+    out.dnsFirst = first == kNoAddress ? std::string() : ipv4Text(first);
+    out.dnsSecond = second == kNoAddress ? std::string() : ipv4Text(second);
     return 0;
 }
 
@@ -97,8 +102,9 @@ int DemoHandler::setNetwork(const NetworkSettings& in, std::string& response) {
     if (SettingsCheck::refused(SettingsCheck::network(in), response)) {
         return -1;
     }
-    m_config.network = in;
-    save();
+    if (!store({&m_config.network}, [&] { m_config.network = in; })) {
+        return -1;
+    }
     // The boot scripts pick the interface by this file before the settings are read.
     writeNetModeFile(in.connectionType);
     board::syncStorage();
@@ -111,17 +117,16 @@ int DemoHandler::getWifiParam(WifiSettings& out) {
     if (associated < 0) {
         return -1;
     }
-    m_config.wifi.state = associated;
+    out = m_config.wifi;
+    out.state = associated;
     say("%s, %d\n", "getWifiParam", __LINE__);
     std::string name;
     getActiveInterface(name);
     if (name == "wlan0") {
-        getInterfaceMac(name, m_config.network.mac);
-        m_config.wifi.ip = ipv4Text(getInterfaceAddress(name));
-        m_config.wifi.mask = ipv4Text(getInterfaceNetmask(name));
-        m_config.wifi.gate = ipv4Text(getDefaultGateway());
+        out.ip = ipv4Text(getInterfaceAddress(name));
+        out.mask = ipv4Text(getInterfaceNetmask(name));
+        out.gate = ipv4Text(getDefaultGateway());
     }
-    out = m_config.wifi;
     return 0;
 }
 
@@ -130,8 +135,9 @@ int DemoHandler::setWifiParam(const WifiSettings& in, std::string& response) {
     if (SettingsCheck::refused(SettingsCheck::wifi(in), response)) {
         return -1;
     }
-    m_config.wifi = in;
-    save();
+    if (!store({&m_config.wifi}, [&] { m_config.wifi = in; })) {
+        return -1;
+    }
     writeWifiClientFile(m_config.wifi);
     board::syncStorage();
     return 0;
@@ -149,9 +155,7 @@ int DemoHandler::setSecurity(const SecuritySettings& in, std::string& response) 
     if (SettingsCheck::refused(SettingsCheck::security(in), response)) {
         return -1;
     }
-    m_config.security = in;
-    const bool saved = save();
-    board::syncStorage();
+    const bool saved = store({&m_config.security}, [&] { m_config.security = in; });
     return saved ? 0 : -1;
 }
 
@@ -179,10 +183,10 @@ int DemoHandler::setVideo(int index, const VideoSettings& in, std::string& /*res
         v.minQp = v.maxQp;
     }
     say("Encode index:%d\n", index);
-    m_config.video[index] = v;
-    save();
+    if (!store({&m_config.video[index]}, [&] { m_config.video[index] = v; })) {
+        return -1;
+    }
     notify(index == 0 ? kCodeMainVideo : kCodeSubVideo);
-    board::syncStorage();
     return 0;
 }
 
@@ -192,8 +196,8 @@ int DemoHandler::getProtocol(int index, ProtocolSettings& out) {
     }
     const std::string address = LiveStatus::deviceAddress();
     reload();
-    m_config.protocol[index].tsHttpAddr = address;
     out = m_config.protocol[index];
+    out.tsHttpAddr = address;
     return 0;
 }
 
@@ -203,12 +207,15 @@ int DemoHandler::setProtocol(int index, const ProtocolSettings& in, std::string&
     }
     ProtocolSettings p = in;
     applyLimits(p, protocolLimits(index));
-    m_config.protocol[index] = p;
-    m_config.streamStatus[index].ts = p.tsAddr;
-    save();
+    const bool saved = store({&m_config.protocol[index], &m_config.streamStatus[index]}, [&] {
+        m_config.protocol[index] = p;
+        m_config.streamStatus[index].ts = p.tsAddr;
+    });
+    if (!saved) {
+        return -1;
+    }
     say("protocal index:%d, OPER_GUI_SetSystem_Sub_Live:0x%04x\n", index, kCodeSubProtocol);
     notify(index == 0 ? kCodeMainProtocol : kCodeSubProtocol);
-    board::syncStorage();
     return 0;
 }
 
@@ -228,9 +235,7 @@ int DemoHandler::setSrt(int index, const SrtSettings& in, std::string& response)
     if (SettingsCheck::refused(SettingsCheck::srt(in), response)) {
         return -1;
     }
-    m_config.srt[index] = in;
-    const bool saved = save();
-    board::syncStorage();
+    const bool saved = store({&m_config.srt[index]}, [&] { m_config.srt[index] = in; });
     if (!saved) {
         return -1;  // the media process reads the file: nothing new to tell it
     }
@@ -258,12 +263,15 @@ int DemoHandler::setOsd(int index, const OsdSettings& first, const OsdSettings& 
     applyLimits(a, overlayLimits(0));
     OsdSettings b = second;
     applyLimits(b, overlayLimits(1));
-    m_config.osd[index][0] = a;
-    m_config.osd[index][1] = b;
-    save();
+    const bool saved = store({&m_config.osd[index][0], &m_config.osd[index][1]}, [&] {
+        m_config.osd[index][0] = a;
+        m_config.osd[index][1] = b;
+    });
+    if (!saved) {
+        return -1;
+    }
     say("OSD index:%d\n", index);
     notify(index == 0 ? kCodeMainOverlay : kCodeSubOverlay);
-    board::syncStorage();
     return 0;
 }
 
@@ -274,10 +282,11 @@ int DemoHandler::getChroma(int index, ChromaSettings& out) {
 }
 
 int DemoHandler::setChroma(int index, const ChromaSettings& in, std::string& /*response*/) {
-    m_config.chroma[index == 0 ? 0 : 1] = in;
-    save();
+    ChromaSettings& chroma = m_config.chroma[index == 0 ? 0 : 1];
+    if (!store({&chroma}, [&] { chroma = in; })) {
+        return -1;
+    }
     notify(index == 0 ? kCodeMainChroma : kCodeSubChroma);
-    board::syncStorage();
     return 0;
 }
 
@@ -288,20 +297,20 @@ int DemoHandler::getAudio(AudioSettings& out) {
 }
 
 int DemoHandler::setAudio(const AudioSettings& in, std::string& /*response*/) {
-    m_config.audio = in;
-    save();
+    if (!store({&m_config.audio}, [&] { m_config.audio = in; })) {
+        return -1;
+    }
     notify(kCodeAudioChanged);
     say("change andio format\n");
-    board::syncStorage();
     return 0;
 }
 
 int DemoHandler::setOutput(const OutputSettings& in, std::string& /*response*/) {
-    m_config.output = in;
-    save();
+    if (!store({&m_config.output}, [&] { m_config.output = in; })) {
+        return -1;
+    }
     notify(kCodeOutputChanged);
     say("set av output\n");
-    board::syncStorage();
     return 0;
 }
 
@@ -318,10 +327,10 @@ int DemoHandler::setLogo(int index, const LogoSettings& in, std::string& /*respo
     if (!validIndex(index)) {
         return -1;
     }
-    m_config.logo[index] = in;
-    save();
+    if (!store({&m_config.logo[index]}, [&] { m_config.logo[index] = in; })) {
+        return -1;
+    }
     notify(index == 0 ? kCodeMainOverlay : kCodeSubOverlay);
-    board::syncStorage();
     return 0;
 }
 
@@ -334,8 +343,9 @@ int DemoHandler::getRs485(Rs485Settings& out) {
 }
 
 int DemoHandler::setRs485(const Rs485Settings& in, std::string& /*response*/) {
-    m_config.rs485 = in;
-    save();
+    if (!store({&m_config.rs485}, [&] { m_config.rs485 = in; })) {
+        return -1;
+    }
     board::syncStorage();
     // The serial bridge reads its settings only at boot.
     board::reboot();
@@ -350,9 +360,9 @@ int DemoHandler::getHttpSet(UpgradeServerSettings& out) {
 
 int DemoHandler::setHttpSet(const UpgradeServerSettings& in, std::string& /*response*/) {
     say("change HttpServer parameter\n");
-    m_config.upgradeServer = in;
-    save();
-    board::syncStorage();
+    if (!store({&m_config.upgradeServer}, [&] { m_config.upgradeServer = in; })) {
+        return -1;
+    }
     return 0;
 }
 
@@ -366,22 +376,25 @@ int DemoHandler::setFtpServer(const FtpSettings& in, std::string& /*response*/) 
     FtpSettings f = in;
     applyLimits(f, clockLimits());
     say("change ftp parameter\n");
-    m_config.ftp = f;
-    save();
-    board::syncStorage();
+    if (!store({&m_config.ftp}, [&] { m_config.ftp = f; })) {
+        return -1;
+    }
     return 0;
 }
 
 int DemoHandler::setSysInfo(const SysInfo& in, std::string& /*response*/) {
     SysInfo& s = m_config.sysInfo;
-    s.serverIP = in.serverIP;
-    s.path = in.path;
-    s.place = in.place;
-    s.show = in.show;
-    s.opacity = in.opacity;
-    save();
+    const bool saved = store({&s}, [&] {
+        s.serverIP = in.serverIP;
+        s.path = in.path;
+        s.place = in.place;
+        s.show = in.show;
+        s.opacity = in.opacity;
+    });
+    if (!saved) {
+        return -1;
+    }
     notify(kCodeAudioChanged);
-    board::syncStorage();
     return 0;
 }
 
@@ -392,9 +405,10 @@ int DemoHandler::getIrcutConf(IrcutSettings& out) {
 }
 
 int DemoHandler::setIrcutConf(const IrcutSettings& in, std::string& /*response*/) {
+    // Not in the file: the save only writes back what the file holds.
     m_config.ircut = in;
     applyLimits(m_config.ircut, ircutLimits());
-    return save() ? 0 : -1;
+    return store({}, [] {}) ? 0 : -1;
 }
 
 int DemoHandler::setLte(const LteStatus& in, std::string& /*response*/) {

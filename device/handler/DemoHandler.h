@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+#include <initializer_list>
 #include <string>
 
 #include "DeviceOperations.h"
@@ -20,9 +22,13 @@ class MediaState;
 /// RemoteUpgrade.h, TimeKeeping.h).
 ///
 /// Every getter of stored settings reloads the settings file first (EncoderConfigFile::reload:
-/// read again only when it changed); every setter copies the request into the settings
-/// object, saves the file, sends its change code (where it has one) and runs "/bin/sync". A failed save is printed as "save settings failed" and, except
-/// in setIrcutConf, does not change the result. Stream-indexed operations accept index 0
+/// read again only when it changed); values a getter takes from live state go to its answer
+/// only. Every setter changes the keys of its own document in the file as it is now, under
+/// the settings file's lock (EncoderConfigFile::update), durable when the save returns (the
+/// file and its folder are synced), and sends its change code (where it has one); only the
+/// setters that also write the board's own files (network, Wi-Fi, serial bridge) run
+/// "/bin/sync" after. A failed save is printed as "save settings failed" and answers -1
+/// everywhere (nothing is sent to the media process then). Stream-indexed operations accept index 0
 /// (main) and 1 (sub) and answer -1 without effect for any other; the chroma pair takes 0
 /// as main and anything else as sub.
 ///
@@ -110,7 +116,9 @@ public:
 
 private:
     void reload();
-    bool save();
+    /// Changes the keys of the owned records only (EncoderConfigFile::update); a failure is
+    /// printed as "save settings failed" with its reason.
+    bool store(std::initializer_list<const void*> owned, const std::function<void()>& change);
     void notify(int code);
 
     enc::MediaSender& m_sender;

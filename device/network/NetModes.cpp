@@ -7,6 +7,7 @@
 #include "IniFile.h"
 #include "NetChange.h"
 #include "NetQuery.h"
+#include "SettingsKeys.h"
 #include "board/Board.h"
 #include "board/Command.h"
 
@@ -68,22 +69,22 @@ int SetNetInterface(const std::string& settingsPath) {
 
     AddressSettings s;
     int connectionType = 0;
-    ini.getValue("network", "connectionType", connectionType);
-    const char* addressSection = "network";
+    ini.getValue(keys::kNetworkSection, keys::kConnectionType, connectionType);
+    const char* addressSection = keys::kNetworkSection;
     if (connectionType != 1) {
         std::printf("use wired : %s\n", name.c_str());
     } else {
         std::printf("use wifi : %s\n", name.c_str());
-        addressSection = "wifi";
+        addressSection = keys::kWifiSection;
     }
-    ini.getValue("network", "dhcp", s.dhcp);
-    ini.getValue(addressSection, "ip", s.ip);
-    ini.getValue(addressSection, "mask", s.mask);
-    ini.getValue(addressSection, "gate", s.gate);
-    ini.getValue("network", "dns0", s.dns0);
-    ini.getValue("network", "dns1", s.dns1);
+    ini.getValue(keys::kNetworkSection, keys::kDhcp, s.dhcp);
+    ini.getValue(addressSection, keys::kIp, s.ip);
+    ini.getValue(addressSection, keys::kMask, s.mask);
+    ini.getValue(addressSection, keys::kGate, s.gate);
+    ini.getValue(keys::kNetworkSection, keys::kDnsFirst, s.dns0);
+    ini.getValue(keys::kNetworkSection, keys::kDnsSecond, s.dns1);
     if (connectionType != 1) {
-        ini.getValue("network", "mac", s.mac);
+        ini.getValue(keys::kNetworkSection, keys::kMac, s.mac);
     }
     std::printf("DHCP:%d\n", s.dhcp);
     std::printf("ip:%s\n", s.ip.c_str());
@@ -143,10 +144,10 @@ int generate_wifi_conf(const std::string& settingsPath) {
         return -1;
     }
     int connectionType = 0;
-    ini.getValue("network", "connectionType", connectionType);
+    ini.getValue(keys::kNetworkSection, keys::kConnectionType, connectionType);
     if (connectionType == 1) {
         int encrypt = 0;
-        ini.getValue("wifi", "encrypt", encrypt);
+        ini.getValue(keys::kWifiSection, keys::kEncrypt, encrypt);
         const std::string source =
             encrypt != 0 ? "/mnt/config/wifi_conf_key.conf" : "/mnt/config/wifi_conf_nokey.conf";
         board::RunOptions options;

@@ -176,28 +176,38 @@ long pictureLimit(const std::string& extension) {
 
 void applyPicture(const PictureTarget& target, EncoderConfigFile& settings,
                   const std::string& settingsPath) {
-    bool changed = true;
+    std::string* field = nullptr;
+    const void* record = nullptr;
+    std::string value = target.settingValue;
     switch (target.setting) {
         case PictureSetting::MainLogo:
             say("2-picture name : %s\n", target.name.c_str());
-            settings.logo[0].name = target.name;
+            field = &settings.logo[0].name;
+            record = &settings.logo[0];
+            value = target.name;
             break;
         case PictureSetting::SubLogo:
             say("3-picture name : %s\n", target.name.c_str());
-            settings.logo[1].name = target.name;
+            field = &settings.logo[1].name;
+            record = &settings.logo[1];
+            value = target.name;
             break;
         case PictureSetting::AddPicture1:
-            settings.sysInfo.add_pict_1 = target.settingValue;
+            field = &settings.sysInfo.add_pict_1;
+            record = &settings.sysInfo;
             break;
         case PictureSetting::AddPicture2:
-            settings.sysInfo.add_pict_2 = target.settingValue;
+            field = &settings.sysInfo.add_pict_2;
+            record = &settings.sysInfo;
             break;
         case PictureSetting::None:
-            changed = false;
             break;
     }
-    if (changed && !settings.save(settingsPath)) {
+    std::string error;
+    if (field != nullptr && !settings.update(
+                                settingsPath, {record}, [&] { *field = value; }, &error)) {
         say("save settings failed\n");
+        say("%s\n", error.c_str());
     }
     const std::string source = kUploadDirectory + target.name;
     for (const auto& destination : target.destinations) {

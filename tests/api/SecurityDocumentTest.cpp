@@ -3,10 +3,13 @@
 
 #include <string>
 
+#include "EncoderConfigFile.h"
 #include "EncoderHttpHandler.h"
 #include "FakeDevice.h"
 #include "JsonCast.h"
 #include "JsonStringCheck.h"
+#include "SettingsCheck.h"
+#include "TestSupport.h"
 
 namespace {
 
@@ -76,7 +79,7 @@ TEST(SecurityDocument, GetAndPostReachADeviceWithTheSwitches) {
     dev.stored.provisionLock = 1;
     std::string response = "{}";
     ASSERT_EQ(dev.api.handleApi("GET", "/security", "", "", response), 0);
-    EXPECT_EQ(response, R"({"httpsOnly":0,"provisionLock":1})");
+    EXPECT_EQ(response, R"({"httpsOnly":0,"provisionLock":1,"rtspAuth":1})");
 
     response = "{}";
     ASSERT_EQ(dev.api.handleApi("POST", "/security", "", R"({"httpsOnly":1,"provisionLock":0})",
@@ -103,6 +106,30 @@ TEST(SecurityDocument, DecodesNumbersAndLeavesOtherValues) {
     EXPECT_EQ(s.httpsOnly, 0);  // not a number: unchanged, as in every document
     enc::JsonCast::fromJson(s, R"({"httpsOnly":7})");
     EXPECT_EQ(s.httpsOnly, 7);  // the device refuses it (SettingsCheck)
+}
+
+// RTSP viewing asks for the web credentials unless rtspAuth is 0; a body or a file without
+// the key keeps it asked for, and only 0 or 1 is stored, at the end of [security].
+TEST(SecurityDocument, RtspAuthIsRequiredUnlessSwitchedOff) {
+    enc::SecuritySettings s;
+    enc::JsonCast::fromJson(s, R"({"httpsOnly":1})");
+    EXPECT_EQ(s.rtspAuth, 1);
+    enc::JsonCast::fromJson(s, R"({"rtspAuth":0})");
+    EXPECT_EQ(s.rtspAuth, 0);
+    s.rtspAuth = 2;
+    EXPECT_EQ(enc::SettingsCheck::security(s), "rtspAuth must be 0 or 1");
+
+    testsupport::TempDir dir;
+    const std::string path = dir.file("encoder.ini");
+    enc::EncoderConfigFile fresh;
+    ASSERT_TRUE(fresh.save(path));
+    EXPECT_NE(testsupport::readFile(path).find(
+                  "\n[security]\nhttpsOnly=0\nprovisionLock=0\nrtspAuth=1\n"),
+              std::string::npos);
+    testsupport::writeFile(path, "[security]\nrtspAuth=0\n");
+    enc::EncoderConfigFile loaded;
+    ASSERT_TRUE(loaded.load(path));
+    EXPECT_EQ(loaded.security.rtspAuth, 0);
 }
 
 }  // namespace

@@ -78,7 +78,8 @@ TEST_F(DeviceTest, SetVideoClampsEveryFieldByStreamAndInputRate) {
     }
 }
 
-TEST_F(DeviceTest, SettersSendTheirChangeCodeAndSync) {
+// The save itself syncs the settings file and its folder: no sync command per setter.
+TEST_F(DeviceTest, SettersSendTheirChangeCodeWithoutSyncCommand) {
     auto handler = makeHandler();
     struct Step {
         const char* what;
@@ -109,11 +110,12 @@ TEST_F(DeviceTest, SettersSendTheirChangeCodeAndSync) {
         ASSERT_EQ(step.call(), 0) << step.what;
         ASSERT_TRUE(standIn->waitForCount(1)) << step.what;
         EXPECT_EQ(standIn->codes(), std::vector<int>{step.code}) << step.what;
-        EXPECT_EQ(board.boardLog(), std::vector<std::string>{"/bin/sync"}) << step.what;
+        EXPECT_EQ(board.boardLog(), std::vector<std::string>{}) << step.what;
     }
 }
 
-TEST_F(DeviceTest, SettersWithoutChangeCodeStillSaveAndSync) {
+// Network and Wi-Fi also write the board's own files: those two run the sync command.
+TEST_F(DeviceTest, SettersWithoutChangeCodeStillSave) {
     auto handler = makeHandler();
     enc::WifiSettings wifi;
     wifi.essid = "office";
@@ -124,7 +126,7 @@ TEST_F(DeviceTest, SettersWithoutChangeCodeStillSaveAndSync) {
     ASSERT_EQ(handler->setFtpServer(ftp, response), 0);
     ASSERT_EQ(handler->setHttpSet({"10.0.0.7", ""}, response), 0);
     const auto log = board.boardLog();
-    EXPECT_EQ(std::count(log.begin(), log.end(), "/bin/sync"), 4);
+    EXPECT_EQ(std::count(log.begin(), log.end(), "/bin/sync"), 2);
     const auto saved = savedSettings();
     EXPECT_EQ(saved.network.ip, "10.0.0.5");
     EXPECT_EQ(saved.wifi.essid, "office");
@@ -257,11 +259,11 @@ TEST_F(DeviceTest, IrcutAndLteLiveInMemoryOnly) {
     EXPECT_TRUE(board.boardLog().empty());
 }
 
-TEST_F(DeviceTest, FailedSaveIsPrintedAndReportedWhereTheResultSaysSo) {
+TEST_F(DeviceTest, FailedSaveIsPrintedAndAnError) {
     DemoHandler handler(link, media, board.path("/mnt/no-such-dir/encoder.ini"));
     testing::internal::CaptureStdout();
     EXPECT_EQ(handler.setIrcutConf({}, response), -1);
-    EXPECT_EQ(handler.setVideo(0, video(25), response), 0);  // its result ignores the save
+    EXPECT_EQ(handler.setVideo(0, video(25), response), -1);
     const std::string out = testing::internal::GetCapturedStdout();
     const auto lines = testsupport::splitLines(out);
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "save settings failed"), 2) << out;
@@ -348,3 +350,41 @@ TEST_F(DeviceTest, WithoutMediaProcessEveryOperationStillAnswers) {
 }
 
 }  // namespace
+
+// A setter changes only its own document's keys, in the file as it is now: neither the live
+// values a getter showed nor a stale copy of what another program wrote reaches the file.
+TEST_F(DeviceTest, SettersChangeOnlyTheirOwnKeysOfTheFileAsItIsNow) {
+    writeFile(board.path("/etc/resolv.conf"), "nameserver 9.9.9.9\nnameserver 9.9.9.8\n");
+    const std::string audio =
+        "\n[audio]\ncheckRate=0\ncodec=AAC\ngain=0\ninputMode=0\nonvifCodec=G.711\n"
+        "resample=48000\nsampleRate=64000\nonvifG711=0\n";
+    enc::AudioSettings posted;
+    posted.codec = "AAC";
+    posted.onvifCodec = "G.711";
+    posted.resample = 48000;
+    posted.sampleRate = 64000;
+    posted.gain = 3;
+    {
+        SCOPED_TRACE("a file without network keys gets no live address");
+        writeSettings("# hand kept\n" + audio);
+        auto handler = makeHandler();
+        enc::NetworkSettings live;
+        ASSERT_EQ(handler->getNetwork(live), 0);
+        ASSERT_EQ(live.dnsFirst, "9.9.9.9");
+        ASSERT_EQ(handler->setAudio(posted, response), 0);
+        EXPECT_EQ(settingsText(),
+                  "# hand kept\n" + std::string(audio).replace(audio.find("gain=0"), 6, "gain=3"));
+    }
+    {
+        SCOPED_TRACE("another program's change after the last reload survives");
+        writeSettings("\n[network]\ndhcp=0\nip=10.0.0.5\n" + audio);
+        auto handler = makeHandler();
+        enc::AudioSettings before;
+        ASSERT_EQ(handler->getAudio(before), 0);
+        // As peerlo's set-IP writes it, between two requests to the web server.
+        const std::string peerlo = "\n[network]\ndhcp=1\nip=10.0.0.9\n; vendor\nx=1\n" + audio;
+        writeSettings(peerlo);
+        ASSERT_EQ(handler->setAudio(posted, response), 0);
+        EXPECT_EQ(settingsText(), std::string(peerlo).replace(peerlo.find("gain=0"), 6, "gain=3"));
+    }
+}

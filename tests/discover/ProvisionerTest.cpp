@@ -6,13 +6,17 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "BoardPaths.h"
 #include "DiscoveryPacket.h"
+#include "EncoderConfigFile.h"
 #include "FlashEraser.h"
 #include "MacText.h"
 #include "Provisioner.h"
@@ -270,4 +274,50 @@ TEST(FlashEraser, FailuresAreReportedAndStopTheErase) {
 
     writeFile(odd, "");
     EXPECT_EQ(FlashEraser::erase("/dev/mtd8"), 0);
+}
+
+// peerlo's set-IP and the web server's setters write the same file; each takes the
+// settings file's lock for its read-change-write turn, so neither undoes the other's keys.
+// Each writer counts up its own value; any reading after a write must show at least the
+// last value the other writer stored.
+TEST_F(ProvisionerTest, ConcurrentSavesOfPeerloAndTheWebServerLoseNoKey) {
+    constexpr int kTurns = 60;
+    std::atomic<int> lastIp{0};
+    std::atomic<int> lastGain{0};
+    const std::string path = settingsFile();
+    const auto check = [&] {
+        // The minimums first: a value stored after the reading may not count against it.
+        const int minIp = lastIp.load();
+        const int minGain = lastGain.load();
+        enc::EncoderConfigFile now;
+        ASSERT_TRUE(now.load(path));
+        const int ipTurn = std::atoi(now.network.ip.substr(now.network.ip.rfind('.') + 1).c_str());
+        if ((minIp > 0 && ipTurn < minIp) || now.audio.gain < minGain ||
+            readFile(path).find("vendorKey=a=b = c") == std::string::npos) {
+            ADD_FAILURE() << "ip turn " << ipTurn << " after " << minIp << ", gain "
+                          << now.audio.gain << " after " << minGain << "\n"
+                          << readFile(path);
+        }
+    };
+    std::thread web([&] {
+        enc::EncoderConfigFile settings;
+        for (int turn = 1; turn <= kTurns; ++turn) {
+            ASSERT_TRUE(
+                settings.update(path, {&settings.audio}, [&] { settings.audio.gain = turn; }));
+            lastGain = turn;
+            check();
+        }
+    });
+    for (int turn = 1; turn <= kTurns; ++turn) {
+        const std::string ip = "10.0.0." + std::to_string(turn);
+        ASSERT_TRUE(provisioner.setIp(
+            setIpRequest(kDeviceIp, ip.c_str(), "255.255.0.0", "10.0.0.254", "8.8.8.8", 1)));
+        lastIp = turn;
+        check();
+    }
+    web.join();
+    enc::EncoderConfigFile last;
+    ASSERT_TRUE(last.load(path));
+    EXPECT_EQ(last.network.ip, "10.0.0." + std::to_string(kTurns));
+    EXPECT_EQ(last.audio.gain, kTurns);
 }

@@ -1,0 +1,104 @@
+#pragma once
+// One descriptor per settings document: the record, where it lives in the settings file, its
+// JSON formats, and one row per field with its INI key, JSON key and limits. The settings
+// file's load and save (EncoderConfigFile), the JSON documents (JsonCast) and the clamps
+// (SettingsLimits) all read these rows, so a field is named in one place.
+
+#include <climits>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "EncoderRecords.h"
+
+namespace enc {
+
+/// A record field: an int, an unsigned int or a text member of R.
+template <class R>
+using FieldMember = std::variant<int R::*, unsigned int R::*, std::string R::*>;
+
+/// In Clamp::high: the input's measured frame rate plus kInputFpsTolerance.
+constexpr int kFollowsInput = INT_MIN;
+/// The main stream may follow the input up to this many fps above its measured rate.
+constexpr int kInputFpsTolerance = 2;
+
+/// The limits of an int field per instance of its record (the stream, or the overlay of the
+/// overlay document): a value outside [low, high[i]] becomes replacement[i].
+struct Clamp {
+    int low;
+    int high[2];
+    int replacement[2];
+};
+
+/// The values an int field may take; a request with any other is refused with a reason.
+struct Allowed {
+    int low;
+    int high;
+};
+/// A switch: 0 or 1.
+constexpr Allowed kSwitch{0, 1};
+
+/// One field of a document.
+template <class R>
+struct DocumentField {
+    FieldMember<R> member;
+    const char* iniKey;   // its key in the settings file; nullptr: live only, never stored
+    const char* jsonKey;  // its key in the JSON formats; nullptr: in no document
+    std::optional<Clamp> clamp = std::nullopt;      // int fields only: replaced outside
+    std::optional<Allowed> allowed = std::nullopt;  // int fields only: refused outside
+};
+
+/// Where a document's records are stored in the settings file.
+struct DocumentSection {
+    /// The section, or for a per-stream record its name after the stream prefix ("video":
+    /// "master_video", "sub_video"); nullptr: the record is not stored.
+    const char* name;
+    bool perStream;
+    /// Appended to every INI key of instance 0 and 1 (the sub stream's "brightness_s").
+    const char* keySuffix[2];
+};
+
+template <class R>
+struct SettingsDocument {
+    DocumentSection section;
+    /// The JSON formats of Frozen's printer and scanner ("%d" an int, "%B" a boolean from an
+    /// int, "%Q" a quoted text), byte for byte as the pages parse them; nullptr: none. The
+    /// alternative reply is the overlay document's second object, or the stream URL's
+    /// document while its SRT output is on.
+    const char* encode;
+    const char* encodeAlt;
+    const char* decode;
+    /// In the order their keys are set on save (which places keys new to the file).
+    std::vector<DocumentField<R>> fields;
+};
+
+/// The descriptor of the document of record type R; one per record (SettingsDocuments.cpp).
+template <class R>
+const SettingsDocument<R>& documentOf();
+
+/// "" when every int field of record lies within its Allowed range, otherwise the reason for
+/// the first that does not ("<JSON key> must be 0 or 1", "... must be from L to H").
+template <class R>
+std::string refusedValue(const R& record) {
+    for (const DocumentField<R>& f : documentOf<R>().fields) {
+        if (!f.allowed) {
+            continue;
+        }
+        const int value = record.*std::get<int R::*>(f.member);
+        if (value < f.allowed->low || value > f.allowed->high) {
+            const bool flag = f.allowed->low == 0 && f.allowed->high == 1;
+            return std::string(f.jsonKey) +
+                   (flag ? " must be 0 or 1"
+                         : " must be from " + std::to_string(f.allowed->low) + " to " +
+                               std::to_string(f.allowed->high));
+        }
+    }
+    return std::string();
+}
+
+/// The section of instance (stream) index of a document: the stream prefix ("master_",
+/// "sub_") for a per-stream record.
+std::string sectionOf(const DocumentSection& section, int index);
+
+}  // namespace enc
