@@ -47,11 +47,12 @@
    6  RTSP (RFC 2326): an RTSP server on `port` (every interface) serves the stream to
       players and recorders that pull it, as RTP (H.264 RFC 6184, H.265 RFC 7798, AAC RFC
       3640 mpeg4-generic AAC-hbr; other codecs are not offered) over UDP unicast, UDP
-      multicast (option "multicast") or interleaved on the RTSP connection (RTP/AVP/TCP). The stream is at rtsp://HOST:PORT/
-      until the option "path" moves it; casters opened on the same port share one server
-      under different paths (the main and the sub stream on 554: "/main", "/sub"). Each
-      frame is packetized once for all sessions; parameter sets go in band before every key
-      picture and in the SDP. A session ends with TEARDOWN, with its RTSP connection, or
+      multicast (option "multicast") or interleaved on the RTSP connection (RTP/AVP/TCP).
+      The stream is at rtsp://HOST:PORT/ until the option "path" moves it; casters opened
+      on the same port share one server under different paths (the main and the sub stream
+      on 554: "/main", "/sub"). Each frame is packetized once for all sessions; parameter
+      sets go in band before every key picture and in the SDP. A session ends with
+      TEARDOWN, with its RTSP connection, or
       after the session timeout without RTSP requests or RTCP. Every session gets an RTCP
       sender report every 5 s. Limits: 64 sessions per stream (option), 16 connections per
       client address, requests of at most 8 KiB complete within 10 s. A TCP client that
@@ -272,8 +273,8 @@ SLUICE_API int sluice_write(int handle, const sluice_media_packet* packet);
  *   "multicast_ttl"   1..255, default 16: the multicast datagrams' time to live. */
 SLUICE_API int sluice_set_option(int handle, const char* name, const char* value);
 
-/* Writes the caster's local port to *port: the port a TCP, HTTP or SRT caster listens on
- * (0 for an SRT caster without listener), or the one a UDP or RTP caster's socket is bound
+/* Writes the caster's local port to *port: the port a TCP, HTTP, RTSP or SRT caster listens
+ * on (0 for an SRT caster without listener), or the one a UDP or RTP caster's socket is bound
  * to. After sluice_open with port 0 it tells which port the system chose, so that a caller
  * never has to guess a free one:
  *     sluice_open(&handle, SLUICE_PROTOCOL_HTTP, 0, &fmt);
@@ -328,15 +329,15 @@ typedef struct sluice_destination_stats {
     int32_t latency_ms;             /* latency the transport negotiated */
     int32_t reserved;               /* 0 */
     /* 168: the fields below were added with SRT. */
-    uint64_t send_rate_bps;         /* the transport's current send rate, bits per second */
+    uint64_t send_rate_bps; /* the transport's current send rate, bits per second */
     /* 176: the fields below were added with RTSP (0 for other protocols). */
-    int32_t rtsp_transport;         /* SLUICE_RTSP_TRANSPORT_* of the session (multicast:
-                                       the stream sender's counts, the group's port) */
-    int32_t rtcp_port;              /* UDP: the client's RTCP port; TCP: 0 */
-    uint64_t receiver_reports;      /* RTCP receiver reports the client sent */
-    int32_t jitter_us;              /* interarrival jitter of its latest report (valid with
-                                       SLUICE_STATS_HAS_JITTER), microseconds */
-    int32_t reserved2;              /* 0 */
+    int32_t rtsp_transport;    /* SLUICE_RTSP_TRANSPORT_* of the session (multicast:
+                                  the stream sender's counts, the group's port) */
+    int32_t rtcp_port;         /* UDP: the client's RTCP port; TCP: 0 */
+    uint64_t receiver_reports; /* RTCP receiver reports the client sent */
+    int32_t jitter_us;         /* interarrival jitter of its latest report (valid with
+                                  SLUICE_STATS_HAS_JITTER), microseconds */
+    int32_t reserved2;         /* 0 */
 } sluice_destination_stats;
 
 /* rtsp_transport: RTP over UDP to the client's ports, interleaved on its RTSP connection, or

@@ -395,6 +395,13 @@ TEST(KorrinSimUsage, HelpAndBadOptions) {
 
 namespace {
 
+// Both streams name one RTSP port in the settings before korrin-sim starts: one the system
+// handed out and took back just now.
+int releasedTcpPort() {
+    const testsupport::TakenPort held;
+    return held.port();
+}
+
 std::string rtsp(const std::string& section, int port, const std::string& name) {
     return "[" + section + "]\nrtspEnabled=1\nrtspPort=" + std::to_string(port) +
            "\nrtspName=" + name + "\n\n";
@@ -405,8 +412,8 @@ std::string rtsp(const std::string& section, int port, const std::string& name) 
 // Both streams on one RTSP port under their names, protected by the web credentials; with
 // rtspAuth=0 anybody may view; a taken port is reported and the other outputs run on.
 TEST_F(KorrinSimTest, RtspServesBothStreamsWithTheWebCredentials) {
-    const int port = freeTcpPort();
-    const int httpPort = freeTcpPort();
+    const int port = releasedTcpPort();
+    const int httpPort = releasedTcpPort();
     // The factory credentials' line, as the web server writes it.
     std::string ha1;
     testsupport::shell("printf '%s' admin:HttpServer:740163 | md5sum | cut -c1-32", &ha1);

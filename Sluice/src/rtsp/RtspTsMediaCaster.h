@@ -46,6 +46,7 @@ public:
 
     /// The port served (0 when closed).
     uint16_t port();
+    uint16_t localPort() override { return port(); }
     /// The server's (for tests that cannot wait for its time-outs); null when closed.
     std::shared_ptr<RtspServer> server();
 
