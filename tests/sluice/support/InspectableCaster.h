@@ -19,12 +19,13 @@ public:
     /// and handled everything the clients sent.
     size_t unreadInput() {
         size_t total = 0;
-        this->connections().forEach([&](int fd, const std::shared_ptr<TcpConnection>& connection) {
-            int queued = 0;
-            ::ioctl(fd, FIONREAD, &queued);
-            total += static_cast<size_t>(queued);
-            total += evbuffer_get_length(bufferevent_get_input(connection->getBufferEvent()));
-        });
+        this->connections().forEach(
+            [&](int fd, const std::shared_ptr<av::TcpConnection>& connection) {
+                int queued = 0;
+                ::ioctl(fd, FIONREAD, &queued);
+                total += static_cast<size_t>(queued);
+                total += evbuffer_get_length(bufferevent_get_input(connection->getBufferEvent()));
+            });
         return total;
     }
 };
