@@ -30,31 +30,18 @@ std::string trim(const std::string& text) {
     return text.substr(begin, text.find_last_not_of(" \t") - begin + 1);
 }
 
-// A decimal number in [low, high]; false for anything else.
-bool number(const std::string& text, int low, int high, int& out) {
-    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != text.npos) {
-        return false;
-    }
-    const long value = std::strtol(text.c_str(), nullptr, 10);
-    if (value < low || value > high) {
-        return false;
-    }
-    out = static_cast<int>(value);
-    return true;
-}
-
 // "a-b" or "a" (then b = a + 1).
 bool range(const std::string& text, int low, int high, int& first, int& second) {
     const size_t dash = text.find('-');
     if (dash == std::string::npos) {
-        if (!number(text, low, high - 1, first)) {
+        if (!rtspNumber(text, low, high - 1, first)) {
             return false;
         }
         second = first + 1;
         return true;
     }
-    return number(text.substr(0, dash), low, high, first) &&
-           number(text.substr(dash + 1), low, high, second);
+    return rtspNumber(text.substr(0, dash), low, high, first) &&
+           rtspNumber(text.substr(dash + 1), low, high, second);
 }
 
 bool parseOne(const std::string& spec, RtspTransport& out) {
@@ -115,6 +102,18 @@ bool parseOne(const std::string& spec, RtspTransport& out) {
 }
 
 }  // namespace
+
+bool rtspNumber(const std::string& text, int low, int high, int& out) {
+    if (text.empty() || text.size() > 7 || text.find_first_not_of("0123456789") != text.npos) {
+        return false;
+    }
+    const long value = std::strtol(text.c_str(), nullptr, 10);
+    if (value < low || value > high) {
+        return false;
+    }
+    out = static_cast<int>(value);
+    return true;
+}
 
 bool RtspTransport::parse(const std::string& header, RtspTransport& out) {
     if (header.size() > 4096) {

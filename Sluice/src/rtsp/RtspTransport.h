@@ -22,4 +22,8 @@ struct RtspTransport {
     static bool parse(const std::string& header, RtspTransport& out);
 };
 
+/// A decimal number of at most seven digits in [low, high], nothing else (no sign, no
+/// spaces): the numbers of Transport headers and of the RTSP caster's options.
+bool rtspNumber(const std::string& text, int low, int high, int& out);
+
 }  // namespace av

@@ -8,6 +8,7 @@
 #include <ctime>
 
 #include "CLog.h"
+#include "RtspTransport.h"
 #include "sluice.h"
 
 namespace av {
@@ -18,19 +19,6 @@ int64_t monotonicUs() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
-}
-
-// A decimal in [low, high], nothing else.
-bool number(const std::string& text, int low, int high, int& out) {
-    if (text.empty() || text.size() > 7 || text.find_first_not_of("0123456789") != text.npos) {
-        return false;
-    }
-    const long value = std::strtol(text.c_str(), nullptr, 10);
-    if (value < low || value > high) {
-        return false;
-    }
-    out = static_cast<int>(value);
-    return true;
 }
 
 }  // namespace
@@ -134,11 +122,11 @@ int RtspTsMediaCaster::setOption(const std::string& name, const std::string& val
         return 0;
     }
     int number_ = 0;
-    if (name == "max_sessions" && number(value, 1, 1024, number_)) {
+    if (name == "max_sessions" && rtspNumber(value, 1, 1024, number_)) {
         server->configure(mount, [&](RtspMountSettings& s) { s.maxSessions = number_; });
         return 0;
     }
-    if (name == "session_timeout" && number(value, 1, 3600, number_)) {
+    if (name == "session_timeout" && rtspNumber(value, 1, 3600, number_)) {
         server->configure(mount, [&](RtspMountSettings& s) { s.timeoutSeconds = number_; });
         return 0;
     }
@@ -152,7 +140,8 @@ int RtspTsMediaCaster::setOption(const std::string& name, const std::string& val
             if (colon == std::string::npos ||
                 inet_pton(AF_INET, value.substr(0, colon).c_str(), &address) != 1 ||
                 !IN_MULTICAST(ntohl(address.s_addr)) ||
-                !number(value.substr(colon + 1), 1024, 65532, groupPort) || groupPort % 2 != 0) {
+                !rtspNumber(value.substr(colon + 1), 1024, 65532, groupPort) ||
+                groupPort % 2 != 0) {
                 return EINVAL;
             }
             group = value.substr(0, colon);
@@ -163,7 +152,7 @@ int RtspTsMediaCaster::setOption(const std::string& name, const std::string& val
         });
         return 0;
     }
-    if (name == "multicast_ttl" && number(value, 1, 255, number_)) {
+    if (name == "multicast_ttl" && rtspNumber(value, 1, 255, number_)) {
         server->configure(mount, [&](RtspMountSettings& s) { s.multicastTtl = number_; });
         return 0;
     }
@@ -171,8 +160,9 @@ int RtspTsMediaCaster::setOption(const std::string& name, const std::string& val
         const size_t dash = value.find('-');
         int first = 0;
         int last = 0;
-        if (dash != std::string::npos && number(value.substr(0, dash), 1024, 65535, first) &&
-            number(value.substr(dash + 1), 1024, 65535, last) && server->setUdpPorts(first, last)) {
+        if (dash != std::string::npos && rtspNumber(value.substr(0, dash), 1024, 65535, first) &&
+            rtspNumber(value.substr(dash + 1), 1024, 65535, last) &&
+            server->setUdpPorts(first, last)) {
             return 0;
         }
     }
