@@ -44,8 +44,8 @@ bool range(const std::string& text, int low, int high, int& first, int& second) 
            rtspNumber(text.substr(dash + 1), low, high, second);
 }
 
-bool parseOne(const std::string& spec, RtspTransport& out) {
-    const std::vector<std::string> fields = split(spec, ';');
+bool parseOne(const std::string& alternative, RtspTransport& out) {
+    const std::vector<std::string> fields = split(alternative, ';');
     const std::string profile = trim(fields[0]);
     RtspTransport parsed;
     bool tcp = false;
@@ -119,8 +119,8 @@ bool RtspTransport::parse(const std::string& header, RtspTransport& out) {
     if (header.size() > 4096) {
         return false;
     }
-    for (const std::string& spec : split(header, ',')) {
-        if (parseOne(spec, out)) {
+    for (const std::string& alternative : split(header, ',')) {
+        if (parseOne(alternative, out)) {
             return true;
         }
     }

@@ -15,7 +15,7 @@ struct RtspTransport {
     int rtpChannel = -1;  // TCP: the interleaved channels; -1 = the server picks
     int rtcpChannel = -1;
 
-    /// Picks the first transport specification of a Transport header (a comma-separated list
+    /// Picks the first transport alternative of a Transport header (a comma-separated list
     /// of alternatives) that this server can serve. False when none is: no RTP/AVP profile,
     /// a "mode" other than PLAY, a unicast UDP request without a valid client_port, or
     /// malformed numbers.
