@@ -270,6 +270,41 @@ TEST_F(RtspCaster, TwoPathsShareOnePortAndAPathIsTakenOnce) {
     EXPECT_EQ(client.request("DESCRIBE", client.url("/sub")).status, 200);
 }
 
+// The streams of one port change their settings from their own threads at once: every
+// call returns after its change is made, never before (a caller's arguments live on its stack).
+TEST_F(RtspCaster, StreamsOfOnePortChangeSettingsAtOnce) {
+    std::vector<std::unique_ptr<RtspTsMediaCaster>> casters;
+    for (int i = 0; i < 4; ++i) {
+        casters.push_back(std::make_unique<RtspTsMediaCaster>());
+        open(*casters.back(), false, i == 0 ? 0 : casters.front()->port());
+        ASSERT_EQ(casters.back()->setOption("path", "/s" + std::to_string(i)), 0);
+    }
+    // A path another stream holds is refused, which a call that returned early cannot know.
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 4; ++i) {
+        threads.emplace_back([&failures, i, c = casters[i].get()] {
+            const std::string own = "/s" + std::to_string(i);
+            for (int n = 0; n < 400; ++n) {
+                if (i == 0) {
+                    failures += c->setOption("session_timeout", std::to_string(1 + n % 60)) != 0;
+                } else {
+                    failures += c->setOption("path", "/s0") != EEXIST;
+                    failures += c->setOption("path", own) != 0;
+                }
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(failures.load(), 0);
+    RawClient client(casters.front()->port());
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(client.request("DESCRIBE", client.url("/s" + std::to_string(i))).status, 200);
+    }
+}
+
 // A session is in the per-destination records from SETUP to TEARDOWN, and not a moment
 // longer; both transports, with what was sent and what the client reported.
 TEST_F(RtspCaster, SessionsAreDestinationsUntilTeardown) {

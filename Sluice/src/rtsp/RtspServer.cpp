@@ -191,7 +191,9 @@ void RtspServer::doStop() {
 void RtspServer::runOnLoop(const std::function<void()>& fn) {
     assert(std::this_thread::get_id() != m_loopThread.load() && "runOnLoop from the loop");
     std::unique_lock<std::mutex> lock(m_commandMutex);
-    const uint64_t ticket = m_commandsRun + m_commands.size() + 1;
+    // Tickets count every command ever queued: a command being run has left the queue but
+    // is not yet counted as run, so the queue's length cannot tell a caller its turn.
+    const uint64_t ticket = ++m_commandsQueued;
     m_commands.push_back(fn);
     event_active(m_wakeEvent, EV_READ, 0);
     m_commandDone.wait(lock, [&] { return m_commandsRun >= ticket; });

@@ -130,7 +130,8 @@ private:
     std::mutex m_commandMutex;
     std::condition_variable m_commandDone;
     std::deque<std::function<void()>> m_commands;
-    uint64_t m_commandsRun = 0;  // guarded by m_commandMutex
+    uint64_t m_commandsQueued = 0;  // guarded by m_commandMutex
+    uint64_t m_commandsRun = 0;     // guarded by m_commandMutex
 
     // Loop thread only.
     std::map<std::string, std::shared_ptr<RtspMount>> m_mounts;  // by normalised path
