@@ -296,9 +296,9 @@ SLUICE_API void sluice_set_stack_size(int bytes);   /* worker thread stack; >= 0
  * datagrams: RTP packets sent; connected_since_us: the SETUP). Every count starts when the
  * destination was added or connected (an SRT target's counts run on across reconnections).
  * The record grows at its end in later versions: `size` tells how many bytes of it the
- * caller's record has and the library has filled (see below). 200 bytes; the first 168 are
- * the record of the first version and the first 176 that of the second, whose callers keep
- * working unchanged.
+ * caller's record has and the library has filled (see below). 384 bytes; the first 168 are
+ * the record of the first version, the first 176 that of the second and the first 200 that
+ * of the third, whose callers keep working unchanged.
  *
  * SRT: datagrams/bytes count messages handed to libsrt; `dropped` counts blocks lost in the
  * peer's own queue (full, or the link ended) plus those libsrt dropped as too late;
@@ -338,7 +338,39 @@ typedef struct sluice_destination_stats {
     int32_t jitter_us;         /* interarrival jitter of its latest report (valid with
                                   SLUICE_STATS_HAS_JITTER), microseconds */
     int32_t reserved2;         /* 0 */
+    /* 200: the fields below were added with RTMP, HLS and HTTP-FLV (0 where a protocol
+       does not track them). */
+    int32_t state;           /* SLUICE_STATE_* of this destination (an RTMP push) */
+    int32_t reserved3;       /* 0 */
+    uint64_t connects;       /* connections made (RTMP) */
+    uint64_t reconnects;     /* connections made again after one was lost or refused */
+    uint64_t frames;         /* whole frames sent */
+    uint64_t frames_dropped; /* whole frames never sent (queue overflow) */
+    int64_t last_success_us; /* wall-clock time of the last successful publish, in
+                                microseconds since 1970; 0 if none */
+    uint64_t requests;       /* HLS: requests served */
+    uint64_t clients_seen;   /* HLS: distinct client addresses in the last 30 s */
+    uint64_t playlist_bytes; /* HLS: playlist bytes served */
+    uint64_t segment_bytes;  /* HLS: segment bytes served */
+    uint64_t overruns;       /* frames the constant-rate multiplexer could not fit */
+    char state_text[96];     /* the last error or the reason of the state, for people;
+                                NUL-terminated, empty when there is none */
 } sluice_destination_stats;
+
+/* States of a destination (state above) and of a whole output (sluice_output_status):
+ * OFF       not open;
+ * SERVING   listening for clients, or sending to its targets;
+ * CONNECTING, PUBLISHING  a push connecting, or connected and sending;
+ * RETRYING  a push lost or was refused its connection and waits to try again (state_text
+ *           says why);
+ * FAILED    cannot work until reconfigured: a port that is taken, a codec the protocol cannot
+ *           carry (state_text says why). */
+#define SLUICE_STATE_OFF 0
+#define SLUICE_STATE_SERVING 1
+#define SLUICE_STATE_CONNECTING 2
+#define SLUICE_STATE_PUBLISHING 3
+#define SLUICE_STATE_RETRYING 4
+#define SLUICE_STATE_FAILED 5
 
 /* rtsp_transport: RTP over UDP to the client's ports, interleaved on its RTSP connection, or
  * to the stream's multicast group. */
@@ -368,6 +400,27 @@ typedef struct sluice_destination_stats {
 SLUICE_API int sluice_get_destination_stats(int handle, sluice_destination_stats* records,
                                             int capacity, int* count);
 
+/* The health of a whole output (one handle), for status pages and metrics: its state and
+ * the reason of the state, the port it serves on, how many destinations it has, and the
+ * frames it took and could not fit. The record grows at its end like the one above: the
+ * caller sets size to sizeof(sluice_output_status) as it knows it (at least 16), the library
+ * fills at most that many bytes, zeroes what it does not know and sets size to the bytes it
+ * filled. Safe from any thread. Returns 0, 22 (status NULL or size below 16) or 2 (unknown
+ * handle). */
+typedef struct sluice_output_status {
+    uint32_t size;        /* caller: sizeof its record; library: bytes filled */
+    int32_t protocol;     /* SLUICE_PROTOCOL_* */
+    int32_t state;        /* SLUICE_STATE_* */
+    int32_t last_errno;   /* errno of the state's cause; 0 when none */
+    int32_t local_port;   /* the port it listens on; 0 when it does not */
+    int32_t destinations; /* targets, clients or sessions now */
+    uint64_t frames_in;   /* frames the output took from sluice_write */
+    uint64_t overruns;    /* frames the constant-rate multiplexer could not fit */
+    char state_text[128]; /* the reason of the state, for people; NUL-terminated */
+} sluice_output_status;
+
+SLUICE_API int sluice_get_output_status(int handle, sluice_output_status* status);
+
 #ifdef __cplusplus
 } /* extern "C" */
 #endif
@@ -388,7 +441,9 @@ SLUICE_STATIC_ASSERT(__builtin_offsetof(sluice_media_format, audio_config) == 56
 SLUICE_STATIC_ASSERT(__builtin_offsetof(sluice_media_format, format_param16) == 64,
                      "format_param16 at 64");
 SLUICE_STATIC_ASSERT(sizeof(sluice_media_packet) == 32, "sluice_media_packet is 32 bytes");
-SLUICE_STATIC_ASSERT(sizeof(sluice_destination_stats) == 200, "sluice_destination_stats is 200");
+SLUICE_STATIC_ASSERT(sizeof(sluice_destination_stats) == 384, "sluice_destination_stats is 384");
+SLUICE_STATIC_ASSERT(__builtin_offsetof(sluice_destination_stats, state) == 200, "state at 200");
+SLUICE_STATIC_ASSERT(sizeof(sluice_output_status) == 168, "sluice_output_status is 168");
 SLUICE_STATIC_ASSERT(__builtin_offsetof(sluice_destination_stats, rtsp_transport) == 176,
                      "rtsp_transport at 176");
 SLUICE_STATIC_ASSERT(__builtin_offsetof(sluice_destination_stats, send_rate_bps) == 168,

@@ -233,6 +233,46 @@ TEST_F(SluiceApi, LocalPortTellsWhichPortAnOpenWithZeroGot) {
     EXPECT_EQ(sluice_get_local_port(srt, &port), ENOENT);
 }
 
+// An output's health: protocol, state, port and the frames it took; a short record gets
+// just the fields it knows.
+TEST_F(SluiceApi, OutputStatusTellsStatePortAndFramesTaken) {
+    const int tcp = open(SLUICE_PROTOCOL_TCP);
+    const int unknown = open(42);  // casts UDP, as ever
+    for (int i = 0; i < 3; ++i) {
+        const sluice_media_packet p = audioPacket(i * 1024);
+        ASSERT_EQ(sluice_write(tcp, &p), 0);
+    }
+    sluice_output_status status;
+    std::memset(&status, 0xAB, sizeof status);
+    status.size = sizeof status;
+    ASSERT_EQ(sluice_get_output_status(tcp, &status), 0);
+    int port = 0;
+    ASSERT_EQ(sluice_get_local_port(tcp, &port), 0);
+    EXPECT_EQ(status.size, sizeof status);
+    EXPECT_EQ(status.protocol, SLUICE_PROTOCOL_TCP);
+    EXPECT_EQ(status.state, SLUICE_STATE_SERVING);
+    EXPECT_EQ(status.local_port, port);
+    EXPECT_EQ(status.destinations, 0);
+    EXPECT_EQ(status.frames_in, 3u);
+    EXPECT_EQ(status.overruns, 0u);
+    EXPECT_STREQ(status.state_text, "");
+    ASSERT_EQ(sluice_get_output_status(unknown, &status), 0);
+    EXPECT_EQ(status.protocol, SLUICE_PROTOCOL_UDP);
+
+    unsigned char shortRecord[24];
+    std::memset(shortRecord, 0xAB, sizeof shortRecord);
+    const uint32_t sixteen = 16;
+    std::memcpy(shortRecord, &sixteen, sizeof sixteen);
+    ASSERT_EQ(sluice_get_output_status(tcp, reinterpret_cast<sluice_output_status*>(shortRecord)),
+              0);
+    EXPECT_EQ(shortRecord[16], 0xAB);  // nothing past the caller's size
+    status.size = 15;
+    EXPECT_EQ(sluice_get_output_status(tcp, &status), EINVAL);
+    EXPECT_EQ(sluice_get_output_status(tcp, nullptr), EINVAL);
+    status.size = sizeof status;
+    EXPECT_EQ(sluice_get_output_status(64, &status), ENOENT);
+}
+
 TEST_F(SluiceApi, CloseWhileAnotherThreadWrites) {
     // A caster closed on one thread is destroyed only after a concurrent write let go.
     for (int round = 0; round < 20; ++round) {
@@ -352,9 +392,10 @@ TEST_F(SluiceApi, DestinationStatsCountEveryTargetExactly) {
     EXPECT_EQ(second.last_errno, EINVAL);
     // A newer caller's record: what this library knows, the rest zeroed.
     std::vector<unsigned char> longer;
-    ASSERT_EQ(statsAtStride(handle, 200, 1, longer, count), 0);
+    const uint32_t newer = sizeof(sluice_destination_stats) + 24;
+    ASSERT_EQ(statsAtStride(handle, newer, 1, longer, count), 0);
     EXPECT_EQ(count, 2);
-    const sluice_destination_stats first = recordAt(longer, 200, 0);
+    const sluice_destination_stats first = recordAt(longer, newer, 0);
     EXPECT_EQ(first.size, sizeof first);
     EXPECT_EQ(first.datagrams, records[0].datagrams);
     for (size_t i = sizeof first; i < longer.size(); ++i) {

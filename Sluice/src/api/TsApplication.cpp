@@ -110,6 +110,10 @@ int TsApplication::open(int& handle, int protocol, int port, const MediaCasterCo
         CLog::warning("sluice_open protocol:%d is not available\n", protocol);
         return ENODEV;
     }
+    // Unknown protocol numbers cast UDP, as they always did.
+    caster->setProtocolNumber(protocol >= SLUICE_PROTOCOL_TCP && protocol <= SLUICE_PROTOCOL_RTSP
+                                  ? protocol
+                                  : SLUICE_PROTOCOL_UDP);
     const int status = caster->open("", static_cast<uint16_t>(port), config);
     if (status != 0) {
         return status;

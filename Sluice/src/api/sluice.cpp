@@ -18,10 +18,12 @@ using av::TsMediaCaster;
 
 namespace {
 
-static_assert(sizeof(sluice_destination_stats) == 200, "sluice_destination_stats is 200 bytes");
+static_assert(sizeof(sluice_destination_stats) == 384, "sluice_destination_stats is 384 bytes");
 // A record shorter than this would not even say which destination it is.
 constexpr uint32_t kMinStatsSize = offsetof(sluice_destination_stats, connected_since_us);
 static_assert(kMinStatsSize == 80, "the identity fields end at 80");
+// size, protocol, state, last_errno: the least a caller of sluice_get_output_status must know.
+constexpr uint32_t kMinOutputStatusSize = 16;
 
 sluice_destination_stats toRecord(const av::DestinationStats& stats) {
     sluice_destination_stats record{};
@@ -54,6 +56,18 @@ sluice_destination_stats toRecord(const av::DestinationStats& stats) {
         record.lost_packets = stats.lostPackets;
         record.jitter_us = stats.jitterUs;
     }
+    record.state = stats.state;
+    record.connects = stats.connects;
+    record.reconnects = stats.reconnects;
+    record.frames = stats.frames;
+    record.frames_dropped = stats.framesDropped;
+    record.last_success_us = stats.lastSuccessUs;
+    record.requests = stats.requests;
+    record.clients_seen = stats.clientsSeen;
+    record.playlist_bytes = stats.playlistBytes;
+    record.segment_bytes = stats.segmentBytes;
+    record.overruns = stats.overruns;
+    std::snprintf(record.state_text, sizeof record.state_text, "%s", stats.stateText.c_str());
     return record;
 }
 
@@ -136,6 +150,7 @@ int sluice_write(int handle, const sluice_media_packet* packet) {
         return EINVAL;
     }
     return withCaster(handle, [&](TsMediaCaster& caster) {
+        caster.countFrameIn();
         caster.write(packet->type, packet->data, packet->size, packet->pts, packet->duration,
                      packet->flags);
         return 0;
@@ -183,6 +198,28 @@ int sluice_get_destination_stats(int handle, sluice_destination_stats* records, 
             std::memcpy(slot, &record, filled);
             std::memset(slot + filled, 0, stride - filled);
         }
+        return 0;
+    });
+}
+
+int sluice_get_output_status(int handle, sluice_output_status* status) {
+    if (status == nullptr || status->size < kMinOutputStatusSize) {
+        return EINVAL;
+    }
+    return withCaster(handle, [&](TsMediaCaster& caster) {
+        const av::OutputStatus health = caster.outputStatus();
+        sluice_output_status record{};
+        record.protocol = health.protocol;
+        record.state = health.state;
+        record.last_errno = health.lastErrno;
+        record.local_port = health.localPort;
+        record.destinations = health.destinations;
+        record.frames_in = caster.framesIn();
+        record.overruns = health.overruns;
+        std::snprintf(record.state_text, sizeof record.state_text, "%s", health.stateText.c_str());
+        const size_t filled = std::min<size_t>(status->size, sizeof record);
+        record.size = static_cast<uint32_t>(filled);
+        std::memcpy(status, &record, filled);
         return 0;
     });
 }

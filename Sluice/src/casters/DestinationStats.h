@@ -30,6 +30,31 @@ struct DestinationStats {
     uint64_t receiverReports = 0;
     bool hasReceiverReport = false;
     int jitterUs = 0;
+    // Pushes (RTMP), HLS and constant-rate outputs; zero where a protocol does not track them.
+    int state = 0;  // SLUICE_STATE_*
+    std::string stateText;
+    uint64_t connects = 0;
+    uint64_t reconnects = 0;
+    uint64_t frames = 0;
+    uint64_t framesDropped = 0;
+    int64_t lastSuccessUs = 0;
+    uint64_t requests = 0;
+    uint64_t clientsSeen = 0;
+    uint64_t playlistBytes = 0;
+    uint64_t segmentBytes = 0;
+    uint64_t overruns = 0;
+};
+
+/// The health of a whole output, as sluice_get_output_status reports it. Plain record.
+struct OutputStatus {
+    int protocol = 0;  // SLUICE_PROTOCOL_*
+    int state = 0;     // SLUICE_STATE_*
+    int lastErrno = 0;
+    std::string stateText;
+    uint16_t localPort = 0;
+    int destinations = 0;
+    uint64_t framesIn = 0;
+    uint64_t overruns = 0;
 };
 
 }  // namespace av

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -52,6 +53,27 @@ public:
     /// A snapshot of every destination's counters (targets in list order, clients in
     /// descriptor order).
     virtual std::vector<DestinationStats> destinationStats() = 0;
+    /// The output's health. By default: serving while open, on its local port, with one
+    /// destination per record; outputs with states of their own (pushes, listeners that may
+    /// fail) override it. The caller fills framesIn.
+    virtual OutputStatus outputStatus() {
+        OutputStatus status;
+        status.protocol = protocolNumber();
+        status.state = isOpen() ? 1 : 0;  // SLUICE_STATE_SERVING : SLUICE_STATE_OFF
+        status.localPort = localPort();
+        status.destinations = static_cast<int>(destinationStats().size());
+        return status;
+    }
+    /// Counts a frame handed to write() by the exported interface (sluice_output_status).
+    void countFrameIn() { m_framesIn.fetch_add(1, std::memory_order_relaxed); }
+    uint64_t framesIn() const { return m_framesIn.load(std::memory_order_relaxed); }
+    /// The SLUICE_PROTOCOL_* the caster was opened as, set once by the exported interface.
+    void setProtocolNumber(int protocol) { m_protocol.store(protocol); }
+    int protocolNumber() const { return m_protocol.load(); }
+
+private:
+    std::atomic<uint64_t> m_framesIn{0};
+    std::atomic<int> m_protocol{0};
 };
 
 }  // namespace av
