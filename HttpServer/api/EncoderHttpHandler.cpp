@@ -15,9 +15,6 @@ namespace enc {
 
 namespace {
 
-// The result for a method a path does not accept (EINVAL); the server answers it with 500.
-constexpr int kWrongMethod = 22;
-
 enum class Method { Get, Post, Other };
 
 // The methods a link, an image or a prefetch may send: they must never change state.
@@ -61,34 +58,34 @@ struct Request {
 
 // A read fills a fresh record and answers it encoded, also when the operation failed.
 template <class Record, class Read>
-int readOp(Request& rq, Read read) {
+ApiResult readOp(Request& rq, Read read) {
     Record record;
-    const int result = read(record);
+    const ApiResult result = read(record);
     JsonCast::toJson(record, rq.response);
     return result;
 }
 
 // A write decodes the body into a fresh record; the operation may set the response.
 template <class Record, class Write>
-int writeOp(Request& rq, Write write) {
+ApiResult writeOp(Request& rq, Write write) {
     Record record;
     JsonCast::fromJson(record, rq.body);
     return write(record);
 }
 
 template <class Record, class Read, class Write>
-int readOrWrite(Request& rq, Read read, Write write) {
+ApiResult readOrWrite(Request& rq, Read read, Write write) {
     switch (rq.method) {
         case Method::Get:
             return readOp<Record>(rq, read);
         case Method::Post:
             return writeOp<Record>(rq, write);
         default:
-            return kWrongMethod;
+            return kApiWrongMethod;
     }
 }
 
-using RouteFn = int (*)(Request&);
+using RouteFn = ApiResult (*)(Request&);
 
 struct Route {
     std::string_view path;
@@ -141,7 +138,7 @@ const Route kRoutes[] = {
          OsdSettings first;
          OsdSettings second;
          if (rq.method == Method::Get) {
-             const int result = rq.device.getOsd(rq.index, first, second);
+             const ApiResult result = rq.device.getOsd(rq.index, first, second);
              JsonCast::toJson(first, second, rq.response);
              return result;
          }
@@ -149,7 +146,7 @@ const Route kRoutes[] = {
              JsonCast::fromJson(first, second, rq.body);
              return rq.device.setOsd(rq.index, first, second, rq.response);
          }
-         return kWrongMethod;
+         return kApiWrongMethod;
      }},
     {"/logo", true,
      [](Request& rq) {
@@ -216,7 +213,8 @@ const Route kRoutes[] = {
          if (rq.method == Method::Get) {
              return readOp<StreamFormat>(rq, [&](auto& r) { return rq.device.getStreamFormat(r); });
          }
-         return rq.method == Method::Post ? 0 : kWrongMethod;  // read-only: a POST changes nothing
+         return rq.method == Method::Post ? kApiOk
+                                          : kApiWrongMethod;  // read-only: a POST changes nothing
      }},
     {"/sysinfo", false,
      [](Request& rq) {
@@ -231,13 +229,13 @@ const Route kRoutes[] = {
     {"/httpdetect", false,
      [](Request& rq) {
          if (rq.method == Method::Other) {
-             return kWrongMethod;
+             return kApiWrongMethod;
          }
          UpgradeServerSettings record;
          if (rq.method == Method::Post) {
              JsonCast::fromJson(record, rq.body);
          }
-         const int result = rq.device.httpDetect(record);
+         const ApiResult result = rq.device.httpDetect(record);
          JsonCast::toJson(record, rq.response);
          return result;
      }},
@@ -265,18 +263,18 @@ const Route kRoutes[] = {
      [](Request& rq) {
          SrtSettings record;
          if (rq.method == Method::Get) {
-             const int result = rq.device.getSrt(rq.index, record);
+             const ApiResult result = rq.device.getSrt(rq.index, record);
              JsonCast::toJson(record, rq.response);
              return result;
          }
          if (rq.method == Method::Post) {
-             if (rq.device.getSrt(rq.index, record) != 0) {
-                 return -1;
+             if (rq.device.getSrt(rq.index, record) != kApiOk) {
+                 return kApiFailed;
              }
              JsonCast::fromJson(record, rq.body);
              return rq.device.setSrt(rq.index, record, rq.response);
          }
-         return kWrongMethod;
+         return kApiWrongMethod;
      }},
     // Any method but the safe ones: a plain link must not install, restart or reset.
     {"/update", false,
@@ -298,9 +296,9 @@ const Route kRoutes[] = {
 
 }  // namespace
 
-int EncoderHttpHandler::handleApi(std::string_view method, std::string_view apiPath,
-                                  std::string_view queryString, std::string_view body,
-                                  std::string& response) {
+ApiResult EncoderHttpHandler::handleApi(std::string_view method, std::string_view apiPath,
+                                        std::string_view queryString, std::string_view body,
+                                        std::string& response) {
     for (const Route& route : kRoutes) {
         if (route.path == apiPath) {
             if (!JsonDepth::within(body)) {
@@ -323,7 +321,7 @@ int EncoderHttpHandler::handleApi(std::string_view method, std::string_view apiP
         }
     }
     response = "unknown api";
-    return -1;
+    return kApiFailed;
 }
 
 bool EncoderHttpHandler::runsLong(std::string_view method, std::string_view apiPath) const {

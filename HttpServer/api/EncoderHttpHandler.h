@@ -13,9 +13,9 @@ namespace enc {
 /// of read operations (JsonCast). The operations themselves are the device's
 /// (DeviceOperations), which must outlive the dispatcher.
 ///
-/// The dispatcher answers 22 for a wrong method where a path distinguishes GET and POST,
-/// HttpHandler::kMethodNotAllowed for GET, HEAD or OPTIONS on "/update", "/reboot" and
-/// "/reset" (which act on every other method), -1 with the text "unknown api" for a path
+/// The dispatcher answers kApiWrongMethod for a wrong method where a path distinguishes GET and
+/// POST, HttpHandler::kMethodNotAllowed for GET, HEAD or OPTIONS on "/update", "/reboot" and
+/// "/reset" (which act on every other method), kApiFailed with the text "unknown api" for a path
 /// it does not know, and kBadRequest, with an error document and no operation called, for a
 /// body nested deeper than JsonDepth::kLimit or with a control character in a string
 /// (JsonStringCheck); otherwise the operation's result.
@@ -23,13 +23,14 @@ class EncoderHttpHandler : public HttpHandler {
 public:
     /// The result for a request refused before any operation ran (the body's form); the
     /// front end answers it with HTTP 400.
-    static constexpr int kBadRequest = HttpHandler::kBadRequest;
+    static constexpr ApiResult kBadRequest = HttpHandler::kBadRequest;
 
     explicit EncoderHttpHandler(DeviceOperations& device) : m_device(device) {}
     ~EncoderHttpHandler() override = default;
 
-    int handleApi(std::string_view method, std::string_view apiPath, std::string_view queryString,
-                  std::string_view body, std::string& response) override;
+    ApiResult handleApi(std::string_view method, std::string_view apiPath,
+                        std::string_view queryString, std::string_view body,
+                        std::string& response) override;
     /// The remote version check ("/httpdetect") and the remote upgrade (a POST of
     /// "/httpupgrade"): they wait on another server and use only the board's upgrade
     /// script and files.

@@ -673,11 +673,17 @@ bool CHttpServer::finish(MHD_Connection* conn, HttpExchange& ex, const char* met
 
 namespace {
 
-int apiStatus(int result) {
-    return result == 0                                ? MHD_HTTP_OK
-           : result == HttpHandler::kMethodNotAllowed ? MHD_HTTP_METHOD_NOT_ALLOWED
-           : result == HttpHandler::kBadRequest       ? MHD_HTTP_BAD_REQUEST
-                                                      : MHD_HTTP_INTERNAL_SERVER_ERROR;
+int apiStatus(ApiResult result) {
+    switch (result) {
+        case kApiOk:
+            return MHD_HTTP_OK;
+        case kApiMethodNotAllowed:
+            return MHD_HTTP_METHOD_NOT_ALLOWED;
+        case kApiBadRequest:
+            return MHD_HTTP_BAD_REQUEST;
+        default:
+            return MHD_HTTP_INTERNAL_SERVER_ERROR;
+    }
 }
 
 }  // namespace

@@ -3,16 +3,18 @@
 #include <string>
 #include <string_view>
 
+#include "ApiResult.h"
+
 /// The web server's callback interface. Every call arrives on the server's worker side,
 /// one request at a time (the server serialises them), except the long ones (runsLong).
 class HttpHandler {
 public:
     /// A handleApi result: the route exists but never acts on this method (a safe method
     /// on a route that changes state); the server answers 405 with kAllowForStateChanges.
-    static constexpr int kMethodNotAllowed = 405;
+    static constexpr ApiResult kMethodNotAllowed = kApiMethodNotAllowed;
     /// A handleApi result: the body was refused before it was parsed; the server answers 400
     /// with the response as it stands.
-    static constexpr int kBadRequest = 400;
+    static constexpr ApiResult kBadRequest = kApiBadRequest;
     /// The Allow header of that answer: the methods that may change state.
     static constexpr const char* kAllowForStateChanges = "POST, PUT, DELETE, PATCH";
 
@@ -20,11 +22,11 @@ public:
 
     /// One request under "/api". method, apiPath ("/video" for "/api/video"), queryString and
     /// body are byte ranges of the request (not terminated). response is preset to "{}" and
-    /// may be replaced. 0 means success (HTTP 200), kMethodNotAllowed HTTP 405, kBadRequest
-    /// HTTP 400, anything else a failure (HTTP 500).
-    virtual int handleApi(std::string_view method, std::string_view apiPath,
-                          std::string_view queryString, std::string_view body,
-                          std::string& response) = 0;
+    /// may be replaced. kApiOk means success (HTTP 200), kMethodNotAllowed HTTP 405,
+    /// kBadRequest HTTP 400, anything else a failure (HTTP 500).
+    virtual ApiResult handleApi(std::string_view method, std::string_view apiPath,
+                                std::string_view queryString, std::string_view body,
+                                std::string& response) = 0;
 
     /// Whether this "/api" request does slow board work (it fetches from another server) and
     /// touches nothing the other calls use. The server then makes its handleApi call on a

@@ -127,7 +127,7 @@ struct Saver {
 // stays as the file had it.
 struct OwnedSaver {
     comn::IniFile& ini;
-    std::initializer_list<const void*> owned;
+    const std::vector<const void*>& owned;
 
     template <class R>
     void operator()(const std::string& sectionName, R& record, const StoredKeys<R>& keys) const {
@@ -291,7 +291,7 @@ bool EncoderConfigFile::save(const std::string& path) {
     return m_ini.save(path, kFileMode);
 }
 
-bool EncoderConfigFile::update(const std::string& path, std::initializer_list<const void*> owned,
+bool EncoderConfigFile::update(const std::string& path, const std::vector<const void*>& owned,
                                const std::function<void()>& change, std::string* error) {
     const comn::FileLock lock(lockPath(path));
     if (!lock.held()) {

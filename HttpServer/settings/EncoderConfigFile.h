@@ -1,7 +1,6 @@
 #pragma once
 
 #include <functional>
-#include <initializer_list>
 #include <optional>
 #include <string>
 #include <variant>
@@ -46,7 +45,7 @@ public:
     /// it. A missing file is written whole, as save() does. False, with the reason in *error
     /// when given, when the lock could not be taken, the file exists but cannot be read, or
     /// the save failed: the file then stays as it was.
-    bool update(const std::string& path, std::initializer_list<const void*> owned,
+    bool update(const std::string& path, const std::vector<const void*>& owned,
                 const std::function<void()>& change, std::string* error = nullptr);
 
     /// The lock file every writer of the settings file at path takes (comn::FileLock), Quillon

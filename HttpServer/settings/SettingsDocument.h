@@ -59,6 +59,38 @@ struct DocumentSection {
     const char* keySuffix[2];
 };
 
+class EncoderConfigFile;
+
+/// What a POST of the document does once the dispatcher has decoded it: the device's one
+/// setter path runs these steps in this order, and stops at the first that fails.
+///   check        the rows' Allowed ranges, then check; a reason refuses the request
+///   apply        the rows' clamps (per instance), then adjust; trace is printed
+///   save         the records go to place (or through store), and only their keys (and those of
+///                alsoWrites) are written to the file as it is now (EncoderConfigFile::update)
+///   change code  changeCode[instance] goes to the media process
+///   sync         the board's sync, for documents whose files the boot scripts read
+/// A setter with its own board work (the network mode file, the Wi-Fi client file, a reboot)
+/// runs it between the save and the change code.
+template <class R>
+struct SetterSteps {
+    /// Where a document's records live in the settings for the request's index: `count`
+    /// records from the one returned; nullptr refuses the index (the setter then answers
+    /// kApiFailed and changes nothing). A per-stream document takes 0 and 1 only.
+    R* (*place)(EncoderConfigFile& settings, int index) = nullptr;
+    /// Records in one request (the overlay document's two); each is clamped as instance k.
+    int count = 1;
+    std::string (*check)(const R& record) = nullptr;
+    void (*adjust)(R& record) = nullptr;
+    /// Instead of copying the records to place: the document's own rule (only some fields, or
+    /// a copy of one into another record, named by alsoWrites so that its keys are saved too).
+    void (*store)(EncoderConfigFile& settings, int index, const R& record) = nullptr;
+    const void* (*alsoWrites)(EncoderConfigFile& settings, int index) = nullptr;
+    /// Printed after the check, as a printf format with the index.
+    const char* trace = nullptr;
+    int changeCode[2] = {0, 0};  // per instance (stream); 0: the media process is not told
+    bool sync = false;
+};
+
 template <class R>
 struct SettingsDocument {
     DocumentSection section;
@@ -71,6 +103,8 @@ struct SettingsDocument {
     const char* decode;
     /// In the order their keys are set on save (which places keys new to the file).
     std::vector<DocumentField<R>> fields;
+    /// The setter path of a document the API writes (place nullptr: none).
+    SetterSteps<R> set = {};
 };
 
 /// The descriptor of the document of record type R; one per record (SettingsDocuments.cpp).
@@ -95,6 +129,17 @@ std::string refusedValue(const R& record) {
         }
     }
     return std::string();
+}
+
+/// The clamp instance of record k of a request for index: the stream for a per-stream record,
+/// the element for a document of several records, 0 otherwise.
+template <class R>
+int clampInstance(int index, int k) {
+    const SettingsDocument<R>& doc = documentOf<R>();
+    if (doc.set.count > 1) {
+        return k;
+    }
+    return doc.section.perStream && index != 0 ? 1 : 0;
 }
 
 /// The section of instance (stream) index of a document: the stream prefix ("master_",

@@ -1,7 +1,11 @@
 // The settings documents, one descriptor each (SettingsDocument.h). Odd spellings are the
 // device's own and stay: the pages and the media process read them.
 
+#include <algorithm>
+
 #include "EncoderConfigFile.h"
+#include "MediaMessage.h"
+#include "SettingsCheck.h"
 #include "SettingsDocument.h"
 #include "SettingsKeys.h"
 #include "SettingsLimits.h"
@@ -36,6 +40,16 @@ constexpr Clamp port(int main, int sub) {
 }
 constexpr Clamp same(int low, int high, int replacement) {
     return Clamp{low, {high, high}, {replacement, replacement}};
+}
+
+// Where a document's record lives in the settings: one record, or one per stream (index 0 or 1).
+template <class R, R EncoderConfigFile::*record>
+R* single(EncoderConfigFile& settings, int /*index*/) {
+    return &(settings.*record);
+}
+template <class R, R (EncoderConfigFile::*records)[2]>
+R* perStreamRecord(EncoderConfigFile& settings, int index) {
+    return index == 0 || index == 1 ? &(settings.*records)[index] : nullptr;
 }
 
 }  // namespace
@@ -84,7 +98,15 @@ const SettingsDocument<OutputSettings>& documentOf() {
          {&R::audioType, "audioType", "audioType"},
          {&R::audioVolume, "audioVolume", "audioVolume"},
          {&R::typeStr, nullptr, "typeStr"},
-         {&R::resStr, nullptr, "resStr"}}};
+         {&R::resStr, nullptr, "resStr"}},
+        {single<R, &EncoderConfigFile::output>,
+         1,
+         nullptr,
+         nullptr,
+         nullptr,
+         nullptr,
+         "set av output\n",
+         {kCodeOutputChanged, kCodeOutputChanged}}};
     return d;
 }
 
@@ -139,7 +161,16 @@ const SettingsDocument<NetworkSettings>& documentOf() {
          {&R::gate, keys::kGate, "gate"},
          {&R::dnsFirst, keys::kDnsFirst, "dnsFirst"},
          {&R::dnsSecond, keys::kDnsSecond, "dnsSecond"},
-         {&R::mac, keys::kMac, "mac"}}};
+         {&R::mac, keys::kMac, "mac"}},
+        {single<R, &EncoderConfigFile::network>,
+         1,
+         SettingsCheck::network,
+         nullptr,
+         nullptr,
+         nullptr,
+         nullptr,
+         {0, 0},
+         true}};
     return d;
 }
 
@@ -154,7 +185,16 @@ const SettingsDocument<Rs485Settings>& documentOf() {
                                         {&R::port, "s_port", "port"},
                                         {&R::baudrate, "baudrate", "baudrate"},
                                         {&R::stopbits, "stopbits", "stopbits"},
-                                        {&R::databits, "databits", "databits"}}};
+                                        {&R::databits, "databits", "databits"}},
+                                       {single<R, &EncoderConfigFile::rs485>,
+                                        1,
+                                        nullptr,
+                                        nullptr,
+                                        nullptr,
+                                        nullptr,
+                                        nullptr,
+                                        {0, 0},
+                                        true}};
     return d;
 }
 
@@ -172,7 +212,16 @@ const SettingsDocument<WifiSettings>& documentOf() {
          {&R::mask, keys::kMask, "mask"},
          {&R::state, "state", "state"},
          {&R::essid, "essid", "essid"},
-         {&R::key, "key", "key"}}};
+         {&R::key, "key", "key"}},
+        {single<R, &EncoderConfigFile::wifi>,
+         1,
+         SettingsCheck::wifi,
+         nullptr,
+         nullptr,
+         nullptr,
+         nullptr,
+         {0, 0},
+         true}};
     return d;
 }
 
@@ -198,7 +247,16 @@ const SettingsDocument<VideoSettings>& documentOf() {
          {&R::resolution, "resolution", "resolution"},
          {&R::tolerate, "tolerate", "tolerate"},
          {&R::minQp, "minQp", "minQp", same(kMinQp, kMaxQp, kMinQp)},
-         {&R::maxQp, "maxQp", "maxQp", same(kMinQp, kMaxQp, 40)}}};
+         {&R::maxQp, "maxQp", "maxQp", same(kMinQp, kMaxQp, 40)}},
+        {perStreamRecord<R, &EncoderConfigFile::video>,
+         1,
+         nullptr,
+         // The encoder rejects a lower limit above the upper one; meet at the upper limit.
+         [](R& v) { v.minQp = std::min(v.minQp, v.maxQp); },
+         nullptr,
+         nullptr,
+         "Encode index:%d\n",
+         {kCodeMainVideo, kCodeSubVideo}}};
     return d;
 }
 
@@ -257,7 +315,19 @@ const SettingsDocument<ProtocolSettings>& documentOf() {
          {&R::rtmpUser, "rtmpUser", "rtmpUser"},
          {&R::rtspEnabled, "rtspEnabled", "rtspEnabled"},
          {&R::rtspName, "rtspName", "rtspName"},
-         {&R::rtspPort, "rtspPort", "rtspPort", port(defaults::kRtspPort, defaults::kRtspPort)}}};
+         {&R::rtspPort, "rtspPort", "rtspPort", port(defaults::kRtspPort, defaults::kRtspPort)}},
+        {perStreamRecord<R, &EncoderConfigFile::protocol>,
+         1,
+         nullptr,
+         nullptr,
+         // The stream status shows where the TS output goes.
+         [](EncoderConfigFile& c, int i, const R& p) {
+             c.protocol[i] = p;
+             c.streamStatus[i].ts = p.tsAddr;
+         },
+         [](EncoderConfigFile& c, int i) -> const void* { return &c.streamStatus[i]; },
+         "protocal index:%d, OPER_GUI_SetSystem_Sub_Live:0x1266\n",
+         {kCodeMainProtocol, kCodeSubProtocol}}};
     return d;
 }
 
@@ -281,7 +351,15 @@ const SettingsDocument<OsdSettings>& documentOf() {
          {&R::textMode, "osdTextMode", "textMode"},
          {&R::textColor, "textColor", "textColor"},
          {&R::x, "x", "x", Clamp{0, {1920, 8192}, {10, 10}}},
-         {&R::y, "y", "y", Clamp{0, {1080, 8192}, {10, 500}}}}};
+         {&R::y, "y", "y", Clamp{0, {1080, 8192}, {10, 500}}}},
+        {[](EncoderConfigFile& c, int i) { return i == 0 || i == 1 ? &c.osd[i][0] : nullptr; },
+         2,
+         nullptr,
+         nullptr,
+         nullptr,
+         nullptr,
+         "OSD index:%d\n",
+         {kCodeMainOverlay, kCodeSubOverlay}}};
     return d;
 }
 
@@ -296,21 +374,39 @@ const SettingsDocument<LogoSettings>& documentOf() {
                                         {&R::x, "logo_x", "x"},
                                         {&R::y, "logo_y", "y"},
                                         {&R::opacity, "logo_opacity", "opacity"},
-                                        {&R::name, "logo_name", "name"}}};
+                                        {&R::name, "logo_name", "name"}},
+                                       {perStreamRecord<R, &EncoderConfigFile::logo>,
+                                        1,
+                                        nullptr,
+                                        nullptr,
+                                        nullptr,
+                                        nullptr,
+                                        nullptr,
+                                        {kCodeMainOverlay, kCodeSubOverlay}}};
     return d;
 }
 
 template <>
 const SettingsDocument<ChromaSettings>& documentOf() {
     using R = ChromaSettings;
-    static const SettingsDocument<R> d{{keys::kNetworkSection, false, {"", "_s"}},
-                                       "{brightness:%d, contrast:%d, hue:%d, saturation:%d}",
-                                       nullptr,
-                                       "{brightness:%d, contrast:%d, hue:%d, saturation:%d}",
-                                       {{&R::brightness, "brightness", "brightness"},
-                                        {&R::contrast, "contrast", "contrast"},
-                                        {&R::hue, "hue", "hue"},
-                                        {&R::saturation, "saturation", "saturation"}}};
+    static const SettingsDocument<R> d{
+        {keys::kNetworkSection, false, {"", "_s"}},
+        "{brightness:%d, contrast:%d, hue:%d, saturation:%d}",
+        nullptr,
+        "{brightness:%d, contrast:%d, hue:%d, saturation:%d}",
+        {{&R::brightness, "brightness", "brightness"},
+         {&R::contrast, "contrast", "contrast"},
+         {&R::hue, "hue", "hue"},
+         {&R::saturation, "saturation", "saturation"}},
+        {// Any index but 0 is the sub stream's, as the device always took it.
+         [](EncoderConfigFile& c, int i) { return &c.chroma[i == 0 ? 0 : 1]; },
+         1,
+         nullptr,
+         nullptr,
+         nullptr,
+         nullptr,
+         nullptr,
+         {kCodeMainChroma, kCodeSubChroma}}};
     return d;
 }
 
@@ -331,7 +427,15 @@ const SettingsDocument<AudioSettings>& documentOf() {
          {&R::onvifCodec, "onvifCodec", "onvifCodec"},
          {&R::resample, "resample", "resample"},
          {&R::sampleRate, "sampleRate", "sampleRate"},
-         {&R::onvifG711, "onvifG711", "onvifG"}}};
+         {&R::onvifG711, "onvifG711", "onvifG"}},
+        {single<R, &EncoderConfigFile::audio>,
+         1,
+         nullptr,
+         nullptr,
+         nullptr,
+         nullptr,
+         "change andio format\n",
+         {kCodeAudioChanged, kCodeAudioChanged}}};
     return d;
 }
 
@@ -343,7 +447,9 @@ const SettingsDocument<UpgradeServerSettings>& documentOf() {
         "{serverIP:%Q, version:%Q}",
         nullptr,
         "{serverIP:%Q, version:%Q}",
-        {{&R::serverIP, "HttpServer", "serverIP"}, {&R::version, nullptr, "version"}}};
+        {{&R::serverIP, "HttpServer", "serverIP"}, {&R::version, nullptr, "version"}},
+        {single<R, &EncoderConfigFile::upgradeServer>, 1, nullptr, nullptr, nullptr, nullptr,
+         "change HttpServer parameter\n"}};
     return d;
 }
 
@@ -363,7 +469,9 @@ const SettingsDocument<FtpSettings>& documentOf() {
          {&R::ftptime, "cycle", "ftptime", same(0, 24, 1)},
          {&R::timeMode, "time_mode", "timeMode"},
          {&R::timeServer, "timeServer", "timeServer"},
-         {&R::localtimezone, "localtimezone", "localtimezone", same(-12, 11, 8)}}};
+         {&R::localtimezone, "localtimezone", "localtimezone", same(-12, 11, 8)}},
+        {single<R, &EncoderConfigFile::ftp>, 1, nullptr, nullptr, nullptr, nullptr,
+         "change ftp parameter\n"}};
     return d;
 }
 
@@ -387,7 +495,22 @@ const SettingsDocument<SysInfo>& documentOf() {
          {&R::devSeq, nullptr, "devSeq"},
          {&R::softVersion, nullptr, "softVersion"},
          {&R::hardVersion, nullptr, "hardVersion"},
-         {&R::uptime, nullptr, "uptime"}}};
+         {&R::uptime, nullptr, "uptime"}},
+        {single<R, &EncoderConfigFile::sysInfo>,
+         1,
+         nullptr,
+         nullptr,
+         // The picture paths are the uploads' business, the rest is the device's own.
+         [](EncoderConfigFile& c, int, const R& in) {
+             c.sysInfo.serverIP = in.serverIP;
+             c.sysInfo.path = in.path;
+             c.sysInfo.place = in.place;
+             c.sysInfo.show = in.show;
+             c.sysInfo.opacity = in.opacity;
+         },
+         nullptr,
+         nullptr,
+         {kCodeAudioChanged, kCodeAudioChanged}}};
     return d;
 }
 
@@ -401,7 +524,8 @@ const SettingsDocument<SecuritySettings>& documentOf() {
         "{httpsOnly:%d,provisionLock:%d,rtspAuth:%d}",
         {{&R::httpsOnly, keys::kHttpsOnly, "httpsOnly", std::nullopt, kSwitch},
          {&R::provisionLock, keys::kProvisionLock, "provisionLock", std::nullopt, kSwitch},
-         {&R::rtspAuth, "rtspAuth", "rtspAuth", std::nullopt, kSwitch}}};
+         {&R::rtspAuth, "rtspAuth", "rtspAuth", std::nullopt, kSwitch}},
+        {single<R, &EncoderConfigFile::security>}};
     return d;
 }
 
@@ -425,7 +549,15 @@ const SettingsDocument<SrtSettings>& documentOf() {
          {&R::latency, "latency", "latency"},
          {&R::passphrase, "passphrase", "passphrase"},
          {&R::keyLength, "keyLength", "keyLength"},
-         {&R::streamId, "streamId", "streamId"}}};
+         {&R::streamId, "streamId", "streamId"}},
+        {perStreamRecord<R, &EncoderConfigFile::srt>,
+         1,
+         SettingsCheck::srt,
+         nullptr,
+         nullptr,
+         nullptr,
+         nullptr,
+         {kCodeMainProtocol, kCodeSubProtocol}}};
     return d;
 }
 
@@ -474,7 +606,8 @@ const SettingsDocument<IrcutSettings>& documentOf() {
          {&R::rtmpManager, nullptr, "rtmpManager"},
          {&R::gpsManager, nullptr, "gpsManager"},
          {&R::gpsInterval, nullptr, "gpsInterval",
-          same(kMinGpsInterval, INT_MAX, kMinGpsInterval)}}};
+          same(kMinGpsInterval, INT_MAX, kMinGpsInterval)}},
+        {single<R, &EncoderConfigFile::ircut>}};
     return d;
 }
 

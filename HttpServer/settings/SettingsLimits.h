@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "EncoderRecords.h"
+#include "SettingsDocument.h"
 
 namespace enc {
 
@@ -33,6 +34,34 @@ constexpr int kSrtPort[2] = {9000, 9001};
 constexpr int kSrtLatencyMs = 120;  // SRT's own default
 constexpr int kSrtKeyLength = 16;   // AES-128
 }  // namespace defaults
+
+/// The clamps of a document's rows for one instance (SettingsDocument.h clampInstance); a
+/// limit that follows the input becomes inputFps + kInputFpsTolerance.
+template <class R>
+std::vector<FieldLimit<R>> limitsOf(int instance, int inputFps = 0) {
+    std::vector<FieldLimit<R>> limits;
+    for (const DocumentField<R>& f : documentOf<R>().fields) {
+        if (!f.clamp) {
+            continue;
+        }
+        const int high = f.clamp->high[instance];
+        limits.push_back({std::get<int R::*>(f.member), f.clamp->low,
+                          high == kFollowsInput ? inputFps + kInputFpsTolerance : high,
+                          f.clamp->replacement[instance]});
+    }
+    return limits;
+}
+
+/// Whether a clamp of the document follows the input's measured frame rate.
+template <class R>
+bool followsInput() {
+    for (const DocumentField<R>& f : documentOf<R>().fields) {
+        if (f.clamp && (f.clamp->high[0] == kFollowsInput || f.clamp->high[1] == kFollowsInput)) {
+            return true;
+        }
+    }
+    return false;
+}
 
 /// The encoder settings of stream index (0 main, 1 sub); the main stream's frame rate may
 /// follow the input up to 2 fps above its measured rate inputFps.

@@ -47,13 +47,13 @@ void DemoHandler::reload() {
     m_config.reload(m_settingsPath);
 }
 
-bool DemoHandler::store(std::initializer_list<const void*> owned,
+bool DemoHandler::store(const std::vector<const void*>& owned,
                         const std::function<void()>& change) {
     std::string error;
     if (m_config.update(m_settingsPath, owned, change, &error)) {
         return true;
     }
-    // A full or failing flash must not go unnoticed, even where the web client is told 0.
+    // A full or failing flash must not go unnoticed.
     say("save settings failed\n");
     say("%s\n", error.c_str());
     return false;
@@ -61,6 +61,81 @@ bool DemoHandler::store(std::initializer_list<const void*> owned,
 
 void DemoHandler::notify(int code) {
     m_sender.sendMediaCode(code);
+}
+
+template <class R>
+ApiResult DemoHandler::getDocument(int index, R* out) {
+    const SetterSteps<R>& steps = documentOf<R>().set;
+    const R* placed = steps.place(m_config, index);
+    if (placed == nullptr) {
+        return kApiFailed;
+    }
+    reload();
+    std::copy(placed, placed + steps.count, out);
+    return kApiOk;
+}
+
+template <class R>
+ApiResult DemoHandler::setDocument(int index, const R* in, std::string& response,
+                                   const std::function<void()>& boardWork) {
+    const SetterSteps<R>& steps = documentOf<R>().set;
+    R* const placed = steps.place(m_config, index);
+    if (placed == nullptr) {
+        return kApiFailed;
+    }
+    std::vector<R> records(in, in + steps.count);
+    for (const R& record : records) {
+        std::string reason = refusedValue(record);
+        if (reason.empty() && steps.check != nullptr) {
+            reason = steps.check(record);
+        }
+        if (SettingsCheck::refused(reason, response)) {
+            return kApiFailed;
+        }
+    }
+    int inputFps = 0;
+    if (followsInput<R>()) {
+        inputFps = m_media.systemStatus().inputFps;
+        say("input_infor.m_in_fps:%d\n", inputFps);
+    }
+    for (size_t k = 0; k < records.size(); ++k) {
+        applyLimits(records[k],
+                    limitsOf<R>(clampInstance<R>(index, static_cast<int>(k)), inputFps));
+        if (steps.adjust != nullptr) {
+            steps.adjust(records[k]);
+        }
+    }
+    if (steps.trace != nullptr) {
+        say(steps.trace, index);
+    }
+    std::vector<const void*> owned;
+    for (int k = 0; k < steps.count; ++k) {
+        owned.push_back(placed + k);
+    }
+    if (steps.alsoWrites != nullptr) {
+        owned.push_back(steps.alsoWrites(m_config, index));
+    }
+    const bool saved = store(owned, [&] {
+        if (steps.store != nullptr) {
+            steps.store(m_config, index, records.front());
+        } else {
+            std::copy(records.begin(), records.end(), placed);
+        }
+    });
+    if (!saved) {
+        return kApiFailed;  // the media process reads the file: nothing new to tell it
+    }
+    if (boardWork) {
+        boardWork();
+    }
+    const int code = steps.changeCode[index == 0 ? 0 : 1];
+    if (code != 0) {
+        notify(code);
+    }
+    if (steps.sync) {
+        board::syncStorage();
+    }
+    return kApiOk;
 }
 
 void DemoHandler::handleUpload(const std::string& name, const std::string& filePath) {
@@ -75,10 +150,10 @@ void DemoHandler::handleRtspInfo(const std::string& user, const std::string& pas
     });
 }
 
-// ---- network and Wi-Fi ----
+// ---- settings with board work of their own ----
 
 // The live values go to the answer only: they must never reach the settings file.
-int DemoHandler::getNetwork(NetworkSettings& out) {
+ApiResult DemoHandler::getNetwork(NetworkSettings& out) {
     reload();
     out = m_config.network;
     std::string name;
@@ -95,27 +170,19 @@ int DemoHandler::getNetwork(NetworkSettings& out) {
     const uint32_t second = getNameServer(resolver, 1);
     out.dnsFirst = first == kNoAddress ? std::string() : ipv4Text(first);
     out.dnsSecond = second == kNoAddress ? std::string() : ipv4Text(second);
-    return 0;
+    return kApiOk;
 }
 
-int DemoHandler::setNetwork(const NetworkSettings& in, std::string& response) {
-    if (SettingsCheck::refused(SettingsCheck::network(in), response)) {
-        return -1;
-    }
-    if (!store({&m_config.network}, [&] { m_config.network = in; })) {
-        return -1;
-    }
+ApiResult DemoHandler::setNetwork(const NetworkSettings& in, std::string& response) {
     // The boot scripts pick the interface by this file before the settings are read.
-    writeNetModeFile(in.connectionType);
-    board::syncStorage();
-    return 0;
+    return setDocument(0, &in, response, [&] { writeNetModeFile(in.connectionType); });
 }
 
-int DemoHandler::getWifiParam(WifiSettings& out) {
+ApiResult DemoHandler::getWifiParam(WifiSettings& out) {
     reload();
     const int associated = wifiAssociation();
     if (associated < 0) {
-        return -1;
+        return kApiFailed;
     }
     out = m_config.wifi;
     out.state = associated;
@@ -127,382 +194,207 @@ int DemoHandler::getWifiParam(WifiSettings& out) {
         out.mask = ipv4Text(getInterfaceNetmask(name));
         out.gate = ipv4Text(getDefaultGateway());
     }
-    return 0;
+    return kApiOk;
 }
 
-int DemoHandler::setWifiParam(const WifiSettings& in, std::string& response) {
+ApiResult DemoHandler::setWifiParam(const WifiSettings& in, std::string& response) {
     say("essid.length:%d, essid : %s\n", static_cast<int>(in.essid.size()), in.essid.c_str());
-    if (SettingsCheck::refused(SettingsCheck::wifi(in), response)) {
-        return -1;
-    }
-    if (!store({&m_config.wifi}, [&] { m_config.wifi = in; })) {
-        return -1;
-    }
-    writeWifiClientFile(m_config.wifi);
-    board::syncStorage();
-    return 0;
+    return setDocument(0, &in, response, [&] { writeWifiClientFile(m_config.wifi); });
 }
 
-// The switches are read from the file by peerlo and the web server themselves; a lock
-// that did not reach the file must not be reported as set.
-int DemoHandler::getSecurity(SecuritySettings& out) {
-    reload();
-    out = m_config.security;
-    return 0;
+ApiResult DemoHandler::setRs485(const Rs485Settings& in, std::string& response) {
+    const ApiResult result = setDocument(0, &in, response);
+    if (result == kApiOk) {
+        board::reboot();  // the serial bridge reads its settings only at boot
+    }
+    return result;
 }
 
-int DemoHandler::setSecurity(const SecuritySettings& in, std::string& response) {
-    if (SettingsCheck::refused(SettingsCheck::security(in), response)) {
-        return -1;
-    }
-    const bool saved = store({&m_config.security}, [&] { m_config.security = in; });
-    return saved ? 0 : -1;
+ApiResult DemoHandler::setSrt(int index, const SrtSettings& in, std::string& response) {
+    return setDocument(index, &in, response, [&] {
+        say("SRT index:%d, enabled:%d, mode:%s\n", index, in.enabled, in.mode.c_str());
+    });
 }
 
-// ---- encoder, publishing, overlays, picture, audio, output ----
-
-int DemoHandler::getVideo(int index, VideoSettings& out) {
-    if (!validIndex(index)) {
-        return -1;
-    }
-    reload();
-    out = m_config.video[index];
-    return 0;
-}
-
-int DemoHandler::setVideo(int index, const VideoSettings& in, std::string& /*response*/) {
-    if (!validIndex(index)) {
-        return -1;
-    }
-    VideoSettings v = in;
-    const int inputFps = m_media.systemStatus().inputFps;
-    say("input_infor.m_in_fps:%d\n", inputFps);
-    applyLimits(v, videoLimits(index, inputFps));
-    // The encoder rejects a lower limit above the upper one; meet at the upper limit.
-    if (v.minQp > v.maxQp) {
-        v.minQp = v.maxQp;
-    }
-    say("Encode index:%d\n", index);
-    if (!store({&m_config.video[index]}, [&] { m_config.video[index] = v; })) {
-        return -1;
-    }
-    notify(index == 0 ? kCodeMainVideo : kCodeSubVideo);
-    return 0;
-}
-
-int DemoHandler::getProtocol(int index, ProtocolSettings& out) {
-    if (!validIndex(index)) {
-        return -1;
-    }
+ApiResult DemoHandler::getProtocol(int index, ProtocolSettings& out) {
     const std::string address = LiveStatus::deviceAddress();
-    reload();
-    out = m_config.protocol[index];
+    const ApiResult result = getDocument(index, &out);
     out.tsHttpAddr = address;
-    return 0;
+    return result;
 }
 
-int DemoHandler::setProtocol(int index, const ProtocolSettings& in, std::string& /*response*/) {
-    if (!validIndex(index)) {
-        return -1;
-    }
-    ProtocolSettings p = in;
-    applyLimits(p, protocolLimits(index));
-    const bool saved = store({&m_config.protocol[index], &m_config.streamStatus[index]}, [&] {
-        m_config.protocol[index] = p;
-        m_config.streamStatus[index].ts = p.tsAddr;
-    });
-    if (!saved) {
-        return -1;
-    }
-    say("protocal index:%d, OPER_GUI_SetSystem_Sub_Live:0x%04x\n", index, kCodeSubProtocol);
-    notify(index == 0 ? kCodeMainProtocol : kCodeSubProtocol);
-    return 0;
+ApiResult DemoHandler::setLte(const LteStatus& in, std::string& /*response*/) {
+    m_config.lte = in;  // the monitor's state is in memory only
+    return kApiOk;
 }
 
-int DemoHandler::getSrt(int index, SrtSettings& out) {
-    if (!validIndex(index)) {
-        return -1;
-    }
-    reload();
-    out = m_config.srt[index];
-    return 0;
+ApiResult DemoHandler::getTime(TimeSettings& out) {
+    return apiResult(enc::getLocalTime(out) == 0);
 }
 
-int DemoHandler::setSrt(int index, const SrtSettings& in, std::string& response) {
-    if (!validIndex(index)) {
-        return -1;
-    }
-    if (SettingsCheck::refused(SettingsCheck::srt(in), response)) {
-        return -1;
-    }
-    const bool saved = store({&m_config.srt[index]}, [&] { m_config.srt[index] = in; });
-    if (!saved) {
-        return -1;  // the media process reads the file: nothing new to tell it
-    }
-    say("SRT index:%d, enabled:%d, mode:%s\n", index, in.enabled, in.mode.c_str());
-    notify(index == 0 ? kCodeMainProtocol : kCodeSubProtocol);
-    return 0;
+ApiResult DemoHandler::setTime(const TimeSettings& in, std::string& /*response*/) {
+    return apiResult(enc::setManualTime(in) == 0);
 }
 
-int DemoHandler::getOsd(int index, OsdSettings& first, OsdSettings& second) {
-    if (!validIndex(index)) {
-        return -1;
-    }
-    reload();
-    first = m_config.osd[index][0];
-    second = m_config.osd[index][1];
-    return 0;
+// ---- plain settings: the document's own steps ----
+
+ApiResult DemoHandler::getSecurity(SecuritySettings& out) {
+    return getDocument(0, &out);
 }
-
-int DemoHandler::setOsd(int index, const OsdSettings& first, const OsdSettings& second,
-                        std::string& /*response*/) {
-    if (!validIndex(index)) {
-        return -1;
-    }
-    OsdSettings a = first;
-    applyLimits(a, overlayLimits(0));
-    OsdSettings b = second;
-    applyLimits(b, overlayLimits(1));
-    const bool saved = store({&m_config.osd[index][0], &m_config.osd[index][1]}, [&] {
-        m_config.osd[index][0] = a;
-        m_config.osd[index][1] = b;
-    });
-    if (!saved) {
-        return -1;
-    }
-    say("OSD index:%d\n", index);
-    notify(index == 0 ? kCodeMainOverlay : kCodeSubOverlay);
-    return 0;
+ApiResult DemoHandler::setSecurity(const SecuritySettings& in, std::string& response) {
+    return setDocument(0, &in, response);
 }
-
-int DemoHandler::getChroma(int index, ChromaSettings& out) {
-    reload();
-    out = m_config.chroma[index == 0 ? 0 : 1];
-    return 0;
+ApiResult DemoHandler::getSrt(int index, SrtSettings& out) {
+    return getDocument(index, &out);
 }
-
-int DemoHandler::setChroma(int index, const ChromaSettings& in, std::string& /*response*/) {
-    ChromaSettings& chroma = m_config.chroma[index == 0 ? 0 : 1];
-    if (!store({&chroma}, [&] { chroma = in; })) {
-        return -1;
-    }
-    notify(index == 0 ? kCodeMainChroma : kCodeSubChroma);
-    return 0;
+ApiResult DemoHandler::getVideo(int index, VideoSettings& out) {
+    return getDocument(index, &out);
 }
-
-int DemoHandler::getAudio(AudioSettings& out) {
-    reload();
-    out = m_config.audio;
-    return 0;
+ApiResult DemoHandler::setVideo(int index, const VideoSettings& in, std::string& response) {
+    return setDocument(index, &in, response);
 }
-
-int DemoHandler::setAudio(const AudioSettings& in, std::string& /*response*/) {
-    if (!store({&m_config.audio}, [&] { m_config.audio = in; })) {
-        return -1;
-    }
-    notify(kCodeAudioChanged);
-    say("change andio format\n");
-    return 0;
+ApiResult DemoHandler::setProtocol(int index, const ProtocolSettings& in, std::string& response) {
+    return setDocument(index, &in, response);
 }
-
-int DemoHandler::setOutput(const OutputSettings& in, std::string& /*response*/) {
-    if (!store({&m_config.output}, [&] { m_config.output = in; })) {
-        return -1;
-    }
-    notify(kCodeOutputChanged);
-    say("set av output\n");
-    return 0;
+ApiResult DemoHandler::getOsd(int index, OsdSettings& first, OsdSettings& second) {
+    OsdSettings pair[2];
+    const ApiResult result = getDocument(index, pair);
+    first = pair[0];
+    second = pair[1];
+    return result;
 }
-
-int DemoHandler::getLogo(int index, LogoSettings& out) {
-    if (!validIndex(index)) {
-        return -1;
-    }
-    reload();
-    out = m_config.logo[index];
-    return 0;
+ApiResult DemoHandler::setOsd(int index, const OsdSettings& first, const OsdSettings& second,
+                              std::string& response) {
+    const OsdSettings pair[2] = {first, second};
+    return setDocument(index, pair, response);
 }
-
-int DemoHandler::setLogo(int index, const LogoSettings& in, std::string& /*response*/) {
-    if (!validIndex(index)) {
-        return -1;
-    }
-    if (!store({&m_config.logo[index]}, [&] { m_config.logo[index] = in; })) {
-        return -1;
-    }
-    notify(index == 0 ? kCodeMainOverlay : kCodeSubOverlay);
-    return 0;
+ApiResult DemoHandler::getChroma(int index, ChromaSettings& out) {
+    return getDocument(index, &out);
 }
-
-// ---- system: serial bridge, servers, storage, miscellaneous, LTE, time ----
-
-int DemoHandler::getRs485(Rs485Settings& out) {
-    reload();
-    out = m_config.rs485;
-    return 0;
+ApiResult DemoHandler::setChroma(int index, const ChromaSettings& in, std::string& response) {
+    return setDocument(index, &in, response);
 }
-
-int DemoHandler::setRs485(const Rs485Settings& in, std::string& /*response*/) {
-    if (!store({&m_config.rs485}, [&] { m_config.rs485 = in; })) {
-        return -1;
-    }
-    board::syncStorage();
-    // The serial bridge reads its settings only at boot.
-    board::reboot();
-    return 0;
+ApiResult DemoHandler::getAudio(AudioSettings& out) {
+    return getDocument(0, &out);
 }
-
-int DemoHandler::getHttpSet(UpgradeServerSettings& out) {
-    reload();
-    out = m_config.upgradeServer;
-    return 0;
+ApiResult DemoHandler::setAudio(const AudioSettings& in, std::string& response) {
+    return setDocument(0, &in, response);
 }
-
-int DemoHandler::setHttpSet(const UpgradeServerSettings& in, std::string& /*response*/) {
-    say("change HttpServer parameter\n");
-    if (!store({&m_config.upgradeServer}, [&] { m_config.upgradeServer = in; })) {
-        return -1;
-    }
-    return 0;
+ApiResult DemoHandler::setOutput(const OutputSettings& in, std::string& response) {
+    return setDocument(0, &in, response);
 }
-
-int DemoHandler::getFtpServer(FtpSettings& out) {
-    reload();
-    out = m_config.ftp;
-    return 0;
+ApiResult DemoHandler::getLogo(int index, LogoSettings& out) {
+    return getDocument(index, &out);
 }
-
-int DemoHandler::setFtpServer(const FtpSettings& in, std::string& /*response*/) {
-    FtpSettings f = in;
-    applyLimits(f, clockLimits());
-    say("change ftp parameter\n");
-    if (!store({&m_config.ftp}, [&] { m_config.ftp = f; })) {
-        return -1;
-    }
-    return 0;
+ApiResult DemoHandler::setLogo(int index, const LogoSettings& in, std::string& response) {
+    return setDocument(index, &in, response);
 }
-
-int DemoHandler::setSysInfo(const SysInfo& in, std::string& /*response*/) {
-    SysInfo& s = m_config.sysInfo;
-    const bool saved = store({&s}, [&] {
-        s.serverIP = in.serverIP;
-        s.path = in.path;
-        s.place = in.place;
-        s.show = in.show;
-        s.opacity = in.opacity;
-    });
-    if (!saved) {
-        return -1;
-    }
-    notify(kCodeAudioChanged);
-    return 0;
+ApiResult DemoHandler::getRs485(Rs485Settings& out) {
+    return getDocument(0, &out);
 }
-
-int DemoHandler::getIrcutConf(IrcutSettings& out) {
-    reload();  // the record is not in the file, so the reload leaves it alone
-    out = m_config.ircut;
-    return 0;
+ApiResult DemoHandler::getHttpSet(UpgradeServerSettings& out) {
+    return getDocument(0, &out);
 }
-
-int DemoHandler::setIrcutConf(const IrcutSettings& in, std::string& /*response*/) {
-    // Not in the file: the save only writes back what the file holds.
-    m_config.ircut = in;
-    applyLimits(m_config.ircut, ircutLimits());
-    return store({}, [] {}) ? 0 : -1;
+ApiResult DemoHandler::setHttpSet(const UpgradeServerSettings& in, std::string& response) {
+    return setDocument(0, &in, response);
 }
-
-int DemoHandler::setLte(const LteStatus& in, std::string& /*response*/) {
-    m_config.lte = in;
-    return 0;
+ApiResult DemoHandler::getFtpServer(FtpSettings& out) {
+    return getDocument(0, &out);
 }
-
-int DemoHandler::getTime(TimeSettings& out) {
-    return enc::getLocalTime(out);
+ApiResult DemoHandler::setFtpServer(const FtpSettings& in, std::string& response) {
+    return setDocument(0, &in, response);
+}
+ApiResult DemoHandler::setSysInfo(const SysInfo& in, std::string& response) {
+    return setDocument(0, &in, response);
+}
+// Not in the file: the reload leaves it alone, and the save writes back only what the file holds.
+ApiResult DemoHandler::getIrcutConf(IrcutSettings& out) {
+    return getDocument(0, &out);
+}
+ApiResult DemoHandler::setIrcutConf(const IrcutSettings& in, std::string& response) {
+    return setDocument(0, &in, response);
 }
 
 // ---- device actions ----
 
-int DemoHandler::resetFactory(std::string& /*response*/) {
+ApiResult DemoHandler::resetFactory(std::string& /*response*/) {
     resetToFactory();
-    return 0;
+    return kApiOk;
 }
 
-int DemoHandler::reboot(std::string& /*response*/) {
+ApiResult DemoHandler::reboot(std::string& /*response*/) {
     say("need reboot now\n");
     board::reboot();
-    return 0;
+    return kApiOk;
 }
 
-int DemoHandler::handleUpdate(const std::string& uploadedFilePath, std::string& /*response*/) {
-    return enc::handleUpdate(uploadedFilePath);
+ApiResult DemoHandler::handleUpdate(const std::string& uploadedFilePath,
+                                    std::string& /*response*/) {
+    return apiResult(enc::handleUpdate(uploadedFilePath) == 0);
 }
 
-int DemoHandler::httpUpgrade(const UpgradeServerSettings& in, std::string& /*response*/) {
-    return enc::httpUpgrade(in);
+ApiResult DemoHandler::httpUpgrade(const UpgradeServerSettings& in, std::string& /*response*/) {
+    return apiResult(enc::httpUpgrade(in) == 0);
 }
 
-int DemoHandler::httpDetect(UpgradeServerSettings& inOut) {
-    return enc::httpDetect(inOut);
+ApiResult DemoHandler::httpDetect(UpgradeServerSettings& inOut) {
+    return apiResult(enc::httpDetect(inOut) == 0);
 }
 
-int DemoHandler::getUpdateStatus(std::string& response) {
-    return enc::getUpdateStatus(response);
-}
-
-int DemoHandler::setTime(const TimeSettings& in, std::string& /*response*/) {
-    return enc::setManualTime(in);
+ApiResult DemoHandler::getUpdateStatus(std::string& response) {
+    return apiResult(enc::getUpdateStatus(response) == 0);
 }
 
 // ---- live status ----
 
-int DemoHandler::getInputStatus(int index, InputStatus& out) {
+ApiResult DemoHandler::getInputStatus(int index, InputStatus& out) {
     m_config.input = m_status.input(index, m_config.input, m_config.audio);
     out = m_config.input;
-    return 0;
+    return kApiOk;
 }
 
-int DemoHandler::getStreamStatus(int index, StreamStatus& out) {
+ApiResult DemoHandler::getStreamStatus(int index, StreamStatus& out) {
     if (!validIndex(index)) {
-        return -1;
+        return kApiFailed;
     }
     m_status.stream(index, m_config.video[index], m_config.audio, m_config.protocol[0],
                     m_config.protocol[index], out);
-    return 0;
+    return kApiOk;
 }
 
-int DemoHandler::getStreamUrl(int index, StreamUrl& out) {
+ApiResult DemoHandler::getStreamUrl(int index, StreamUrl& out) {
     if (!validIndex(index)) {
-        return -1;
+        return kApiFailed;
     }
     reload();
     const std::string address = LiveStatus::deviceAddress();
     out = StatusReport::streamUrl(m_config.protocol[index], m_config.video[index], address);
     StatusReport::srtAddress(m_config.srt[index], address, out);
-    return 0;
+    return kApiOk;
 }
 
-int DemoHandler::getSysInfo(SysInfo& out) {
+ApiResult DemoHandler::getSysInfo(SysInfo& out) {
     reload();
     out = m_status.sysInfo(m_config.sysInfo);
-    return 0;
+    return kApiOk;
 }
 
-int DemoHandler::reloadSysInfo(SysInfo& out) {
+ApiResult DemoHandler::reloadSysInfo(SysInfo& out) {
     return getSysInfo(out);
 }
 
-int DemoHandler::getStreamFormat(StreamFormat& out) {
+ApiResult DemoHandler::getStreamFormat(StreamFormat& out) {
     out = m_status.streamFormat(m_config.protocol[0].rtspName, m_config.protocol[1].rtspName);
-    return 0;
+    return kApiOk;
 }
 
-int DemoHandler::getOutput(OutputSettings& out) {
+ApiResult DemoHandler::getOutput(OutputSettings& out) {
     out = StatusReport::output(m_config.output);
-    return 0;
+    return kApiOk;
 }
 
-int DemoHandler::getLte(LteStatus& out) {
+ApiResult DemoHandler::getLte(LteStatus& out) {
     m_config.lte = m_status.lte(m_config.lte);
     out = m_config.lte;
-    return 0;
+    return kApiOk;
 }

@@ -62,15 +62,15 @@ class SecureDevice : public httptest::FakeDevice {
 public:
     enc::SecuritySettings stored;
     std::vector<std::string> securityCalls;
-    int getSecurity(enc::SecuritySettings& out) override {
+    ApiResult getSecurity(enc::SecuritySettings& out) override {
         securityCalls.push_back("getSecurity");
         out = stored;
-        return 0;
+        return kApiOk;
     }
-    int setSecurity(const enc::SecuritySettings& in, std::string&) override {
+    ApiResult setSecurity(const enc::SecuritySettings& in, std::string&) override {
         securityCalls.push_back("setSecurity");
         stored = in;
-        return 0;
+        return kApiOk;
     }
 };
 

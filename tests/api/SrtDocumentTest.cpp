@@ -48,18 +48,18 @@ class SrtDevice : public httptest::FakeDevice {
 public:
     SrtSettings stored[2] = {listener(), listener()};
     std::vector<std::string> srtCalls;
-    int getSrt(int index, SrtSettings& out) override {
+    ApiResult getSrt(int index, SrtSettings& out) override {
         srtCalls.push_back("getSrt " + std::to_string(index));
         if (index != 0 && index != 1) {
-            return -1;
+            return kApiFailed;
         }
         out = stored[index];
-        return 0;
+        return kApiOk;
     }
-    int setSrt(int index, const SrtSettings& in, std::string&) override {
+    ApiResult setSrt(int index, const SrtSettings& in, std::string&) override {
         srtCalls.push_back("setSrt " + std::to_string(index));
         stored[index] = in;
-        return 0;
+        return kApiOk;
     }
 };
 

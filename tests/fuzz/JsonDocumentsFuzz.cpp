@@ -25,9 +25,9 @@ using namespace enc;
 class NullDevice : public DeviceOperations {
 public:
     int calls = 0;
-#define NULL_OP(sig)       \
-    int sig override {     \
-        return ++calls, 0; \
+#define NULL_OP(sig)            \
+    ApiResult sig override {    \
+        return ++calls, kApiOk; \
     }
     NULL_OP(getInputStatus(int, InputStatus&))
     NULL_OP(getStreamStatus(int, StreamStatus&))

@@ -152,7 +152,7 @@ TEST(Dispatcher, PathsMatchExactly) {
 TEST(Dispatcher, FailedOperationStillRepliesWithItsRecordOrItsText) {
     FakeDevice dev;
     dev.streamUrl = {"r", "h"};
-    dev.result = -1;
+    dev.result = kApiFailed;
     Call c = dispatch(dev, "GET", "/stream-url", "index=1");
     EXPECT_EQ(c.result, -1);
     EXPECT_EQ(c.response, R"({"http":"h", "rtsp":"r"})");

@@ -14,19 +14,19 @@
 namespace httptest {
 
 // One read and one write operation over a stored record, with or without a stream index.
-#define FAKE_GET_SET(Get, Set, Record, field)                 \
-    int Get(enc::Record& o) override {                        \
-        return get(#Get, kNoIndex, field, o);                 \
-    }                                                         \
-    int Set(const enc::Record& in, std::string& r) override { \
-        return set(#Set, kNoIndex, field, in, r);             \
+#define FAKE_GET_SET(Get, Set, Record, field)                       \
+    ApiResult Get(enc::Record& o) override {                        \
+        return get(#Get, kNoIndex, field, o);                       \
+    }                                                               \
+    ApiResult Set(const enc::Record& in, std::string& r) override { \
+        return set(#Set, kNoIndex, field, in, r);                   \
     }
-#define FAKE_GET_SET_INDEXED(Get, Set, Record, field)                \
-    int Get(int i, enc::Record& o) override {                        \
-        return get(#Get, i, field, o);                               \
-    }                                                                \
-    int Set(int i, const enc::Record& in, std::string& r) override { \
-        return set(#Set, i, field, in, r);                           \
+#define FAKE_GET_SET_INDEXED(Get, Set, Record, field)                      \
+    ApiResult Get(int i, enc::Record& o) override {                        \
+        return get(#Get, i, field, o);                                     \
+    }                                                                      \
+    ApiResult Set(int i, const enc::Record& in, std::string& r) override { \
+        return set(#Set, i, field, in, r);                                 \
     }
 
 class FakeDevice : public enc::DeviceOperations {
@@ -34,7 +34,7 @@ public:
     enc::EncoderHttpHandler api{*this};  // the dispatcher under test, over this device
 
     static constexpr int kNoIndex = INT_MIN;  // operations without a stream index
-    int result = 0;
+    ApiResult result = kApiOk;
     std::string writeResponse;  // when set, write operations answer it
 
     enc::InputStatus input;
@@ -65,13 +65,13 @@ public:
         return m_calls;
     }
 
-    int getInputStatus(int i, enc::InputStatus& o) override {
+    ApiResult getInputStatus(int i, enc::InputStatus& o) override {
         return get("getInputStatus", i, input, o);
     }
-    int getStreamStatus(int i, enc::StreamStatus& o) override {
+    ApiResult getStreamStatus(int i, enc::StreamStatus& o) override {
         return get("getStreamStatus", i, streamStatus, o);
     }
-    int getStreamUrl(int i, enc::StreamUrl& o) override {
+    ApiResult getStreamUrl(int i, enc::StreamUrl& o) override {
         return get("getStreamUrl", i, streamUrl, o);
     }
     FAKE_GET_SET(getNetwork, setNetwork, NetworkSettings, network)
@@ -89,39 +89,43 @@ public:
     FAKE_GET_SET(getFtpServer, setFtpServer, FtpSettings, ftp)
     FAKE_GET_SET(reloadSysInfo, setSysInfo, SysInfo, sysInfo)
     FAKE_GET_SET(getIrcutConf, setIrcutConf, IrcutSettings, ircut)
-    int getOsd(int i, enc::OsdSettings& a, enc::OsdSettings& b) override {
+    ApiResult getOsd(int i, enc::OsdSettings& a, enc::OsdSettings& b) override {
         b = osdSecond;
         return get("getOsd", i, osdFirst, a);
     }
-    int setOsd(int i, const enc::OsdSettings& a, const enc::OsdSettings& b,
-               std::string& r) override {
+    ApiResult setOsd(int i, const enc::OsdSettings& a, const enc::OsdSettings& b,
+                     std::string& r) override {
         osdSecond = b;
         return set("setOsd", i, osdFirst, a, r);
     }
-    int getSysInfo(enc::SysInfo& o) override { return get("getSysInfo", kNoIndex, sysInfo, o); }
-    int getStreamFormat(enc::StreamFormat& o) override {
+    ApiResult getSysInfo(enc::SysInfo& o) override {
+        return get("getSysInfo", kNoIndex, sysInfo, o);
+    }
+    ApiResult getStreamFormat(enc::StreamFormat& o) override {
         return get("getStreamFormat", kNoIndex, streamFormat, o);
     }
-    int handleUpdate(const std::string& path, std::string& r) override {
+    ApiResult handleUpdate(const std::string& path, std::string& r) override {
         updatePath = path;
         return note("handleUpdate", kNoIndex, r);
     }
-    int httpUpgrade(const enc::UpgradeServerSettings& in, std::string& r) override {
+    ApiResult httpUpgrade(const enc::UpgradeServerSettings& in, std::string& r) override {
         return set("httpUpgrade", kNoIndex, upgrade, in, r);
     }
-    int httpDetect(enc::UpgradeServerSettings& io) override {
+    ApiResult httpDetect(enc::UpgradeServerSettings& io) override {
         io.version = "9.9";
         std::string unused;
         return note("httpDetect " + io.serverIP, kNoIndex, unused);
     }
-    int getUpdateStatus(std::string& r) override { return note("getUpdateStatus", kNoIndex, r); }
-    int resetFactory(std::string& r) override { return note("resetFactory", kNoIndex, r); }
-    int reboot(std::string& r) override { return note("reboot", kNoIndex, r); }
+    ApiResult getUpdateStatus(std::string& r) override {
+        return note("getUpdateStatus", kNoIndex, r);
+    }
+    ApiResult resetFactory(std::string& r) override { return note("resetFactory", kNoIndex, r); }
+    ApiResult reboot(std::string& r) override { return note("reboot", kNoIndex, r); }
     void handleUpload(const std::string&, const std::string&) override {}
     void handleRtspInfo(const std::string&, const std::string&) override {}
 
 private:
-    int note(const std::string& what, int index, std::string& response) {
+    ApiResult note(const std::string& what, int index, std::string& response) {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_calls.push_back(index != kNoIndex ? what + " " + std::to_string(index) : what);
         if (!writeResponse.empty()) {
@@ -130,13 +134,13 @@ private:
         return result;
     }
     template <class R>
-    int get(const char* what, int index, const R& stored, R& out) {
+    ApiResult get(const char* what, int index, const R& stored, R& out) {
         std::string unused;
         out = stored;
         return note(what, index, unused);
     }
     template <class R>
-    int set(const char* what, int index, R& stored, const R& in, std::string& response) {
+    ApiResult set(const char* what, int index, R& stored, const R& in, std::string& response) {
         stored = in;
         return note(what, index, response);
     }

@@ -48,10 +48,10 @@ TEST_F(HttpApi, HandlerGetsMethodPathRawQueryAndBodyAndItsJsonIsSentAsIs) {
 
 TEST_F(HttpApi, FailuresAnswerTheirStatusWithJson) {
     ScriptedHandler handler;
-    handler.result = 22;
+    handler.result = kApiWrongMethod;
     startServer(handler, false);
     EXPECT_TRUE(isJson(get("/api/video"), 500, "{}"));
-    handler.result = -1;
+    handler.result = kApiFailed;
     handler.response = "unknown api";
     EXPECT_TRUE(isJson(get("/api/nothing"), 500, "unknown api"));
     EXPECT_TRUE(isJson(get("/sys/status"), 404, "{}"));
@@ -100,8 +100,8 @@ TEST_F(HttpApi, ConcurrentRequestsReachTheHandlerOneAtATime) {
         std::condition_variable cv;
         int inside = 0;
         int most = 0;
-        int handleApi(std::string_view a, std::string_view b, std::string_view c,
-                      std::string_view d, std::string& out) override {
+        ApiResult handleApi(std::string_view a, std::string_view b, std::string_view c,
+                            std::string_view d, std::string& out) override {
             std::unique_lock<std::mutex> lock(m);
             most = std::max(most, ++inside);
             cv.notify_all();

@@ -24,11 +24,11 @@ public:
         std::string method, path, query, body;
     };
 
-    int result = 0;
+    ApiResult result = kApiOk;
     std::string response;  // replaces the preset "{}" when not empty
 
-    int handleApi(std::string_view method, std::string_view apiPath, std::string_view query,
-                  std::string_view body, std::string& out) override {
+    ApiResult handleApi(std::string_view method, std::string_view apiPath, std::string_view query,
+                        std::string_view body, std::string& out) override {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_api.push_back(
             {std::string(method), std::string(apiPath), std::string(query), std::string(body)});
