@@ -10,6 +10,7 @@
 #include "JsonCast.h"
 #include "JsonDepth.h"
 #include "JsonStringCheck.h"
+#include "LimitsDocument.h"
 
 namespace enc {
 
@@ -275,6 +276,15 @@ const Route kRoutes[] = {
              return rq.device.setSrt(rq.index, record, rq.response);
          }
          return kApiWrongMethod;
+     }},
+    // Read only: the pages check their forms by the device's own limits.
+    {"/limits", false,
+     [](Request& rq) {
+         if (rq.method != Method::Get) {
+             return kApiWrongMethod;
+         }
+         rq.response = LimitsDocument::text();
+         return kApiOk;
      }},
     // Any method but the safe ones: a plain link must not install, restart or reset.
     {"/update", false,

@@ -93,6 +93,8 @@ struct SetterSteps {
 
 template <class R>
 struct SettingsDocument {
+    /// Its path under "/api" ("/video"); nullptr: not a document of the API.
+    const char* path;
     DocumentSection section;
     /// The JSON formats of Frozen's printer and scanner ("%d" an int, "%B" a boolean from an
     /// int, "%Q" a quoted text), byte for byte as the pages parse them; nullptr: none. The

@@ -52,7 +52,54 @@ R* perStreamRecord(EncoderConfigFile& settings, int index) {
     return index == 0 || index == 1 ? &(settings.*records)[index] : nullptr;
 }
 
+template <class R>
+void publish(std::vector<PublishedLimit>& out) {
+    const SettingsDocument<R>& doc = documentOf<R>();
+    for (const DocumentField<R>& f : doc.fields) {
+        if (f.clamp) {
+            out.push_back(
+                {doc.path, f.jsonKey, f.clamp->low, {f.clamp->high[0], f.clamp->high[1]}});
+        } else if (f.allowed) {
+            out.push_back(
+                {doc.path, f.jsonKey, f.allowed->low, {f.allowed->high, f.allowed->high}});
+        }
+    }
+}
+
 }  // namespace
+
+// The documents of the API, in the order the pages and the dispatcher list them.
+template <class Fn>
+void forEachDocument(Fn&& fn) {
+    fn(static_cast<InputStatus*>(nullptr));
+    fn(static_cast<StreamStatus*>(nullptr));
+    fn(static_cast<StreamUrl*>(nullptr));
+    fn(static_cast<NetworkSettings*>(nullptr));
+    fn(static_cast<WifiSettings*>(nullptr));
+    fn(static_cast<VideoSettings*>(nullptr));
+    fn(static_cast<ProtocolSettings*>(nullptr));
+    fn(static_cast<OsdSettings*>(nullptr));
+    fn(static_cast<LogoSettings*>(nullptr));
+    fn(static_cast<ChromaSettings*>(nullptr));
+    fn(static_cast<LteStatus*>(nullptr));
+    fn(static_cast<Rs485Settings*>(nullptr));
+    fn(static_cast<TimeSettings*>(nullptr));
+    fn(static_cast<UpgradeServerSettings*>(nullptr));
+    fn(static_cast<FtpSettings*>(nullptr));
+    fn(static_cast<AudioSettings*>(nullptr));
+    fn(static_cast<OutputSettings*>(nullptr));
+    fn(static_cast<StreamFormat*>(nullptr));
+    fn(static_cast<SysInfo*>(nullptr));
+    fn(static_cast<IrcutSettings*>(nullptr));
+    fn(static_cast<SecuritySettings*>(nullptr));
+    fn(static_cast<SrtSettings*>(nullptr));
+}
+
+std::vector<PublishedLimit> publishedLimits() {
+    std::vector<PublishedLimit> out;
+    forEachDocument([&](auto* type) { publish<std::remove_pointer_t<decltype(type)>>(out); });
+    return out;
+}
 
 std::string sectionOf(const DocumentSection& s, int index) {
     if (!s.perStream) {
@@ -65,6 +112,7 @@ template <>
 const SettingsDocument<EncoderConfigFile>& documentOf() {
     // The web credentials: stored only, never a JSON document.
     static const SettingsDocument<EncoderConfigFile> d{
+        nullptr,
         section("input"),
         nullptr,
         nullptr,
@@ -78,6 +126,7 @@ template <>
 const SettingsDocument<InputStatus>& documentOf() {
     using R = InputStatus;
     static const SettingsDocument<R> d{
+        "/input-status",
         section("input"),
         "{type:%Q, video:%Q, audio:%Q}",
         nullptr,
@@ -90,6 +139,7 @@ template <>
 const SettingsDocument<OutputSettings>& documentOf() {
     using R = OutputSettings;
     static const SettingsDocument<R> d{
+        "/output",
         section("output"),
         "{videoRes:%Q, audioType:%d, audioVolume:%d, typeStr:%Q, resStr:%Q}",
         nullptr,
@@ -114,6 +164,7 @@ template <>
 const SettingsDocument<StreamStatus>& documentOf() {
     using R = StreamStatus;
     static const SettingsDocument<R> d{
+        "/stream-status",
         perStream("status"),
         "{addr:%Q, video:%Q, audio:%Q, ts:%Q, tsHtttp:%Q, flv:%Q, hls:%Q}",
         nullptr,
@@ -131,7 +182,8 @@ const SettingsDocument<StreamStatus>& documentOf() {
 template <>
 const SettingsDocument<StreamUrl>& documentOf() {
     using R = StreamUrl;
-    static const SettingsDocument<R> d{perStream("url"),
+    static const SettingsDocument<R> d{"/stream-url",
+                                       perStream("url"),
                                        "{http:%Q, rtsp:%Q}",
                                        "{http:%Q, rtsp:%Q, srt:%Q, srtMode:%Q}",
                                        nullptr,
@@ -146,6 +198,7 @@ template <>
 const SettingsDocument<NetworkSettings>& documentOf() {
     using R = NetworkSettings;
     static const SettingsDocument<R> d{
+        "/network",
         section(keys::kNetworkSection),
         "{connectionType:%d, dhcp:%B, dnsMode:%d, ip:%Q, mask:%Q, gate:%Q, "
         "dnsFirst:%Q,dnsSecond:%Q, mac:%Q}",
@@ -177,7 +230,8 @@ const SettingsDocument<NetworkSettings>& documentOf() {
 template <>
 const SettingsDocument<Rs485Settings>& documentOf() {
     using R = Rs485Settings;
-    static const SettingsDocument<R> d{section(keys::kNetworkSection),
+    static const SettingsDocument<R> d{"/rs485",
+                                       section(keys::kNetworkSection),
                                        "{ip:%Q, port:%d, baudrate:%d, stopbits:%d, databits:%d}",
                                        nullptr,
                                        "{ip:%Q, port:%d, baudrate:%d, stopbits:%d, databits:%d}",
@@ -202,6 +256,7 @@ template <>
 const SettingsDocument<WifiSettings>& documentOf() {
     using R = WifiSettings;
     static const SettingsDocument<R> d{
+        "/wifi",
         section(keys::kWifiSection),
         "{state:%d, ip:%Q, mask:%Q, gate:%Q, encrypt:%d, essid:%Q,key:%Q}",
         nullptr,
@@ -229,6 +284,7 @@ template <>
 const SettingsDocument<VideoSettings>& documentOf() {
     using R = VideoSettings;
     static const SettingsDocument<R> d{
+        "/video",
         perStream("video"),
         "{codec:%Q, profile:%Q, framerate:%d, bitmode:%d, field:%d, gop:%d, "
         "resolution:%Q,bitrate:%d, tolerate:%d, minQp:%d, maxQp:%d}",
@@ -264,6 +320,7 @@ template <>
 const SettingsDocument<ProtocolSettings>& documentOf() {
     using R = ProtocolSettings;
     static const SettingsDocument<R> d{
+        "/protocol",
         perStream("protocol"),
         "{httpName:%Q, httpPort:%d, httpEnabled:%B, rtspName:%Q, rtspPort:%d, rtspEnabled:%B,"
         "multicastAddr:%Q, multicastPort:%d, multicastEnabled:%B,"
@@ -337,6 +394,7 @@ template <>
 const SettingsDocument<OsdSettings>& documentOf() {
     using R = OsdSettings;
     static const SettingsDocument<R> d{
+        "/osd",
         perStream("osd_"),  // + the overlay number
         "{x:%d, y:%d, fontSize:%d, opacity:%d, textColor:%d, bkMode:%d, bkColor:%d, text:%Q, "
         "textMode:%d}",
@@ -366,7 +424,8 @@ const SettingsDocument<OsdSettings>& documentOf() {
 template <>
 const SettingsDocument<LogoSettings>& documentOf() {
     using R = LogoSettings;
-    static const SettingsDocument<R> d{perStream("osd_0"),
+    static const SettingsDocument<R> d{"/logo",
+                                       perStream("osd_0"),
                                        "{enable:%d, x:%d, y:%d, opacity:%d, name:%Q}",
                                        nullptr,
                                        "{enable:%d, x:%d, y:%d, opacity:%d, name:%Q}",
@@ -390,6 +449,7 @@ template <>
 const SettingsDocument<ChromaSettings>& documentOf() {
     using R = ChromaSettings;
     static const SettingsDocument<R> d{
+        "/chroma",
         {keys::kNetworkSection, false, {"", "_s"}},
         "{brightness:%d, contrast:%d, hue:%d, saturation:%d}",
         nullptr,
@@ -414,6 +474,7 @@ template <>
 const SettingsDocument<AudioSettings>& documentOf() {
     using R = AudioSettings;
     static const SettingsDocument<R> d{
+        "/audio",
         section("audio"),
         "{sampleRate:%d, codec:%Q, resample:%d, gain:%d, onvifCodec:%Q, inputMode:%d, "
         "checkRate:%d, onvifG:%d}",
@@ -443,6 +504,7 @@ template <>
 const SettingsDocument<UpgradeServerSettings>& documentOf() {
     using R = UpgradeServerSettings;
     static const SettingsDocument<R> d{
+        "/httpset",
         section("server"),
         "{serverIP:%Q, version:%Q}",
         nullptr,
@@ -457,6 +519,7 @@ template <>
 const SettingsDocument<FtpSettings>& documentOf() {
     using R = FtpSettings;
     static const SettingsDocument<R> d{
+        "/ftplog",
         section("server"),
         "{ftpserverIP:%Q, username:%Q, fpassword:%Q, timeMode:%d, ftptime:%d, "
         "timeServer:%Q, localtimezone:%d}",
@@ -479,6 +542,7 @@ template <>
 const SettingsDocument<SysInfo>& documentOf() {
     using R = SysInfo;
     static const SettingsDocument<R> d{
+        "/storage",
         section("storage"),
         "{devSeq:%Q, softVersion:%Q, hardVersion:%Q, uptime:%Q, serverIP:%Q, path:%Q, "
         "place:%d, show:%d, opacity:%d}",
@@ -518,6 +582,7 @@ template <>
 const SettingsDocument<SecuritySettings>& documentOf() {
     using R = SecuritySettings;
     static const SettingsDocument<R> d{
+        "/security",
         section(keys::kSecuritySection),
         "{httpsOnly:%d,provisionLock:%d,rtspAuth:%d}",
         nullptr,
@@ -535,6 +600,7 @@ template <>
 const SettingsDocument<SrtSettings>& documentOf() {
     using R = SrtSettings;
     static const SettingsDocument<R> d{
+        "/srt",
         perStream(keys::kSrtSectionSuffix),
         "{enabled:%d,mode:%Q,port:%d,callerAddr:%Q,callerPort:%d,latency:%d,passphraseSet:%B,"
         "keyLength:%d,streamId:%Q}",
@@ -564,7 +630,8 @@ const SettingsDocument<SrtSettings>& documentOf() {
 template <>
 const SettingsDocument<StreamFormat>& documentOf() {
     using R = StreamFormat;
-    static const SettingsDocument<R> d{kNotStored,
+    static const SettingsDocument<R> d{"/streamformat",
+                                       kNotStored,
                                        "{streamURL:%Q, videoFormat:%Q, audioFormat:%Q}",
                                        nullptr,
                                        nullptr,
@@ -578,6 +645,7 @@ template <>
 const SettingsDocument<LteStatus>& documentOf() {
     using R = LteStatus;
     static const SettingsDocument<R> d{
+        "/lte",
         kNotStored,
         "{state:%d, server:%Q, signal:%d, ip:%Q, mask:%Q, gate:%Q, iccid:%Q, esimActive:%d}",
         nullptr,
@@ -597,6 +665,7 @@ template <>
 const SettingsDocument<IrcutSettings>& documentOf() {
     using R = IrcutSettings;
     static const SettingsDocument<R> d{
+        "/ircutConf",
         kNotStored,
         "{ircutDir:%d, devIme:%Q, rtmpManager:%Q, gpsManager:%Q, gpsInterval:%d}",
         nullptr,
@@ -615,6 +684,7 @@ template <>
 const SettingsDocument<TimeSettings>& documentOf() {
     using R = TimeSettings;
     static const SettingsDocument<R> d{
+        "/adjusttime",
         kNotStored,
         "{year:%d, month:%d, date:%d, day:%d, hour:%d, min:%d, sec:%d}",
         nullptr,

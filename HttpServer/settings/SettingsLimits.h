@@ -63,6 +63,18 @@ bool followsInput() {
     return false;
 }
 
+/// One limited number of an API document, as the pages show it (GET "/api/limits"): a clamp
+/// row (outside, the device stores its replacement) or an Allowed row (outside, refused).
+struct PublishedLimit {
+    const char* path;  // the document's path under "/api" ("/video")
+    const char* jsonKey;
+    int low;
+    int high[2];  // per instance (stream or overlay); kFollowsInput: the input's rate + tolerance
+};
+
+/// Every clamp and Allowed row of every API document, document by document in descriptor order.
+std::vector<PublishedLimit> publishedLimits();
+
 /// The encoder settings of stream index (0 main, 1 sub); the main stream's frame rate may
 /// follow the input up to 2 fps above its measured rate inputFps.
 std::vector<FieldLimit<VideoSettings>> videoLimits(int index, int inputFps);

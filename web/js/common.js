@@ -126,6 +126,37 @@ const Enc = (() => {
     return text;
   }
 
+  // ---- the device's own limits ----
+
+  // GET /api/limits, read once per page: {document: {key: {min, max: [per instance], aboveInput}}}.
+  let limitsDoc = null;
+  let limitsRead = null;
+  function loadLimits() {
+    if (!limitsRead) {
+      limitsRead = getDoc('limits').then((doc) => { limitsDoc = doc; return doc; })
+        .catch((e) => { limitsRead = null; throw e; });
+    }
+    return limitsRead;
+  }
+
+  // { min, max } for a form field, as functions over the limits document (undefined until it
+  // is read). instance() picks the stream or overlay; inputFps() gives the input's rate for a
+  // limit that follows it (unknown: the other instance's limit).
+  function deviceLimits(doc, key, instance, inputFps) {
+    const row = () => (limitsDoc && limitsDoc[doc] ? limitsDoc[doc][key] : undefined);
+    return {
+      min: () => (row() ? row().min : undefined),
+      max: () => {
+        const r = row();
+        if (!r) return undefined;
+        const i = instance ? instance() : 0;
+        if (r.max[i] !== null) return r.max[i];
+        const fps = inputFps ? inputFps() : null;
+        return fps !== null && fps !== undefined ? fps + r.aboveInput : r.max[1 - i];
+      },
+    };
+  }
+
   // A URL-encoded form (the password change).
   async function postForm(path, values) {
     const reply = await request(path, {
@@ -250,7 +281,7 @@ const Enc = (() => {
   const hasControl = (text) => /[\u0000-\u001f\u007f]/.test(text);
 
   return {
-    el, $, clock, request, getDoc, postDoc, postForm, upload, frame, streamSwitch, setStatus,
+    el, $, clock, request, getDoc, postDoc, postForm, upload, frame, streamSwitch, setStatus, loadLimits, deviceLimits,
     confirmAction, copyField, isIPv4, hasControl, isDown, markDown, DeviceError,
   };
 })();

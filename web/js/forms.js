@@ -6,7 +6,8 @@
 //
 // A field: { key, label, kind, ... }
 //   kind     'int' | 'text' | 'password' | 'ipv4' | 'select' | 'check' | 'color' | 'range' | 'info'
-//   min, max numbers or functions (limits that depend on the device's state)
+//   min, max numbers or functions (limits that depend on the device's state; Enc.deviceLimits
+//            gives the device's own from "/api/limits")
 //   unit, hint (text or function), options ([value, label] pairs or a function), numeric
 //   flag     for 'check': 'bool' sends true/false, otherwise 1/0; invert shows the opposite
 //   optional for 'ipv4': may be left empty; required, maxLength for texts
@@ -218,6 +219,7 @@ const EncForms = (() => {
     }
 
     async load() {
+      await Enc.loadLimits();  // the fields' limits are the device's own
       const doc = await Enc.getDoc(this.opts.doc, this.index());
       this.base = doc;
       if (this.opts.onLoaded) this.opts.onLoaded(doc);

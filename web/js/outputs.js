@@ -7,7 +7,7 @@
 
   // A port counts only while its output is on; the device puts its default in place of 0.
   const port = (key, enabledKey) => ({
-    key, label: 'Port', kind: 'int', min: 0, max: 65535,
+    key, label: 'Port', kind: 'int', min: 0, max: Enc.deviceLimits('protocol', key, stream).max,
     check: (v, all) => (all[enabledKey] && v === 0 ? 'Enter a port from 1 to 65535 while this output is on.' : ''),
   });
   const on = (key, label) => ({ key, label, kind: 'check', flag: 'bool' });

@@ -12,15 +12,16 @@
       { key, label: key[0].toUpperCase() + key.slice(1), kind: 'range', min: 0, max: 100 })),
   });
 
-  // The device keeps overlay 1 inside a 1920 × 1080 picture and overlay 2 inside 8192 × 8192.
-  const overlay = (n, maxX, maxY) => [
+  // Overlay n's limits, as the device keeps them (overlay 1 inside the picture).
+  const osdLimits = (n, key) => Enc.deviceLimits('osd', key, () => n);
+  const overlay = (n) => [
     { key: `o${n}_text`, label: `Overlay ${n + 1} text`, kind: 'text', maxLength: 100 },
     ...(n === 0 ? [{ key: 'o0_textMode', label: 'Overlay 1 shows', kind: 'select', numeric: true,
                      options: [[0, 'The text'], [1, 'The text and the date and time']] }] : []),
-    { key: `o${n}_x`, label: 'Left (x)', kind: 'int', min: 0, max: maxX, unit: 'px' },
-    { key: `o${n}_y`, label: 'Top (y)', kind: 'int', min: 0, max: maxY, unit: 'px' },
-    { key: `o${n}_fontSize`, label: 'Font size', kind: 'int', min: 1, max: 7 },
-    { key: `o${n}_opacity`, label: 'Opacity', kind: 'int', min: 0, max: 128, hint: '128 is fully opaque.' },
+    { key: `o${n}_x`, label: 'Left (x)', kind: 'int', ...osdLimits(n, 'x'), unit: 'px' },
+    { key: `o${n}_y`, label: 'Top (y)', kind: 'int', ...osdLimits(n, 'y'), unit: 'px' },
+    { key: `o${n}_fontSize`, label: 'Font size', kind: 'int', ...osdLimits(n, 'fontSize') },
+    { key: `o${n}_opacity`, label: 'Opacity', kind: 'int', ...osdLimits(n, 'opacity'), hint: '128 is fully opaque.' },
     { key: `o${n}_textColor`, label: 'Text colour', kind: 'color' },
     { key: `o${n}_bkMode`, label: 'Background', kind: 'select', numeric: true, options: [[0, 'None'], [1, 'Filled']] },
     { key: `o${n}_bkColor`, label: 'Background colour', kind: 'color' },
@@ -32,8 +33,8 @@
     doc: 'osd',
     index: stream,
     groups: [
-      { legend: 'Overlay 1', fields: overlay(0, 1920, 1080) },
-      { legend: 'Overlay 2', fields: overlay(1, 8192, 8192) },
+      { legend: 'Overlay 1', fields: overlay(0) },
+      { legend: 'Overlay 2', fields: overlay(1) },
     ],
     // The document is an array of the two overlays; the form shows them side by side.
     fromDoc: (doc) => {

@@ -67,7 +67,7 @@
       { key: 'timeServer', label: 'Time server', kind: 'text', maxLength: 63,
         hint: 'A host name or address; empty uses the device\'s default server.',
         check: (v) => (/^[A-Za-z0-9.\-]*$/.test(v) ? '' : 'Use a host name such as pool.ntp.org.') },
-      { key: 'ftptime', label: 'Synchronise every', kind: 'int', unit: 'hours', min: 0, max: 24,
+      { key: 'ftptime', label: 'Synchronise every', kind: 'int', unit: 'hours', ...Enc.deviceLimits('ftplog', 'ftptime'),
         hint: '0 means every 4 hours.' },
       { key: 'localtimezone', label: 'Time zone', kind: 'select', numeric: true, options: zones },
     ],

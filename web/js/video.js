@@ -1,21 +1,13 @@
 'use strict';
-// The encoder settings of the main and the sub stream. The limits are the device's own:
-// a value outside them would be replaced by the device's fallback, so the form refuses it.
+// The encoder settings of the main and the sub stream. The limits are the device's own
+// ("/api/limits"): a value outside them would be replaced by the device's fallback, so the
+// form refuses it. The main stream's frame rate follows the input's.
 (() => {
   const { $ } = Enc;
-  // The main stream may follow the input up to 2 fps above its rate; the sub stream up to 30.
-  const kMinFramerate = 15;
-  const kSubMaxFramerate = 30;
-  const kInputFpsTolerance = 2;
-
   const main = $('#main');
   const stream = Enc.streamSwitch(main, () => load());
   let inputFps = null;  // from the input status text ("... @ 60"); null when unknown
-
-  const maxFramerate = () => {
-    if (stream() === 1) return kSubMaxFramerate;
-    return inputFps !== null ? inputFps + kInputFpsTolerance : kSubMaxFramerate;
-  };
+  const limits = (key) => Enc.deviceLimits('video', key, stream, () => inputFps);
 
   const resolutions = [
     ['0*0', 'Same as the input'],
@@ -40,16 +32,16 @@
         options: [['baseline', 'Baseline'], ['main', 'Main'], ['high', 'High']],
         hint: 'H.265 uses the Main profile.' },
       { key: 'resolution', label: 'Resolution', kind: 'select', options: resolutions },
-      { key: 'framerate', label: 'Frame rate', kind: 'int', unit: 'fps', min: kMinFramerate, max: maxFramerate,
+      { key: 'framerate', label: 'Frame rate', kind: 'int', unit: 'fps', ...limits('framerate'),
         hint: () => (stream() === 0
           ? (inputFps !== null ? `The input runs at ${inputFps} fps.` : 'The input frame rate is unknown now.')
           : '') },
-      { key: 'gop', label: 'GOP (key frame interval)', kind: 'int', unit: 'frames', min: 2, max: 200 },
+      { key: 'gop', label: 'GOP (key frame interval)', kind: 'int', unit: 'frames', ...limits('gop') },
       { key: 'bitmode', label: 'Bit rate mode', kind: 'select', numeric: true,
         options: [[0, 'Constant (CBR)'], [1, 'Variable (VBR)']] },
-      { key: 'bitrate', label: 'Bit rate', kind: 'int', unit: 'kbit/s', min: 256, max: 12000 },
-      { key: 'minQp', label: 'Lowest QP', kind: 'int', min: 12, max: 51, hint: 'Lower means better quality.' },
-      { key: 'maxQp', label: 'Highest QP', kind: 'int', min: 12, max: 51,
+      { key: 'bitrate', label: 'Bit rate', kind: 'int', unit: 'kbit/s', ...limits('bitrate') },
+      { key: 'minQp', label: 'Lowest QP', kind: 'int', ...limits('minQp'), hint: 'Lower means better quality.' },
+      { key: 'maxQp', label: 'Highest QP', kind: 'int', ...limits('maxQp'),
         check: (v, all) => (typeof all.minQp === 'number' && v < all.minQp ? 'The highest QP must not be below the lowest.' : '') },
     ],
   });
