@@ -259,14 +259,48 @@ TEST_F(DeviceTest, IrcutAndLteLiveInMemoryOnly) {
     EXPECT_TRUE(board.boardLog().empty());
 }
 
-TEST_F(DeviceTest, FailedSaveIsPrintedAndAnError) {
+// Every setter that saves stops at a failed save: an error, printed once, and no change code,
+// board file, sync or reboot after it.
+TEST_F(DeviceTest, FailedSaveIsPrintedAndAnErrorInEverySetter) {
     DemoHandler handler(link, media, board.path("/mnt/no-such-dir/encoder.ini"));
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(handler.setIrcutConf({}, response), -1);
-    EXPECT_EQ(handler.setVideo(0, video(25), response), -1);
-    const std::string out = testing::internal::GetCapturedStdout();
-    const auto lines = testsupport::splitLines(out);
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "save settings failed"), 2) << out;
+    enc::NetworkSettings network;
+    network.ip = network.mask = network.gate = network.dnsFirst = "10.0.0.1";
+    enc::WifiSettings wifi;
+    wifi.essid = "lab";
+    enc::SrtSettings srt = handler.settings().srt[0];
+    const std::vector<std::pair<const char*, std::function<int()>>> setters = {
+        {"ircut", [&] { return handler.setIrcutConf({}, response); }},
+        {"video", [&] { return handler.setVideo(0, video(25), response); }},
+        {"protocol", [&] { return handler.setProtocol(1, {}, response); }},
+        {"osd", [&] { return handler.setOsd(0, {}, {}, response); }},
+        {"logo", [&] { return handler.setLogo(1, {}, response); }},
+        {"chroma", [&] { return handler.setChroma(0, {}, response); }},
+        {"audio", [&] { return handler.setAudio({}, response); }},
+        {"output", [&] { return handler.setOutput({}, response); }},
+        {"sysinfo", [&] { return handler.setSysInfo({}, response); }},
+        {"httpset", [&] { return handler.setHttpSet({}, response); }},
+        {"ftp", [&] { return handler.setFtpServer({}, response); }},
+        {"security", [&] { return handler.setSecurity({}, response); }},
+        {"srt", [&] { return handler.setSrt(0, srt, response); }},
+        {"network", [&] { return handler.setNetwork(network, response); }},
+        {"wifi", [&] { return handler.setWifiParam(wifi, response); }},
+        {"rs485", [&] { return handler.setRs485({}, response); }},
+    };
+    standIn->clear();
+    for (const auto& [what, set] : setters) {
+        board.clearBoardLog();
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(set(), kApiFailed) << what;
+        const std::string out = testing::internal::GetCapturedStdout();
+        const auto lines = testsupport::splitLines(out);
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), "save settings failed"), 1) << what << out;
+        EXPECT_EQ(board.boardLog(), std::vector<std::string>{}) << what;
+    }
+    EXPECT_FALSE(testsupport::fileExists(board.path("/mnt/config/net_mode.ini")));
+    // The link keeps the order of its datagrams: a code sent above would come before this one.
+    ASSERT_EQ(makeHandler()->setAudio({}, response), kApiOk);
+    ASSERT_TRUE(standIn->waitForCode(enc::kCodeAudioChanged));
+    EXPECT_EQ(standIn->codes(), std::vector<int>{enc::kCodeAudioChanged});
 }
 
 TEST_F(DeviceTest, GettersReloadTheSettingsFile) {
