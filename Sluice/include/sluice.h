@@ -199,6 +199,9 @@ SLUICE_API int sluice_open(int* handle, int protocol, int port, const sluice_med
 SLUICE_API int sluice_close(int handle);
 
 /* Adds a unicast or multicast destination ("10.0.0.5", "239.1.1.1", or a host name).
+ * UDP and RTP: a host name is resolved once, by this call (which waits for the name server;
+ * sluice_write never does); a name that does not resolve stays a target that gets nothing
+ * (logged). Adding or removing a target costs the same however many there are.
  * Returns 0, 22 (ip NULL or empty), 2 (unknown handle) or 13 (already a target). */
 SLUICE_API int sluice_add_target(int handle, const char* ip, int port);
 

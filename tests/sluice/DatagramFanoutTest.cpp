@@ -102,6 +102,31 @@ TEST(DatagramFanout, DestinationChangesKeepEveryoneElsesPlace) {
     EXPECT_EQ(stats[0].counters.backlogBytes, 0u);
 }
 
+// One at a time: add appends (a second add of the same address is refused), remove takes
+// out only that one, and a destination whose name did not resolve is listed and counts its
+// datagrams as dropped but is never sent to.
+TEST(DatagramFanout, SingleAddsAndRemovesAndAnUnresolvedDestination) {
+    DatagramFanout fanout(16);
+    EXPECT_TRUE(fanout.addDestination(destination(1)));
+    EXPECT_FALSE(fanout.addDestination(destination(1)));
+    DatagramFanout::Destination unresolved = destination(3);
+    unresolved.resolved = false;
+    EXPECT_TRUE(fanout.addDestination(destination(2)));
+    EXPECT_TRUE(fanout.addDestination(unresolved));
+    fanout.push(datagram(0));
+    fanout.removeDestination(NetAddress("127.0.0.1", 1));
+    fanout.removeDestination(NetAddress("127.0.0.1", 9));  // none: nothing changes
+    fanout.push(datagram(1));
+    EXPECT_EQ(takeAll(fanout, 4), (Taken{{2, 0}, {2, 1}}));
+    const auto stats = fanout.stats();
+    ASSERT_EQ(stats.size(), 2u);
+    EXPECT_EQ(stats[0].address.port(), 2);
+    EXPECT_EQ(stats[1].address.port(), 3);
+    EXPECT_EQ(stats[1].counters.dropped, 2u);
+    EXPECT_EQ(stats[1].counters.datagrams, 0u);
+    EXPECT_EQ(fanout.queued(), 0u);
+}
+
 // Full: the oldest whole datagram goes, counted for each destination that had not had it.
 TEST(DatagramFanout, AFullQueueDropsTheOldestAndCountsItPerDestination) {
     DatagramFanout fanout(3);

@@ -36,10 +36,10 @@ bool BasicTsMediaCaster::addTarget(const std::string& ip, uint16_t port) {
     logTargetChange("addTarget", ip, port);
     const NetAddress address(ip, port);
     comn::AutoLock lock(m_mutex);
-    if (std::find(m_targets.begin(), m_targets.end(), address) != m_targets.end()) {
+    if (m_targetIndex.count(address) != 0) {
         return false;
     }
-    m_targets.push_back(address);
+    m_targetIndex.emplace(address, m_targets.insert(m_targets.end(), address));
     ++m_targetsVersion;
     return true;
 }
@@ -48,9 +48,10 @@ void BasicTsMediaCaster::removeTarget(const std::string& ip, uint16_t port) {
     logTargetChange("removeTarget", ip, port);
     const NetAddress address(ip, port);
     comn::AutoLock lock(m_mutex);
-    auto it = std::find(m_targets.begin(), m_targets.end(), address);
-    if (it != m_targets.end()) {
-        m_targets.erase(it);
+    auto it = m_targetIndex.find(address);
+    if (it != m_targetIndex.end()) {
+        m_targets.erase(it->second);
+        m_targetIndex.erase(it);
         ++m_targetsVersion;
     }
 }
@@ -63,6 +64,7 @@ int BasicTsMediaCaster::targetCount() {
 void BasicTsMediaCaster::removeAllTarget() {
     comn::AutoLock lock(m_mutex);
     m_targets.clear();
+    m_targetIndex.clear();
     ++m_targetsVersion;
 }
 

@@ -4,6 +4,7 @@
 #include <list>
 #include <memory>
 #include <string>
+#include <unordered_map>
 
 #include "H264PropDetector.h"
 #include "MediaCasterConfig.h"
@@ -85,6 +86,9 @@ private:
     H264PropDetector m_detector;
     std::shared_ptr<NaluJoiner> m_joiner;
     std::list<NetAddress> m_targets;
+    // Finds a target without walking the list: adding or removing one costs the same at any
+    // count.
+    std::unordered_map<NetAddress, std::list<NetAddress>::iterator, NetAddressHash> m_targetIndex;
     uint64_t m_targetsVersion = 0;
     std::string m_label;
 };

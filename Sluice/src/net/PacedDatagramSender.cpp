@@ -120,6 +120,16 @@ void PacedDatagramSender::setDestinations(
     m_fanout.setDestinations(destinations);
 }
 
+bool PacedDatagramSender::addDestination(const DatagramFanout::Destination& destination) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_fanout.addDestination(destination);
+}
+
+void PacedDatagramSender::removeDestination(const NetAddress& address) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_fanout.removeDestination(address);
+}
+
 std::vector<DatagramFanout::Stats> PacedDatagramSender::stats() {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_fanout.stats();

@@ -54,6 +54,10 @@ public:
     /// See DatagramFanout::setDestinations. A destination removed during a tick may still get
     /// the datagrams of that tick.
     void setDestinations(const std::vector<DatagramFanout::Destination>& destinations);
+    /// See DatagramFanout::addDestination and removeDestination: one destination, at a cost
+    /// independent of how many there are.
+    bool addDestination(const DatagramFanout::Destination& destination);
+    void removeDestination(const NetAddress& address);
     std::vector<DatagramFanout::Stats> stats();
     /// True when every datagram pushed has been handed to the system (or dropped).
     bool idle();
