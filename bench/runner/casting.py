@@ -332,6 +332,16 @@ class Caster:
                   f"core", file=self.log, flush=True)
         return out
 
+    def target_adds(self, count=1000, runs=3):
+        """sluice_add_target and sluice_remove_target, count of each on one UDP caster
+        (numeric targets: the caster's own cost, no name server), the median of runs."""
+        results = []
+        for _ in range(runs):
+            out = run([self.tool("bench-cast"), "--add-targets", str(count)], timeout=300)
+            results.append(json.loads(out.strip().splitlines()[-1]))
+        results.sort(key=lambda r: r["adds_s"])
+        return results[len(results) // 2]
+
     @staticmethod
     def _reported_port(check):
         """ts-check listening on port 0 names its port on standard error."""

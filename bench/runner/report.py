@@ -66,6 +66,15 @@ def ceiling_table(c):
     return "\n".join(lines)
 
 
+def target_adds_table(r):
+    return "\n".join([
+        "| Targets (UDP caster) | All adds | All removes | One add, first tenth | "
+        "One add, last tenth |",
+        "|---|---|---|---|---|",
+        f"| {r['count']} | {1000 * r['adds_s']:.1f} ms | {1000 * r['removes_s']:.1f} ms | "
+        f"{r['first_tenth_us']:.1f} µs | {r['last_tenth_us']:.1f} µs |"])
+
+
 def delivery_table(rows):
     """One line per sampled receiver of each run (bench/runner/casting.py delivery), then the
     run's sender figures."""
