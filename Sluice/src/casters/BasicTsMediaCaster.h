@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "H264PropDetector.h"
+#include "LogEpisode.h"
 #include "MediaCasterConfig.h"
 #include "Mutex.h"
 #include "NaluJoiner.h"
@@ -46,6 +47,9 @@ public:
     bool write(int type, const uint8_t* data, int size, int64_t pts, int duration,
                int flags) override;
 
+    /// The caster's health with the multiplexer's overruns.
+    OutputStatus outputStatus() override;
+
     /// A text nothing in the library reads; null empties it.
     void setLabel(const char* text);
     std::string getLabel();
@@ -72,6 +76,14 @@ protected:
     /// Logs the "video fmt. ..." and "audio fmt. ..." lines (and the configuration bytes in
     /// hexadecimal) of an open.
     static void logFormat(const MediaCasterConfig& config);
+    /// The option "muxrate" (bits per second, 0 = variable): 0, or EINVAL for a bad value.
+    /// A change reopens an open multiplexer, so it belongs right after open.
+    int setMuxRateOption(const std::string& value);
+    static constexpr int64_t kMinMuxRate = 64'000;
+    static constexpr int64_t kMaxMuxRate = 2'000'000'000;  // FFmpeg takes an int
+    /// Frames the constant-rate multiplexer could not fit (every destination's overruns).
+    uint64_t muxOverruns();
+
     /// Whether audio timestamps are checked like video ones.
     virtual bool checksAudioPts() const { return true; }
 
@@ -91,6 +103,12 @@ private:
     std::unordered_map<NetAddress, std::list<NetAddress>::iterator, NetAddressHash> m_targetIndex;
     uint64_t m_targetsVersion = 0;
     std::string m_label;
+    int64_t m_muxRate = 0;
+    uint64_t m_overrunsSeen = 0;
+    LogEpisode m_overrunEpisode;
+
+    /// The multiplexer's write, with overrun episodes logged once each.
+    bool writeToMuxer(int type, const uint8_t* data, int size, int64_t pts, int flags);
 };
 
 }  // namespace av

@@ -24,12 +24,14 @@ int UdpTsMediaCaster::protocol() const {
 
 std::vector<DestinationStats> UdpTsMediaCaster::destinationStats() {
     std::vector<DestinationStats> all;
+    const uint64_t overruns = muxOverruns();
     for (const DatagramFanout::Stats& target : m_sender.stats()) {
         DestinationStats stats;
         stats.protocol = protocol();
         stats.address = target.address.ip();
         stats.port = target.address.port();
         stats.counters = target.counters;
+        stats.overruns = overruns;
         all.push_back(std::move(stats));
     }
     return all;
@@ -111,6 +113,13 @@ void UdpTsMediaCaster::removeAllTarget() {
     comn::AutoLock lock(mutex());
     BasicTsMediaCaster::removeAllTarget();
     m_sender.setDestinations({});
+}
+
+int UdpTsMediaCaster::setOption(const std::string& name, const std::string& value) {
+    if (name != "muxrate") {
+        return EINVAL;
+    }
+    return setMuxRateOption(value);
 }
 
 void UdpTsMediaCaster::onMuxData(const uint8_t* data, size_t size, int64_t, int) {

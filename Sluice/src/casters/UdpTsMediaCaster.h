@@ -42,6 +42,10 @@ public:
     void removeTarget(const std::string& ip, uint16_t port) override;
     void removeAllTarget() override;
 
+    /// "muxrate" (bits per second, 0 = variable): a constant-rate stream, sent paced by its
+    /// own byte clock. The only option of UDP and RTP casters.
+    int setOption(const std::string& name, const std::string& value) override;
+
     void onMuxData(const uint8_t* data, size_t size, int64_t pts, int flags) override;
 
     /// The bound local address (0.0.0.0 port 0 when closed).

@@ -76,6 +76,11 @@ int FfmpegTsMuxer::open(const MediaCasterConfig& config) {
     AVDictionary* options = nullptr;
     av_dict_set(&options, "pcr_period", kPcrPeriodMs, 0);
     av_dict_set(&options, "pat_period", kTablePeriodSeconds, 0);
+    if (m_muxRate > 0) {
+        av_dict_set_int(&options, "muxrate", m_muxRate, 0);
+        m_context->max_delay = static_cast<int>(kMuxDelayUs);
+    }
+    m_skipToKey = false;
     rc = m_packet == nullptr ? AVERROR(ENOMEM) : avformat_write_header(m_context, &options);
     av_dict_free(&options);
     if (rc < 0) {
@@ -210,9 +215,36 @@ bool FfmpegTsMuxer::write(int type, const uint8_t* data, int size, int64_t pts, 
     m_packet->flags = flags & AV_PKT_FLAG_KEY;
     m_packet->stream_index = streamIndex;
     av_packet_rescale_ts(m_packet, AVRational{1, clock}, AVRational{1, kTsClock});
+    if (m_muxRate > 0) {
+        if (isVideo && m_skipToKey && (flags & AV_PKT_FLAG_KEY) == 0) {
+            return overrun();
+        }
+        if (wouldOverrun(m_packet->dts, payloadSize)) {
+            m_skipToKey = m_skipToKey || isVideo;
+            return overrun();
+        }
+        if (isVideo) {
+            m_skipToKey = false;
+        }
+    }
     m_lastPts = m_packet->pts;
     const int rc = av_interleaved_write_frame(m_context, m_packet);
     return rc == 0;
+}
+
+bool FfmpegTsMuxer::wouldOverrun(int64_t dts90k, int size) const {
+    // FFmpeg's own byte clock: PCR = (bytes written + 11) * 8 / rate + the delay, and a frame
+    // is decoded at its dts plus twice the delay.
+    const int64_t delay90k = av_rescale(kMuxDelayUs, kTsClock, AV_TIME_BASE);
+    const int64_t written = avio_tell(m_context->pb) + 11;
+    const int64_t done90k =
+        av_rescale(written + size + size / 184 * 4, 8 * kTsClock, m_muxRate) + delay90k;
+    return dts90k != AV_NOPTS_VALUE && done90k > dts90k + 2 * delay90k;
+}
+
+bool FfmpegTsMuxer::overrun() {
+    ++m_overruns;
+    return false;
 }
 
 }  // namespace av
