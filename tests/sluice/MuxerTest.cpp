@@ -2,6 +2,7 @@
 // translation of the interface's codec identifiers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <map>
 #include <set>
@@ -204,6 +205,9 @@ protected:
         ASSERT_TRUE(sluicetest::makeClip(m_dir.path(), 2, 320, 240, error)) << error;
         ASSERT_TRUE(sluicetest::readFrames(m_dir.file("clip.mp4"), m_frames, m_info, error))
             << error;
+        // In time order, as an encoder hands them over (the file interleaves in chunks).
+        std::stable_sort(m_frames.begin(), m_frames.end(),
+                         [](const auto& a, const auto& b) { return a.ptsUs < b.ptsUs; });
     }
     // The clip multiplexed at rate (0: variable); overruns in *overruns.
     std::string mux(int64_t rate, uint64_t* overruns = nullptr) {

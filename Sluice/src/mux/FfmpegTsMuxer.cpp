@@ -7,6 +7,7 @@ extern "C" {
 #include <libavutil/mem.h>
 }
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -81,6 +82,7 @@ int FfmpegTsMuxer::open(const MediaCasterConfig& config) {
         m_context->max_delay = static_cast<int>(kMuxDelayUs);
     }
     m_skipToKey = false;
+    m_scheduleEnd90k = av_rescale(kMuxDelayUs, kTsClock, AV_TIME_BASE);  // FFmpeg's first PCR
     rc = m_packet == nullptr ? AVERROR(ENOMEM) : avformat_write_header(m_context, &options);
     av_dict_free(&options);
     if (rc < 0) {
@@ -232,14 +234,25 @@ bool FfmpegTsMuxer::write(int type, const uint8_t* data, int size, int64_t pts, 
     return rc == 0;
 }
 
-bool FfmpegTsMuxer::wouldOverrun(int64_t dts90k, int size) const {
-    // FFmpeg's own byte clock: PCR = (bytes written + 11) * 8 / rate + the delay, and a frame
-    // is decoded at its dts plus twice the delay.
+bool FfmpegTsMuxer::wouldOverrun(int64_t dts90k, int size) {
+    if (dts90k == AV_NOPTS_VALUE) {
+        return false;
+    }
+    // FFmpeg's schedule, followed in the order the frames come (FFmpeg's interleaving queue
+    // holds some back, so its own byte count would lag): a frame starts when the byte clock
+    // reaches its decoding time less the delay (nulls before it), or later if the clock is
+    // past that, and must be out by its decoding time. Decoding time: dts + twice the delay.
     const int64_t delay90k = av_rescale(kMuxDelayUs, kTsClock, AV_TIME_BASE);
-    const int64_t written = avio_tell(m_context->pb) + 11;
-    const int64_t done90k =
-        av_rescale(written + size + size / 184 * 4, 8 * kTsClock, m_muxRate) + delay90k;
-    return dts90k != AV_NOPTS_VALUE && done90k > dts90k + 2 * delay90k;
+    const int64_t due90k = dts90k + 2 * delay90k;
+    const int64_t packets = (size + kPesHeaderBytes + kTsPayloadBytes - 1) / kTsPayloadBytes;
+    const int64_t start90k = std::max(m_scheduleEnd90k, due90k - delay90k);
+    const int64_t end90k = start90k + av_rescale(packets * kTsPacketBytes, 8 * kTsClock, m_muxRate);
+    // Half the delay is kept in hand for tables, PCR packets and FFmpeg's rounding.
+    if (end90k > due90k - delay90k / 2) {
+        return true;
+    }
+    m_scheduleEnd90k = end90k;
+    return false;
 }
 
 bool FfmpegTsMuxer::overrun() {

@@ -39,6 +39,9 @@ public:
     /// Buffer per frame at a constant rate: a key frame of a one-second group of pictures
     /// at a fifth of the second's bytes fits twice over; FFmpeg's command line uses 0.7 s.
     static constexpr int64_t kMuxDelayUs = 500'000;
+    static constexpr int64_t kTsPacketBytes = 188;
+    static constexpr int64_t kTsPayloadBytes = 184;
+    static constexpr int64_t kPesHeaderBytes = 19;  // with PTS and DTS
 
     FfmpegTsMuxer() = default;
     ~FfmpegTsMuxer() override;
@@ -74,7 +77,8 @@ private:
     void release();
     /// Constant rate only: whether a frame of size bytes with this 90 kHz decoding time
     /// would leave the transport after it is due to be decoded.
-    bool wouldOverrun(int64_t dts90k, int size) const;
+    /// If not, the frame is booked in the schedule.
+    bool wouldOverrun(int64_t dts90k, int size);
     /// Counts a refused frame; false for the caller to return.
     bool overrun();
 
@@ -87,6 +91,7 @@ private:
     ByteBuffer m_scratch;
     int64_t m_lastPts = 0;
     int64_t m_muxRate = 0;
+    int64_t m_scheduleEnd90k = 0;  // byte clock at the end of the last frame booked
     uint64_t m_overruns = 0;
     bool m_skipToKey = false;  // a video frame was refused: its successors cannot decode
 };
