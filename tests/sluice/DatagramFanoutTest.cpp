@@ -226,3 +226,24 @@ TEST(SendPace, TicksFollowBacklogAndMeasuredRate) {
     EXPECT_TRUE(
         same(fast.next(SendPace::kSmoothingDatagrams + 1, false), {SendPace::kMinPeriodNs, 4}));
 }
+
+// Constant-rate streams: only datagrams due by the tick's time are taken, and the earliest
+// due time is that of the furthest-behind destination's next datagram.
+TEST(DatagramFanout, OnlyDueDatagramsAreTaken) {
+    DatagramFanout fanout(16);
+    fanout.setDestinations({destination(1), destination(2)});
+    EXPECT_EQ(fanout.earliestDue(), INT64_MAX);
+    for (uint8_t tag = 0; tag < 3; ++tag) {
+        auto d = std::make_shared<Datagram>();
+        d->assign(nullptr, 0, &tag, 1);
+        d->dueNs = 100 * (tag + 1);
+        fanout.push(d);
+    }
+    EXPECT_EQ(fanout.earliestDue(), 100);
+    std::vector<DatagramFanout::Send> sends;
+    fanout.take(4, sends, 250);
+    EXPECT_EQ(sends.size(), 4u);  // 100 and 200 for each
+    std::vector<DatagramFanout::Failure> failures;
+    fanout.settle(sends, failures);
+    EXPECT_EQ(fanout.earliestDue(), 300);
+}

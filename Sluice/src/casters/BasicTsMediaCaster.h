@@ -81,6 +81,11 @@ protected:
     int setMuxRateOption(const std::string& value);
     static constexpr int64_t kMinMuxRate = 64'000;
     static constexpr int64_t kMaxMuxRate = 2'000'000'000;  // FFmpeg takes an int
+    /// The option's value (0 = variable).
+    int64_t muxRate() {
+        comn::AutoLock lock(m_mutex);
+        return m_muxRate;
+    }
     /// Frames the constant-rate multiplexer could not fit (every destination's overruns).
     uint64_t muxOverruns();
 

@@ -119,7 +119,11 @@ int UdpTsMediaCaster::setOption(const std::string& name, const std::string& valu
     if (name != "muxrate") {
         return EINVAL;
     }
-    return setMuxRateOption(value);
+    const int status = setMuxRateOption(value);
+    if (status == 0) {
+        m_sender.setStreamRate(muxRate());
+    }
+    return status;
 }
 
 void UdpTsMediaCaster::onMuxData(const uint8_t* data, size_t size, int64_t, int) {

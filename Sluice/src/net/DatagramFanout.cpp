@@ -104,7 +104,15 @@ size_t DatagramFanout::maxBacklog() const {
     return static_cast<size_t>(most);
 }
 
-void DatagramFanout::take(size_t perDestination, std::vector<Send>& out) {
+int64_t DatagramFanout::earliestDue() const {
+    uint64_t oldest = end();
+    for (const Target& target : m_targets) {
+        oldest = std::min(oldest, target.next);
+    }
+    return oldest < end() ? m_queue[static_cast<size_t>(oldest - m_front)]->dueNs : INT64_MAX;
+}
+
+void DatagramFanout::take(size_t perDestination, std::vector<Send>& out, int64_t dueByNs) {
     for (Target& target : m_targets) {
         if (!target.destination.resolved) {
             target.counters.dropped += end() - target.next;  // nowhere to send them
@@ -114,6 +122,9 @@ void DatagramFanout::take(size_t perDestination, std::vector<Send>& out) {
         for (size_t n = 0; n < perDestination && target.next < end(); ++n, ++target.next) {
             Send send;
             send.datagram = m_queue[static_cast<size_t>(target.next - m_front)];
+            if (send.datagram->dueNs > dueByNs) {
+                break;
+            }
             send.target = target.serial;
             send.socketAddress = target.destination.socketAddress;
             target.inFlightBytes += send.datagram->size;

@@ -78,7 +78,11 @@ public:
 
     /// Takes, for each destination in order, up to perDestination of its next datagrams
     /// (oldest first) and appends them to out; they count as sent when settle() sees them.
-    void take(size_t perDestination, std::vector<Send>& out);
+    /// Only datagrams due by dueByNs (see Datagram::dueNs) are taken.
+    void take(size_t perDestination, std::vector<Send>& out, int64_t dueByNs = INT64_MAX);
+    /// The due time of the oldest datagram a destination still has to get; INT64_MAX when
+    /// none is pending.
+    int64_t earliestDue() const;
     /// A send that failed, for the log.
     struct Failure {
         av::NetAddress address;
