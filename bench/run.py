@@ -3,7 +3,7 @@
 scripts/bench, which builds the programs first; run it directly to repeat a part:
 
     bench/run.py --bin build-bench/bin --lib build-bench/lib --work build-bench [--quick]
-                 [--runs N] [--only casting,srt,ceiling,delivery,slow,web,footprint]
+                 [--runs N] [--only casting,srt,ceiling,delivery,slow,web,footprint,targets]
 """
 
 import argparse
@@ -22,7 +22,7 @@ from runner.media import Media  # noqa: E402
 from runner.procs import run  # noqa: E402
 from runner.web import WebBench  # noqa: E402
 
-PARTS = ("casting", "srt", "ceiling", "delivery", "slow", "web", "footprint")
+PARTS = ("casting", "srt", "ceiling", "delivery", "slow", "web", "footprint", "targets")
 
 
 def progress(text):
@@ -139,6 +139,12 @@ def main():
         sections.append(("Real time at the receivers: 64 UDP targets, 8 sampled by ts-check",
                          report.delivery_table(delivery)))
         raw["delivery"] = delivery
+
+    if "targets" in parts:
+        adds = caster.target_adds()
+        sections.append(("Target changes: 1,000 adds and removes on one UDP caster",
+                         report.target_adds_table(adds)))
+        raw["targets"] = adds
 
     quillon_rss = None
     if "web" in parts:

@@ -199,6 +199,9 @@ SLUICE_API int sluice_open(int* handle, int protocol, int port, const sluice_med
 SLUICE_API int sluice_close(int handle);
 
 /* Adds a unicast or multicast destination ("10.0.0.5", "239.1.1.1", or a host name).
+ * UDP and RTP: a host name is resolved once, by this call (which waits for the name server;
+ * sluice_write never does); a name that does not resolve stays a target that gets nothing
+ * (logged). Adding or removing a target costs the same however many there are.
  * Returns 0, 22 (ip NULL or empty), 2 (unknown handle) or 13 (already a target). */
 SLUICE_API int sluice_add_target(int handle, const char* ip, int port);
 
@@ -214,6 +217,17 @@ SLUICE_API int sluice_remove_all_target(int handle);
 SLUICE_API int sluice_write(int handle, const sluice_media_packet* packet);
 
 /* Sets one option of a caster, as text (decimal numbers without spaces).
+ * Every transport-stream caster (UDP, RTP, TCP, HTTP, SRT):
+ *   "muxrate"       bits per second of a constant-rate stream, 64000..2000000000; 0 (the
+ *                   default) = variable, the stream as before. Null packets (PID 0x1FFF) fill
+ *                   the stream to the rate, PCRs follow its byte clock (at most 20 ms apart),
+ *                   PAT/PMT at most 50 ms apart; each frame gets 500 ms of buffer. A frame
+ *                   that cannot leave by its decoding time (an encoder above the rate) is not
+ *                   sent: it counts in `overruns` (destination records and output status),
+ *                   video resumes at the next key frame, each episode is logged once, and the
+ *                   stream stays valid. UDP and RTP send each datagram when its bytes are due
+ *                   (100 ms after the first), at most four back to back per target. Set it
+ *                   right after sluice_open: a change restarts the stream's multiplexer.
  * TCP and HTTP casters, for the clients that connect afterwards:
  *   "maxclients"    clients at a time, 1..1024; default 256.
  *   "maxperaddress" clients one IPv4 address may hold, 1..1024; default 16.
@@ -246,7 +260,7 @@ SLUICE_API int sluice_write(int handle, const sluice_media_packet* packet);
  *                 caster's sending: every link ends and the targets reconnect. A port that
  *                 cannot be listened on gives 22 and leaves the caster without listener.
  * Returns 0; 22 for a NULL name or value, an unknown name, a bad value, or a caster without
- * that option (UDP and RTP have none; nothing changes then); 2 for an unknown handle. */
+ * that option (UDP and RTP have only "muxrate"; nothing changes then); 2 for an unknown handle. */
 /* Options of an RTSP caster (same rules for text and results; they apply from the next
  * request on):
  *   "path"            "/..." (at most 255 characters): where the stream is served; 17

@@ -4,6 +4,7 @@
 //   bench-cast --protocol udp|rtp --target H:P ... | --targets-file F   INPUT
 //   bench-cast --protocol tcp|http|srt --clients N [--hold]              INPUT
 //   bench-cast --footprint
+//   bench-cast --add-targets N
 //
 // Stream casters (an SRT caster as listener) print "listening PORT", wait for "go" on standard
 // input and then until N clients have been accepted. With --hold, "written" is printed after the
@@ -12,8 +13,12 @@
 // --behind-limit-ms stops as soon as writing falls that far behind the media's own clock;
 // --pace F writes at F times real time instead of as fast as the library takes the frames.
 // --option NAME=VALUE (repeatable) is handed to sluice_set_option (SRT) before any client.
-// The last line is one JSON object: start_ns and end_ns (CLOCK_MONOTONIC around the writes),
-// media_s (media time written), frames, behind (stopped by the limit).
+// --add-targets N times N sluice_add_target calls on one UDP caster (numeric loopback targets,
+// so no name server is involved), then N sluice_remove_target calls, and prints one JSON
+// object: adds_s, removes_s, and the mean microseconds of the first and the last tenth of the
+// adds (equal when an add costs the same at any count).
+// The last line of a cast is one JSON object: start_ns and end_ns (CLOCK_MONOTONIC around the
+// writes), media_s (media time written), frames, behind (stopped by the limit).
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -27,6 +32,7 @@
 #include <iostream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "BenchArgs.h"
 #include "BenchClock.h"
@@ -49,7 +55,8 @@ int usage(const std::string& why) {
                  "usage: bench-cast --protocol udp|rtp|tcp|http|srt [--target H:P ...] "
                  "[--targets-file F] [--clients N] [--hold] [--behind-limit-ms MS] "
                  "[--pace F] [--option NAME=VALUE] INPUT\n"
-                 "       bench-cast --footprint\n",
+                 "       bench-cast --footprint\n"
+                 "       bench-cast --add-targets N\n",
                  why.c_str());
     return 2;
 }
@@ -156,12 +163,54 @@ bool waitForSrtCallers(int handle, int expected) {
     return false;
 }
 
+int addTargets(int count) {
+    sluice_init();
+    sluice_media_format format = {};
+    format.video_codec = SLUICE_CODEC_H264;
+    int handle = -1;
+    if (count < 10 || sluice_open(&handle, SLUICE_PROTOCOL_UDP, 0, &format) != 0) {
+        return usage("cannot open a UDP caster");
+    }
+    const int tenth = count / 10;
+    std::vector<int64_t> addNs(static_cast<size_t>(count));
+    const int64_t start = monotonicNs();
+    for (int i = 0; i < count; ++i) {
+        const int64_t before = monotonicNs();
+        if (sluice_add_target(handle, "127.0.0.1", 10000 + i) != 0) {
+            return usage("add failed");
+        }
+        addNs[static_cast<size_t>(i)] = monotonicNs() - before;
+    }
+    const int64_t added = monotonicNs();
+    for (int i = 0; i < count; ++i) {
+        sluice_remove_target(handle, "127.0.0.1", 10000 + i);
+    }
+    const int64_t removed = monotonicNs();
+    int64_t firstNs = 0;
+    int64_t lastNs = 0;
+    for (int i = 0; i < tenth; ++i) {
+        firstNs += addNs[static_cast<size_t>(i)];
+        lastNs += addNs[static_cast<size_t>(count - 1 - i)];
+    }
+    sluice_close(handle);
+    sluice_quit();
+    std::printf(
+        "{\"count\":%d,\"adds_s\":%.6f,\"removes_s\":%.6f,\"first_tenth_us\":%.2f,"
+        "\"last_tenth_us\":%.2f}\n",
+        count, static_cast<double>(added - start) / 1e9, static_cast<double>(removed - added) / 1e9,
+        static_cast<double>(firstNs) / tenth / 1e3, static_cast<double>(lastNs) / tenth / 1e3);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     BenchArgs args(argc, argv, {"--hold", "--footprint"});
     if (args.ok() && args.has("--footprint")) {
         return footprint();
+    }
+    if (args.ok() && args.has("--add-targets")) {
+        return addTargets(static_cast<int>(args.number("--add-targets", 1000, 10, 100000)));
     }
     if (!args.ok() || args.positional().size() != 1) {
         return usage(args.ok() ? "one INPUT is needed" : args.error());

@@ -23,6 +23,10 @@ PROJECT_SRT_UNPACED = "libSluice, maxbw -1"
 
 DATAGRAM_BYTES = 1316
 
+# The constant-rate clip (8 Mbit/s video, 128 kbit/s audio) at the transport rate korrin-sim
+# sets for it: media + 10 % + 100 kbit/s (tools/korrin-sim/OutputPlan.h muxRate).
+CBR_MUX_RATE = (8_000_000 + 128_000) * 11 // 10 + 100_000
+
 
 class Case:
     """One row group of the table: a protocol, a number of receivers, a clip length."""
@@ -283,9 +287,10 @@ class Caster:
         pace to `count` UDP targets, every (count / sampled)-th of them a ts-check listening
         on its own port (arrival times from the kernel's receive timestamps); the rest are
         bench-sink's. Once with the benchmark clip (variable bit rate) and once with its
-        constant bit rate variant."""
+        constant bit rate variant, without and with the mux rate set (the constant-rate
+        transport stream, paced by its own byte clock)."""
         out = []
-        for cbr in (False, True):
+        for cbr, muxrate in ((False, 0), (True, 0), (True, CBR_MUX_RATE)):
             clip = self.media.clip(seconds, cbr=cbr)
             media_s = self.media.duration(clip)
             with Children() as kids:
@@ -304,6 +309,8 @@ class Caster:
                 ports = [check_ports[i // step] if i % step == 0 else sink_ports.pop(0)
                          for i in range(count)]
                 command = self._datagram_command(PROJECT, "udp", ports, clip, seconds)
+                if muxrate:
+                    command[1:1] = ["--option", f"muxrate={muxrate}"]
                 prod = kids.start(command + ["--pace", "1"], name=PROJECT)
                 if prod.finish(timeout=1800) != 0:
                     raise BenchError(f"{PROJECT} failed:\n{prod.stderr_text()}")
@@ -317,7 +324,10 @@ class Caster:
                     reports.append(check.expect_json(120))
                     check.finish(30)
             usage = prod.rusage
-            row = {"clip": "constant bit rate" if cbr else "variable bit rate",
+            clip_name = "constant bit rate" if cbr else "variable bit rate"
+            if muxrate:
+                clip_name += f", mux rate {muxrate / 1e6:.2f} Mbit/s"
+            row = {"clip": clip_name, "muxrate": muxrate,
                    "count": count, "seconds": media_s,
                    "cpu_share": (usage.ru_utime + usage.ru_stime) / media_s,
                    "lag_s": (received["last_ns"] - cast["end_ns"]) / 1e9,
@@ -331,6 +341,16 @@ class Caster:
                   f"delay factor up to {worst_df:.1f} ms, {100 * row['cpu_share']:.0f}% of a "
                   f"core", file=self.log, flush=True)
         return out
+
+    def target_adds(self, count=1000, runs=3):
+        """sluice_add_target and sluice_remove_target, count of each on one UDP caster
+        (numeric targets: the caster's own cost, no name server), the median of runs."""
+        results = []
+        for _ in range(runs):
+            out = run([self.tool("bench-cast"), "--add-targets", str(count)], timeout=300)
+            results.append(json.loads(out.strip().splitlines()[-1]))
+        results.sort(key=lambda r: r["adds_s"])
+        return results[len(results) // 2]
 
     @staticmethod
     def _reported_port(check):

@@ -66,26 +66,44 @@ def ceiling_table(c):
     return "\n".join(lines)
 
 
+def target_adds_table(r):
+    return "\n".join([
+        "| Targets (UDP caster) | All adds | All removes | One add, first tenth | "
+        "One add, last tenth |",
+        "|---|---|---|---|---|",
+        f"| {r['count']} | {1000 * r['adds_s']:.1f} ms | {1000 * r['removes_s']:.1f} ms | "
+        f"{r['first_tenth_us']:.1f} µs | {r['last_tenth_us']:.1f} µs |"])
+
+
+def _pcr_accuracy(report):
+    """Meaningful only for a constant-rate stream (ts-check: null packets present)."""
+    if report.get("null_share", 0) <= 0:
+        return "n/a (variable)"
+    return f"{report.get('max_pcr_accuracy_ns', 0):.0f}"
+
+
 def delivery_table(rows):
     """One line per sampled receiver of each run (bench/runner/casting.py delivery), then the
     run's sender figures."""
-    lines = ["| Clip | Receiver (target) | Priority-1 errors | Max PCR gap ms | Delay factor ms "
-             "(max) | Media loss rate (max, packets/s) | Largest burst (datagrams) |",
-             "|---|---|---|---|---|---|---|"]
+    lines = ["| Clip | Receiver (target) | Priority-1 errors | Max PCR gap ms | PCR accuracy ns "
+             "(max) | Delay factor ms (max) | Media loss rate (max, packets/s) | Largest burst "
+             "(datagrams) |",
+             "|---|---|---|---|---|---|---|---|"]
     for row in rows:
         step = row["count"] // len(row["receivers"])
         for index, r in enumerate(row["receivers"]):
             d = r.get("delivery", {})
             lines.append(f"| {row['clip']}, {row['seconds']:.0f} s | {index * step + 1} of "
                          f"{row['count']} | {r['priority1']['total']} | "
-                         f"{r['max_pcr_interval_ms']:.1f} | {d.get('delay_factor_ms', 0):.1f} | "
+                         f"{r['max_pcr_interval_ms']:.1f} | "
+                         f"{_pcr_accuracy(r)} | {d.get('delay_factor_ms', 0):.1f} | "
                          f"{d.get('media_loss_rate', 0):.0f} | {d.get('largest_burst', 0)} |")
         complete = (row["sink_min_bytes"] == row["sink_max_bytes"] and row["sink_drops"] == 0
                     and all(r["lost_packets"] == 0 for r in row["receivers"]))
         lines.append(f"| {row['clip']}: sender | CPU {100 * row['cpu_share']:.0f}% of one core; "
                      f"last datagram {1000 * row['lag_s']:.0f} ms after the last write; other "
                      f"{row['count'] - len(row['receivers'])} receivers "
-                     f"{'all complete' if complete else 'NOT complete'} | | | | | |")
+                     f"{'all complete' if complete else 'NOT complete'} | | | | | | |")
     return "\n".join(lines)
 
 

@@ -426,6 +426,21 @@ TEST_F(SluiceApi, SetOptionChecksItsArgumentsAndTheProtocol) {
                 << protocol << " " << c.name << "=" << c.value;
         }
     }
+    // The mux rate: on every transport-stream caster, 0 or 64 kbit/s .. 2 Gbit/s.
+    for (const int protocol : {SLUICE_PROTOCOL_UDP, SLUICE_PROTOCOL_RTP, SLUICE_PROTOCOL_TCP,
+                               SLUICE_PROTOCOL_HTTP, SLUICE_PROTOCOL_SRT}) {
+        const int caster = open(protocol, 0);
+        const struct {
+            const char* value;
+            int result;
+        } cases[] = {{"2000000", 0},       {"0", 0},          {"64000", 0},
+                     {"2000000000", 0},    {"63999", EINVAL}, {"2000000001", EINVAL},
+                     {"-2000000", EINVAL}, {"2M", EINVAL},    {"", EINVAL}};
+        for (const auto& c : cases) {
+            EXPECT_EQ(sluice_set_option(caster, "muxrate", c.value), c.result)
+                << protocol << " muxrate=" << c.value;
+        }
+    }
     EXPECT_EQ(sluice_set_option(udp, "maxclients", "4"), EINVAL);
     EXPECT_EQ(sluice_set_option(srt, "maxclients", "256"), 0);
     EXPECT_EQ(sluice_set_option(srt, "maxperaddress", "257"), EINVAL);
@@ -491,4 +506,28 @@ TEST_F(SluiceApi, SrtCallersHaveTransportFigures) {
     EXPECT_EQ(old.size, 168u);
     EXPECT_EQ(old.latency_ms, 120);
     EXPECT_EQ(firstVersion[168], 0xAB);  // the second slot is untouched: one destination only
+}
+
+// A stream above its mux rate: the frames that do not fit are counted in every destination's
+// record and in the output's status.
+TEST_F(SluiceApi, OverrunsOfTheMuxRateAreCountedPerDestinationAndOutput) {
+    sluicetest::UdpReceiver receiver;
+    const int udp = open(SLUICE_PROTOCOL_UDP);
+    ASSERT_EQ(sluice_set_option(udp, "muxrate", "64000"), 0);  // the audio needs about 140k
+    ASSERT_EQ(sluice_add_target(udp, "127.0.0.1", receiver.port()), 0);
+    for (int i = 0; i < 100; ++i) {
+        const sluice_media_packet p = audioPacket(i * 1024);
+        ASSERT_EQ(sluice_write(udp, &p), 0);
+    }
+    sluice_destination_stats record = {};
+    record.size = sizeof record;
+    int count = 0;
+    ASSERT_EQ(sluice_get_destination_stats(udp, &record, 1, &count), 0);
+    ASSERT_EQ(count, 1);
+    EXPECT_GT(record.overruns, 10u);
+    sluice_output_status status = {};
+    status.size = sizeof status;
+    ASSERT_EQ(sluice_get_output_status(udp, &status), 0);
+    EXPECT_EQ(status.overruns, record.overruns);
+    EXPECT_LT(status.overruns, 100u);  // what fits still goes out
 }

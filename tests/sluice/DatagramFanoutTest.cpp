@@ -102,6 +102,31 @@ TEST(DatagramFanout, DestinationChangesKeepEveryoneElsesPlace) {
     EXPECT_EQ(stats[0].counters.backlogBytes, 0u);
 }
 
+// One at a time: add appends (a second add of the same address is refused), remove takes
+// out only that one, and a destination whose name did not resolve is listed and counts its
+// datagrams as dropped but is never sent to.
+TEST(DatagramFanout, SingleAddsAndRemovesAndAnUnresolvedDestination) {
+    DatagramFanout fanout(16);
+    EXPECT_TRUE(fanout.addDestination(destination(1)));
+    EXPECT_FALSE(fanout.addDestination(destination(1)));
+    DatagramFanout::Destination unresolved = destination(3);
+    unresolved.resolved = false;
+    EXPECT_TRUE(fanout.addDestination(destination(2)));
+    EXPECT_TRUE(fanout.addDestination(unresolved));
+    fanout.push(datagram(0));
+    fanout.removeDestination(NetAddress("127.0.0.1", 1));
+    fanout.removeDestination(NetAddress("127.0.0.1", 9));  // none: nothing changes
+    fanout.push(datagram(1));
+    EXPECT_EQ(takeAll(fanout, 4), (Taken{{2, 0}, {2, 1}}));
+    const auto stats = fanout.stats();
+    ASSERT_EQ(stats.size(), 2u);
+    EXPECT_EQ(stats[0].address.port(), 2);
+    EXPECT_EQ(stats[1].address.port(), 3);
+    EXPECT_EQ(stats[1].counters.dropped, 2u);
+    EXPECT_EQ(stats[1].counters.datagrams, 0u);
+    EXPECT_EQ(fanout.queued(), 0u);
+}
+
 // Full: the oldest whole datagram goes, counted for each destination that had not had it.
 TEST(DatagramFanout, AFullQueueDropsTheOldestAndCountsItPerDestination) {
     DatagramFanout fanout(3);
@@ -200,4 +225,25 @@ TEST(SendPace, TicksFollowBacklogAndMeasuredRate) {
     EXPECT_EQ(fast.next(SendPace::kSmoothingDatagrams, false).perDestination, 1u);
     EXPECT_TRUE(
         same(fast.next(SendPace::kSmoothingDatagrams + 1, false), {SendPace::kMinPeriodNs, 4}));
+}
+
+// Constant-rate streams: only datagrams due by the tick's time are taken, and the earliest
+// due time is that of the furthest-behind destination's next datagram.
+TEST(DatagramFanout, OnlyDueDatagramsAreTaken) {
+    DatagramFanout fanout(16);
+    fanout.setDestinations({destination(1), destination(2)});
+    EXPECT_EQ(fanout.earliestDue(), INT64_MAX);
+    for (uint8_t tag = 0; tag < 3; ++tag) {
+        auto d = std::make_shared<Datagram>();
+        d->assign(nullptr, 0, &tag, 1);
+        d->dueNs = 100 * (tag + 1);
+        fanout.push(d);
+    }
+    EXPECT_EQ(fanout.earliestDue(), 100);
+    std::vector<DatagramFanout::Send> sends;
+    fanout.take(4, sends, 250);
+    EXPECT_EQ(sends.size(), 4u);  // 100 and 200 for each
+    std::vector<DatagramFanout::Failure> failures;
+    fanout.settle(sends, failures);
+    EXPECT_EQ(fanout.earliestDue(), 300);
 }

@@ -2,7 +2,11 @@
 // translation of the interface's codec identifiers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <map>
+#include <set>
+#include <vector>
 
 extern "C" {
 #include <libavcodec/codec_id.h>
@@ -11,6 +15,8 @@ extern "C" {
 #include "CodecIdMap.h"
 #include "FfmpegTsMuxer.h"
 #include "LogCapture.h"
+#include "MediaClip.h"
+#include "TestSupport.h"
 #include "sluice.h"
 
 using av::FfmpegTsMuxer;
@@ -149,4 +155,120 @@ TEST(FfmpegTsMuxer, StreamsFollowTheConfiguration) {
     muxer.close();
     EXPECT_FALSE(muxer.isOpen());
     EXPECT_EQ(muxer.videoStream(), -1);
+}
+
+// Constant rate: what a broadcast receiver checks in the bytes themselves.
+namespace {
+
+struct TsWalk {
+    std::vector<std::pair<size_t, int64_t>> pcrs;  // packet index, PCR in 27 MHz
+    size_t nulls = 0;
+    size_t packets = 0;
+    bool continuityBroken = false;
+    std::set<int> pids;
+};
+
+TsWalk walk(const std::string& ts) {
+    TsWalk w;
+    std::map<int, int> lastCc;
+    for (size_t at = 0; at + 188 <= ts.size(); at += 188, ++w.packets) {
+        const auto* p = reinterpret_cast<const uint8_t*>(ts.data() + at);
+        const int pid = (p[1] & 0x1F) << 8 | p[2];
+        w.pids.insert(pid);
+        if (pid == 0x1FFF) {
+            ++w.nulls;
+            continue;
+        }
+        const bool payload = (p[3] & 0x10) != 0;
+        const bool adaptation = (p[3] & 0x20) != 0;
+        if (payload) {
+            const int cc = p[3] & 0x0F;
+            if (lastCc.count(pid) != 0 && cc != ((lastCc[pid] + 1) & 0x0F)) {
+                w.continuityBroken = true;
+            }
+            lastCc[pid] = cc;
+        }
+        if (adaptation && p[4] >= 7 && (p[5] & 0x10) != 0) {
+            const int64_t base =
+                static_cast<int64_t>(p[6]) << 25 | p[7] << 17 | p[8] << 9 | p[9] << 1 | p[10] >> 7;
+            const int64_t extension = (p[10] & 0x01) << 8 | p[11];
+            w.pcrs.emplace_back(w.packets, base * 300 + extension);
+        }
+    }
+    return w;
+}
+
+class ConstantRate : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string error;
+        ASSERT_TRUE(sluicetest::makeClip(m_dir.path(), 2, 320, 240, error)) << error;
+        ASSERT_TRUE(sluicetest::readFrames(m_dir.file("clip.mp4"), m_frames, m_info, error))
+            << error;
+        // In time order, as an encoder hands them over (the file interleaves in chunks).
+        std::stable_sort(m_frames.begin(), m_frames.end(),
+                         [](const auto& a, const auto& b) { return a.ptsUs < b.ptsUs; });
+    }
+    // The clip multiplexed at rate (0: variable); overruns in *overruns.
+    std::string mux(int64_t rate, uint64_t* overruns = nullptr) {
+        FfmpegTsMuxer muxer;
+        CollectingSink sink;
+        muxer.setSink(&sink);
+        muxer.setMuxRate(rate);
+        EXPECT_EQ(muxer.open(sluicetest::clipConfig(m_info)), 0);
+        sluicetest::writeFrames(muxer, m_frames);
+        if (overruns != nullptr) {
+            *overruns = muxer.overruns();
+        }
+        muxer.close();
+        return sink.joined;
+    }
+
+    testsupport::TempDir m_dir;
+    std::vector<sluicetest::TestFrame> m_frames;
+    sluicetest::ClipInfo m_info;
+};
+
+}  // namespace
+
+// Between any two PCRs lie as many bytes as the rate gives for their distance (within one
+// packet); the padding is null packets on 0x1FFF only, which a variable stream never has.
+TEST_F(ConstantRate, BytesPerPcrIntervalMatchTheRateAndPaddingIsNullPackets) {
+    constexpr int64_t kRate = 2'000'000;
+    uint64_t overruns = 0;
+    const TsWalk cbr = walk(mux(kRate, &overruns));
+    EXPECT_EQ(overruns, 0u);
+    ASSERT_GT(cbr.pcrs.size(), 50u);
+    EXPECT_GT(cbr.nulls, cbr.packets / 4);  // the clip is well under 2 Mbit/s
+    EXPECT_FALSE(cbr.continuityBroken);
+    for (size_t i = 1; i < cbr.pcrs.size(); ++i) {
+        const double bytes = 188.0 * static_cast<double>(cbr.pcrs[i].first - cbr.pcrs[i - 1].first);
+        const double expected =
+            static_cast<double>(cbr.pcrs[i].second - cbr.pcrs[i - 1].second) / 27e6 * kRate / 8;
+        ASSERT_NEAR(bytes, expected, 188.0) << "PCR " << i;
+        ASSERT_LE(cbr.pcrs[i].second - cbr.pcrs[i - 1].second, 40 * 27'000) << "PCR " << i;
+    }
+    const TsWalk vbr = walk(mux(0));
+    EXPECT_EQ(vbr.nulls, 0u);
+    EXPECT_EQ(vbr.pids.count(0x1FFF), 0u);
+    std::set<int> withoutNulls = cbr.pids;
+    withoutNulls.erase(0x1FFF);
+    EXPECT_EQ(withoutNulls, vbr.pids);  // nothing but the nulls is added
+}
+
+// An encoder above the rate: frames are refused and counted, and what goes out stays a valid
+// stream: continuity unbroken, the PCRs still the byte clock.
+TEST_F(ConstantRate, FramesOverTheRateAreCountedAndTheStreamStaysValid) {
+    constexpr int64_t kRate = 200'000;
+    uint64_t overruns = 0;
+    const TsWalk w = walk(mux(kRate, &overruns));
+    EXPECT_GT(overruns, 0u);
+    EXPECT_FALSE(w.continuityBroken);
+    ASSERT_GT(w.pcrs.size(), 2u);
+    for (size_t i = 1; i < w.pcrs.size(); ++i) {
+        const double bytes = 188.0 * static_cast<double>(w.pcrs[i].first - w.pcrs[i - 1].first);
+        const double expected =
+            static_cast<double>(w.pcrs[i].second - w.pcrs[i - 1].second) / 27e6 * kRate / 8;
+        ASSERT_NEAR(bytes, expected, 188.0) << "PCR " << i;
+    }
 }

@@ -65,15 +65,20 @@ protected:
         sluicetest::ClipInfo info;
         std::vector<sluicetest::TestFrame> frames;
         ASSERT_TRUE(sluicetest::readFrames(m_dir.file("clip.mp4"), frames, info, error)) << error;
-        av::FfmpegTsMuxer muxer;
-        CollectingSink sink;
-        muxer.setSink(&sink);
-        ASSERT_EQ(muxer.open(sluicetest::clipConfig(info)), 0);
-        sluicetest::writeFrames(muxer, frames);
-        muxer.close();
-        m_ts = sink.bytes;
-        ASSERT_EQ(m_ts.size() % 188, 0u);
+        for (int64_t rate : {int64_t{0}, kConstantRate}) {
+            av::FfmpegTsMuxer muxer;
+            CollectingSink sink;
+            muxer.setSink(&sink);
+            muxer.setMuxRate(rate);
+            ASSERT_EQ(muxer.open(sluicetest::clipConfig(info)), 0);
+            sluicetest::writeFrames(muxer, frames);
+            muxer.close();
+            ASSERT_EQ(sink.bytes.size() % 188, 0u);
+            (rate == 0 ? m_ts : m_constantTs) = sink.bytes;
+        }
     }
+
+    static constexpr int64_t kConstantRate = 2'000'000;
 
     // ts-check --json on bytes (a stream may be absent for 1 s); its exit status and report.
     int check(const std::string& bytes, std::string& json) {
@@ -98,8 +103,34 @@ protected:
     }
 
     testsupport::TempDir m_dir;
-    std::string m_ts;
+    std::string m_ts;          // variable rate
+    std::string m_constantTs;  // at kConstantRate
 };
+
+// The PCR of the packet in the middle of ts moved by ticks of 27 MHz.
+std::string withPcrMoved(std::string ts, int64_t ticks) {
+    for (size_t at = (ts.size() / 2 / 188) * 188; at + 188 <= ts.size(); at += 188) {
+        auto* p = reinterpret_cast<uint8_t*>(&ts[at]);
+        if ((p[3] & 0x20) == 0 || p[4] < 7 || (p[5] & 0x10) == 0) {
+            continue;
+        }
+        const int64_t pcr =
+            (static_cast<int64_t>(p[6]) << 25 | p[7] << 17 | p[8] << 9 | p[9] << 1 | p[10] >> 7) *
+                300 +
+            ((p[10] & 1) << 8 | p[11]) + ticks;
+        const int64_t base = pcr / 300;
+        const int64_t extension = pcr % 300;
+        p[6] = static_cast<uint8_t>(base >> 25);
+        p[7] = static_cast<uint8_t>(base >> 17);
+        p[8] = static_cast<uint8_t>(base >> 9);
+        p[9] = static_cast<uint8_t>(base >> 1);
+        p[10] = static_cast<uint8_t>((base & 1) << 7 | 0x7E | extension >> 8);
+        p[11] = static_cast<uint8_t>(extension);
+        return ts;
+    }
+    ADD_FAILURE() << "no PCR in the second half";
+    return ts;
+}
 
 }  // namespace
 
@@ -115,6 +146,28 @@ TEST_F(TsCheck, TheMultiplexerKeepsPcrAndTablePeriods) {
     EXPECT_LE(field(json, "max_pat_interval_ms"), 100.0) << json;
     EXPECT_LE(field(json, "max_pmt_interval_ms"), 100.0) << json;
     EXPECT_GT(field(json, "seconds"), 1.5) << json;
+}
+
+// A file written at a known constant rate: ts-check finds that rate in the PCRs, every PCR
+// on it (TR 101 290 2.4), and the null packets' share; one PCR moved by 1 us is an error.
+// A variable stream has no nulls and its PCRs follow no single rate: figures only.
+TEST_F(TsCheck, PcrAccuracyAndTransportRateOfAConstantRateFile) {
+    std::string json;
+    ASSERT_EQ(check(m_constantTs, json), 0) << json;
+    EXPECT_EQ(indicator(json, "priority2", "total"), 0) << json;
+    EXPECT_NEAR(field(json, "transport_rate_bps"), kConstantRate, kConstantRate / 1000) << json;
+    EXPECT_LE(field(json, "max_pcr_accuracy_ns"), 500) << json;
+    EXPECT_GT(field(json, "null_share"), 0.1) << json;
+
+    json.clear();
+    check(withPcrMoved(m_constantTs, 27), json);
+    EXPECT_EQ(indicator(json, "priority2", "pcr_accuracy"), 1) << json;
+    EXPECT_NEAR(field(json, "max_pcr_accuracy_ns"), 1000, 100) << json;
+
+    json.clear();
+    ASSERT_EQ(check(m_ts, json), 0) << json;
+    EXPECT_EQ(indicator(json, "priority2", "pcr_accuracy"), 0) << json;
+    EXPECT_EQ(field(json, "null_share"), 0) << json;
 }
 
 // Each kind of damage shows as its indicator, and priority-1 damage fails the exit status.

@@ -327,6 +327,33 @@ TEST(KorrinOutputs, PlanFollowsTheEnabledFlagsAndSkipsWithReasons) {
     EXPECT_TRUE(planOutputs(enc::ProtocolSettings(), false).casters.empty());
 }
 
+// Constant bit rate: every TS caster gets "muxrate" first (video + audio + 10 % + 100 kbit/s);
+// RTSP, which carries no transport stream of its own, gets none.
+TEST(KorrinOutputs, ConstantRateSetsTheMuxRateOnTransportStreamCastersOnly) {
+    enc::ProtocolSettings p;
+    p.tsHttpEnabled = 1;
+    p.tsHttpPort = 8081;
+    p.rtspEnabled = 1;
+    p.rtspPort = 8554;
+    enc::SrtSettings srt;
+    srt.enabled = 1;
+    srt.mode = "listener";
+    srt.port = 9000;
+    OutputPlan plan = planOutputs(p, srt, false);
+    planRtsp(plan, p, "");
+    planMuxRate(plan, 2000, 64000);
+    EXPECT_EQ(muxRate(2000, 64000), 2'370'400);
+    ASSERT_EQ(plan.casters.size(), 3u);
+    for (const CasterPlan& caster : plan.casters) {
+        const bool rtsp = caster.protocol == SLUICE_PROTOCOL_RTSP;
+        ASSERT_EQ(!caster.options.empty() && caster.options[0].name == "muxrate", !rtsp)
+            << caster.label;
+        if (!rtsp) {
+            EXPECT_EQ(caster.options[0].value, "2370400") << caster.label;
+        }
+    }
+}
+
 TEST(KorrinOutputs, SrtListenerComesLastWithItsOptionsInOrder) {
     enc::ProtocolSettings p;
     p.tsHttpEnabled = 1;

@@ -140,4 +140,18 @@ OutputPlan planOutputs(const enc::ProtocolSettings& protocol, const enc::SrtSett
     return plan;
 }
 
+int64_t muxRate(int videoKbps, int audioBps) {
+    const int64_t media = int64_t{videoKbps} * 1000 + audioBps;
+    return media + media / 10 + 100'000;
+}
+
+void planMuxRate(OutputPlan& plan, int videoKbps, int audioBps) {
+    const std::string rate = std::to_string(muxRate(videoKbps, audioBps));
+    for (CasterPlan& caster : plan.casters) {
+        if (caster.protocol != SLUICE_PROTOCOL_RTSP) {
+            caster.options.insert(caster.options.begin(), {"muxrate", rate});
+        }
+    }
+}
+
 }  // namespace ksim

@@ -1,6 +1,7 @@
 #pragma once
 // Which casters a stream's publishing settings ask for, and which of them may run here.
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,16 @@ OutputPlan planOutputs(const enc::ProtocolSettings& protocol, const enc::SrtSett
 /// A port outside 1-65535 skips it with a reason.
 void planRtsp(OutputPlan& plan, const enc::ProtocolSettings& protocol,
               const std::string& passwordFile);
+
+/// Constant bit rate ("bitmode" 0): every transport-stream caster of the plan (not RTSP)
+/// gets the option "muxrate" first, muxRate(videoKbps, audioBps) bits per second, so the
+/// stream leaves at a constant rate as broadcast receivers expect.
+void planMuxRate(OutputPlan& plan, int videoKbps, int audioBps);
+
+/// The transport rate for a constant-rate stream: video plus audio plus the multiplexing
+/// overhead: 10 % for TS and PES headers and the encoder's short peaks above its rate
+/// (within its buffer), and 100 kbit/s for PAT/PMT every 50 ms, SDT and PCR packets.
+int64_t muxRate(int videoKbps, int audioBps);
 
 /// True for a dotted IPv4 address in 127.0.0.0/8 and for "localhost". Everything else
 /// (other addresses, multicast groups, host names) could leave the machine.

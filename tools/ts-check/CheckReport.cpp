@@ -37,8 +37,12 @@ std::string CheckReport::text() const {
     add(out, "  2.3 PCR_repetition_error   %" PRIu64 "  (longest interval %.1f ms)\n",
         pcrRepetitionErrors, maxPcrIntervalMs);
     add(out, "  2.3 PCR_discontinuity      %" PRIu64 "\n", pcrDiscontinuityErrors);
+    add(out, "  2.4 PCR_accuracy_error     %" PRIu64 "  (largest deviation %.0f ns)\n",
+        pcrAccuracyErrors, maxPcrAccuracyNs);
     add(out, "  2.5 PTS_error              %" PRIu64 "  (longest interval %.1f ms)\n", ptsErrors,
         maxPtsIntervalMs);
+    add(out, "transport rate %.0f bit/s by the PCRs, %.1f%% null packets\n", transportRateBps,
+        100 * nullShare);
     if (datagrams) {
         add(out, "delivery: %" PRIu64 " datagrams, %" PRIu64 " lost by RTP sequence\n",
             datagramCount, rtpLost);
@@ -58,14 +62,17 @@ std::string CheckReport::json() const {
         priority1(), syncLoss, syncByteErrors, patErrors, continuityErrors, pmtErrors, pidErrors);
     add(out,
         "\"priority2\":{\"total\":%" PRIu64 ",\"transport\":%" PRIu64 ",\"crc\":%" PRIu64
-        ",\"pcr_repetition\":%" PRIu64 ",\"pcr_discontinuity\":%" PRIu64 ",\"pts\":%" PRIu64 "},",
+        ",\"pcr_repetition\":%" PRIu64 ",\"pcr_discontinuity\":%" PRIu64 ",\"pts\":%" PRIu64
+        ",\"pcr_accuracy\":%" PRIu64 "},",
         priority2(), transportErrors, crcErrors, pcrRepetitionErrors, pcrDiscontinuityErrors,
-        ptsErrors);
+        ptsErrors, pcrAccuracyErrors);
     add(out,
         "\"lost_packets\":%" PRIu64
         ",\"max_pcr_interval_ms\":%.3f,\"max_pat_interval_ms\":%.3f,"
         "\"max_pmt_interval_ms\":%.3f,\"max_pts_interval_ms\":%.3f",
         lostPackets, maxPcrIntervalMs, maxPatIntervalMs, maxPmtIntervalMs, maxPtsIntervalMs);
+    add(out, ",\"transport_rate_bps\":%.0f,\"max_pcr_accuracy_ns\":%.1f,\"null_share\":%.4f",
+        transportRateBps, maxPcrAccuracyNs, nullShare);
     if (datagrams) {
         add(out,
             ",\"delivery\":{\"datagrams\":%" PRIu64 ",\"rtp_lost\":%" PRIu64

@@ -19,6 +19,7 @@ struct CheckReport {
     uint64_t pcrRepetitionErrors = 0;     // PCR gap above 40 ms
     uint64_t pcrDiscontinuityErrors = 0;  // a jump (over 100 ms or backwards) without the flag
     uint64_t ptsErrors = 0;               // PTS gap above 700 ms on one PID
+    uint64_t pcrAccuracyErrors = 0;       // constant-rate streams: a PCR over 500 ns off
     // Figures.
     uint64_t packets = 0;
     uint64_t lostPackets = 0;  // from continuity counter gaps
@@ -27,6 +28,9 @@ struct CheckReport {
     double maxPatIntervalMs = 0;
     double maxPmtIntervalMs = 0;
     double maxPtsIntervalMs = 0;
+    double transportRateBps = 0;  // implied by the PCRs (0: fewer than two)
+    double maxPcrAccuracyNs = 0;  // a PCR's largest deviation from that rate
+    double nullShare = 0;         // null packets among all packets
     // Datagram input only.
     bool datagrams = false;
     uint64_t datagramCount = 0;
@@ -40,7 +44,7 @@ struct CheckReport {
     }
     uint64_t priority2() const {
         return transportErrors + crcErrors + pcrRepetitionErrors + pcrDiscontinuityErrors +
-               ptsErrors;
+               ptsErrors + pcrAccuracyErrors;
     }
 
     std::string text() const;

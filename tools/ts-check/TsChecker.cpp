@@ -73,6 +73,7 @@ void TsChecker::packet(const uint8_t* p) {
     const auto pid = static_cast<uint16_t>((p[1] & 0x1F) << 8 | p[2]);
     const int afc = (p[3] >> 4) & 3;
     const int cc = p[3] & 0x0F;
+    m_accuracy.onPacket(pid == 0x1FFF);
     if (pid == 0x1FFF) {
         return;  // null packets carry nothing to check
     }
@@ -134,6 +135,8 @@ void TsChecker::onPcr(uint16_t pid, int64_t pcr, bool discontinuity) {
     if (m_pcrPid >= 0 && pid != m_pcrPid) {
         return;
     }
+    const int64_t sinceLast = m_lastPcr >= 0 ? pcr - m_lastPcr : 0;
+    m_accuracy.onPcr(pcr, discontinuity || sinceLast < 0 || sinceLast > kPcrJumpMs * kPcrPerMs);
     if (m_lastPcr >= 0 && !discontinuity) {
         const int64_t interval = pcr - m_lastPcr;
         if (interval < 0 || interval > kPcrJumpMs * kPcrPerMs) {
@@ -269,6 +272,7 @@ void TsChecker::onPes(uint16_t pid, const uint8_t* payload, size_t size) {
 }
 
 void TsChecker::finish() {
+    m_accuracy.finish(m_report);
     // The time since the last table counts like an interval (it is not the longest one).
     double unused = 0;
     if (!m_patSeen) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "CheckReport.h"
+#include "PcrAccuracy.h"
 #include "PsiSection.h"
 
 /// The ETSI TR 101 290 priority 1 and 2 checks over a transport stream given as bytes in
@@ -58,6 +59,7 @@ private:
     bool timeKnown() const { return m_now >= 0; }
 
     CheckReport m_report;
+    PcrAccuracy m_accuracy;
     int64_t m_pidTimeout;  // 27 MHz
 
     std::vector<uint8_t> m_pending;  // bytes not yet a whole packet

@@ -1,10 +1,12 @@
 #include "BasicTsMediaCaster.h"
 
 #include <algorithm>
+#include <cerrno>
 
 #include "CLog.h"
 #include "FfmpegTsMuxer.h"
 #include "MediaFrame.h"
+#include "OptionValue.h"
 
 namespace av {
 
@@ -36,10 +38,10 @@ bool BasicTsMediaCaster::addTarget(const std::string& ip, uint16_t port) {
     logTargetChange("addTarget", ip, port);
     const NetAddress address(ip, port);
     comn::AutoLock lock(m_mutex);
-    if (std::find(m_targets.begin(), m_targets.end(), address) != m_targets.end()) {
+    if (m_targetIndex.count(address) != 0) {
         return false;
     }
-    m_targets.push_back(address);
+    m_targetIndex.emplace(address, m_targets.insert(m_targets.end(), address));
     ++m_targetsVersion;
     return true;
 }
@@ -48,9 +50,10 @@ void BasicTsMediaCaster::removeTarget(const std::string& ip, uint16_t port) {
     logTargetChange("removeTarget", ip, port);
     const NetAddress address(ip, port);
     comn::AutoLock lock(m_mutex);
-    auto it = std::find(m_targets.begin(), m_targets.end(), address);
-    if (it != m_targets.end()) {
-        m_targets.erase(it);
+    auto it = m_targetIndex.find(address);
+    if (it != m_targetIndex.end()) {
+        m_targets.erase(it->second);
+        m_targetIndex.erase(it);
         ++m_targetsVersion;
     }
 }
@@ -63,6 +66,7 @@ int BasicTsMediaCaster::targetCount() {
 void BasicTsMediaCaster::removeAllTarget() {
     comn::AutoLock lock(m_mutex);
     m_targets.clear();
+    m_targetIndex.clear();
     ++m_targetsVersion;
 }
 
@@ -119,7 +123,8 @@ bool BasicTsMediaCaster::write(int type, const uint8_t* data, int size, int64_t 
                           static_cast<long long>(m_lastAudioPts), static_cast<long long>(pts));
         }
         m_lastAudioPts = pts;
-        return m_muxer->write(type, data, size, pts, duration, flags);
+        (void)duration;
+        return writeToMuxer(type, data, size, pts, flags);
     }
 
     if (m_lastVideoPts >= 1 && pts < m_lastVideoPts) {
@@ -141,12 +146,65 @@ bool BasicTsMediaCaster::write(int type, const uint8_t* data, int size, int64_t 
     MediaFrame out;
     if (m_joiner == nullptr) {
         out = in;  // never opened: nothing to join with
-        m_muxer->write(out.type, out.data, out.size, out.pts, out.duration, out.flags);
+        writeToMuxer(out.type, out.data, out.size, out.pts, out.flags);
     } else if (m_joiner->join(in, nalType, out)) {
-        m_muxer->write(out.type, out.data, out.size, out.pts, out.duration, out.flags);
+        writeToMuxer(out.type, out.data, out.size, out.pts, out.flags);
     }
     m_lastVideoPts = pts;
     return true;
+}
+
+bool BasicTsMediaCaster::writeToMuxer(int type, const uint8_t* data, int size, int64_t pts,
+                                      int flags) {
+    const bool taken = m_muxer->write(type, data, size, pts, 0, flags);
+    const uint64_t overruns = m_muxer->overruns();
+    if (overruns != m_overrunsSeen) {
+        m_overrunsSeen = overruns;
+        if (m_overrunEpisode.occur()) {
+            CLog::warning(
+                "(%d) mux rate %lld bit/s exceeded: frames are dropped until the "
+                "stream fits again\n",
+                m_id.load(), static_cast<long long>(m_muxRate));
+        }
+    } else if (taken && m_overrunEpisode.open()) {
+        CLog::warning("(%d) mux rate kept again: %llu frames did not fit\n", m_id.load(),
+                      static_cast<unsigned long long>(m_overrunEpisode.end()));
+    }
+    return taken;
+}
+
+int BasicTsMediaCaster::setMuxRateOption(const std::string& value) {
+    int64_t rate = 0;
+    // 0: variable; otherwise at least a low-rate audio stream's worth, at most FFmpeg's int.
+    if (!parseOptionInteger(value, rate) ||
+        (rate != 0 && (rate < kMinMuxRate || rate > kMaxMuxRate))) {
+        CLog::warning("(%d) option muxrate refused\n", m_id.load());
+        return EINVAL;
+    }
+    comn::AutoLock lock(m_mutex);
+    if (rate == m_muxRate) {
+        return 0;
+    }
+    m_muxRate = rate;
+    m_muxer->setMuxRate(rate);
+    if (m_muxer->isOpen()) {
+        // The rate is part of the stream's header: start the stream over with it.
+        m_muxer->close();
+        m_muxer->open(m_config);
+    }
+    CLog::debug("(%d) option muxrate:%lld\n", m_id.load(), static_cast<long long>(rate));
+    return 0;
+}
+
+uint64_t BasicTsMediaCaster::muxOverruns() {
+    comn::AutoLock lock(m_mutex);
+    return m_muxer->overruns();
+}
+
+OutputStatus BasicTsMediaCaster::outputStatus() {
+    OutputStatus status = TsMediaCaster::outputStatus();
+    status.overruns = muxOverruns();
+    return status;
 }
 
 }  // namespace av

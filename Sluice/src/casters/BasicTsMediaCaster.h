@@ -4,8 +4,10 @@
 #include <list>
 #include <memory>
 #include <string>
+#include <unordered_map>
 
 #include "H264PropDetector.h"
+#include "LogEpisode.h"
 #include "MediaCasterConfig.h"
 #include "Mutex.h"
 #include "NaluJoiner.h"
@@ -45,6 +47,9 @@ public:
     bool write(int type, const uint8_t* data, int size, int64_t pts, int duration,
                int flags) override;
 
+    /// The caster's health with the multiplexer's overruns.
+    OutputStatus outputStatus() override;
+
     /// A text nothing in the library reads; null empties it.
     void setLabel(const char* text);
     std::string getLabel();
@@ -71,6 +76,19 @@ protected:
     /// Logs the "video fmt. ..." and "audio fmt. ..." lines (and the configuration bytes in
     /// hexadecimal) of an open.
     static void logFormat(const MediaCasterConfig& config);
+    /// The option "muxrate" (bits per second, 0 = variable): 0, or EINVAL for a bad value.
+    /// A change reopens an open multiplexer, so it belongs right after open.
+    int setMuxRateOption(const std::string& value);
+    static constexpr int64_t kMinMuxRate = 64'000;
+    static constexpr int64_t kMaxMuxRate = 2'000'000'000;  // FFmpeg takes an int
+    /// The option's value (0 = variable).
+    int64_t muxRate() {
+        comn::AutoLock lock(m_mutex);
+        return m_muxRate;
+    }
+    /// Frames the constant-rate multiplexer could not fit (every destination's overruns).
+    uint64_t muxOverruns();
+
     /// Whether audio timestamps are checked like video ones.
     virtual bool checksAudioPts() const { return true; }
 
@@ -85,8 +103,17 @@ private:
     H264PropDetector m_detector;
     std::shared_ptr<NaluJoiner> m_joiner;
     std::list<NetAddress> m_targets;
+    // Finds a target without walking the list: adding or removing one costs the same at any
+    // count.
+    std::unordered_map<NetAddress, std::list<NetAddress>::iterator, NetAddressHash> m_targetIndex;
     uint64_t m_targetsVersion = 0;
     std::string m_label;
+    int64_t m_muxRate = 0;
+    uint64_t m_overrunsSeen = 0;
+    LogEpisode m_overrunEpisode;
+
+    /// The multiplexer's write, with overrun episodes logged once each.
+    bool writeToMuxer(int type, const uint8_t* data, int size, int64_t pts, int flags);
 };
 
 }  // namespace av

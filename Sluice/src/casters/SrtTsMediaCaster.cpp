@@ -67,6 +67,9 @@ int SrtTsMediaCaster::setOption(const std::string& name, const std::string& valu
     if (name == "listen") {
         return listen(value);
     }
+    if (name == "muxrate") {
+        return setMuxRateOption(value);
+    }
     const int status = m_sender.setOption(name, value);
     if (status != 0) {
         CLog::warning("(%d) SRT option %s refused\n", id(), name.c_str());
@@ -120,6 +123,7 @@ void SrtTsMediaCaster::onMuxData(const uint8_t* data, size_t size, int64_t, int)
 
 std::vector<DestinationStats> SrtTsMediaCaster::destinationStats() {
     std::vector<DestinationStats> all;
+    const uint64_t overruns = muxOverruns();
     for (const SrtLinkStats& link : m_sender.stats()) {
         DestinationStats stats;
         stats.protocol = SLUICE_PROTOCOL_SRT;
@@ -127,6 +131,7 @@ std::vector<DestinationStats> SrtTsMediaCaster::destinationStats() {
         stats.port = link.port;
         stats.connectedSinceUs = link.connectedSinceUs;
         stats.counters = link.counters;
+        stats.overruns = overruns;
         stats.hasTransport = link.hasTransport;
         stats.rttUs = link.rttUs;
         stats.lostPackets = link.lost;

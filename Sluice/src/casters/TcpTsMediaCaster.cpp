@@ -46,6 +46,9 @@ void TcpTsMediaCaster::removeAllTarget() {
 }
 
 int TcpTsMediaCaster::setOption(const std::string& name, const std::string& value) {
+    if (name == "muxrate") {
+        return setMuxRateOption(value);
+    }
     int64_t count = 0;
     if ((name != "maxclients" && name != "maxperaddress") || !parseOptionInteger(value, count) ||
         count < 1 || count > kMaxClientsOption) {
@@ -112,10 +115,12 @@ int TcpTsMediaCaster::protocol() const {
 
 std::vector<DestinationStats> TcpTsMediaCaster::destinationStats() {
     std::vector<DestinationStats> all;
+    const uint64_t overruns = muxOverruns();
     connections().forEach([&](int, const std::shared_ptr<TcpConnection>& connection) {
         DestinationStats stats =
             static_cast<TcpMediaCasterConnection*>(connection.get())->destinationStats();
         stats.protocol = protocol();
+        stats.overruns = overruns;
         all.push_back(std::move(stats));
     });
     return all;

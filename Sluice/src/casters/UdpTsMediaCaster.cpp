@@ -1,5 +1,7 @@
 #include "UdpTsMediaCaster.h"
 
+#include <netinet/in.h>
+
 #include <cerrno>
 
 #include "CLog.h"
@@ -22,12 +24,14 @@ int UdpTsMediaCaster::protocol() const {
 
 std::vector<DestinationStats> UdpTsMediaCaster::destinationStats() {
     std::vector<DestinationStats> all;
+    const uint64_t overruns = muxOverruns();
     for (const DatagramFanout::Stats& target : m_sender.stats()) {
         DestinationStats stats;
         stats.protocol = protocol();
         stats.address = target.address.ip();
         stats.port = target.address.port();
         stats.counters = target.counters;
+        stats.overruns = overruns;
         all.push_back(std::move(stats));
     }
     return all;
@@ -80,10 +84,21 @@ SocketAddress UdpTsMediaCaster::localAddress() {
 }
 
 bool UdpTsMediaCaster::addTarget(const std::string& ip, uint16_t port) {
+    // Resolved here, once, before the lock: a slow name server delays only this call, never
+    // sluice_write (which takes the same lock) nor the other targets.
+    DatagramFanout::Destination destination;
+    destination.address = NetAddress(ip, port);
+    destination.socketAddress = SocketAddress(ip, port).in();
+    destination.resolved =
+        destination.socketAddress.sin_addr.s_addr != htonl(INADDR_ANY) || ip == "0.0.0.0";
     comn::AutoLock lock(mutex());
     const bool added = BasicTsMediaCaster::addTarget(ip, port);
     if (added) {
-        updateDestinations();
+        if (!destination.resolved) {
+            CLog::warning("(%d) target %s does not resolve: nothing is sent to it\n", id(),
+                          ip.c_str());
+        }
+        m_sender.addDestination(destination);
     }
     return added;
 }
@@ -91,24 +106,24 @@ bool UdpTsMediaCaster::addTarget(const std::string& ip, uint16_t port) {
 void UdpTsMediaCaster::removeTarget(const std::string& ip, uint16_t port) {
     comn::AutoLock lock(mutex());
     BasicTsMediaCaster::removeTarget(ip, port);
-    updateDestinations();
+    m_sender.removeDestination(NetAddress(ip, port));
 }
 
 void UdpTsMediaCaster::removeAllTarget() {
     comn::AutoLock lock(mutex());
     BasicTsMediaCaster::removeAllTarget();
-    updateDestinations();
+    m_sender.setDestinations({});
 }
 
-void UdpTsMediaCaster::updateDestinations() {
-    std::vector<DatagramFanout::Destination> destinations;
-    for (const NetAddress& target : targets()) {
-        DatagramFanout::Destination destination;
-        destination.address = target;
-        destination.socketAddress = SocketAddress(target.ip(), target.port()).in();
-        destinations.push_back(std::move(destination));
+int UdpTsMediaCaster::setOption(const std::string& name, const std::string& value) {
+    if (name != "muxrate") {
+        return EINVAL;
     }
-    m_sender.setDestinations(destinations);
+    const int status = setMuxRateOption(value);
+    if (status == 0) {
+        m_sender.setStreamRate(muxRate());
+    }
+    return status;
 }
 
 void UdpTsMediaCaster::onMuxData(const uint8_t* data, size_t size, int64_t, int) {

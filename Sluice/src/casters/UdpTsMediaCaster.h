@@ -35,9 +35,16 @@ public:
     bool isOpen() override;
     uint16_t localPort() override { return localAddress().getPort(); }
 
+    /// Resolves a host name once, here, outside the caster's lock (the writer never waits
+    /// for a name server); a name that does not resolve is kept as a target but gets
+    /// nothing (logged once). Adding or removing costs the same at any number of targets.
     bool addTarget(const std::string& ip, uint16_t port) override;
     void removeTarget(const std::string& ip, uint16_t port) override;
     void removeAllTarget() override;
+
+    /// "muxrate" (bits per second, 0 = variable): a constant-rate stream, sent paced by its
+    /// own byte clock. The only option of UDP and RTP casters.
+    int setOption(const std::string& name, const std::string& value) override;
 
     void onMuxData(const uint8_t* data, size_t size, int64_t pts, int flags) override;
 
@@ -63,8 +70,6 @@ protected:
 private:
     void onSendFailed(const NetAddress& target, size_t size, int error) override;
     void onQueueOverflow(bool begins, uint64_t dropped) override;
-    /// Hands the target list, resolved, to the sender (mutex held).
-    void updateDestinations();
 
     comn::Socket m_socket;
     PacedDatagramSender m_sender{*this};

@@ -7,6 +7,7 @@ extern "C" {
 #include <libavutil/mem.h>
 }
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -76,6 +77,12 @@ int FfmpegTsMuxer::open(const MediaCasterConfig& config) {
     AVDictionary* options = nullptr;
     av_dict_set(&options, "pcr_period", kPcrPeriodMs, 0);
     av_dict_set(&options, "pat_period", kTablePeriodSeconds, 0);
+    if (m_muxRate > 0) {
+        av_dict_set_int(&options, "muxrate", m_muxRate, 0);
+        m_context->max_delay = static_cast<int>(kMuxDelayUs);
+    }
+    m_skipToKey = false;
+    m_scheduleEnd90k = av_rescale(kMuxDelayUs, kTsClock, AV_TIME_BASE);  // FFmpeg's first PCR
     rc = m_packet == nullptr ? AVERROR(ENOMEM) : avformat_write_header(m_context, &options);
     av_dict_free(&options);
     if (rc < 0) {
@@ -210,9 +217,47 @@ bool FfmpegTsMuxer::write(int type, const uint8_t* data, int size, int64_t pts, 
     m_packet->flags = flags & AV_PKT_FLAG_KEY;
     m_packet->stream_index = streamIndex;
     av_packet_rescale_ts(m_packet, AVRational{1, clock}, AVRational{1, kTsClock});
+    if (m_muxRate > 0) {
+        if (isVideo && m_skipToKey && (flags & AV_PKT_FLAG_KEY) == 0) {
+            return overrun();
+        }
+        if (wouldOverrun(m_packet->dts, payloadSize)) {
+            m_skipToKey = m_skipToKey || isVideo;
+            return overrun();
+        }
+        if (isVideo) {
+            m_skipToKey = false;
+        }
+    }
     m_lastPts = m_packet->pts;
     const int rc = av_interleaved_write_frame(m_context, m_packet);
     return rc == 0;
+}
+
+bool FfmpegTsMuxer::wouldOverrun(int64_t dts90k, int size) {
+    if (dts90k == AV_NOPTS_VALUE) {
+        return false;
+    }
+    // FFmpeg's schedule, followed in the order the frames come (FFmpeg's interleaving queue
+    // holds some back, so its own byte count would lag): a frame starts when the byte clock
+    // reaches its decoding time less the delay (nulls before it), or later if the clock is
+    // past that, and must be out by its decoding time. Decoding time: dts + twice the delay.
+    const int64_t delay90k = av_rescale(kMuxDelayUs, kTsClock, AV_TIME_BASE);
+    const int64_t due90k = dts90k + 2 * delay90k;
+    const int64_t packets = (size + kPesHeaderBytes + kTsPayloadBytes - 1) / kTsPayloadBytes;
+    const int64_t start90k = std::max(m_scheduleEnd90k, due90k - delay90k);
+    const int64_t end90k = start90k + av_rescale(packets * kTsPacketBytes, 8 * kTsClock, m_muxRate);
+    // Half the delay is kept in hand for tables, PCR packets and FFmpeg's rounding.
+    if (end90k > due90k - delay90k / 2) {
+        return true;
+    }
+    m_scheduleEnd90k = end90k;
+    return false;
+}
+
+bool FfmpegTsMuxer::overrun() {
+    ++m_overruns;
+    return false;
 }
 
 }  // namespace av

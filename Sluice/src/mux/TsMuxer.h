@@ -22,6 +22,10 @@ public:
                        int flags) = 0;
     /// The sink is not owned; null stops delivery.
     virtual void setSink(TsMuxerSink* sink) = 0;
+    /// Constant transport rate in bits per second for the next open; 0 = variable.
+    virtual void setMuxRate(int64_t bitsPerSecond) { (void)bitsPerSecond; }
+    /// Frames refused because they would not fit the constant rate in time.
+    virtual uint64_t overruns() const { return 0; }
 };
 
 }  // namespace av

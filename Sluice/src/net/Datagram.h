@@ -27,6 +27,9 @@ struct Datagram {
     }
 
     size_t size = 0;
+    /// Constant-rate streams: when its bytes are due by the stream's byte clock (monotonic
+    /// nanoseconds); 0 = as soon as the pace allows.
+    int64_t dueNs = 0;
     uint8_t bytes[kMaxSize];
 };
 

@@ -27,26 +27,59 @@ bool DatagramFanout::push(DatagramRef datagram) {
 }
 
 void DatagramFanout::setDestinations(const std::vector<Destination>& destinations) {
-    std::vector<Target> targets;
-    targets.reserve(destinations.size());
+    TargetList old;
+    old.swap(m_targets);
+    auto oldByAddress = std::move(m_byAddress);
+    m_byAddress.clear();
+    m_bySerial.clear();
     for (const Destination& destination : destinations) {
-        auto kept = std::find_if(m_targets.begin(), m_targets.end(), [&](const Target& t) {
-            return t.destination.address == destination.address;
-        });
-        if (kept != m_targets.end()) {
-            kept->destination = destination;  // the name may resolve differently now
-            targets.push_back(std::move(*kept));
-            m_targets.erase(kept);
-        } else {
-            Target target;
-            target.serial = ++m_nextSerial;
-            target.destination = destination;
-            target.next = end();
-            targets.push_back(std::move(target));
+        if (m_byAddress.count(destination.address) != 0) {
+            continue;  // listed twice
         }
+        auto found = oldByAddress.find(destination.address);
+        if (found == oldByAddress.end()) {
+            append(destination);
+            continue;
+        }
+        // Keeps its place in the stream and its counters.
+        found->second->destination = destination;
+        m_targets.splice(m_targets.end(), old, found->second);
+        auto it = std::prev(m_targets.end());
+        m_byAddress.emplace(destination.address, it);
+        m_bySerial.emplace(it->serial, it);
+        oldByAddress.erase(found);
     }
-    m_targets = std::move(targets);
     trim();
+}
+
+bool DatagramFanout::addDestination(const Destination& destination) {
+    if (m_byAddress.count(destination.address) != 0) {
+        return false;
+    }
+    append(destination);
+    return true;
+}
+
+DatagramFanout::TargetList::iterator DatagramFanout::append(const Destination& destination) {
+    Target target;
+    target.serial = ++m_nextSerial;
+    target.destination = destination;
+    target.next = end();
+    auto it = m_targets.insert(m_targets.end(), std::move(target));
+    m_byAddress.emplace(destination.address, it);
+    m_bySerial.emplace(it->serial, it);
+    return it;
+}
+
+void DatagramFanout::removeDestination(const NetAddress& address) {
+    auto found = m_byAddress.find(address);
+    if (found == m_byAddress.end()) {
+        return;
+    }
+    m_bySerial.erase(found->second->serial);
+    m_targets.erase(found->second);
+    m_byAddress.erase(found);
+    // The datagrams only it still needed go at the next take(), which trims anyway.
 }
 
 void DatagramFanout::clear() {
@@ -71,11 +104,27 @@ size_t DatagramFanout::maxBacklog() const {
     return static_cast<size_t>(most);
 }
 
-void DatagramFanout::take(size_t perDestination, std::vector<Send>& out) {
+int64_t DatagramFanout::earliestDue() const {
+    uint64_t oldest = end();
+    for (const Target& target : m_targets) {
+        oldest = std::min(oldest, target.next);
+    }
+    return oldest < end() ? m_queue[static_cast<size_t>(oldest - m_front)]->dueNs : INT64_MAX;
+}
+
+void DatagramFanout::take(size_t perDestination, std::vector<Send>& out, int64_t dueByNs) {
     for (Target& target : m_targets) {
+        if (!target.destination.resolved) {
+            target.counters.dropped += end() - target.next;  // nowhere to send them
+            target.next = end();
+            continue;
+        }
         for (size_t n = 0; n < perDestination && target.next < end(); ++n, ++target.next) {
             Send send;
             send.datagram = m_queue[static_cast<size_t>(target.next - m_front)];
+            if (send.datagram->dueNs > dueByNs) {
+                break;
+            }
             send.target = target.serial;
             send.socketAddress = target.destination.socketAddress;
             target.inFlightBytes += send.datagram->size;
@@ -89,9 +138,8 @@ void DatagramFanout::settle(const std::vector<Send>& sends, std::vector<Failure>
     Target* target = nullptr;
     for (const Send& send : sends) {
         if (target == nullptr || target->serial != send.target) {
-            auto it = std::find_if(m_targets.begin(), m_targets.end(),
-                                   [&](const Target& t) { return t.serial == send.target; });
-            target = it == m_targets.end() ? nullptr : &*it;
+            auto it = m_bySerial.find(send.target);
+            target = it == m_bySerial.end() ? nullptr : &*it->second;
         }
         if (target == nullptr) {
             continue;  // removed while the datagram was on its way

@@ -5,7 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <list>
 #include <memory>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -21,15 +23,21 @@ namespace av {
 /// (counted for every destination that had not had it yet), so the writer never waits.
 /// A destination added while datagrams are queued starts with the next datagram pushed.
 ///
+/// Adding or removing one destination costs the same whatever their number (hashed indexes;
+/// nothing is resolved here: destinations arrive with their socket address).
+///
 /// Not thread-safe: the owner (PacedDatagramSender) holds its own lock around every call.
 class DatagramFanout {
 public:
     using DatagramRef = std::shared_ptr<const Datagram>;
 
-    /// A destination and its resolved socket address.
+    /// A destination and its socket address, resolved once by whoever adds it. One whose
+    /// name did not resolve (resolved false) stays listed and counted, but nothing is sent
+    /// to it: its datagrams count as dropped.
     struct Destination {
         av::NetAddress address;
         sockaddr_in socketAddress{};
+        bool resolved = true;
     };
 
     /// One datagram for one destination, taken for sending.
@@ -54,6 +62,11 @@ public:
     /// Replaces the destinations with these, in this order. A destination that stays keeps
     /// its place in the stream and its counters; a new one starts with the next datagram.
     void setDestinations(const std::vector<Destination>& destinations);
+    /// Appends one destination, which starts with the next datagram pushed. False when its
+    /// address is already a destination.
+    bool addDestination(const Destination& destination);
+    /// Removes one destination (nothing when it is none); sends of it in flight are ignored.
+    void removeDestination(const av::NetAddress& address);
     /// Forgets every queued datagram (destinations stay, each counting its losses).
     void clear();
 
@@ -65,7 +78,11 @@ public:
 
     /// Takes, for each destination in order, up to perDestination of its next datagrams
     /// (oldest first) and appends them to out; they count as sent when settle() sees them.
-    void take(size_t perDestination, std::vector<Send>& out);
+    /// Only datagrams due by dueByNs (see Datagram::dueNs) are taken.
+    void take(size_t perDestination, std::vector<Send>& out, int64_t dueByNs = INT64_MAX);
+    /// The due time of the oldest datagram a destination still has to get; INT64_MAX when
+    /// none is pending.
+    int64_t earliestDue() const;
     /// A send that failed, for the log.
     struct Failure {
         av::NetAddress address;
@@ -90,6 +107,9 @@ private:
         TargetCounters counters;
     };
 
+    using TargetList = std::list<Target>;
+
+    TargetList::iterator append(const Destination& destination);
     void trim();
     uint64_t end() const { return m_front + m_queue.size(); }
     uint64_t bytesFrom(uint64_t index) const;
@@ -97,7 +117,9 @@ private:
     size_t m_capacity;
     std::deque<DatagramRef> m_queue;
     uint64_t m_front = 0;  // index of m_queue.front()
-    std::vector<Target> m_targets;
+    TargetList m_targets;  // in the order they get each datagram
+    std::unordered_map<av::NetAddress, TargetList::iterator, av::NetAddressHash> m_byAddress;
+    std::unordered_map<uint64_t, TargetList::iterator> m_bySerial;
     uint64_t m_nextSerial = 0;
 };
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace av {
@@ -31,6 +32,13 @@ public:
 private:
     std::string m_ip;
     uint16_t m_port = 0;
+};
+
+/// For hashed indexes of targets (adding or removing one costs the same at any count).
+struct NetAddressHash {
+    size_t operator()(const NetAddress& address) const {
+        return std::hash<std::string>()(address.ip()) * 31 + address.port();
+    }
 };
 
 }  // namespace av

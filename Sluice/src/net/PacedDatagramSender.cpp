@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 
 #include "LibrarySettings.h"
 
@@ -47,6 +48,7 @@ bool PacedDatagramSender::start(int fd) {
         m_flush = false;
         m_stopping = false;
         m_accepting = true;
+        m_streamBytes = 0;  // a new stream: its byte clock starts over
     }
     setStackSize(static_cast<unsigned int>(av::LibrarySettings::stackSize()));
     if (!comn::Thread::start()) {
@@ -89,6 +91,15 @@ bool PacedDatagramSender::push(const uint8_t* header, size_t headerSize, const u
             return false;
         }
         m_pace.onArrival(now);
+        if (m_streamRate > 0) {
+            const auto offset = static_cast<int64_t>(static_cast<double>(m_streamBytes) * 8e9 /
+                                                     static_cast<double>(m_streamRate));
+            if (m_streamBytes == 0 || m_streamAnchorNs + offset < now - kStreamResyncNs) {
+                m_streamAnchorNs = now + kStreamLatencyNs - offset;
+            }
+            datagram->dueNs = m_streamAnchorNs + offset;
+            m_streamBytes += payloadSize;
+        }
         const bool wasIdle = !m_fanout.hasPending();
         if (m_fanout.push(std::move(datagram))) {
             ++m_episodeDrops;
@@ -120,6 +131,34 @@ void PacedDatagramSender::setDestinations(
     m_fanout.setDestinations(destinations);
 }
 
+bool PacedDatagramSender::addDestination(const DatagramFanout::Destination& destination) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_fanout.addDestination(destination);
+}
+
+void PacedDatagramSender::removeDestination(const NetAddress& address) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_fanout.removeDestination(address);
+}
+
+void PacedDatagramSender::setStreamRate(int64_t bitsPerSecond) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_streamRate = bitsPerSecond > 0 ? bitsPerSecond : 0;
+    m_streamBytes = 0;
+}
+
+int64_t PacedDatagramSender::takeDue(std::vector<DatagramFanout::Send>& sends, int64_t now) {
+    const int64_t due = m_fanout.earliestDue();
+    if (due > now) {
+        return due;
+    }
+    m_fanout.take(SendPace::kBurst, sends, now);
+    // Behind: the next burst no sooner than these datagrams take at twice the rate.
+    const int64_t burstNs = static_cast<int64_t>(SendPace::kBurst * Datagram::kMaxSize * 8e9 /
+                                                 (2.0 * static_cast<double>(m_streamRate)));
+    return std::max(m_fanout.earliestDue(), now + burstNs);
+}
+
 std::vector<DatagramFanout::Stats> PacedDatagramSender::stats() {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_fanout.stats();
@@ -138,6 +177,7 @@ int PacedDatagramSender::run() {
     int64_t deadline = monotonicNs();
     for (;;) {
         SendPace::Tick tick{};
+        int64_t streamNext = -1;  // stream pacing: when the next tick is due
         {
             std::unique_lock<std::mutex> lock(m_mutex);
             if (!m_fanout.hasPending()) {
@@ -147,9 +187,23 @@ int PacedDatagramSender::run() {
             if (m_stopping && (!m_flush || !m_fanout.hasPending())) {
                 break;
             }
-            tick = m_pace.next(m_fanout.maxBacklog(), m_stopping);
             sends.clear();
-            m_fanout.take(tick.perDestination, sends);
+            // A constant-rate stream keeps its pace while it is flushed, too.
+            if (m_streamRate > 0 && (!m_stopping || m_flush)) {
+                const int64_t now = monotonicNs();
+                const int64_t next = takeDue(sends, now);
+                if (sends.empty()) {
+                    // Not due yet; a push never brings an earlier one, a stop without
+                    // flush ends the wait.
+                    m_wake.wait_for(lock, std::chrono::nanoseconds(next - now),
+                                    [this] { return m_stopping && !m_flush; });
+                    continue;
+                }
+                streamNext = next;
+            } else {
+                tick = m_pace.next(m_fanout.maxBacklog(), m_stopping);
+                m_fanout.take(tick.perDestination, sends);
+            }
             m_inFlight = true;
         }
         transmit(sends);
@@ -162,6 +216,13 @@ int PacedDatagramSender::run() {
         sends.clear();  // the datagrams' last references may go here, outside the lock
         for (const DatagramFanout::Failure& failure : failures) {
             m_observer.onSendFailed(failure.address, failure.size, failure.error);
+        }
+        if (streamNext >= 0) {
+            if (streamNext != INT64_MAX) {  // else nothing is left: wait for a push
+                deadline = streamNext;
+                sleepUntil(deadline);
+            }
+            continue;
         }
         deadline += tick.periodNs;
         const int64_t now = monotonicNs();
