@@ -10,6 +10,7 @@
 #include "JsonCast.h"
 #include "JsonDepth.h"
 #include "JsonStringCheck.h"
+#include "SettingsCheck.h"
 
 namespace enc {
 
@@ -277,6 +278,25 @@ const Route kRoutes[] = {
              return rq.device.setSrt(rq.index, record, rq.response);
          }
          return kWrongMethod;
+     }},
+    // The RTMP keys of the protocol section with the password write-only, by the rules of
+    // "/srt": a body without "rtmpPassword" keeps it, "" clears it.
+    {"/rtmp", true,
+     [](Request& rq) {
+         ProtocolSettings record;
+         if (rq.method != Method::Get && rq.method != Method::Post) {
+             return kWrongMethod;
+         }
+         const int result = rq.device.getProtocol(rq.index, record);
+         if (rq.method == Method::Get || result != 0) {
+             JsonCast::toRtmpJson(record, rq.response);
+             return result;
+         }
+         JsonCast::fromRtmpJson(record, rq.body);
+         if (SettingsCheck::refused(SettingsCheck::rtmpAddress(record.rtmpAddr), rq.response)) {
+             return -1;
+         }
+         return rq.device.setProtocol(rq.index, record, rq.response);
      }},
     // Any method but the safe ones: a plain link must not install, restart or reset.
     {"/update", false,
