@@ -63,6 +63,9 @@ int RtmpTsMediaCaster::open(const std::string&, uint16_t, const MediaCasterConfi
         }
         replaced = restartLocked();
     }
+    if (replaced != nullptr) {
+        replaced->stop();
+    }
     return 0;
 }
 
