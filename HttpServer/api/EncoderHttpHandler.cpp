@@ -11,6 +11,7 @@
 #include "JsonDepth.h"
 #include "JsonStringCheck.h"
 #include "LimitsDocument.h"
+#include "SettingsCheck.h"
 
 namespace enc {
 
@@ -285,6 +286,25 @@ const Route kRoutes[] = {
          }
          rq.response = LimitsDocument::text();
          return kApiOk;
+     }},
+    // The RTMP keys of the protocol section with the password write-only, by the rules of
+    // "/srt": a body without "rtmpPassword" keeps it, "" clears it.
+    {"/rtmp", true,
+     [](Request& rq) {
+         ProtocolSettings record;
+         if (rq.method != Method::Get && rq.method != Method::Post) {
+             return kApiWrongMethod;
+         }
+         const ApiResult result = rq.device.getProtocol(rq.index, record);
+         if (rq.method == Method::Get || result != kApiOk) {
+             JsonCast::toRtmpJson(record, rq.response);
+             return result;
+         }
+         JsonCast::fromRtmpJson(record, rq.body);
+         if (SettingsCheck::refused(SettingsCheck::rtmpAddress(record.rtmpAddr), rq.response)) {
+             return kApiFailed;
+         }
+         return rq.device.setProtocol(rq.index, record, rq.response);
      }},
     // Any method but the safe ones: a plain link must not install, restart or reset.
     {"/update", false,

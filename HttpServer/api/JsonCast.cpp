@@ -221,4 +221,35 @@ bool JsonCast::fromJson(OsdSettings& first, OsdSettings& second, std::string_vie
     return true;
 }
 
+namespace {
+
+constexpr const char* kRtmpEncode =
+    "{rtmpEnabled:%B,rtmpAddr:%Q,rtmpPort:%d,rtmpUser:%Q,passwordSet:%B}";
+constexpr const char* kRtmpDecode =
+    "{rtmpEnabled:%B,rtmpAddr:%Q,rtmpPort:%d,rtmpUser:%Q,rtmpPassword:%Q}";
+
+JsonFields rtmpFields(ProtocolSettings& r) {
+    return {{"rtmpEnabled", r.rtmpEnabled},
+            {"rtmpAddr", r.rtmpAddr},
+            {"rtmpPort", r.rtmpPort},
+            {"rtmpUser", r.rtmpUser},
+            {"rtmpPassword", r.rtmpPassword}};
+}
+
+}  // namespace
+
+void JsonCast::toRtmpJson(const ProtocolSettings& r, std::string& t) {
+    ProtocolSettings copy = r;
+    int passwordSet = r.rtmpPassword.empty() ? 0 : 1;
+    JsonFields fields = rtmpFields(copy);
+    fields.emplace_back("passwordSet", passwordSet);
+    setCut(JsonFormat::print(kRtmpEncode, fields), t);
+}
+
+bool JsonCast::fromRtmpJson(ProtocolSettings& r, std::string_view b) {
+    const JsonTree tree = parse(b);
+    JsonFormat::scan(kRtmpDecode, tree.get(), rtmpFields(r));
+    return tree != nullptr;
+}
+
 }  // namespace enc

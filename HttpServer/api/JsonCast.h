@@ -77,6 +77,14 @@ public:
     /// The keys of the SRT document, with "passphrase" in place of "passphraseSet": a body
     /// without it keeps the record's passphrase, "" clears it.
     static bool fromJson(SrtSettings& record, std::string_view body);
+
+    /// The RTMP push of a stream ("/api/rtmp", beside the protocol document, whose bytes stay
+    /// as they are): {"rtmpEnabled":false,"rtmpAddr":"","rtmpPort":1935,"rtmpUser":"",
+    /// "passwordSet":false}; the password itself never leaves the device.
+    static void toRtmpJson(const ProtocolSettings& record, std::string& text);
+    /// Those keys with "rtmpPassword" in place of "passwordSet": missing keys keep the
+    /// record's values (a body without "rtmpPassword" keeps the stored password, "" clears it).
+    static bool fromRtmpJson(ProtocolSettings& record, std::string_view body);
 };
 
 }  // namespace enc

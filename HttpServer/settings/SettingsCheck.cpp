@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 
 #include "Ipv4.h"
 #include "SettingsDocument.h"
@@ -186,6 +187,47 @@ std::string SettingsCheck::srt(const SrtSettings& r) {
         return "streamId must have at most 512 printable ASCII characters";
     }
     return std::string();
+}
+
+std::string SettingsCheck::rtmpAddress(const std::string& a) {
+    static const std::string kReason =
+        "rtmpAddr must be empty, an IPv4 address, a host name or an rtmp:// or rtmps:// URL "
+        "with a host and a path";
+    if (a.empty() || comn::isValidIpv4(a) || isHostName(a)) {
+        return std::string();
+    }
+    // RtmpStatusRecord's address field holds 1023 characters.
+    if (a.size() > 1023 || !isPrintableAscii(a) || a.find(' ') != std::string::npos) {
+        return kReason;
+    }
+    size_t authority = 0;
+    if (a.compare(0, 7, "rtmp://") == 0) {
+        authority = 7;
+    } else if (a.compare(0, 8, "rtmps://") == 0) {
+        authority = 8;
+    } else {
+        return kReason;
+    }
+    const size_t slash = a.find('/', authority);
+    if (slash == std::string::npos || slash + 1 == a.size()) {
+        return kReason;
+    }
+    std::string host = a.substr(authority, slash - authority);
+    const size_t at = host.rfind('@');
+    if (at != std::string::npos) {
+        host.erase(0, at + 1);
+    }
+    const size_t colon = host.rfind(':');
+    if (colon != std::string::npos) {
+        const std::string port = host.substr(colon + 1);
+        host.erase(colon);
+        if (port.empty() || port.size() > 5 ||
+            port.find_first_not_of("0123456789") != std::string::npos ||
+            !isPort(std::atoi(port.c_str()))) {
+            return kReason;
+        }
+    }
+    return comn::isValidIpv4(host) || isHostName(host) ? std::string() : kReason;
 }
 
 std::string SettingsCheck::errorDocument(std::string_view reason) {

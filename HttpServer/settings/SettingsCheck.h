@@ -32,6 +32,11 @@ public:
     /// empty or 10 to 79 printable ASCII characters; keyLength 16, 24 or 32; streamId up to 512
     /// printable ASCII characters. The reason never quotes the passphrase.
     static std::string srt(const SrtSettings& record);
+    /// A stream's RTMP server (rtmpAddr): empty, an IPv4 address or host name, or a URL
+    /// "rtmp://" or "rtmps://" [user[:password]@] host [:port] "/" path, at most 1023
+    /// printable ASCII characters without spaces. The reason never quotes the address (it may
+    /// hold a password).
+    static std::string rtmpAddress(const std::string& address);
 
     /// Six groups of two hexadecimal digits separated by ':' ("44:03:2c:56:79:40").
     static bool isMacAddress(std::string_view text);

@@ -60,6 +60,19 @@
       (counted in `dropped` and `jam_episodes`). A caster opened while another of the port
       serves "/" is served only once "path" is set. sluice_open returns 19 when the format
       has no stream RTSP can carry.
+   7  RTMP push: FLV (H.264 + AAC) to one RTMP or RTMPS server, the URL set by the option
+      "url" (`port` is not used; nothing is sent before it is set). A thread of its own
+      connects, publishes and, when the server refuses, closes or disappears, connects
+      again after 1 s, doubling up to 30 s (1 s again after a connection that published).
+      Every connection starts with the sequence headers and a key frame; timestamps run on
+      across connections (milliseconds from the first frame). Frames wait in a queue of at
+      most 1500 frames or 16 MiB; when it is full the oldest go first, up to the next key
+      frame (counted in `frames_dropped`). One destination record: state CONNECTING,
+      PUBLISHING or RETRYING (state_text: the last error), connects, reconnects, bytes,
+      frames, last_success_us; the address is the URL without user information, which is
+      never logged nor shown. H.265 cannot travel in FLV: such a caster is FAILED with
+      state_text "RTMP needs H.264" and refuses its frames. Audio other than AAC is not
+      sent. Targets are refused (13).
    any other value: UDP.
  *   A TCP or HTTP client that falls more than 1,024,000 bytes behind loses whole blocks
  *   until it has caught up to 256,000 bytes. sluice_remove_all_target disconnects every
@@ -138,6 +151,7 @@ extern "C" {
 #define SLUICE_PROTOCOL_HTTP 4
 #define SLUICE_PROTOCOL_SRT 5
 #define SLUICE_PROTOCOL_RTSP 6
+#define SLUICE_PROTOCOL_RTMP 7
 
 /* Frame types and flags of sluice_media_packet. */
 #define SLUICE_PACKET_VIDEO 0
@@ -284,7 +298,15 @@ SLUICE_API int sluice_write(int handle, const sluice_media_packet* packet);
  *                     sender per stream (video on PORT, audio on PORT+2, RTCP on the odd
  *                     ports), which sends while any of them plays; "" (the default) offers
  *                     no multicast (461).
- *   "multicast_ttl"   1..255, default 16: the multicast datagrams' time to live. */
+ *   "multicast_ttl"   1..255, default 16: the multicast datagrams' time to live.
+ * Options of an RTMP caster (each one restarts the push with a new connection):
+ *   "url"        "rtmp://[user:password@]host[:port]/app/stream" or "rtmps://...": where to
+ *                push; user and password are answered to servers that ask for them (Adobe
+ *                or Limelight authentication, FFmpeg's RTMP client). "" stops pushing.
+ *   "ca_file"    rtmps://: a PEM file of the CA certificates to trust instead of the system's
+ *                store; "" (the default) uses the store.
+ *   "tls_verify" rtmps://: "1" (the default) checks the server's certificate and name; "0"
+ *                accepts any server (logged as a warning). */
 SLUICE_API int sluice_set_option(int handle, const char* name, const char* value);
 
 /* Writes the caster's local port to *port: the port a TCP, HTTP, RTSP or SRT caster listens

@@ -103,7 +103,10 @@ static_assert(offsetof(SystemStatusRecord, subWidth) == 348, "sub width at 348")
 static_assert(offsetof(SystemStatusRecord, subHeight) == 352, "sub height at 352");
 static_assert(offsetof(SystemStatusRecord, subFps) == 356, "sub fps at 356");
 
-/// RTMP state (code 4866); stored only.
+/// RTMP state (code 4866); stored only. rtmpAddress: the push's URL without user
+/// information (empty when no stream pushes). rtmpMode: 0 off, 2 connecting, 3 publishing,
+/// 4 waiting to retry after a refusal or a lost connection, 5 failed (the stream is H.265);
+/// the values of libSluice's SLUICE_STATE_*.
 struct RtmpStatusRecord {
     char rtmpAddress[1024];
     int32_t rtmpMode;

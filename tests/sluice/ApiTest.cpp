@@ -165,9 +165,9 @@ TEST_F(SluiceApi, TargetsAreUniquePerCaster) {
     EXPECT_EQ(sluice_add_target(handle, "127.0.0.1", 5001), 0);
 }
 
-// Protocol 3 is RTP (12-byte header, payload type 33); every other datagram protocol UDP.
+// Protocol 3 is RTP (12-byte header, payload type 33); every number without a caster UDP.
 TEST_F(SluiceApi, ProtocolsChooseUdpOrRtp) {
-    for (int protocol : {0, 1, 3, 7}) {
+    for (int protocol : {0, 1, 3, 42}) {
         sluicetest::UdpReceiver receiver;
         const auto datagrams = castTo(open(protocol), receiver);
         ASSERT_FALSE(datagrams.empty()) << protocol;
@@ -181,6 +181,29 @@ TEST_F(SluiceApi, ProtocolsChooseUdpOrRtp) {
             EXPECT_EQ(static_cast<uint8_t>(datagrams[0][1]), 33);
         }
     }
+}
+
+// Protocol 7 pushes over RTMP: no targets, its own options, off until it has a URL.
+TEST_F(SluiceApi, RtmpPushTakesAUrlInsteadOfTargets) {
+    const int handle = open(SLUICE_PROTOCOL_RTMP);
+    EXPECT_EQ(sluice_add_target(handle, "127.0.0.1", 1935), 13);
+    EXPECT_EQ(sluice_set_option(handle, "url", "srt://127.0.0.1:1/x"), 22);
+    EXPECT_EQ(sluice_set_option(handle, "maxclients", "4"), 22);
+    sluice_output_status status{};
+    status.size = sizeof status;
+    ASSERT_EQ(sluice_get_output_status(handle, &status), 0);
+    EXPECT_EQ(status.protocol, SLUICE_PROTOCOL_RTMP);
+    EXPECT_EQ(status.state, SLUICE_STATE_OFF);
+    EXPECT_EQ(status.destinations, 0);
+    EXPECT_EQ(sluice_set_option(handle, "url", "rtmp://u:pw@127.0.0.1:1/live/s"), 0);
+    sluice_destination_stats record{};
+    record.size = sizeof record;
+    int count = 0;
+    ASSERT_EQ(sluice_get_destination_stats(handle, &record, 1, &count), 0);
+    ASSERT_EQ(count, 1);
+    EXPECT_EQ(record.protocol, SLUICE_PROTOCOL_RTMP);
+    EXPECT_STREQ(record.address, "rtmp://127.0.0.1:1/live/s");
+    EXPECT_EQ(sluice_close(handle), 0);
 }
 
 TEST_F(SluiceApi, NoUsableStreamOrABoundPortGivesEnodev) {

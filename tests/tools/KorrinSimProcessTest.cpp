@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "KorrinSimProcess.h"
+#include "RtmpServers.h"
 #include "TestSupport.h"
 
 using namespace toolstest;
@@ -18,6 +19,7 @@ constexpr int kAudioInput = 4716;
 constexpr int kEncodeStatus = 4717;
 constexpr int kActiveStream = 4719;
 constexpr int kSystemStatus = 4864;
+constexpr int kRtmpStatus = 4866;
 
 std::string video(const std::string& section, const std::string& codec,
                   const std::string& resolution, int fps = 25, int kbps = 500) {
@@ -455,4 +457,34 @@ TEST_F(KorrinSimTest, RtspServesBothStreamsWithTheWebCredentials) {
     EXPECT_EQ(probe("http://127.0.0.1:" + std::to_string(httpPort) + "/", &details),
               "h264 160x120,aac")
         << details;
+}
+
+TEST_F(KorrinSimTest, RtmpPushReachesNginxAndTheRecordCarriesItsState) {
+    sluicetest::NginxRtmp nginx;
+    ASSERT_TRUE(nginx.start());
+    const std::string secret = "rtmp-Secret-81kq";
+    writeSettings(smallStreams(
+        "[master_protocol]\nrtspEnabled=0\nrtmpEnabled=1\nrtmpAddr=127.0.0.1\n"
+        "rtmpPort=" +
+        std::to_string(nginx.port()) +
+        "\nrtmpDir=live\nrtmpNode=stream\nrtmpUser=pusher\nrtmpPassword=" + secret + "\n\n"));
+    auto sim = start();
+    const std::string url = nginx.url();
+    ASSERT_TRUE(sim->waitForOutput("RTMP push to " + url + ": casting")) << sim->output();
+    // 3: publishing, with the URL as the device shows it (no user information).
+    ASSERT_TRUE(link.waitFor(
+        kRtmpStatus,
+        [&](const std::vector<uint8_t>& r) {
+            return r.size() == 1032 && text(r, 0, 1024) == url && i32(r, 1024) == 3;
+        },
+        std::chrono::seconds(20)))
+        << sim->output();
+    std::string details;
+    EXPECT_EQ(probe(url, &details), "h264 320x240,aac") << details;
+
+    nginx.stop();  // 4: waiting to retry
+    EXPECT_TRUE(link.waitFor(kRtmpStatus, [&](const std::vector<uint8_t>& r) {
+        return i32(r, 1024) == 4;
+    })) << sim->output();
+    EXPECT_EQ(sim->output().find(secret), std::string::npos);
 }

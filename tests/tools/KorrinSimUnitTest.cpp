@@ -569,3 +569,51 @@ TEST(KorrinOutputs, RtspFollowsItsSettingsWithPathAndPasswordFile) {
         }
     }
 }
+
+TEST(KorrinOutputs, RtmpPushUrlComesFromTheAddressOrItsPartsAndFollowsTheLoopbackRule) {
+    struct Case {
+        const char* addr;
+        const char* user;
+        bool allowNetwork;
+        const char* url;  // "" when skipped
+        const char* label;
+    };
+    const Case cases[] = {
+        {"127.0.0.1", "", false, "rtmp://127.0.0.1:1935/live/cam",
+         "rtmp://127.0.0.1:1935/live/cam"},
+        {"127.0.0.1", "u", false, "rtmp://u:pw@127.0.0.1:1935/live/cam",
+         "rtmp://127.0.0.1:1935/live/cam"},
+        {"rtmps://live.example.com/app/key", "u", true, "rtmps://u:pw@live.example.com/app/key",
+         "rtmps://live.example.com/app/key"},
+        {"rtmp://a:b@127.0.0.1:99/x/y", "u", false, "rtmp://a:b@127.0.0.1:99/x/y",
+         "rtmp://127.0.0.1:99/x/y"},
+        {"rtmps://live.example.com/app/key", "", false, "", ""},
+        {"192.168.1.75", "", false, "", ""},
+        {"", "", true, "", ""},
+        {"rtmp://127.0.0.1:0/x/y", "", false, "", ""},
+    };
+    for (const Case& c : cases) {
+        enc::ProtocolSettings p;
+        p.rtmpEnabled = 1;
+        p.rtmpAddr = c.addr;
+        p.rtmpPort = 1935;
+        p.rtmpDir = "live";
+        p.rtmpNode = "cam";
+        p.rtmpUser = c.user;
+        p.rtmpPassword = "pw";
+        OutputPlan plan;
+        planRtmp(plan, p, c.allowNetwork);
+        if (*c.url == 0) {
+            EXPECT_TRUE(plan.casters.empty()) << c.addr;
+            EXPECT_EQ(plan.skipped.size(), 1u) << c.addr;
+            continue;
+        }
+        ASSERT_EQ(plan.casters.size(), 1u) << c.addr;
+        EXPECT_EQ(plan.casters[0].protocol, SLUICE_PROTOCOL_RTMP);
+        EXPECT_EQ(plan.casters[0].options, (std::vector<CasterOption>{{"url", c.url}})) << c.addr;
+        EXPECT_EQ(plan.casters[0].label, std::string("RTMP push to ") + c.label);
+    }
+    OutputPlan none;
+    planRtmp(none, enc::ProtocolSettings(), true);
+    EXPECT_TRUE(none.casters.empty() && none.skipped.empty());
+}

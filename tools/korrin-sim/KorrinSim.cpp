@@ -99,6 +99,7 @@ int KorrinSim::run(const volatile sig_atomic_t* stop) {
         }
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(nextStatus - now).count();
+        sendRtmpStatus(false);
         int code = 0;
         if (m_peer.receiveCode(int(std::min<long long>(left + 1, kPollMs)), &code)) {
             handleCode(code);
@@ -143,6 +144,8 @@ StreamConfig KorrinSim::configFor(int index) {
     if (config.video.cbr) {
         planMuxRate(plan, config.video.bitrateKbps, m_settings.audio.sampleRate);
     }
+    // After the mux rate: a push carries FLV, not a transport stream.
+    planRtmp(plan, m_settings.protocol[index], m_options.allowNetwork);
     config.casters = plan.casters;
     for (const std::string& line : plan.skipped) {
         logLine(std::string(index == 0 ? "main" : "sub") + " stream: " + line);
@@ -243,6 +246,7 @@ void KorrinSim::sendStatus() {
     sent = m_peer.sendRecord(enc::kCodeEncodeStatus, &r.encode, sizeof r.encode) && sent;
     sent = m_peer.sendRecord(enc::kCodeSystemStatus, &r.system, sizeof r.system) && sent;
     sent = m_peer.sendRecord(enc::kCodeActiveStream, &r.active, sizeof r.active) && sent;
+    sendRtmpStatus(true);
     if (!m_linkKnown || sent != m_linkUp) {
         logLine(sent ? "status records reach " + board::path(kClientSocket)
                      : "nobody listens at " + board::path(kClientSocket) +
@@ -250,6 +254,26 @@ void KorrinSim::sendStatus() {
         m_linkKnown = true;
         m_linkUp = sent;
     }
+}
+
+void KorrinSim::sendRtmpStatus(bool always) {
+    // One record for the device: the main stream's push, else the sub stream's.
+    std::string address;
+    int mode = 0;
+    for (const auto& stream : m_streams) {
+        if (stream && stream->rtmpStatus(address, mode)) {
+            break;
+        }
+        address.clear();
+        mode = 0;
+    }
+    if (!always && address == m_rtmpAddress && mode == m_rtmpMode) {
+        return;
+    }
+    m_rtmpAddress = address;
+    m_rtmpMode = mode;
+    const enc::RtmpStatusRecord record = buildRtmpRecord(address, mode);
+    m_peer.sendRecord(enc::kCodeRtmpStatus, &record, sizeof record);
 }
 
 }  // namespace ksim

@@ -34,6 +34,8 @@ private:
     void handleCode(int code);
     void refreshInput();
     void sendStatus();
+    /// The RtmpStatusRecord: when the push's address or state changed, or always.
+    void sendRtmpStatus(bool always);
 
     SimOptions m_options;
     InputState m_input;
@@ -43,6 +45,8 @@ private:
     bool m_linkUp = false;
     bool m_linkKnown = false;
     std::string m_audioNote;
+    std::string m_rtmpAddress;  // what the last RTMP record said
+    int m_rtmpMode = 0;
     MediaPeer m_peer;
     std::unique_ptr<SimStream> m_streams[2];
 };

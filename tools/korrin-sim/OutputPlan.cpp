@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 
+#include <cstdlib>
+
 #include "SettingsKeys.h"
 #include "sluice.h"
 
@@ -131,6 +133,47 @@ void planRtsp(OutputPlan& plan, const enc::ProtocolSettings& protocol,
     plan.casters.push_back(std::move(caster));
 }
 
+void planRtmp(OutputPlan& plan, const enc::ProtocolSettings& protocol, bool allowNetwork) {
+    if (protocol.rtmpEnabled == 0) {
+        return;
+    }
+    std::string url = protocol.rtmpAddr;
+    const bool isUrl = url.compare(0, 7, "rtmp://") == 0 || url.compare(0, 8, "rtmps://") == 0;
+    if (!isUrl) {
+        url = "rtmp://" + url + ":" + std::to_string(protocol.rtmpPort) + "/" + protocol.rtmpDir +
+              "/" + protocol.rtmpNode;
+    }
+    const size_t authority = url.find("://") + 3;
+    const size_t pathStart = url.find('/', authority);
+    std::string hostPort = url.substr(authority, pathStart - authority);
+    const size_t at = hostPort.rfind('@');
+    if (at != std::string::npos) {
+        hostPort.erase(0, at + 1);
+    }
+    const std::string shown = url.substr(0, authority) + hostPort +
+                              (pathStart == std::string::npos ? "" : url.substr(pathStart));
+    if (at == std::string::npos && !protocol.rtmpUser.empty()) {
+        url.insert(authority, protocol.rtmpUser + ":" + protocol.rtmpPassword + "@");
+    }
+    const size_t colon = hostPort.rfind(':');
+    const std::string host = hostPort.substr(0, colon);
+    int port = url.compare(0, 8, "rtmps://") == 0 ? 443 : 1935;  // the schemes' defaults
+    if (colon != std::string::npos) {
+        port = std::atoi(hostPort.c_str() + colon + 1);
+    }
+    if (host.empty() || pathStart == std::string::npos || !validPort(port)) {
+        plan.skipped.push_back("RTMP push skipped: '" + shown + "' names no server and port");
+        return;
+    }
+    if (!allowNetwork && !isLoopback(host)) {
+        plan.skipped.push_back("RTMP push to " + shown + " skipped: " + host +
+                               " is not loopback (start with --allow-network to send there)");
+        return;
+    }
+    plan.casters.push_back(
+        {SLUICE_PROTOCOL_RTMP, 0, host, port, kRtmpLabel + shown, {{"url", url}}});
+}
+
 OutputPlan planOutputs(const enc::ProtocolSettings& protocol, const enc::SrtSettings& srt,
                        bool allowNetwork) {
     OutputPlan plan = planOutputs(protocol, allowNetwork);
@@ -148,7 +191,10 @@ int64_t muxRate(int videoKbps, int audioBps) {
 void planMuxRate(OutputPlan& plan, int videoKbps, int audioBps) {
     const std::string rate = std::to_string(muxRate(videoKbps, audioBps));
     for (CasterPlan& caster : plan.casters) {
-        if (caster.protocol != SLUICE_PROTOCOL_RTSP) {
+        // Only the casters that send the transport stream as it is multiplexed.
+        const int p = caster.protocol;
+        if (p == SLUICE_PROTOCOL_UDP || p == SLUICE_PROTOCOL_RTP || p == SLUICE_PROTOCOL_TCP ||
+            p == SLUICE_PROTOCOL_HTTP || p == SLUICE_PROTOCOL_SRT) {
             caster.options.insert(caster.options.begin(), {"muxrate", rate});
         }
     }

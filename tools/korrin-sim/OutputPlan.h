@@ -20,7 +20,7 @@ struct CasterOption {
 
 /// One caster to open through libSluice.
 struct CasterPlan {
-    int protocol = 0;   // SLUICE_PROTOCOL_UDP, _HTTP, _SRT or _RTSP
+    int protocol = 0;   // SLUICE_PROTOCOL_UDP, _HTTP, _SRT, _RTSP or _RTMP (no target: its URL)
     int localPort = 0;  // HTTP, RTSP, SRT listener: the listening port (0: any); UDP, SRT caller: 0
     std::string host;   // UDP, SRT caller: the target address; otherwise empty
     int port = 0;       // UDP, SRT caller: the target port
@@ -65,8 +65,8 @@ OutputPlan planOutputs(const enc::ProtocolSettings& protocol, const enc::SrtSett
 void planRtsp(OutputPlan& plan, const enc::ProtocolSettings& protocol,
               const std::string& passwordFile);
 
-/// Constant bit rate ("bitmode" 0): every transport-stream caster of the plan (not RTSP)
-/// gets the option "muxrate" first, muxRate(videoKbps, audioBps) bits per second, so the
+/// Constant bit rate ("bitmode" 0): every caster of the plan that sends the transport
+/// stream as it is (UDP, RTP, TCP, HTTP, SRT) gets the option "muxrate" first, muxRate(videoKbps, audioBps) bits per second, so the
 /// stream leaves at a constant rate as broadcast receivers expect.
 void planMuxRate(OutputPlan& plan, int videoKbps, int audioBps);
 
@@ -74,6 +74,15 @@ void planMuxRate(OutputPlan& plan, int videoKbps, int audioBps);
 /// overhead: 10 % for TS and PES headers and the encoder's short peaks above its rate
 /// (within its buffer), and 100 kbit/s for PAT/PMT every 50 ms, SDT and PCR packets.
 int64_t muxRate(int videoKbps, int audioBps);
+
+/// Adds the stream's RTMP push when protocol.rtmpEnabled is nonzero: to rtmpAddr as it is
+/// when it begins with "rtmp://" or "rtmps://", else to rtmp://rtmpAddr:rtmpPort/rtmpDir/
+/// rtmpNode; rtmpUser and rtmpPassword become the URL's user information when it has none.
+/// One option, "url" (a secret: logs name it only); host and port are the server's, for the
+/// label, which shows the URL without user information. A server that is not loopback is
+/// skipped unless allowNetwork; so is an address that names no server.
+constexpr const char* kRtmpLabel = "RTMP push to ";
+void planRtmp(OutputPlan& plan, const enc::ProtocolSettings& protocol, bool allowNetwork);
 
 /// True for a dotted IPv4 address in 127.0.0.0/8 and for "localhost". Everything else
 /// (other addresses, multicast groups, host names) could leave the machine.

@@ -53,6 +53,11 @@ public:
     StreamReport report() const;
     AudioReport audioReport() const;
 
+    /// The stream's RTMP push (StreamCasters::rtmpStatus). Any thread.
+    bool rtmpStatus(std::string& address, int& state) const {
+        return m_casters.rtmpStatus(address, state);
+    }
+
     /// Frames encoded so far (video, audio); for tests and the exit summary.
     int64_t videoFrames() const;
 

@@ -80,4 +80,11 @@ StatusRecords buildStatusRecords(const InputState& input, const StreamReport& ma
     return r;
 }
 
+enc::RtmpStatusRecord buildRtmpRecord(const std::string& address, int mode) {
+    enc::RtmpStatusRecord record{};
+    std::snprintf(record.rtmpAddress, sizeof record.rtmpAddress, "%s", address.c_str());
+    record.rtmpMode = mode;
+    return record;
+}
+
 }  // namespace ksim

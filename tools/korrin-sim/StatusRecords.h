@@ -48,6 +48,9 @@ struct StatusRecords {
 StatusRecords buildStatusRecords(const InputState& input, const StreamReport& main,
                                  const StreamReport& sub, const AudioReport& audio);
 
+/// The RTMP record: address (truncated to fit) and mode as RtmpStatusRecord documents.
+enc::RtmpStatusRecord buildRtmpRecord(const std::string& address, int mode);
+
 /// The audio input's sample rate and sample size as reported.
 constexpr uint32_t kInputSampleRate = 48000;
 constexpr uint16_t kInputSampleBits = 16;

@@ -62,7 +62,7 @@ size_t StreamCasters::open(const std::vector<CasterPlan>& casters,
             sluice_close(handle);
             continue;
         }
-        if (!plan.host.empty()) {
+        if (!plan.host.empty() && plan.protocol != SLUICE_PROTOCOL_RTMP) {
             const int added = sluice_add_target(handle, plan.host.c_str(), plan.port);
             if (added != 0) {
                 log(plan.label + ": not cast, sluice_add_target returned " + std::to_string(added));
@@ -72,15 +72,39 @@ size_t StreamCasters::open(const std::vector<CasterPlan>& casters,
         }
         log(shownLabel(plan, handle) + ": casting");
         m_handles.push_back(handle);
+        if (plan.protocol == SLUICE_PROTOCOL_RTMP) {
+            std::lock_guard<std::mutex> lock(m_rtmpMutex);
+            m_rtmpHandle = handle;
+            // The label's URL: the record's address field is too short for most URLs.
+            m_rtmpAddress = plan.label.substr(std::string(kRtmpLabel).size());
+        }
     }
     return m_handles.size();
 }
 
 void StreamCasters::close() {
+    {
+        std::lock_guard<std::mutex> lock(m_rtmpMutex);
+        m_rtmpHandle = -1;
+    }
     for (int handle : m_handles) {
         sluice_close(handle);
     }
     m_handles.clear();
+}
+
+bool StreamCasters::rtmpStatus(std::string& address, int& state) const {
+    std::lock_guard<std::mutex> lock(m_rtmpMutex);
+    sluice_destination_stats record{};
+    record.size = sizeof record;
+    int count = 0;
+    if (m_rtmpHandle < 0 || sluice_get_destination_stats(m_rtmpHandle, &record, 1, &count) != 0 ||
+        count < 1) {
+        return false;
+    }
+    address = m_rtmpAddress;
+    state = record.state;
+    return true;
 }
 
 void StreamCasters::write(int type, const uint8_t* data, int size, int64_t ptsUs, bool key) {

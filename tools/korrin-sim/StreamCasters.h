@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -31,11 +32,18 @@ public:
     void close();
     size_t count() const { return m_handles.size(); }
 
+    /// The stream's RTMP push: its address (the URL without user information) and its
+    /// SLUICE_STATE_*. False when it has none open. Any thread.
+    bool rtmpStatus(std::string& address, int& state) const;
+
     /// Hands one frame to every open caster (time stamps in microseconds).
     void write(int type, const uint8_t* data, int size, int64_t ptsUs, bool key);
 
 private:
     std::vector<int> m_handles;
+    mutable std::mutex m_rtmpMutex;  // the push's handle, read by the status thread
+    int m_rtmpHandle = -1;
+    std::string m_rtmpAddress;
 };
 
 }  // namespace ksim

@@ -1,9 +1,9 @@
 'use strict';
 // Per stream: the publishing outputs (the protocol document), its SRT output (the srt
-// document), and the local video output.
+// document), its RTMP push (the rtmp document), and the local video output.
 (() => {
   const { $ } = Enc;
-  const stream = Enc.streamSwitch($('#main'), () => { protocol.refresh(); srt.refresh(); });
+  const stream = Enc.streamSwitch($('#main'), () => { protocol.refresh(); srt.refresh(); rtmp.refresh(); });
 
   // A port counts only while its output is on; the device puts its default in place of 0.
   const port = (key, enabledKey) => ({
@@ -41,17 +41,15 @@
       { legend: 'Multicast', fields: [on('multicastEnabled', 'Multicast on'),
         { key: 'multicastAddr', label: 'Group address', kind: 'ipv4', check: multicast },
         port('multicastPort', 'multicastEnabled')] },
-      { legend: 'RTMP push', fields: [on('rtmpEnabled', 'RTMP push on'),
-        { key: 'rtmpAddr', label: 'Server address or URL', kind: 'text', maxLength: 160,
-          hint: 'For example rtmp://server/live/stream. H.264 only.' },
-        port('rtmpPort', 'rtmpEnabled'),
-        { key: 'rtmpUser', label: 'User name', kind: 'text', maxLength: 40 },
-        { key: 'rtmpPassword', label: 'Password', kind: 'password', maxLength: 40 }] },
       { legend: 'Other services', fields: [on('onvifEnabled', 'ONVIF on'), on('iotEnabled', 'Cloud management (IoT) on')] },
     ],
   });
 
-  // SRT: the same rules as the device's (SettingsCheck::srt).
+  // The protocol document carries the RTMP keys too: after a save of either form the other
+  // one reads them again, so that neither sends back values the other has just replaced.
+  protocol.opts.afterSave = () => rtmp.refresh();
+
+  // SRT and RTMP: the same rules as the device's (SettingsCheck::srt, ::rtmpAddress).
   const printable = (v) => /^[\x20-\x7e]*$/.test(v);
   const isHostName = (v) => {
     const labels = v.split('.');
@@ -110,6 +108,58 @@
     },
   });
 
+  // RTMP push ("/api/rtmp"): the password is write-only, as the SRT passphrase is.
+  const rtmpUrl = /^rtmps?:\/\/([^\/\s@]*@)?([^\/\s:@]+)(:(\d{1,5}))?\/\S+$/;
+  const rtmpAddress = (v, all) => {
+    if (v === '') return all.rtmpEnabled ? 'A push needs the server\'s address or URL.' : '';
+    const url = rtmpUrl.exec(v);
+    if (url) {
+      const host = url[2];
+      const p = url[4] === undefined ? 1935 : Number(url[4]);
+      return (Enc.isIPv4(host) || isHostName(host)) && p >= 1 && p <= 65535
+        ? '' : 'The URL needs a valid host and a port from 1 to 65535.';
+    }
+    return Enc.isIPv4(v) || isHostName(v)
+      ? '' : 'Enter rtmp://server/app/stream, rtmps://..., an IPv4 address or a host name.';
+  };
+  const password = {
+    key: 'rtmpPassword', label: 'Password', kind: 'password', maxLength: 40, writeOnly: true,
+    hint: 'Leave empty to keep the stored one.',
+    check: (v, all) => (v !== '' && all.passwordClear ? 'Type a new password or remove the stored one, not both.' : ''),
+  };
+  const rtmp = new EncForms.SettingsForm({
+    form: $('#rtmp-form'),
+    doc: 'rtmp',
+    index: stream,
+    groups: [{ legend: 'RTMP push', fields: [
+      on('rtmpEnabled', 'RTMP push on'),
+      { key: 'rtmpAddr', label: 'Server address or URL', kind: 'text', maxLength: 160,
+        hint: 'rtmp://server/live/stream (or rtmps://), or a server address with the port below.',
+        check: rtmpAddress },
+      port('rtmpPort', 'rtmpEnabled'),
+      { key: 'rtmpUser', label: 'User name', kind: 'text', maxLength: 40 },
+      password,
+      { key: 'passwordClear', label: 'Remove the stored password', kind: 'check', writeOnly: true },
+    ] }],
+    fromDoc: (doc) => Object.assign({}, doc, { rtmpPassword: '', passwordClear: 0 }),
+    onLoaded: (doc) => {
+      password.input.placeholder = doc.passwordSet ? 'Set (leave empty to keep it)' : 'Not set';
+      // RTMP carries H.264 only: an H.265 stream is not pushed.
+      Enc.getDoc('video', stream()).then((video) => {
+        $('#rtmp-codec').hidden = video.codec !== 'H.265';
+      }).catch(() => { $('#rtmp-codec').hidden = true; });
+    },
+    // An empty password field keeps the stored one: the key is sent only to change it.
+    toPayload: (sent) => {
+      const payload = {};
+      for (const key of ['rtmpEnabled', 'rtmpAddr', 'rtmpPort', 'rtmpUser']) payload[key] = sent[key];
+      if (sent.passwordClear) payload.rtmpPassword = '';
+      else if (sent.rtmpPassword !== '') payload.rtmpPassword = sent.rtmpPassword;
+      return payload;
+    },
+    afterSave: () => protocol.refresh(),
+  });
+
   const output = new EncForms.SettingsForm({
     form: $('#output-form'),
     doc: 'output',
@@ -124,5 +174,6 @@
 
   protocol.refresh();
   srt.refresh();
+  rtmp.refresh();
   output.refresh();
 })();

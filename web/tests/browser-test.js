@@ -340,6 +340,50 @@ async function testSrt(entry) {
   check('the stream-url document has no SRT address while SRT is off', !('srt' in await api(entry, 'stream-url?index=0')));
 }
 
+// The RTMP push card: a save with a password that the page and the rtmp document never show
+// again, an address the page refuses, and the password removed.
+async function testRtmp(entry) {
+  const p = await page(entry);
+  const secret = 'rtmp-Secret-77';
+  const form = (name) => p.locator(`#rtmp-form [name=${name}]`);
+  const loaded = () => p.waitForFunction(() => document.querySelector('#rtmp-form [name=rtmpPort]').value !== '', null,
+    { timeout: kWaitMs });
+  const save = async () => {
+    await p.locator('#rtmp-form button[type=submit]').click();
+    await p.locator('#rtmp-form .status', { hasText: 'Saved' }).waitFor({ timeout: kWaitMs });
+  };
+  await p.goto(`${opt.url}/outputs.html`);
+  await loaded();
+  await form('rtmpAddr').fill('rtmp://127.0.0.1/live/browser');
+  await form('rtmpPort').fill('1935');
+  await form('rtmpUser').fill('pusher');
+  await form('rtmpPassword').fill(secret);
+  await save();
+  const doc = await api(entry, 'rtmp?index=0');
+  check('RTMP settings saved in the outputs page are stored',
+    doc.rtmpAddr === 'rtmp://127.0.0.1/live/browser' && doc.rtmpUser === 'pusher' && doc.passwordSet === true,
+    JSON.stringify(doc));
+  check('the rtmp document never carries the password', !JSON.stringify(doc).includes(secret));
+  await p.reload();
+  await loaded();
+  check('the RTMP password field stays empty and says one is set',
+    (await form('rtmpPassword').inputValue()) === '' && /^Set/.test(await form('rtmpPassword').getAttribute('placeholder')));
+
+  await form('rtmpAddr').fill('ftp://127.0.0.1/x');
+  await p.locator('#rtmp-form button[type=submit]').click();
+  await p.locator('#rtmp-form-rtmpAddr-error', { hasText: 'rtmp://' }).waitFor({ timeout: kWaitMs });
+  check('an address that is neither an RTMP URL nor a host is refused by the page', true);
+
+  await p.reload();
+  await loaded();
+  await form('rtmpAddr').fill('127.0.0.1');
+  await form('passwordClear').setChecked(true);
+  await save();
+  const cleared = await api(entry, 'rtmp?index=0');
+  check('the RTMP password can be removed', cleared.passwordSet === false && cleared.rtmpAddr === '127.0.0.1',
+    JSON.stringify(cleared));
+}
+
 async function testPasswordChange(entry) {
   const p = await page(entry);
   const newPassword = 'n3w-Pass';
@@ -371,7 +415,7 @@ async function main() {
   fs.mkdirSync(opt.shots, { recursive: true });
   const entry = await openBrowser(opt.user, opt.password);
   const steps = [testEveryPageLoads, testPhoneWindow, testDashboard, testVideo, testLogoUpload, testHttps, testSecuritySwitches,
-    testSrt, testPasswordChange];
+    testSrt, testRtmp, testPasswordChange];
   for (const step of steps) {
     try {
       await step(entry);

@@ -10,6 +10,7 @@ extern "C" {
 
 #include "CLog.h"
 #include "HttpTsMediaCaster.h"
+#include "RtmpTsMediaCaster.h"
 #include "RtpTsMediaCaster.h"
 #include "RtspTsMediaCaster.h"
 #include "Singleton.h"
@@ -73,6 +74,8 @@ std::shared_ptr<TsMediaCaster> TsApplication::createCaster(int protocol) {
             return std::make_shared<SrtTsMediaCaster>();
         case SLUICE_PROTOCOL_RTSP:
             return std::make_shared<RtspTsMediaCaster>();
+        case SLUICE_PROTOCOL_RTMP:
+            return std::make_shared<RtmpTsMediaCaster>();
         default:
             return std::make_shared<UdpTsMediaCaster>();
     }
@@ -111,7 +114,7 @@ int TsApplication::open(int& handle, int protocol, int port, const MediaCasterCo
         return ENODEV;
     }
     // Unknown protocol numbers cast UDP, as they always did.
-    caster->setProtocolNumber(protocol >= SLUICE_PROTOCOL_TCP && protocol <= SLUICE_PROTOCOL_RTSP
+    caster->setProtocolNumber(protocol >= SLUICE_PROTOCOL_TCP && protocol <= SLUICE_PROTOCOL_RTMP
                                   ? protocol
                                   : SLUICE_PROTOCOL_UDP);
     const int status = caster->open("", static_cast<uint16_t>(port), config);

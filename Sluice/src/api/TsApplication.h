@@ -51,7 +51,7 @@ public:
     void clear();
     int count();
 
-    /// The caster for a protocol number: 1 UDP, 2 TCP, 3 RTP, 4 HTTP, 5 SRT, 6 RTSP,
+    /// The caster for a protocol number: 1 UDP, 2 TCP, 3 RTP, 4 HTTP, 5 SRT, 6 RTSP, 7 RTMP,
     /// anything else UDP.
     static std::shared_ptr<TsMediaCaster> createCaster(int protocol);
     /// The configuration for an exported format; the configuration blocks are copied only
