@@ -60,6 +60,26 @@
       (counted in `dropped` and `jam_episodes`). A caster opened while another of the port
       serves "/" is served only once "path" is set. sluice_open returns 19 when the format
       has no stream RTSP can carry.
+   8  HLS: an HTTP server on `port` serves the stream at http://HOST:PORT/NAME.m3u8 (NAME
+      "live" until the option "path" sets it) as MPEG-TS segments made by the same
+      multiplexer as the other casters, each starting at a key frame and lasting at least
+      2 s (option "segment_ms"; a stream whose key frames are further apart gets one
+      segment per GOP). The playlist holds the last 6 segments (option "window") with
+      #EXT-X-PROGRAM-DATE-TIME; only those and the one being written are kept, in memory.
+      Playlists are sent with "Cache-Control: no-cache", segments with "max-age=60", every
+      answer with "Access-Control-Allow-Origin: *"; other paths get 404. One destination
+      record: requests, playlist and segment bytes, clients seen in the last 30 s.
+   9  HTTP-FLV: the same kind of server serves http://HOST:PORT/NAME.flv: the FLV header,
+      metadata and the H.264/AAC sequence headers, then the tags from the next key frame.
+      Flow control, client limits (256, 16 per address; options "maxclients" and
+      "maxperaddress" for the port) and the 10 s request time-out as for TCP and HTTP.
+      A stream with H.265 video opens but is not served: its output status is
+      SLUICE_STATE_FAILED, "HTTP-FLV needs H.264". One destination record per client.
+      HLS and HTTP-FLV casters of any stream opened on the same port share one server,
+      told apart by path (the same path twice on a port: 17 from sluice_set_option; a
+      caster opened while its default path is taken is served once "path" is set). A port
+      that cannot be listened on (taken by the web server or another listener) makes
+      sluice_open return 2, with the reason in the log.
    any other value: UDP.
  *   A TCP or HTTP client that falls more than 1,024,000 bytes behind loses whole blocks
  *   until it has caught up to 256,000 bytes. sluice_remove_all_target disconnects every
@@ -138,6 +158,8 @@ extern "C" {
 #define SLUICE_PROTOCOL_HTTP 4
 #define SLUICE_PROTOCOL_SRT 5
 #define SLUICE_PROTOCOL_RTSP 6
+#define SLUICE_PROTOCOL_HLS 8
+#define SLUICE_PROTOCOL_FLV 9
 
 /* Frame types and flags of sluice_media_packet. */
 #define SLUICE_PACKET_VIDEO 0
@@ -270,7 +292,13 @@ SLUICE_API int sluice_write(int handle, const sluice_media_packet* packet);
  *                     sender per stream (video on PORT, audio on PORT+2, RTCP on the odd
  *                     ports), which sends while any of them plays; "" (the default) offers
  *                     no multicast (461).
- *   "multicast_ttl"   1..255, default 16: the multicast datagrams' time to live. */
+ *   "multicast_ttl"   1..255, default 16: the multicast datagrams' time to live.
+ * Options of HLS and HTTP-FLV casters:
+ *   "path"            the name served ("sub", "/sub" or "/live/sub.m3u8" give /sub.m3u8
+ *                     or /sub.flv): letters, digits, "-", "_", "." and "/"; 17 when taken.
+ *   "window"          HLS: segments in the playlist, 2..30, default 6.
+ *   "segment_ms"      HLS: shortest segment, 500..10000 ms, default 2000.
+ *   "maxclients", "maxperaddress"  1..1024: client limits of the whole port. */
 SLUICE_API int sluice_set_option(int handle, const char* name, const char* value);
 
 /* Writes the caster's local port to *port: the port a TCP, HTTP, RTSP or SRT caster listens
