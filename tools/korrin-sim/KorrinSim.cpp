@@ -140,6 +140,7 @@ StreamConfig KorrinSim::configFor(int index) {
     OutputPlan plan =
         planOutputs(m_settings.protocol[index], m_settings.srt[index], m_options.allowNetwork);
     planRtsp(plan, m_settings.protocol[index], rtspPasswordFile());
+    planHttpOutputs(plan, m_settings.protocol[index], index == 0 ? "main" : "sub");
     config.casters = plan.casters;
     for (const std::string& line : plan.skipped) {
         logLine(std::string(index == 0 ? "main" : "sub") + " stream: " + line);

@@ -131,6 +131,45 @@ void planRtsp(OutputPlan& plan, const enc::ProtocolSettings& protocol,
     plan.casters.push_back(std::move(caster));
 }
 
+void planHttpOutputs(OutputPlan& plan, const enc::ProtocolSettings& protocol,
+                     const std::string& defaultName) {
+    struct Output {
+        int enabled;
+        int port;
+        std::string name;
+        int sluiceProtocol;
+        const char* kind;
+        const char* suffix;
+    };
+    const Output outputs[] = {
+        {protocol.hlsEnabled, protocol.hlsPort, protocol.hlsAddr, SLUICE_PROTOCOL_HLS, "HLS",
+         ".m3u8"},
+        {protocol.flvEnabled, protocol.flvPort, protocol.flvAddr, SLUICE_PROTOCOL_FLV, "HTTP-FLV",
+         ".flv"},
+    };
+    for (const Output& output : outputs) {
+        if (output.enabled == 0) {
+            continue;
+        }
+        if (!validListenPort(output.port)) {
+            plan.skipped.push_back(std::string(output.kind) + " skipped: port " +
+                                   std::to_string(output.port) + " is outside 0-65535");
+            continue;
+        }
+        std::string name = output.name.empty() ? defaultName : output.name;
+        if (name[0] != '/') {
+            name = "/" + name;
+        }
+        plan.casters.push_back({output.sluiceProtocol,
+                                output.port,
+                                std::string(),
+                                0,
+                                std::string(output.kind) + " on port " +
+                                    std::to_string(output.port) + " at " + name + output.suffix,
+                                {{"path", name}}});
+    }
+}
+
 OutputPlan planOutputs(const enc::ProtocolSettings& protocol, const enc::SrtSettings& srt,
                        bool allowNetwork) {
     OutputPlan plan = planOutputs(protocol, allowNetwork);

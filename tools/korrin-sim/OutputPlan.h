@@ -19,7 +19,7 @@ struct CasterOption {
 
 /// One caster to open through libSluice.
 struct CasterPlan {
-    int protocol = 0;   // SLUICE_PROTOCOL_UDP, _HTTP, _SRT or _RTSP
+    int protocol = 0;   // SLUICE_PROTOCOL_UDP, _HTTP, _SRT, _RTSP, _HLS or _FLV
     int localPort = 0;  // HTTP, RTSP, SRT listener: the listening port (0: any); UDP, SRT caller: 0
     std::string host;   // UDP, SRT caller: the target address; otherwise empty
     int port = 0;       // UDP, SRT caller: the target port
@@ -63,6 +63,14 @@ OutputPlan planOutputs(const enc::ProtocolSettings& protocol, const enc::SrtSett
 /// A port outside 1-65535 skips it with a reason.
 void planRtsp(OutputPlan& plan, const enc::ProtocolSettings& protocol,
               const std::string& passwordFile);
+
+/// Adds the stream's HLS output when protocol.hlsEnabled (port hlsPort, option "path" hlsAddr)
+/// and its HTTP-FLV output when flvEnabled (flvPort, flvAddr): served as
+/// http://device:port/NAME.m3u8 and /NAME.flv, NAME being defaultName when the setting is
+/// empty. Both may share a port with each other and with the other stream's. A port outside
+/// 0-65535 (0: one of the system's choice) skips the output with a reason.
+void planHttpOutputs(OutputPlan& plan, const enc::ProtocolSettings& protocol,
+                     const std::string& defaultName);
 
 /// True for a dotted IPv4 address in 127.0.0.0/8 and for "localhost". Everything else
 /// (other addresses, multicast groups, host names) could leave the machine.
