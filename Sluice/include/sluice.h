@@ -63,8 +63,8 @@
    8  HLS: an HTTP server on `port` serves the stream at http://HOST:PORT/NAME.m3u8 (NAME
       "live" until the option "path" sets it) as MPEG-TS segments made by the same
       multiplexer as the other casters, each starting at a key frame and lasting at least
-      2 s (option "segment_ms"; a stream whose key frames are further apart gets one
-      segment per GOP). The playlist holds the last 6 segments (option "window") with
+      1 s (option "segment_ms"): one GOP per segment for GOPs of 1 s or more, whole GOPs
+      of at least 1 s for shorter ones. The playlist holds the last 6 segments (option "window") with
       #EXT-X-PROGRAM-DATE-TIME; only those and the one being written are kept, in memory.
       Playlists are sent with "Cache-Control: no-cache", segments with "max-age=60", every
       answer with "Access-Control-Allow-Origin: *"; other paths get 404. One destination
@@ -297,7 +297,7 @@ SLUICE_API int sluice_write(int handle, const sluice_media_packet* packet);
  *   "path"            the name served ("sub", "/sub" or "/live/sub.m3u8" give /sub.m3u8
  *                     or /sub.flv): letters, digits, "-", "_", "." and "/"; 17 when taken.
  *   "window"          HLS: segments in the playlist, 2..30, default 6.
- *   "segment_ms"      HLS: shortest segment, 500..10000 ms, default 2000.
+ *   "segment_ms"      HLS: shortest segment, 500..10000 ms, default 1000.
  *   "maxclients", "maxperaddress"  1..1024: client limits of the whole port. */
 SLUICE_API int sluice_set_option(int handle, const char* name, const char* value);
 

@@ -219,6 +219,15 @@ async function testPreview(entry) {
     String(Date.now() % 1000).padStart(3, '0'));
   await p.screenshot({ path: path.join(opt.shots, 'preview.png'), fullPage: true });
   console.log(`     preview.png taken at ${shotAt} (page clock); compare the picture's time`);
+
+  // A browser without HLS of its own (Firefox) plays it through hls.js.
+  const q = await entry.context.newPage();
+  await q.addInitScript(() => { HTMLMediaElement.prototype.canPlayType = () => ''; });
+  await q.goto(`${opt.url}/index.html`);
+  const viaPlayer = await q.waitForFunction(() => window.Hls !== undefined &&
+    document.querySelector('#preview-video').currentTime > 1, null, { timeout: 30000 }).then(() => true, () => false);
+  check('without native HLS the preview plays through hls.js', viaPlayer, await text(q, '#preview-status'));
+  await q.close();
 }
 
 async function testVideo(entry) {

@@ -23,7 +23,7 @@ namespace av {
 class HlsMount : public HttpOutMount, public SegmentPolicy {
 public:
     static constexpr int kDefaultWindow = 6;
-    static constexpr int kDefaultSegmentMs = 2000;
+    static constexpr int kDefaultSegmentMs = 1000;
     static constexpr size_t kMaxSegmentBytes = 8 * 1024 * 1024;
     /// Clients count as seen for this long after their last request.
     static constexpr int64_t kSeenWindowMs = 30000;

@@ -18,7 +18,7 @@ namespace av {
 ///
 /// Options: "path" (the name: "/NAME.m3u8"; EEXIST when taken on the port), "window"
 /// (segments in the playlist, 2..30, default 6), "segment_ms" (shortest segment, 500..10000,
-/// default 2000), "maxclients" and "maxperaddress" (the port's client limits).
+/// default 1000), "maxclients" and "maxperaddress" (the port's client limits).
 class HlsTsMediaCaster : public BasicTsMediaCaster {
 public:
     static constexpr const char* kDefaultName = "/live";
