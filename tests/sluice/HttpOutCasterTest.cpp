@@ -101,6 +101,29 @@ std::vector<std::string> segmentsOf(const std::string& playlist) {
     return names;
 }
 
+/// The video tags of an FLV response: (timestamp ms, key frame), in order.
+std::vector<std::pair<uint32_t, bool>> flvVideoTags(const std::string& response) {
+    std::vector<std::pair<uint32_t, bool>> tags;
+    size_t at = response.find("FLV\x01");
+    if (at == std::string::npos) {
+        return tags;
+    }
+    const auto byte = [&](size_t i) { return static_cast<uint8_t>(response[i]); };
+    for (at += 13; at + 11 <= response.size();) {
+        const size_t size = (byte(at + 1) << 16) | (byte(at + 2) << 8) | byte(at + 3);
+        const uint32_t ms =
+            (byte(at + 7) << 24) | (byte(at + 4) << 16) | (byte(at + 5) << 8) | byte(at + 6);
+        if (at + 11 + size + 4 > response.size()) {
+            break;
+        }
+        if (byte(at) == 9 && size > 1 && byte(at + 12) == 1) {  // a picture, not a header
+            tags.emplace_back(ms, (byte(at + 11) >> 4) == 1);
+        }
+        at += 11 + size + 4;
+    }
+    return tags;
+}
+
 struct Clip {
     std::vector<sluicetest::TestFrame> frames;
     sluicetest::ClipInfo info;
@@ -302,4 +325,55 @@ TEST(HttpOutput, ManyClientsWithOneStalled) {
         EXPECT_LE(row.counters.backlogBytes, 1024000u + 65536u);
     }
     EXPECT_EQ(hls.destinationStats()[0].clientsSeen, 1u);  // all from 127.0.0.1
+}
+
+// A client that fell behind so far that tags were dropped goes on from a key frame: its
+// player never gets pictures whose references it lost.
+TEST(HttpOutput, FlvClientResumesAtAKeyFrameAfterAJam) {
+    const Clip& c = clip();
+    FlvTsMediaCaster flv;
+    ASSERT_EQ(flv.open("", 0, sluicetest::clipConfig(c.info)), 0);
+    sluicetest::TcpClient client(flv.localPort(), 4096, false);
+    ASSERT_TRUE(client.send("GET /live.flv HTTP/1.1\r\n\r\n"));
+    ASSERT_TRUE(waitFor([&] { return flv.destinationStats().size() == 1; }));
+    const int64_t clipUs = c.frames.back().ptsUs + 40000;
+    int64_t offset = 0;
+    // As fast as frames come: the client that does not read jams.
+    for (int i = 0; i < 200 && flv.destinationStats()[0].counters.jamEpisodes == 0; ++i) {
+        sluicetest::writeFrames(flv, c.frames, offset);
+        offset += clipUs;
+    }
+    ASSERT_GT(flv.destinationStats()[0].counters.jamEpisodes, 0u);
+    sluicetest::writeFrames(flv, c.frames, offset);  // dropped too, or partly
+    offset += clipUs;
+    client.resume();
+    ASSERT_TRUE(waitFor([&] { return flv.destinationStats()[0].counters.backlogBytes == 0; },
+                        std::chrono::seconds(20)));
+    // The first frames after the jam are from the middle of a GOP.
+    const std::vector<sluicetest::TestFrame> middle(c.frames.begin() + c.frames.size() / 4,
+                                                    c.frames.end());
+    for (int i = 0; i < 3; ++i) {
+        sluicetest::writeFrames(flv, i == 0 ? middle : c.frames, offset);
+        offset += clipUs;
+        ASSERT_TRUE(waitFor([&] { return flv.destinationStats()[0].counters.backlogBytes == 0; },
+                            std::chrono::seconds(20)));
+    }
+    // Everything sent has arrived: the bytes after the response head are all the tags'.
+    const uint64_t sent = flv.destinationStats()[0].counters.bytes;
+    ASSERT_TRUE(waitFor([&] {
+        const std::string bytes = client.received();
+        const size_t start = bytes.find("FLV\x01");
+        return start != std::string::npos && bytes.size() - start >= sent;
+    }));
+    const auto tags = flvVideoTags(client.received());
+    ASSERT_GT(tags.size(), 10u);
+    EXPECT_TRUE(tags.front().second);
+    int gaps = 0;
+    for (size_t i = 1; i < tags.size(); ++i) {
+        if (tags[i].first > tags[i - 1].first + 500) {
+            ++gaps;
+            EXPECT_TRUE(tags[i].second) << "after a gap at " << tags[i].first << " ms";
+        }
+    }
+    EXPECT_GE(gaps, 1);
 }

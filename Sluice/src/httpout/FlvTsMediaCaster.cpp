@@ -137,8 +137,15 @@ void FlvTsMediaCaster::onFlvTag(const std::shared_ptr<MediaPacket>& tag) {
             client.sendFlv(header);
             client.setFlvStarted();
         }
+        if (client.isJammed()) {
+            client.setFlvAwaitsKey(true);  // tags are being lost: resume at a key frame
+        }
+        if (client.flvAwaitsKey() && !tag->isKey()) {
+            return;
+        }
         client.sendFlv(tag);
         client.handOverWaiting();
+        client.setFlvAwaitsKey(client.isJammed());  // still jammed: the key frame was lost too
     });
 }
 

@@ -42,6 +42,10 @@ public:
     /// Writer, table lock held: the stream's header has been sent to this client.
     bool flvStarted() const { return m_flvStarted; }
     void setFlvStarted() { m_flvStarted = true; }
+    /// Writer, table lock held: after a jam the client waits for a key frame, so that its
+    /// player never gets pictures whose references were dropped.
+    bool flvAwaitsKey() const { return m_flvAwaitsKey; }
+    void setFlvAwaitsKey(bool awaits) { m_flvAwaitsKey = awaits; }
     /// Writer, table lock held: the client's first bytes of the stream (header, then tag).
     void sendFlv(const std::shared_ptr<MediaPacket>& packet) { queueMediaPacket(packet); }
 
@@ -59,6 +63,7 @@ private:
     HttpMessageParser m_parser;
     std::atomic<const void*> m_flvStream{nullptr};
     bool m_flvStarted = false;
+    bool m_flvAwaitsKey = false;
 };
 
 }  // namespace av
