@@ -73,6 +73,26 @@
       never logged nor shown. H.265 cannot travel in FLV: such a caster is FAILED with
       state_text "RTMP needs H.264" and refuses its frames. Audio other than AAC is not
       sent. Targets are refused (13).
+   8  HLS: an HTTP server on `port` serves the stream at http://HOST:PORT/NAME.m3u8 (NAME
+      "live" until the option "path" sets it) as MPEG-TS segments made by the same
+      multiplexer as the other casters, each starting at a key frame and lasting at least
+      1 s (option "segment_ms"): one GOP per segment for GOPs of 1 s or more, whole GOPs
+      of at least 1 s for shorter ones. The playlist holds the last 6 segments (option
+      "window") with #EXT-X-PROGRAM-DATE-TIME; only those and the one being written are kept, in memory.
+      Playlists are sent with "Cache-Control: no-cache", segments with "max-age=60", every
+      answer with "Access-Control-Allow-Origin: *"; other paths get 404. One destination
+      record: requests, playlist and segment bytes, clients seen in the last 30 s.
+   9  HTTP-FLV: the same kind of server serves http://HOST:PORT/NAME.flv: the FLV header,
+      metadata and the H.264/AAC sequence headers, then the tags from the next key frame.
+      Flow control, client limits (256, 16 per address; options "maxclients" and
+      "maxperaddress" for the port) and the 10 s request time-out as for TCP and HTTP.
+      A stream with H.265 video opens but is not served: its output status is
+      SLUICE_STATE_FAILED, "HTTP-FLV needs H.264". One destination record per client.
+      HLS and HTTP-FLV casters of any stream opened on the same port share one server,
+      told apart by path (the same path twice on a port: 17 from sluice_set_option; a
+      caster opened while its default path is taken is served once "path" is set). A port
+      that cannot be listened on (taken by the web server or another listener) makes
+      sluice_open return 2, with the reason in the log.
    any other value: UDP.
  *   A TCP or HTTP client that falls more than 1,024,000 bytes behind loses whole blocks
  *   until it has caught up to 256,000 bytes. sluice_remove_all_target disconnects every
@@ -152,6 +172,8 @@ extern "C" {
 #define SLUICE_PROTOCOL_SRT 5
 #define SLUICE_PROTOCOL_RTSP 6
 #define SLUICE_PROTOCOL_RTMP 7
+#define SLUICE_PROTOCOL_HLS 8
+#define SLUICE_PROTOCOL_FLV 9
 
 /* Frame types and flags of sluice_media_packet. */
 #define SLUICE_PACKET_VIDEO 0
@@ -306,7 +328,13 @@ SLUICE_API int sluice_write(int handle, const sluice_media_packet* packet);
  *   "ca_file"    rtmps://: a PEM file of the CA certificates to trust instead of the system's
  *                store; "" (the default) uses the store.
  *   "tls_verify" rtmps://: "1" (the default) checks the server's certificate and name; "0"
- *                accepts any server (logged as a warning). */
+ *                accepts any server (logged as a warning).
+ * Options of HLS and HTTP-FLV casters:
+ *   "path"            the name served ("sub", "/sub" or "/live/sub.m3u8" give /sub.m3u8
+ *                     or /sub.flv): letters, digits, "-", "_", "." and "/"; 17 when taken.
+ *   "window"          HLS: segments in the playlist, 2..30, default 6.
+ *   "segment_ms"      HLS: shortest segment, 500..10000 ms, default 1000.
+ *   "maxclients", "maxperaddress"  1..1024: client limits of the whole port. */
 SLUICE_API int sluice_set_option(int handle, const char* name, const char* value);
 
 /* Writes the caster's local port to *port: the port a TCP, HTTP, RTSP or SRT caster listens

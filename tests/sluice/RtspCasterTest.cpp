@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "Background.h"
+#include "Feeder.h"
 #include "MediaClip.h"
 #include "RtspDigestAuth.h"
 #include "RtspTsMediaCaster.h"
@@ -20,41 +21,11 @@
 #include "TestSupport.h"
 
 using av::RtspTsMediaCaster;
+using sluicetest::Feeder;
 using sluicetest::TcpClient;
 using testsupport::waitFor;
 
 namespace {
-
-/// Writes a clip's frames to a caster at their own pace, over and over, on its own thread.
-class Feeder {
-public:
-    Feeder(av::TsMediaCaster& caster, const std::vector<sluicetest::TestFrame>& frames)
-        : m_thread([this, &caster, &frames] {
-              const int64_t length = frames.back().ptsUs + 40000;
-              const auto start = std::chrono::steady_clock::now();
-              for (int64_t offset = 0; !m_stop; offset += length) {
-                  for (const auto& f : frames) {
-                      const auto due = start + std::chrono::microseconds(offset + f.ptsUs);
-                      while (!m_stop && std::chrono::steady_clock::now() < due) {
-                          std::this_thread::sleep_for(std::chrono::milliseconds(2));
-                      }
-                      if (m_stop) {
-                          return;
-                      }
-                      caster.write(f.type, reinterpret_cast<const uint8_t*>(f.bytes.data()),
-                                   static_cast<int>(f.bytes.size()), f.ptsUs + offset, 0, 0);
-                  }
-              }
-          }) {}
-    ~Feeder() {
-        m_stop = true;
-        m_thread.join();
-    }
-
-private:
-    std::atomic<bool> m_stop{false};
-    std::thread m_thread;
-};
 
 struct Clip {
     std::vector<sluicetest::TestFrame> frames;

@@ -616,4 +616,45 @@ TEST(KorrinOutputs, RtmpPushUrlComesFromTheAddressOrItsPartsAndFollowsTheLoopbac
     OutputPlan none;
     planRtmp(none, enc::ProtocolSettings(), true);
     EXPECT_TRUE(none.casters.empty() && none.skipped.empty());
+TEST(KorrinOutputs, HlsAndFlvFollowTheirSettingsWithTheStreamName) {
+    struct Case {
+        int hls, hlsPort;
+        std::string hlsAddr;
+        int flv, flvPort;
+        std::string flvAddr;
+        std::vector<std::pair<int, std::string>> casters;  // protocol, path
+        size_t skipped;
+    };
+    const Case cases[] = {
+        {1,
+         8080,
+         "hls/main",
+         1,
+         8080,
+         "/live/main",
+         {{SLUICE_PROTOCOL_HLS, "/hls/main"}, {SLUICE_PROTOCOL_FLV, "/live/main"}},
+         0},
+        {1, 0, "", 0, 8080, "x", {{SLUICE_PROTOCOL_HLS, "/sub"}}, 0},  // the stream's name
+        {1, 65536, "a", 1, -1, "b", {}, 2},
+        {0, 8080, "a", 0, 8080, "b", {}, 0},
+    };
+    for (const Case& c : cases) {
+        enc::ProtocolSettings p;
+        p.hlsEnabled = c.hls;
+        p.hlsPort = c.hlsPort;
+        p.hlsAddr = c.hlsAddr;
+        p.flvEnabled = c.flv;
+        p.flvPort = c.flvPort;
+        p.flvAddr = c.flvAddr;
+        OutputPlan plan;
+        planHttpOutputs(plan, p, "sub");
+        ASSERT_EQ(plan.casters.size(), c.casters.size()) << c.hlsAddr;
+        EXPECT_EQ(plan.skipped.size(), c.skipped);
+        for (size_t i = 0; i < c.casters.size(); ++i) {
+            EXPECT_EQ(plan.casters[i].protocol, c.casters[i].first);
+            EXPECT_TRUE(plan.casters[i].listens());
+            const std::vector<CasterOption> path{{"path", c.casters[i].second}};
+            EXPECT_TRUE(plan.casters[i].options == path);
+        }
+    }
 }

@@ -146,6 +146,7 @@ StreamConfig KorrinSim::configFor(int index) {
     }
     // After the mux rate: a push carries FLV, not a transport stream.
     planRtmp(plan, m_settings.protocol[index], m_options.allowNetwork);
+    planHttpOutputs(plan, m_settings.protocol[index], index == 0 ? "main" : "sub");
     config.casters = plan.casters;
     for (const std::string& line : plan.skipped) {
         logLine(std::string(index == 0 ? "main" : "sub") + " stream: " + line);

@@ -20,7 +20,8 @@ struct CasterOption {
 
 /// One caster to open through libSluice.
 struct CasterPlan {
-    int protocol = 0;   // SLUICE_PROTOCOL_UDP, _HTTP, _SRT, _RTSP or _RTMP (no target: its URL)
+    int protocol = 0;   // SLUICE_PROTOCOL_UDP, _HTTP, _SRT, _RTSP, _RTMP (no target: its URL),
+                        // _HLS or _FLV
     int localPort = 0;  // HTTP, RTSP, SRT listener: the listening port (0: any); UDP, SRT caller: 0
     std::string host;   // UDP, SRT caller: the target address; otherwise empty
     int port = 0;       // UDP, SRT caller: the target port
@@ -66,8 +67,9 @@ void planRtsp(OutputPlan& plan, const enc::ProtocolSettings& protocol,
               const std::string& passwordFile);
 
 /// Constant bit rate ("bitmode" 0): every caster of the plan that sends the transport
-/// stream as it is (UDP, RTP, TCP, HTTP, SRT) gets the option "muxrate" first, muxRate(videoKbps, audioBps) bits per second, so the
-/// stream leaves at a constant rate as broadcast receivers expect.
+/// stream as it is (UDP, RTP, TCP, HTTP, SRT) gets the option "muxrate" first, muxRate(videoKbps,
+/// audioBps) bits per second, so the stream leaves at a constant rate as broadcast receivers
+/// expect.
 void planMuxRate(OutputPlan& plan, int videoKbps, int audioBps);
 
 /// The transport rate for a constant-rate stream: video plus audio plus the multiplexing
@@ -83,6 +85,13 @@ int64_t muxRate(int videoKbps, int audioBps);
 /// skipped unless allowNetwork; so is an address that names no server.
 constexpr const char* kRtmpLabel = "RTMP push to ";
 void planRtmp(OutputPlan& plan, const enc::ProtocolSettings& protocol, bool allowNetwork);
+/// Adds the stream's HLS output when protocol.hlsEnabled (port hlsPort, option "path" hlsAddr)
+/// and its HTTP-FLV output when flvEnabled (flvPort, flvAddr): served as
+/// http://device:port/NAME.m3u8 and /NAME.flv, NAME being defaultName when the setting is
+/// empty. Both may share a port with each other and with the other stream's. A port outside
+/// 0-65535 (0: one of the system's choice) skips the output with a reason.
+void planHttpOutputs(OutputPlan& plan, const enc::ProtocolSettings& protocol,
+                     const std::string& defaultName);
 
 /// True for a dotted IPv4 address in 127.0.0.0/8 and for "localhost". Everything else
 /// (other addresses, multicast groups, host names) could leave the machine.

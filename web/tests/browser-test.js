@@ -12,6 +12,7 @@ const fs = require('fs');
 const os = require('os');
 const path = require('path');
 const { execFileSync } = require('child_process');
+const net = require('net');
 const { chromium } = require('playwright-core');
 
 const kChromium = '/usr/bin/chromium';
@@ -164,6 +165,69 @@ async function testDashboard(entry) {
   await p.unroute('**/api/**');
   await p.locator('#connection').waitFor({ state: 'hidden', timeout: kWaitMs });
   check('the dashboard recovers when the device answers again', (await p.locator('#live.stale').count()) === 0);
+}
+
+// A port no one listens on now, for the sub stream's HLS output.
+function freePort() {
+  return new Promise((resolve, reject) => {
+    const server = net.createServer();
+    server.once('error', reject);
+    server.listen(0, '127.0.0.1', () => {
+      const { port } = server.address();
+      server.close(() => resolve(port));
+    });
+  });
+}
+
+// The live preview: without an HLS output it says so and links to the Outputs page; with the
+// sub stream's HLS switched on it plays that stream at its size, and keeps playing.
+async function testPreview(entry) {
+  const p = await page(entry);
+  await p.goto(`${opt.url}/index.html`);
+  await p.locator('#preview-status', { hasText: 'No HLS output' }).waitFor({ timeout: kWaitMs });
+  check('the preview says when no HLS output is on, with a link to the Outputs page',
+    (await p.locator('#preview-status a[href="outputs.html"]').count()) === 1 && await p.locator('#preview-video').isHidden());
+
+  const port = await freePort();
+  const saved = await p.evaluate(async ([url, hlsPort]) => {
+    const doc = await (await fetch(url, { cache: 'no-store' })).json();
+    Object.assign(doc, { hlsEnabled: true, hlsPort, hlsAddr: 'sub' });
+    return (await fetch(url, { method: 'POST', body: JSON.stringify(doc) })).status;
+  }, [`${opt.url}/api/protocol?index=1`, port]);
+  check('the sub stream\'s HLS output is switched on', saved === 200, `HTTP ${saved}`);
+  const status = await api(entry, 'stream-status?index=1');
+  const size = /(\d+) \* (\d+)/.exec(status.video || '');
+  await p.goto(`${opt.url}/index.html`);
+  let width = 0;
+  try {
+    await p.waitForFunction(() => document.querySelector('#preview-video').videoWidth > 0 &&
+      document.querySelector('#preview-video').currentTime > 0, null, { timeout: 30000 });
+    width = await p.evaluate(() => document.querySelector('#preview-video').videoWidth);
+  } catch (e) {
+    // reported below
+  }
+  check('the preview plays the sub stream at its width', size !== null && width === Number(size[1]),
+    `video ${width}, stream ${status.video}, status "${await text(p, '#preview-status')}"`);
+  const before = await p.evaluate(() => document.querySelector('#preview-video').currentTime);
+  await p.waitForTimeout(5000);
+  const after = await p.evaluate(() => document.querySelector('#preview-video').currentTime);
+  check('the preview keeps playing (3 s of video in 5 s)', after - before >= 3, `${before} -> ${after}`);
+  check('the preview says it plays', /Playing the sub stream/.test(await text(p, '#preview-status')),
+    await text(p, '#preview-status'));
+  // For the preview's delay: the picture shows the time it was made, to the millisecond.
+  const shotAt = await p.evaluate(() => new Date().toTimeString().slice(0, 8) + '.' +
+    String(Date.now() % 1000).padStart(3, '0'));
+  await p.screenshot({ path: path.join(opt.shots, 'preview.png'), fullPage: true });
+  console.log(`     preview.png taken at ${shotAt} (page clock); compare the picture's time`);
+
+  // A browser without HLS of its own (Firefox) plays it through hls.js.
+  const q = await entry.context.newPage();
+  await q.addInitScript(() => { HTMLMediaElement.prototype.canPlayType = () => ''; });
+  await q.goto(`${opt.url}/index.html`);
+  const viaPlayer = await q.waitForFunction(() => window.Hls !== undefined &&
+    document.querySelector('#preview-video').currentTime > 1, null, { timeout: 30000 }).then(() => true, () => false);
+  check('without native HLS the preview plays through hls.js', viaPlayer, await text(q, '#preview-status'));
+  await q.close();
 }
 
 async function testVideo(entry) {
@@ -414,7 +478,7 @@ async function testPasswordChange(entry) {
 async function main() {
   fs.mkdirSync(opt.shots, { recursive: true });
   const entry = await openBrowser(opt.user, opt.password);
-  const steps = [testEveryPageLoads, testPhoneWindow, testDashboard, testVideo, testLogoUpload, testHttps, testSecuritySwitches,
+  const steps = [testEveryPageLoads, testPhoneWindow, testDashboard, testPreview, testVideo, testLogoUpload, testHttps, testSecuritySwitches,
     testSrt, testRtmp, testPasswordChange];
   for (const step of steps) {
     try {

@@ -9,6 +9,8 @@ extern "C" {
 #include <cerrno>
 
 #include "CLog.h"
+#include "FlvTsMediaCaster.h"
+#include "HlsTsMediaCaster.h"
 #include "HttpTsMediaCaster.h"
 #include "RtmpTsMediaCaster.h"
 #include "RtpTsMediaCaster.h"
@@ -76,6 +78,10 @@ std::shared_ptr<TsMediaCaster> TsApplication::createCaster(int protocol) {
             return std::make_shared<RtspTsMediaCaster>();
         case SLUICE_PROTOCOL_RTMP:
             return std::make_shared<RtmpTsMediaCaster>();
+        case SLUICE_PROTOCOL_HLS:
+            return std::make_shared<HlsTsMediaCaster>();
+        case SLUICE_PROTOCOL_FLV:
+            return std::make_shared<FlvTsMediaCaster>();
         default:
             return std::make_shared<UdpTsMediaCaster>();
     }
@@ -114,7 +120,7 @@ int TsApplication::open(int& handle, int protocol, int port, const MediaCasterCo
         return ENODEV;
     }
     // Unknown protocol numbers cast UDP, as they always did.
-    caster->setProtocolNumber(protocol >= SLUICE_PROTOCOL_TCP && protocol <= SLUICE_PROTOCOL_RTMP
+    caster->setProtocolNumber(protocol >= SLUICE_PROTOCOL_TCP && protocol <= SLUICE_PROTOCOL_FLV
                                   ? protocol
                                   : SLUICE_PROTOCOL_UDP);
     const int status = caster->open("", static_cast<uint16_t>(port), config);
