@@ -616,6 +616,8 @@ TEST(KorrinOutputs, RtmpPushUrlComesFromTheAddressOrItsPartsAndFollowsTheLoopbac
     OutputPlan none;
     planRtmp(none, enc::ProtocolSettings(), true);
     EXPECT_TRUE(none.casters.empty() && none.skipped.empty());
+}
+
 TEST(KorrinOutputs, HlsAndFlvFollowTheirSettingsWithTheStreamName) {
     struct Case {
         int hls, hlsPort;
