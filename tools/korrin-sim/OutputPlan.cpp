@@ -172,69 +172,71 @@ void planRtmp(OutputPlan& plan, const enc::ProtocolSettings& protocol, bool allo
     }
     plan.casters.push_back(
         {SLUICE_PROTOCOL_RTMP, 0, host, port, kRtmpLabel + shown, {{"url", url}}});
-    void planHttpOutputs(OutputPlan & plan, const enc::ProtocolSettings& protocol,
-                         const std::string& defaultName) {
-        struct Output {
-            int enabled;
-            int port;
-            std::string name;
-            int sluiceProtocol;
-            const char* kind;
-            const char* suffix;
-        };
-        const Output outputs[] = {
-            {protocol.hlsEnabled, protocol.hlsPort, protocol.hlsAddr, SLUICE_PROTOCOL_HLS, "HLS",
-             ".m3u8"},
-            {protocol.flvEnabled, protocol.flvPort, protocol.flvAddr, SLUICE_PROTOCOL_FLV,
-             "HTTP-FLV", ".flv"},
-        };
-        for (const Output& output : outputs) {
-            if (output.enabled == 0) {
-                continue;
-            }
-            if (!validListenPort(output.port)) {
-                plan.skipped.push_back(std::string(output.kind) + " skipped: port " +
-                                       std::to_string(output.port) + " is outside 0-65535");
-                continue;
-            }
-            std::string name = output.name.empty() ? defaultName : output.name;
-            if (name[0] != '/') {
-                name = "/" + name;
-            }
-            plan.casters.push_back({output.sluiceProtocol,
-                                    output.port,
-                                    std::string(),
-                                    0,
-                                    std::string(output.kind) + " on port " +
-                                        std::to_string(output.port) + " at " + name + output.suffix,
-                                    {{"path", name}}});
+}
+
+void planHttpOutputs(OutputPlan& plan, const enc::ProtocolSettings& protocol,
+                     const std::string& defaultName) {
+    struct Output {
+        int enabled;
+        int port;
+        std::string name;
+        int sluiceProtocol;
+        const char* kind;
+        const char* suffix;
+    };
+    const Output outputs[] = {
+        {protocol.hlsEnabled, protocol.hlsPort, protocol.hlsAddr, SLUICE_PROTOCOL_HLS, "HLS",
+         ".m3u8"},
+        {protocol.flvEnabled, protocol.flvPort, protocol.flvAddr, SLUICE_PROTOCOL_FLV, "HTTP-FLV",
+         ".flv"},
+    };
+    for (const Output& output : outputs) {
+        if (output.enabled == 0) {
+            continue;
+        }
+        if (!validListenPort(output.port)) {
+            plan.skipped.push_back(std::string(output.kind) + " skipped: port " +
+                                   std::to_string(output.port) + " is outside 0-65535");
+            continue;
+        }
+        std::string name = output.name.empty() ? defaultName : output.name;
+        if (name[0] != '/') {
+            name = "/" + name;
+        }
+        plan.casters.push_back({output.sluiceProtocol,
+                                output.port,
+                                std::string(),
+                                0,
+                                std::string(output.kind) + " on port " +
+                                    std::to_string(output.port) + " at " + name + output.suffix,
+                                {{"path", name}}});
+    }
+}
+
+OutputPlan planOutputs(const enc::ProtocolSettings& protocol, const enc::SrtSettings& srt,
+                       bool allowNetwork) {
+    OutputPlan plan = planOutputs(protocol, allowNetwork);
+    if (srt.enabled != 0) {
+        planSrt(plan, srt, allowNetwork);
+    }
+    return plan;
+}
+
+int64_t muxRate(int videoKbps, int audioBps) {
+    const int64_t media = int64_t{videoKbps} * 1000 + audioBps;
+    return media + media / 10 + 100'000;
+}
+
+void planMuxRate(OutputPlan& plan, int videoKbps, int audioBps) {
+    const std::string rate = std::to_string(muxRate(videoKbps, audioBps));
+    for (CasterPlan& caster : plan.casters) {
+        // Only the casters that send the transport stream as it is multiplexed.
+        const int p = caster.protocol;
+        if (p == SLUICE_PROTOCOL_UDP || p == SLUICE_PROTOCOL_RTP || p == SLUICE_PROTOCOL_TCP ||
+            p == SLUICE_PROTOCOL_HTTP || p == SLUICE_PROTOCOL_SRT) {
+            caster.options.insert(caster.options.begin(), {"muxrate", rate});
         }
     }
-
-    OutputPlan planOutputs(const enc::ProtocolSettings& protocol, const enc::SrtSettings& srt,
-                           bool allowNetwork) {
-        OutputPlan plan = planOutputs(protocol, allowNetwork);
-        if (srt.enabled != 0) {
-            planSrt(plan, srt, allowNetwork);
-        }
-        return plan;
-    }
-
-    int64_t muxRate(int videoKbps, int audioBps) {
-        const int64_t media = int64_t{videoKbps} * 1000 + audioBps;
-        return media + media / 10 + 100'000;
-    }
-
-    void planMuxRate(OutputPlan & plan, int videoKbps, int audioBps) {
-        const std::string rate = std::to_string(muxRate(videoKbps, audioBps));
-        for (CasterPlan& caster : plan.casters) {
-            // Only the casters that send the transport stream as it is multiplexed.
-            const int p = caster.protocol;
-            if (p == SLUICE_PROTOCOL_UDP || p == SLUICE_PROTOCOL_RTP || p == SLUICE_PROTOCOL_TCP ||
-                p == SLUICE_PROTOCOL_HTTP || p == SLUICE_PROTOCOL_SRT) {
-                caster.options.insert(caster.options.begin(), {"muxrate", rate});
-            }
-        }
-    }
+}
 
 }  // namespace ksim
