@@ -7,6 +7,7 @@
 
 #include "EncoderConfigFile.h"
 #include "MediaPeer.h"
+#include "OutputsReporter.h"
 #include "SimOptions.h"
 #include "SimStream.h"
 
@@ -44,6 +45,7 @@ private:
     bool m_linkKnown = false;
     std::string m_audioNote;
     MediaPeer m_peer;
+    OutputsReporter m_outputsReporter;
     std::unique_ptr<SimStream> m_streams[2];
 };
 

@@ -12,6 +12,14 @@
 
 namespace ksim {
 
+/// One entry of a plan as it was opened: its handle, or why it could not be.
+struct OpenedOutput {
+    int handle = -1;  // -1: not cast (failure says why)
+    int protocol = 0;
+    std::string address;  // "0.0.0.0:8081" (a listener; RTSP adds its path) or "host:port"
+    std::string failure;
+};
+
 class StreamCasters {
 public:
     using Log = std::function<void(const std::string&)>;
@@ -30,12 +38,15 @@ public:
                 const Log& log);
     void close();
     size_t count() const { return m_handles.size(); }
+    /// Every entry of the last open(), in plan order, also those that failed.
+    const std::vector<OpenedOutput>& outputs() const { return m_outputs; }
 
     /// Hands one frame to every open caster (time stamps in microseconds).
     void write(int type, const uint8_t* data, int size, int64_t ptsUs, bool key);
 
 private:
     std::vector<int> m_handles;
+    std::vector<OpenedOutput> m_outputs;
 };
 
 }  // namespace ksim
