@@ -396,12 +396,14 @@ const SettingsDocument<SecuritySettings>& documentOf() {
     using R = SecuritySettings;
     static const SettingsDocument<R> d{
         section(keys::kSecuritySection),
-        "{httpsOnly:%d,provisionLock:%d,rtspAuth:%d}",
+        "{httpsOnly:%d,provisionLock:%d,rtspAuth:%d,metricsTokenSet:%B}",
         nullptr,
-        "{httpsOnly:%d,provisionLock:%d,rtspAuth:%d}",
+        "{httpsOnly:%d,provisionLock:%d,rtspAuth:%d,metricsToken:%Q}",
         {{&R::httpsOnly, keys::kHttpsOnly, "httpsOnly", std::nullopt, kSwitch},
          {&R::provisionLock, keys::kProvisionLock, "provisionLock", std::nullopt, kSwitch},
-         {&R::rtspAuth, "rtspAuth", "rtspAuth", std::nullopt, kSwitch}}};
+         {&R::rtspAuth, "rtspAuth", "rtspAuth", std::nullopt, kSwitch},
+         {&R::metricsToken, nullptr, "metricsToken"},
+         {&R::metricsTokenSet, nullptr, "metricsTokenSet"}}};
     return d;
 }
 

@@ -7,8 +7,10 @@
 #include "MediaLink.h"
 #include "MediaMessage.h"
 #include "MediaState.h"
+#include "MetricsToken.h"
 #include "NetModeFile.h"
 #include "NetQuery.h"
+#include "OutputsReport.h"
 #include "RemoteUpgrade.h"
 #include "SettingsCheck.h"
 #include "SettingsLimits.h"
@@ -148,14 +150,22 @@ int DemoHandler::setWifiParam(const WifiSettings& in, std::string& response) {
 int DemoHandler::getSecurity(SecuritySettings& out) {
     reload();
     out = m_config.security;
+    out.metricsTokenSet = metricsToken().isSet() ? 1 : 0;
     return 0;
 }
 
 int DemoHandler::setSecurity(const SecuritySettings& in, std::string& response) {
-    if (SettingsCheck::refused(SettingsCheck::security(in), response)) {
+    if (SettingsCheck::refused(SettingsCheck::security(in), response) ||
+        (!in.metricsToken.empty() &&
+         SettingsCheck::refused(MetricsToken::refused(in.metricsToken), response))) {
         return -1;
     }
-    const bool saved = store({&m_config.security}, [&] { m_config.security = in; });
+    if (!in.metricsToken.empty() && !metricsToken().store(in.metricsToken)) {
+        return -1;
+    }
+    SecuritySettings stored = in;
+    stored.metricsToken.clear();  // never kept in memory beyond its file
+    const bool saved = store({&m_config.security}, [&] { m_config.security = stored; });
     return saved ? 0 : -1;
 }
 
@@ -467,6 +477,21 @@ int DemoHandler::getStreamStatus(int index, StreamStatus& out) {
     }
     m_status.stream(index, m_config.video[index], m_config.audio, m_config.protocol[0],
                     m_config.protocol[index], out);
+    return 0;
+}
+
+MetricsToken DemoHandler::metricsToken() const {
+    const size_t slash = m_settingsPath.rfind('/');
+    return MetricsToken(
+        (slash == std::string::npos ? std::string(".") : m_settingsPath.substr(0, slash)) + "/" +
+        MetricsToken::kFileName);
+}
+
+int DemoHandler::getOutputsStatus(int index, std::string& json) {
+    if (!validIndex(index)) {
+        return -1;
+    }
+    json = OutputsReport::json(index, m_media.outputs().snapshot(index, MediaState::nowMs()));
     return 0;
 }
 

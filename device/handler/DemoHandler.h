@@ -7,6 +7,7 @@
 #include "DeviceOperations.h"
 #include "EncoderConfigFile.h"
 #include "LiveStatus.h"
+#include "MetricsToken.h"
 
 namespace enc {
 class LteState;
@@ -112,6 +113,12 @@ public:
     /// publishing change code (4709 main, 4710 sub) goes to the media process. Answers -1 when
     /// the file could not be saved (nothing is sent then). The passphrase is never printed.
     int getSrt(int index, enc::SrtSettings& out) override;
+    /// OutputsReport::json of the stream's last outputs status; -1 for an index other than
+    /// 0 or 1.
+    int getOutputsStatus(int index, std::string& json) override;
+    /// The token file of "/metrics": MetricsToken::kFileName beside the settings file. Any
+    /// thread.
+    enc::MetricsToken metricsToken() const;
     int setSrt(int index, const enc::SrtSettings& in, std::string& response) override;
 
 private:
