@@ -107,6 +107,11 @@ const Route kRoutes[] = {
          return readOp<StreamStatus>(
              rq, [&](auto& r) { return rq.device.getStreamStatus(rq.index, r); });
      }},
+    {"/outputs-status", true,
+     [](Request& rq) {
+         return rq.method == Method::Get ? rq.device.getOutputsStatus(rq.index, rq.response)
+                                         : kApiWrongMethod;
+     }},
     {"/stream-url", true,
      [](Request& rq) {
          return readOp<StreamUrl>(rq, [&](auto& r) { return rq.device.getStreamUrl(rq.index, r); });

@@ -13,6 +13,7 @@
 #include "LteMonitor.h"
 #include "MediaLink.h"
 #include "MediaState.h"
+#include "MetricsPage.h"
 #include "ShutdownSignals.h"
 #include "TimeKeeping.h"
 #include "TimeSyncSchedule.h"
@@ -79,6 +80,17 @@ int WebServerMode::run() {
         std::printf("https: no key and certificate (%s); serving plain HTTP only\n",
                     tlsError.c_str());
     }
+    // "/metrics" for monitoring systems, with the token the security settings store.
+    const enc::MetricsToken metricsToken = handler->metricsToken();
+    CHttpServer* const metricsServer = server.get();
+    server->setMetrics(
+        [metricsToken](std::string_view token) { return metricsToken.matches(token); },
+        [metricsServer] {
+            const CHttpServer::Counters c = metricsServer->counters();
+            return enc::MetricsPage::render(enc::MediaState::instance(),
+                                            enc::ServerCounters{c.requests, c.authFailures},
+                                            enc::MediaState::nowMs());
+        });
     HttpsOnlySetting httpsOnly(board::path(DemoHandler::kSettingsFile));
     server->setHttpsOnly([&httpsOnly] { return httpsOnly.enabled(); });
     // The port of the never-loaded default settings: the device always serves on 80.

@@ -55,7 +55,7 @@ struct HttpPeer {
     std::string rawUri;      // the request target as received, until the request takes it
 };
 
-enum class Route { Api, Upload, System, Page };
+enum class Route { Api, Upload, System, Metrics, Page };
 
 /// One request (the library's request context).
 struct HttpExchange {
@@ -515,7 +515,10 @@ bool CHttpServer::request(MHD_Connection* conn, const char* url, const char* met
             ex->route = Route::Upload;
         } else if (startsWith(ex->path, "/sys/")) {
             ex->route = Route::System;
+        } else if (ex->path == "/metrics") {
+            ex->route = Route::Metrics;
         }
+        ++m_requests;
         if (admit(conn, *ex, method) == Access::Refused) {
             ex->refused = true;
         }
@@ -613,7 +616,8 @@ CHttpServer::Access CHttpServer::admit(MHD_Connection* conn, HttpExchange& ex, c
         MhdReply::json(conn, MHD_HTTP_FORBIDDEN, "{}", true);
         return Access::Refused;
     }
-    if (!m_guard->admit(conn, authFile(), method, ex.rawUri, client)) {
+    if (ex.route == Route::Metrics ? !admitBearer(conn, client)
+                                   : !m_guard->admit(conn, authFile(), method, ex.rawUri, client)) {
         return Access::Refused;
     }
     guardLock.unlock();
@@ -664,11 +668,71 @@ bool CHttpServer::finish(MHD_Connection* conn, HttpExchange& ex, const char* met
         case Route::Upload:
             serveUpload(conn, ex);
             return true;
+        case Route::Metrics:
+            serveMetrics(conn, method);
+            return true;
         case Route::Page:
             servePage(conn, ex);
             return true;
     }
     return true;
+}
+
+void CHttpServer::setMetrics(std::function<bool(std::string_view)> tokenMatches,
+                             std::function<std::string()> page) {
+    std::lock_guard<std::mutex> lock(m_configMutex);
+    m_metricsTokenMatches = std::move(tokenMatches);
+    m_metricsPage = std::move(page);
+}
+
+CHttpServer::Counters CHttpServer::counters() const {
+    Counters c;
+    c.requests = m_requests.load();
+    std::lock_guard<std::mutex> lock(m_guardMutex);
+    c.authFailures = m_guard ? m_guard->failures() : 0;
+    return c;
+}
+
+// Called with m_guardMutex held. Monitoring systems cannot answer a digest challenge; the
+// token stands in for the credentials, and guessing it meets the same lockout.
+bool CHttpServer::admitBearer(MHD_Connection* conn, const std::string& client) {
+    std::function<bool(std::string_view)> matches;
+    {
+        std::lock_guard<std::mutex> lock(m_configMutex);
+        matches = m_metricsTokenMatches;
+    }
+    constexpr std::string_view kScheme = "Bearer ";
+    const char* authorization = header(conn, MHD_HTTP_HEADER_AUTHORIZATION);
+    const std::string_view given = authorization != nullptr ? authorization : "";
+    const bool bearer = given.size() > kScheme.size() && startsWith(given, kScheme);
+    if (bearer && matches && matches(given.substr(kScheme.size()))) {
+        return true;
+    }
+    if (authorization != nullptr) {
+        m_guard->countFailure(client);
+    }
+    MhdReply::text(conn, MHD_HTTP_UNAUTHORIZED, "Unauthorized\n", false,
+                   MHD_HTTP_HEADER_WWW_AUTHENTICATE, "Bearer realm=\"metrics\"");
+    return false;
+}
+
+void CHttpServer::serveMetrics(MHD_Connection* conn, const char* method) {
+    const std::string_view m(method);
+    if (m != "GET" && m != "HEAD") {
+        MhdReply::text(conn, MHD_HTTP_METHOD_NOT_ALLOWED, "", false, MHD_HTTP_HEADER_ALLOW,
+                       "GET, HEAD");
+        return;
+    }
+    std::function<std::string()> page;
+    {
+        std::lock_guard<std::mutex> lock(m_configMutex);
+        page = m_metricsPage;
+    }
+    if (!page) {
+        MhdReply::text(conn, MHD_HTTP_NOT_FOUND, "", false);
+        return;
+    }
+    MhdReply::typed(conn, MHD_HTTP_OK, page(), "text/plain; version=0.0.4; charset=utf-8");
 }
 
 namespace {

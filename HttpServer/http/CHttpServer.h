@@ -2,10 +2,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -38,6 +40,10 @@ struct HttpPeer;
 /// - "/sys/...": "/sys/password" replaces the password file from the form variables "user"
 ///   and "password" (400 when they cannot be stored) and reports them to handleRtspInfo;
 ///   anything else is 404 with "{}".
+/// - "/metrics" (exactly): the metrics page (setMetrics) for GET and HEAD, as
+///   "text/plain; version=0.0.4"; its callers give "Authorization: Bearer TOKEN" instead of
+///   digest credentials (401 without figures when no token is set or it is wrong; a wrong one
+///   counts as a failed login), 404 while no page is set.
 /// - anything else: a file under the document root (a directory serves its index.html).
 ///
 /// Every request needs digest credentials against the password file (realm "HttpServer";
@@ -122,6 +128,17 @@ public:
     /// The last start() failed because a port could not be bound (its message is printed).
     bool bindFailed() const { return m_bindFailed; }
     int boundHttpsPort() const { return m_boundHttpsPort.load(); }
+    /// The metrics page and the check of its bearer token; both are called on the event-loop
+    /// threads, one request at a time, and must be quick. Set before start().
+    void setMetrics(std::function<bool(std::string_view token)> tokenMatches,
+                    std::function<std::string()> page);
+    /// Requests received and failed logins (digest or bearer) since start().
+    struct Counters {
+        uint64_t requests = 0;
+        uint64_t authFailures = 0;
+    };
+    Counters counters() const;
+
     /// Replaces the handler; null detaches it (API and system requests then get 404). Waits
     /// for handler calls in progress (long ones too), so the old handler is unused once this
     /// returns; never call it from inside a handler call.
@@ -144,6 +161,9 @@ private:
     void runLong(MHD_Connection* conn, http::HttpExchange& ex, const char* method);
     void replyApi(MHD_Connection* conn, int status, const std::string& response);
     int serveSystem(MHD_Connection* conn, http::HttpExchange& ex);
+    /// Queues 401 and counts a failed login unless the request carries the metrics token.
+    bool admitBearer(MHD_Connection* conn, const std::string& client);
+    void serveMetrics(MHD_Connection* conn, const char* method);
     void serveUpload(MHD_Connection* conn, http::HttpExchange& ex);
     void servePage(MHD_Connection* conn, http::HttpExchange& ex);
 
@@ -167,6 +187,8 @@ private:
     std::string m_authFile;
     std::string m_listenAddress;
     std::function<bool()> m_httpsOnly;
+    std::function<bool(std::string_view)> m_metricsTokenMatches;
+    std::function<std::string()> m_metricsPage;
     int m_httpsPort = -1;  // -1: no HTTPS
     bool m_bindFailed = false;
     std::string m_keyPem;
@@ -179,7 +201,7 @@ private:
     HttpHandler* m_handler = nullptr;
 
     std::unique_ptr<http::OwnHosts> m_ownHosts;
-    std::mutex m_guardMutex;                     // the event-loop threads share the guard
+    mutable std::mutex m_guardMutex;             // the event-loop threads share the guard
     std::unique_ptr<http::DigestGuard> m_guard;  // made anew by every start()
     std::mutex m_peersMutex;               // guards the table and the peers' deadlines and marks
     std::vector<http::HttpPeer*> m_peers;  // oldest first
@@ -193,4 +215,5 @@ private:
     std::atomic<bool> m_running{false};
     std::atomic<int> m_boundPort{0};
     std::atomic<int> m_boundHttpsPort{0};
+    std::atomic<uint64_t> m_requests{0};
 };

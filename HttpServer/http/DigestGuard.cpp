@@ -88,13 +88,7 @@ bool DigestGuard::admit(MHD_Connection* conn, const std::string& authFile, const
                                digest->realm == PasswordFile::kRealm &&
                                digest->responseMatches(entry->ha1, method);
     if (!rightPassword) {
-        if (m_throttle->fail(client, Clock::now())) {
-            std::printf(
-                "web server: %d failed logins from %s within %lld s; refusing it for %lld s\n",
-                LoginThrottle::kMaxFailures, client.c_str(),
-                static_cast<long long>(LoginThrottle::kWindow.count()),
-                static_cast<long long>(LoginThrottle::kLockout.count()));
-        }
+        countFailure(client);
         challenge(conn, false);
         return false;
     }
@@ -104,6 +98,16 @@ bool DigestGuard::admit(MHD_Connection* conn, const std::string& authFile, const
         return false;
     }
     return true;
+}
+
+void DigestGuard::countFailure(const std::string& client) {
+    ++m_failures;
+    if (m_throttle->fail(client, Clock::now())) {
+        std::printf("web server: %d failed logins from %s within %lld s; refusing it for %lld s\n",
+                    LoginThrottle::kMaxFailures, client.c_str(),
+                    static_cast<long long>(LoginThrottle::kWindow.count()),
+                    static_cast<long long>(LoginThrottle::kLockout.count()));
+    }
 }
 
 }  // namespace http

@@ -3,6 +3,7 @@
 // own nonces (DigestNonces), and the lockout of addresses that guess (LoginThrottle).
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -36,6 +37,12 @@ public:
     bool admit(MHD_Connection* conn, const std::string& authFile, const char* method,
                const std::string& rawTarget, const std::string& client);
 
+    /// Counts a failed login of client that was made another way (a wrong bearer token), so
+    /// that it meets the same lockout.
+    void countFailure(const std::string& client);
+    /// Failed logins counted since the guard was made.
+    uint64_t failures() const { return m_failures; }
+
 private:
     void challenge(MHD_Connection* conn, bool stale);
 
@@ -44,6 +51,7 @@ private:
     std::unique_ptr<LoginThrottle> m_throttle;
     std::string m_opaque;
     bool m_unreadableReported = false;
+    uint64_t m_failures = 0;
 };
 
 }  // namespace http

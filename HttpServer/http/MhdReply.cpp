@@ -79,6 +79,18 @@ bool MhdReply::text(MHD_Connection* conn, int status, std::string_view body, boo
     return queue(conn, status, r);
 }
 
+bool MhdReply::typed(MHD_Connection* conn, int status, std::string_view body,
+                     const char* contentType) {
+    MHD_Response* r = fromText(body);
+    if (r == nullptr) {
+        return false;
+    }
+    MHD_add_response_header(r, MHD_HTTP_HEADER_CONTENT_TYPE, contentType);
+    MHD_add_response_header(r, MHD_HTTP_HEADER_CACHE_CONTROL, "no-cache");
+    addCommon(r, false, nullptr, nullptr);
+    return queue(conn, status, r);
+}
+
 bool MhdReply::file(MHD_Connection* conn, const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     struct stat st {};

@@ -22,6 +22,10 @@ public:
     static bool text(MHD_Connection* conn, int status, std::string_view body, bool close,
                      const char* extraName = nullptr, const char* extraValue = nullptr);
 
+    /// A reply of this content type (no-cache, like the JSON reply).
+    static bool typed(MHD_Connection* conn, int status, std::string_view body,
+                      const char* contentType);
+
     /// A file of the document root, with the content type of its extension; 404 when it
     /// cannot be opened.
     static bool file(MHD_Connection* conn, const std::string& path);

@@ -76,6 +76,10 @@ public:
         return kApiFailed;
     }
 
+    /// The health of stream index's outputs as a JSON document ("/api/outputs-status"). A
+    /// device without it answers kApiFailed.
+    virtual ApiResult getOutputsStatus(int /*index*/, std::string& /*json*/) { return kApiFailed; }
+
     /// A file was uploaded and stored at filePath; name is the form field name of the part.
     virtual void handleUpload(const std::string& name, const std::string& filePath) = 0;
     /// The web credentials were changed through "/sys/password".

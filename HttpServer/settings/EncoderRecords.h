@@ -218,6 +218,10 @@ struct SecuritySettings {
     int httpsOnly = 0;      // "httpsOnly": the web server serves its pages over HTTPS only
     int provisionLock = 0;  // "provisionLock": peerlo ignores every changing command
     int rtspAuth = 1;  // "rtspAuth": 1 RTSP viewers give the web credentials (digest), 0 anonymous
+    // Not in the settings file: the bearer token of "/metrics" as a request gives it ("" or
+    // absent keeps the stored one), and whether one is set, which is all a reply shows.
+    std::string metricsToken;
+    int metricsTokenSet = 0;
 };
 
 /// Sections "master_srt" and "sub_srt": the stream's SRT output. A listener waits for callers on

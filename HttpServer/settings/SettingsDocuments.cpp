@@ -584,12 +584,14 @@ const SettingsDocument<SecuritySettings>& documentOf() {
     static const SettingsDocument<R> d{
         "/security",
         section(keys::kSecuritySection),
-        "{httpsOnly:%d,provisionLock:%d,rtspAuth:%d}",
+        "{httpsOnly:%d,provisionLock:%d,rtspAuth:%d,metricsTokenSet:%B}",
         nullptr,
-        "{httpsOnly:%d,provisionLock:%d,rtspAuth:%d}",
+        "{httpsOnly:%d,provisionLock:%d,rtspAuth:%d,metricsToken:%Q}",
         {{&R::httpsOnly, keys::kHttpsOnly, "httpsOnly", std::nullopt, kSwitch},
          {&R::provisionLock, keys::kProvisionLock, "provisionLock", std::nullopt, kSwitch},
-         {&R::rtspAuth, "rtspAuth", "rtspAuth", std::nullopt, kSwitch}},
+         {&R::rtspAuth, "rtspAuth", "rtspAuth", std::nullopt, kSwitch},
+         {&R::metricsToken, nullptr, "metricsToken"},
+         {&R::metricsTokenSet, nullptr, "metricsTokenSet"}},
         {single<R, &EncoderConfigFile::security>}};
     return d;
 }

@@ -7,8 +7,10 @@
 #include "MediaLink.h"
 #include "MediaMessage.h"
 #include "MediaState.h"
+#include "MetricsToken.h"
 #include "NetModeFile.h"
 #include "NetQuery.h"
+#include "OutputsReport.h"
 #include "RemoteUpgrade.h"
 #include "SettingsCheck.h"
 #include "SettingsLimits.h"
@@ -239,10 +241,24 @@ ApiResult DemoHandler::setTime(const TimeSettings& in, std::string& /*response*/
 // ---- plain settings: the document's own steps ----
 
 ApiResult DemoHandler::getSecurity(SecuritySettings& out) {
-    return getDocument(0, &out);
+    const ApiResult result = getDocument(0, &out);
+    out.metricsTokenSet = metricsToken().isSet() ? 1 : 0;
+    return result;
 }
+// The metrics token lives in its own 0600 file, never in the settings file nor in memory;
+// it is stored once the rest of the document is.
 ApiResult DemoHandler::setSecurity(const SecuritySettings& in, std::string& response) {
-    return setDocument(0, &in, response);
+    if (!in.metricsToken.empty() &&
+        SettingsCheck::refused(MetricsToken::refused(in.metricsToken), response)) {
+        return kApiFailed;
+    }
+    SecuritySettings stored = in;
+    stored.metricsToken.clear();
+    const ApiResult result = setDocument(0, &stored, response);
+    if (result != kApiOk || in.metricsToken.empty()) {
+        return result;
+    }
+    return apiResult(metricsToken().store(in.metricsToken));
 }
 ApiResult DemoHandler::getSrt(int index, SrtSettings& out) {
     return getDocument(index, &out);
@@ -359,6 +375,21 @@ ApiResult DemoHandler::getStreamStatus(int index, StreamStatus& out) {
     }
     m_status.stream(index, m_config.video[index], m_config.audio, m_config.protocol[0],
                     m_config.protocol[index], out);
+    return kApiOk;
+}
+
+MetricsToken DemoHandler::metricsToken() const {
+    const size_t slash = m_settingsPath.rfind('/');
+    return MetricsToken(
+        (slash == std::string::npos ? std::string(".") : m_settingsPath.substr(0, slash)) + "/" +
+        MetricsToken::kFileName);
+}
+
+ApiResult DemoHandler::getOutputsStatus(int index, std::string& json) {
+    if (!validIndex(index)) {
+        return kApiFailed;
+    }
+    json = OutputsReport::json(index, m_media.outputs().snapshot(index, MediaState::nowMs()));
     return kApiOk;
 }
 

@@ -7,6 +7,7 @@
 #include "DeviceOperations.h"
 #include "EncoderConfigFile.h"
 #include "LiveStatus.h"
+#include "MetricsToken.h"
 
 namespace enc {
 class LteState;
@@ -114,6 +115,12 @@ public:
     /// the file could not be saved (nothing is sent then). The passphrase is never printed.
     ApiResult getSrt(int index, enc::SrtSettings& out) override;
     ApiResult setSrt(int index, const enc::SrtSettings& in, std::string& response) override;
+    /// OutputsReport::json of the stream's last outputs status; kApiFailed for an index other
+    /// than 0 or 1.
+    ApiResult getOutputsStatus(int index, std::string& json) override;
+    /// The token file of "/metrics": MetricsToken::kFileName beside the settings file. Any
+    /// thread.
+    enc::MetricsToken metricsToken() const;
 
 private:
     void reload();

@@ -169,11 +169,13 @@ bool MediaLink::receiveMediaMessage(void* buffer, size_t capacity, size_t* recei
 
 bool MediaLink::relayTo(MediaState& state, int wakeFd) {
     uint8_t buffer[kMediaReceiveBufferSize];
-    if (!receiveMediaMessage(buffer, sizeof buffer, nullptr, wakeFd)) {
+    size_t received = 0;
+    if (!receiveMediaMessage(buffer, sizeof buffer, &received, wakeFd)) {
         return false;
     }
-    // The buffer was zero-filled, so a short datagram's record is completed with zeros.
-    state.applyMessage(buffer, sizeof buffer);
+    // A short datagram's record is completed with zeros; the outputs status, whose parts
+    // announce their own length, needs the real size to refuse a cut part.
+    state.applyMessage(buffer, received);
     return true;
 }
 

@@ -1,5 +1,6 @@
 #include "MediaState.h"
 
+#include <chrono>
 #include <cstring>
 
 #include "MediaMessage.h"
@@ -46,6 +47,12 @@ MediaState& MediaState::instance() {
     return state;
 }
 
+int64_t MediaState::nowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 size_t MediaState::recordSize(int code) {
     for (const auto& binding : kStatusRecords) {
         if (binding.code == code) {
@@ -82,6 +89,8 @@ bool MediaState::applyMessage(const uint8_t* datagram, size_t size) {
         case kCodeRtmpStatus:
             setRtmpStatus(fromPayload<RtmpStatusRecord>(payload, available));
             return true;
+        case kCodeOutputsStatus:
+            return m_outputs.applyPart(payload, available, nowMs());
         default:
             return false;
     }

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "MediaRecords.h"
+#include "OutputsState.h"
 
 namespace enc {
 
@@ -44,6 +45,11 @@ public:
     void setSystemStatus(const SystemStatusRecord& record);
     void setRtmpStatus(const RtmpStatusRecord& record);
 
+    /// The outputs status of each stream (code 4880), kept beside the records above.
+    const OutputsState& outputs() const { return m_outputs; }
+    /// The steady clock in milliseconds, the time base of outputs().
+    static int64_t nowMs();
+
     /// The record size a status code announces, 0 for any other code.
     static size_t recordSize(int code);
 
@@ -60,6 +66,7 @@ private:
     ActiveStreamRecord m_activeStream;
     SystemStatusRecord m_systemStatus;
     RtmpStatusRecord m_rtmpStatus;
+    OutputsState m_outputs;
 };
 
 }  // namespace enc

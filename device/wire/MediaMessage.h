@@ -53,6 +53,9 @@ enum MediaStatusCode : int {
     kCodeActiveStream = 4719,  // 0x126F, ActiveStreamRecord
     kCodeSystemStatus = 4864,  // 0x1300, SystemStatusRecord
     kCodeRtmpStatus = 4866,    // 0x1302, RtmpStatusRecord
+    // 0x1310: one part of a stream's outputs status (OutputsStatusRecord.h); unlike the
+    // codes above it carries its own header and may need several datagrams per update.
+    kCodeOutputsStatus = 4880,
 };
 
 }  // namespace enc

@@ -79,7 +79,8 @@ TEST(SecurityDocument, GetAndPostReachADeviceWithTheSwitches) {
     dev.stored.provisionLock = 1;
     std::string response = "{}";
     ASSERT_EQ(dev.api.handleApi("GET", "/security", "", "", response), 0);
-    EXPECT_EQ(response, R"({"httpsOnly":0,"provisionLock":1,"rtspAuth":1})");
+    EXPECT_EQ(response,
+              R"({"httpsOnly":0,"provisionLock":1,"rtspAuth":1,"metricsTokenSet":false})");
 
     response = "{}";
     ASSERT_EQ(dev.api.handleApi("POST", "/security", "", R"({"httpsOnly":1,"provisionLock":0})",
@@ -106,6 +107,16 @@ TEST(SecurityDocument, DecodesNumbersAndLeavesOtherValues) {
     EXPECT_EQ(s.httpsOnly, 0);  // not a number: unchanged, as in every document
     enc::JsonCast::fromJson(s, R"({"httpsOnly":7})");
     EXPECT_EQ(s.httpsOnly, 7);  // the device refuses it (SettingsCheck)
+    // The metrics token is read from a request but never written: a reply says only whether
+    // one is set.
+    enc::JsonCast::fromJson(s, R"({"metricsToken":"abc","metricsTokenSet":true})");
+    EXPECT_EQ(s.metricsToken, "abc");
+    EXPECT_EQ(s.metricsTokenSet, 0);
+    s.metricsTokenSet = 1;
+    std::string reply;
+    enc::JsonCast::toJson(s, reply);
+    EXPECT_EQ(reply.find("abc"), std::string::npos) << reply;
+    EXPECT_NE(reply.find(R"("metricsTokenSet":true)"), std::string::npos) << reply;
 }
 
 // RTSP viewing asks for the web credentials unless rtspAuth is 0; a body or a file without

@@ -132,6 +132,47 @@ TEST_F(DeviceTest, SecuritySwitchesAreStoredForPeerloAndTheWebServer) {
     EXPECT_EQ(settingsText(), before);
 }
 
+// The metrics token lives in a file of its own that only the owner reads; a request without
+// it keeps it, a bad one is refused, and the settings file never holds it.
+TEST_F(DeviceTest, MetricsTokenIsKeptOwnerOnlyAndNeverShown) {
+    auto handler = makeHandler();
+    const enc::MetricsToken token = handler->metricsToken();
+    EXPECT_FALSE(token.isSet());
+    EXPECT_FALSE(token.matches(""));
+    enc::SecuritySettings s;
+    s.metricsToken = "scrape-0123456789abcdef";
+    ASSERT_EQ(handler->setSecurity(s, response), 0) << response;
+    ASSERT_EQ(handler->getSecurity(s), 0);
+    EXPECT_EQ(s.metricsTokenSet, 1);
+    EXPECT_TRUE(s.metricsToken.empty());
+    EXPECT_EQ(settingsText().find("scrape-"), std::string::npos) << settingsText();
+    struct stat st {};
+    ASSERT_EQ(::stat((board.path("/mnt/config/") + enc::MetricsToken::kFileName).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    enc::SecuritySettings keep;  // no token in the request: the stored one stays
+    keep.provisionLock = 1;
+    ASSERT_EQ(handler->setSecurity(keep, response), 0);
+    for (const auto& [given, right] :
+         std::vector<std::pair<std::string, bool>>{{"scrape-0123456789abcdef", true},
+                                                   {"scrape-0123456789abcdeF", false},
+                                                   {"scrape-0123456789abcde", false},
+                                                   {"scrape-0123456789abcdefscrape-", false},
+                                                   {"", false}}) {
+        EXPECT_EQ(token.matches(given), right) << given;
+    }
+    for (const std::string& bad :
+         std::vector<std::string>{"short", "has a blank in it ....", std::string(129, 'x'),
+                                  "semicolon;0123456789abcdef"}) {
+        enc::SecuritySettings refused;
+        refused.metricsToken = bad;
+        response = "{}";
+        EXPECT_EQ(handler->setSecurity(refused, response), -1) << bad;
+        EXPECT_NE(response.find("metricsToken"), std::string::npos) << response;
+    }
+    EXPECT_TRUE(token.matches("scrape-0123456789abcdef"));
+}
+
 TEST_F(DeviceTest, ALockThatCannotBeSavedIsNotReportedAsSet) {
     auto handler = makeHandler();
     ASSERT_EQ(::mkdir(settingsPath().c_str(), 0755), 0);  // a directory cannot be replaced

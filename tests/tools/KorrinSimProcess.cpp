@@ -12,6 +12,8 @@ namespace toolstest {
 namespace {
 
 constexpr size_t kHeaderSize = 36;
+// Records kept per code for waitFor: one burst of every stream's outputs status parts.
+constexpr size_t kRecent = 8;
 
 }  // namespace
 
@@ -55,6 +57,11 @@ void LinkClient::receive(const uint8_t* data, size_t size) {
     m_wellFormed = m_wellFormed && std::memcmp(data, "HT_V", 4) == 0 && length == i32(header, 16) &&
                    size_t(length) == size - kHeaderSize;
     m_last[code].assign(data + kHeaderSize, data + size);
+    auto& recent = m_recent[code];
+    recent.push_back(m_last[code]);
+    if (recent.size() > kRecent) {
+        recent.pop_front();
+    }
     ++m_counts[code];
 }
 
@@ -78,6 +85,7 @@ bool LinkClient::headersWellFormed() const {
 void LinkClient::clear() {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_last.clear();
+    m_recent.clear();
     m_counts.clear();
 }
 
@@ -86,8 +94,12 @@ bool LinkClient::waitFor(int code,
                          std::chrono::milliseconds timeout) {
     return testsupport::waitFor(
         [&] {
-            const std::vector<uint8_t> record = last(code);
-            return !record.empty() && predicate(record);
+            std::deque<std::vector<uint8_t>> recent;
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                recent = m_recent[code];
+            }
+            return std::any_of(recent.rbegin(), recent.rend(), predicate);
         },
         timeout, std::chrono::milliseconds(20));
 }

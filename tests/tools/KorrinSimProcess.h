@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -37,7 +38,8 @@ public:
     bool headersWellFormed() const;
     void clear();
 
-    /// Waits until a record with this code satisfies the predicate.
+    /// Waits until a record with this code satisfies the predicate: the last one, or one of
+    /// the few before it (records of one code may come in a burst, one per stream).
     bool waitFor(int code, const std::function<bool(const std::vector<uint8_t>&)>& predicate,
                  std::chrono::milliseconds timeout = std::chrono::seconds(15));
 
@@ -50,6 +52,7 @@ private:
     std::string m_server;
     mutable std::mutex m_mutex;
     std::map<int, std::vector<uint8_t>> m_last;
+    std::map<int, std::deque<std::vector<uint8_t>>> m_recent;  // the last kRecent per code
     std::map<int, size_t> m_counts;
     bool m_wellFormed = true;
     testsupport::DatagramReceiver m_socket;  // last: its thread stops before the members above go

@@ -331,11 +331,28 @@ TEST_F(KorrinSimTest, HttpTsServesTheStreamAndATakenPortIsReported) {
     EXPECT_TRUE(sim->waitForOutput("sub stream: HTTP-TS on port " + std::to_string(takenPort) +
                                    ": not cast, sluice_open returned 2"))
         << sim->output();
+    // The outputs status (code 4880) names the failed output with its reason; header of 32
+    // bytes (stream at 6, output count at 16), entries of 256 (state at 4, bytes at 32,
+    // address at 96, reason at 160).
+    EXPECT_TRUE(link.waitFor(4880, [&](const std::vector<uint8_t>& r) {
+        return r.size() >= 32 + 256 && r[6] == 1 && i32(r, 32 + 4) == 5 &&
+               text(r, 32 + 96, 64) == "0.0.0.0:" + std::to_string(takenPort) &&
+               text(r, 32 + 160, 96).find("sluice_open returned 2") != std::string::npos;
+    })) << sim->output();
     taken.reset();
     std::string details;
     EXPECT_EQ(probe("http://127.0.0.1:" + std::to_string(mainPort) + "/", &details),
               "h264 320x240,aac")
         << details;
+    // A receiver that stays: the main stream's HTTP output counts its bytes and the receiver.
+    testsupport::ChildProcess viewer;
+    ASSERT_TRUE(viewer.start({"curl", "-s", "-o", "/dev/null", "--max-time", "20",
+                              "http://127.0.0.1:" + std::to_string(mainPort) + "/"}));
+    EXPECT_TRUE(link.waitFor(4880, [&](const std::vector<uint8_t>& r) {
+        return r.size() >= 32 + 256 && r[6] == 0 && i32(r, 32) == 4 && i32(r, 32 + 4) == 1 &&
+               i32(r, 32 + 8) == 1 && i32(r, 32 + 32) > 0 &&
+               text(r, 32 + 96, 64) == "0.0.0.0:" + std::to_string(mainPort);
+    })) << sim->output();
 }
 
 TEST_F(KorrinSimTest, AllowNetworkSendsToAnotherHostInAPrivateNamespace) {

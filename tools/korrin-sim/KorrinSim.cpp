@@ -248,6 +248,14 @@ void KorrinSim::sendStatus() {
     sent = m_peer.sendRecord(enc::kCodeSystemStatus, &r.system, sizeof r.system) && sent;
     sent = m_peer.sendRecord(enc::kCodeActiveStream, &r.active, sizeof r.active) && sent;
     sendRtmpStatus(true);
+    const auto now = std::chrono::steady_clock::now();
+    for (int i = 0; i < 2; ++i) {
+        const SimStream& stream = *m_streams[i];
+        for (const auto& part : m_outputsReporter.update(i, stream.outputs(), stream.videoFrames(),
+                                                         stream.videoBytes(), now)) {
+            sent = m_peer.sendRecord(enc::kCodeOutputsStatus, part.data(), part.size()) && sent;
+        }
+    }
     if (!m_linkKnown || sent != m_linkUp) {
         logLine(sent ? "status records reach " + board::path(kClientSocket)
                      : "nobody listens at " + board::path(kClientSocket) +

@@ -7,6 +7,7 @@
 
 #include "EncoderConfigFile.h"
 #include "MediaPeer.h"
+#include "OutputsReporter.h"
 #include "SimOptions.h"
 #include "SimStream.h"
 
@@ -48,6 +49,7 @@ private:
     std::string m_rtmpAddress;  // what the last RTMP record said
     int m_rtmpMode = 0;
     MediaPeer m_peer;
+    OutputsReporter m_outputsReporter;
     std::unique_ptr<SimStream> m_streams[2];
 };
 

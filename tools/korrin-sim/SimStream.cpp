@@ -74,6 +74,16 @@ StreamReport SimStream::report() const {
     return m_report;
 }
 
+int64_t SimStream::videoBytes() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_videoBytes;
+}
+
+std::vector<OpenedOutput> SimStream::outputs() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_outputs;
+}
+
 AudioReport SimStream::audioReport() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_audioReport;
@@ -171,6 +181,10 @@ void SimStream::apply(const StreamConfig& config, bool restartEncoder, bool reop
 }
 
 void SimStream::shutDown() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_outputs.clear();
+    }
     m_casters.close();
     m_video.close();
     m_audio.close();
@@ -232,6 +246,10 @@ void SimStream::openCasters() {
         say("nothing to cast to (no output enabled, or every one skipped); encoding anyway");
     }
     m_casters.open(m_config.casters, format, [this](const std::string& text) { say(text); });
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_outputs = m_casters.outputs();
+    }
     // Receivers of a new caster can start decoding at once.
     m_forceKey = true;
 }
@@ -254,7 +272,9 @@ void SimStream::produceVideo(Clock::time_point now) {
         TestPicture::render(picture, double(frameUs - kTimelineStartUs) / 1e6,
                             pictureLines(m_frameIndex), !m_config.input.signal);
     }
+    int64_t bytes = 0;
     const bool ok = m_video.encode(m_frameIndex, m_forceKey, [&](const VideoEncoder::Unit& unit) {
+        bytes += unit.size;
         m_lastVideoUs = m_videoBaseUs + unit.pts * 1000000 / fps;
         m_casters.write(SLUICE_PACKET_VIDEO, unit.data, unit.size, m_lastVideoUs, unit.key);
     });
@@ -265,6 +285,7 @@ void SimStream::produceVideo(Clock::time_point now) {
     ++m_frameIndex;
     std::lock_guard<std::mutex> lock(m_mutex);
     ++m_videoFrames;
+    m_videoBytes += bytes;
 }
 
 void SimStream::produceAudio(Clock::time_point now) {

@@ -60,6 +60,11 @@ public:
 
     /// Frames encoded so far (video, audio); for tests and the exit summary.
     int64_t videoFrames() const;
+    /// Encoded video bytes so far, for the measured bit rate. Any thread.
+    int64_t videoBytes() const;
+    /// The stream's outputs as last opened (none while it is off). Any thread; the handles
+    /// may be closed by the stream thread at any moment, which libSluice tolerates.
+    std::vector<OpenedOutput> outputs() const;
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -92,6 +97,8 @@ private:
     StreamReport m_report;
     AudioReport m_audioReport;
     int64_t m_videoFrames = 0;
+    int64_t m_videoBytes = 0;
+    std::vector<OpenedOutput> m_outputs;
 
     // The stream thread's own.
     StreamConfig m_config;

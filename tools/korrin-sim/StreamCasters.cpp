@@ -25,6 +25,24 @@ std::string shownLabel(const CasterPlan& plan, int handle) {
     return plan.label.substr(0, plan.label.rfind(' ') + 1) + std::to_string(port);
 }
 
+// Where receivers find a listener, or where a sender sends.
+std::string addressOf(const CasterPlan& plan, int handle) {
+    if (!plan.listens()) {
+        return plan.host + ":" + std::to_string(plan.port);
+    }
+    int port = plan.localPort;
+    if (handle >= 0) {
+        sluice_get_local_port(handle, &port);
+    }
+    std::string address = "0.0.0.0:" + std::to_string(port);
+    for (const CasterOption& option : plan.options) {
+        if (plan.protocol == SLUICE_PROTOCOL_RTSP && option.name == "path") {
+            address += option.value;
+        }
+    }
+    return address;
+}
+
 }  // namespace
 
 size_t StreamCasters::open(const std::vector<CasterPlan>& casters,
@@ -37,9 +55,12 @@ size_t StreamCasters::open(const std::vector<CasterPlan>& casters,
         const bool srtListener = plan.protocol == SLUICE_PROTOCOL_SRT && plan.listens();
         const int rc =
             sluice_open(&handle, plan.protocol, srtListener ? 0 : plan.localPort, &format);
+        auto failed = [&](const std::string& why) {
+            log(plan.label + ": not cast, " + why);
+            m_outputs.push_back(OpenedOutput{-1, plan.protocol, addressOf(plan, -1), why});
+        };
         if (rc != 0 || handle < 0) {
-            log(plan.label + ": not cast, " +
-                (rc != 0 ? openFailure(rc, plan.protocol) : std::string("no free caster handle")));
+            failed(rc != 0 ? openFailure(rc, plan.protocol) : std::string("no free caster handle"));
             continue;
         }
         // Before any target or frame, so that the first link is made with them.
@@ -58,14 +79,14 @@ size_t StreamCasters::open(const std::vector<CasterPlan>& casters,
             refused = "the listening port is taken or cannot be bound";
         }
         if (!refused.empty()) {
-            log(plan.label + ": not cast, " + refused);
+            failed(refused);
             sluice_close(handle);
             continue;
         }
         if (!plan.host.empty() && plan.protocol != SLUICE_PROTOCOL_RTMP) {
             const int added = sluice_add_target(handle, plan.host.c_str(), plan.port);
             if (added != 0) {
-                log(plan.label + ": not cast, sluice_add_target returned " + std::to_string(added));
+                failed("sluice_add_target returned " + std::to_string(added));
                 sluice_close(handle);
                 continue;
             }
@@ -78,6 +99,7 @@ size_t StreamCasters::open(const std::vector<CasterPlan>& casters,
             // The label's URL: the record's address field is too short for most URLs.
             m_rtmpAddress = plan.label.substr(std::string(kRtmpLabel).size());
         }
+        m_outputs.push_back(OpenedOutput{handle, plan.protocol, addressOf(plan, handle), ""});
     }
     return m_handles.size();
 }
@@ -91,6 +113,7 @@ void StreamCasters::close() {
         sluice_close(handle);
     }
     m_handles.clear();
+    m_outputs.clear();
 }
 
 bool StreamCasters::rtmpStatus(std::string& address, int& state) const {

@@ -13,6 +13,14 @@
 
 namespace ksim {
 
+/// One entry of a plan as it was opened: its handle, or why it could not be.
+struct OpenedOutput {
+    int handle = -1;  // -1: not cast (failure says why)
+    int protocol = 0;
+    std::string address;  // "0.0.0.0:8081" (a listener; RTSP adds its path) or "host:port"
+    std::string failure;
+};
+
 class StreamCasters {
 public:
     using Log = std::function<void(const std::string&)>;
@@ -31,6 +39,8 @@ public:
                 const Log& log);
     void close();
     size_t count() const { return m_handles.size(); }
+    /// Every entry of the last open(), in plan order, also those that failed.
+    const std::vector<OpenedOutput>& outputs() const { return m_outputs; }
 
     /// The stream's RTMP push: its address (the URL without user information) and its
     /// SLUICE_STATE_*. False when it has none open. Any thread.
@@ -44,6 +54,7 @@ private:
     mutable std::mutex m_rtmpMutex;  // the push's handle, read by the status thread
     int m_rtmpHandle = -1;
     std::string m_rtmpAddress;
+    std::vector<OpenedOutput> m_outputs;
 };
 
 }  // namespace ksim
