@@ -38,6 +38,9 @@ size_t StreamCasters::open(const std::vector<CasterPlan>& casters,
         const int rc =
             sluice_open(&handle, plan.protocol, srtListener ? 0 : plan.localPort, &format);
         if (rc != 0 || handle < 0) {
+            if (plan.protocol == SLUICE_PROTOCOL_RTSP && rc != 0) {
+                m_failedRtspPort = plan.localPort;  // shown in the stream's status
+            }
             log(plan.label + ": not cast, " +
                 (rc != 0 ? openFailure(rc, plan.protocol) : std::string("no free caster handle")));
             continue;
@@ -81,6 +84,7 @@ void StreamCasters::close() {
         sluice_close(handle);
     }
     m_handles.clear();
+    m_failedRtspPort = 0;
 }
 
 void StreamCasters::write(int type, const uint8_t* data, int size, int64_t ptsUs, bool key) {

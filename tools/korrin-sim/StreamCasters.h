@@ -30,12 +30,16 @@ public:
                 const Log& log);
     void close();
     size_t count() const { return m_handles.size(); }
+    /// The RTSP port the last open() could not serve on (sluice_open refused it); 0 when
+    /// none failed or since close().
+    int failedRtspPort() const { return m_failedRtspPort; }
 
     /// Hands one frame to every open caster (time stamps in microseconds).
     void write(int type, const uint8_t* data, int size, int64_t ptsUs, bool key);
 
 private:
     std::vector<int> m_handles;
+    int m_failedRtspPort = 0;
 };
 
 }  // namespace ksim
