@@ -3,7 +3,7 @@
 scripts/bench, which builds the programs first; run it directly to repeat a part:
 
     bench/run.py --bin build-bench/bin --lib build-bench/lib --work build-bench [--quick]
-                 [--runs N] [--only casting,srt,ceiling,delivery,slow,web,footprint,targets]
+                 [--runs N] [--only casting,srt,ceiling,delivery,slow,web,footprint,targets,rtsp]
 """
 
 import argparse
@@ -17,12 +17,12 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from runner import casting, footprint, report  # noqa: E402
+from runner import casting, footprint, report, rtsp  # noqa: E402
 from runner.media import Media  # noqa: E402
 from runner.procs import run  # noqa: E402
 from runner.web import WebBench  # noqa: E402
 
-PARTS = ("casting", "srt", "ceiling", "delivery", "slow", "web", "footprint", "targets")
+PARTS = ("casting", "srt", "ceiling", "delivery", "slow", "web", "footprint", "targets", "rtsp")
 
 
 def progress(text):
@@ -126,6 +126,13 @@ def main():
         sections.append(("SRT (listener, real-time pace)",
                          report.casting_table(srt_cases, srt_results)))
         raw["srt"] = {f"{k[0]} {k[1]}": v for k, v in srt_results.items()}
+
+    if "rtsp" in parts:
+        bench = rtsp.RtspBench(args.bin, repo, media)
+        seconds, rtsp_results = bench.run(runs, args.quick, progress)
+        sections.append(("RTSP (real-time pace, libSluice against GStreamer's RTSP server)",
+                         rtsp.table(seconds, rtsp_results)))
+        raw["rtsp"] = {f"{k[0]} {k[1]} {k[2]}": v for k, v in rtsp_results.items()}
 
     if "ceiling" in parts:
         counts = [64, 128, 256] if args.quick else [64, 128, 256, 512]

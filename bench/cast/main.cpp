@@ -2,7 +2,7 @@
 // only sluice.h and libSluice.so (plus FFmpeg to read the file, as ffmpeg -c copy reads it).
 //
 //   bench-cast --protocol udp|rtp --target H:P ... | --targets-file F   INPUT
-//   bench-cast --protocol tcp|http|srt --clients N [--hold]              INPUT
+//   bench-cast --protocol tcp|http|srt|rtsp --clients N [--hold]         INPUT
 //   bench-cast --footprint
 //   bench-cast --add-targets N
 //
@@ -52,7 +52,7 @@ constexpr size_t kLookAhead = 16;
 int usage(const std::string& why) {
     std::fprintf(stderr,
                  "bench-cast: %s\n"
-                 "usage: bench-cast --protocol udp|rtp|tcp|http|srt [--target H:P ...] "
+                 "usage: bench-cast --protocol udp|rtp|tcp|http|srt|rtsp [--target H:P ...] "
                  "[--targets-file F] [--clients N] [--hold] [--behind-limit-ms MS] "
                  "[--pace F] [--option NAME=VALUE] INPUT\n"
                  "       bench-cast --footprint\n"
@@ -76,6 +76,9 @@ int protocolNumber(const std::string& name) {
     }
     if (name == "srt") {
         return SLUICE_PROTOCOL_SRT;
+    }
+    if (name == "rtsp") {
+        return SLUICE_PROTOCOL_RTSP;
     }
     return -1;
 }
@@ -150,9 +153,10 @@ bool waitForClients(int baseline, int expected) {
     return false;
 }
 
-// SRT callers share the listener's UDP socket, so they are counted through the library's
-// destination records instead of descriptors.
-bool waitForSrtCallers(int handle, int expected) {
+// SRT callers share the listener's UDP socket, and an RTSP client is a session only once it
+// has set up, so both are counted through the library's destination records instead of
+// descriptors.
+bool waitForDestinations(int handle, int expected) {
     for (int waited = 0; waited < kClientWaitMs; ++waited) {
         int count = 0;
         if (sluice_get_destination_stats(handle, nullptr, 0, &count) == 0 && count >= expected) {
@@ -237,7 +241,9 @@ int main(int argc, char** argv) {
     sluice_media_format format;
     describe(reader, format);
     const bool srt = protocol == SLUICE_PROTOCOL_SRT;
-    const bool stream = protocol == SLUICE_PROTOCOL_TCP || protocol == SLUICE_PROTOCOL_HTTP || srt;
+    const bool rtsp = protocol == SLUICE_PROTOCOL_RTSP;
+    const bool stream =
+        protocol == SLUICE_PROTOCOL_TCP || protocol == SLUICE_PROTOCOL_HTTP || srt || rtsp;
     int handle = -1;
     const int status = sluice_open(&handle, protocol, 0, &format);
     if (status != 0 || handle < 0) {
@@ -269,8 +275,8 @@ int main(int argc, char** argv) {
         const int baseline = ownSocketCount();
         std::printf("listening %d\n", port);
         std::fflush(stdout);
-        if (!waitForLine() ||
-            !(srt ? waitForSrtCallers(handle, clients) : waitForClients(baseline, clients))) {
+        if (!waitForLine() || !(srt || rtsp ? waitForDestinations(handle, clients)
+                                            : waitForClients(baseline, clients))) {
             return usage("the clients did not come");
         }
     }

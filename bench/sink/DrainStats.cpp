@@ -17,6 +17,12 @@ void DrainStats::print(const char* kind, bool timedOut) const {
     printList("bytes", bytes);
     std::printf(",");
     printList("stalled_bytes", stalledBytes);
+    if (!packets.empty()) {
+        std::printf(",");
+        printList("packets", packets);
+        std::printf(",");
+        printList("expected_packets", expectedPackets);
+    }
     std::printf(
         ",\"wire_bytes\":%llu,\"kernel_drops\":%llu,\"datagrams\":%llu,\"first_ns\":%lld,"
         "\"last_ns\":%lld,"

@@ -13,6 +13,10 @@ struct DrainStats {
     uint64_t wireBytes = 0;              // everything read, framing included
     uint64_t kernelDrops = 0;            // datagrams the kernel dropped at our sockets
     uint64_t datagrams = 0;              // datagrams received, all sockets
+    // RTSP: RTP packets per receiver, and those its sequence numbers say were sent from its
+    // first to its last one (printed only when filled).
+    std::vector<uint64_t> packets;
+    std::vector<uint64_t> expectedPackets;
     int64_t firstNs = 0;
     int64_t lastNs = 0;
     int closed = 0;  // stream receivers whose sender closed the connection

@@ -7,6 +7,8 @@
 //   bench-sink http --connect HOST:PORT --count N [--stall K] ... and the headers are in
 //   bench-sink srt  --connect HOST:PORT --count N [--latency-ms MS]  prints "ready" once every
 //                   SRT caller is connected (retrying until the listener answers)
+//   bench-sink rtsp --connect HOST:PORT --count N [--transport udp|tcp] [--rcvbuf BYTES]
+//                   prints "ready" once every client's PLAY was answered (RtspDrain)
 //
 // It ends when told "finish" on standard input (or standard input closes) and no byte has
 // arrived for --quiet-ms, when every stream connection was closed by the sender, or after
@@ -20,6 +22,7 @@
 #include "BenchArgs.h"
 #include "BenchClock.h"
 #include "DrainStats.h"
+#include "RtspDrain.h"
 #include "SrtDrain.h"
 #include "StreamDrain.h"
 #include "UdpDrain.h"
@@ -34,6 +37,7 @@ int usage(const std::string& why) {
                  "usage: bench-sink udp --count N [--rtp] [--rcvbuf BYTES]\n"
                  "       bench-sink tcp|http --connect HOST:PORT --count N [--stall K]\n"
                  "       bench-sink srt --connect HOST:PORT --count N [--latency-ms MS]\n"
+                 "       bench-sink rtsp --connect HOST:PORT --count N [--transport udp|tcp]\n"
                  "       common: [--quiet-ms MS] [--timeout-s S]\n",
                  why.c_str());
     return 2;
@@ -69,10 +73,12 @@ int main(int argc, char** argv) {
     UdpDrain udp;
     StreamDrain streams;
     SrtDrain srt;
+    RtspDrain rtsp;
     std::string error;
     const int epollFd = epoll_create1(EPOLL_CLOEXEC);
     bool isStream = false;
     bool isSrt = false;
+    bool isRtsp = false;
     if (mode == "udp") {
         if (!udp.open(count, args.has("--rtp"), receiveBuffer, stats, error)) {
             return usage(error);
@@ -111,6 +117,21 @@ int main(int argc, char** argv) {
         std::printf("ready\n");
         std::fflush(stdout);
         isSrt = true;
+    } else if (mode == "rtsp") {
+        std::string host;
+        int port = 0;
+        const std::string transport = args.text("--transport", "udp");
+        if (!splitHostPort(args.text("--connect"), host, port) ||
+            (transport != "udp" && transport != "tcp")) {
+            return usage("--connect HOST:PORT and --transport udp|tcp are needed");
+        }
+        if (!rtsp.open(host, port, count, transport == "tcp", receiveBuffer, stats, error)) {
+            return usage(error);
+        }
+        for (size_t i = 0; i < rtsp.descriptorCount(); ++i) {
+            watch(epollFd, rtsp.descriptor(i), i, EPOLLIN, EPOLL_CTL_ADD);
+        }
+        isRtsp = true;
     } else {
         return usage("unknown mode " + mode);
     }
@@ -135,6 +156,10 @@ int main(int argc, char** argv) {
                     epoll_ctl(epollFd, EPOLL_CTL_DEL, STDIN_FILENO, nullptr);
                 }
                 finishing = true;  // "finish" or end of input: the same
+            } else if (isRtsp) {
+                if (!rtsp.onReadable(tag, stats)) {
+                    epoll_ctl(epollFd, EPOLL_CTL_DEL, rtsp.descriptor(tag), nullptr);
+                }
             } else if (isStream) {
                 const unsigned wanted = streams.onEvent(tag, events[i].events, stats);
                 watch(epollFd, streams.descriptor(tag), tag, wanted,
@@ -144,7 +169,7 @@ int main(int argc, char** argv) {
             }
         }
         const int64_t now = monotonicNs();
-        if (isStream && !announced && streams.ready()) {
+        if (!announced && ((isStream && streams.ready()) || (isRtsp && rtsp.ready()))) {
             std::printf("ready\n");
             std::fflush(stdout);
             announced = true;
@@ -160,7 +185,9 @@ int main(int argc, char** argv) {
             break;
         }
     }
-    if (!isStream && !isSrt) {
+    if (isRtsp) {
+        rtsp.finish(stats);
+    } else if (!isStream && !isSrt) {
         udp.countDrops(stats);
     }
     stats.print(mode.c_str(), timedOut);

@@ -400,6 +400,7 @@ ApiResult DemoHandler::getStreamUrl(int index, StreamUrl& out) {
     reload();
     const std::string address = LiveStatus::deviceAddress();
     out = StatusReport::streamUrl(m_config.protocol[index], m_config.video[index], address);
+    m_status.rtspServed(index, m_config.protocol[index], out);
     StatusReport::srtAddress(m_config.srt[index], address, out);
     return kApiOk;
 }

@@ -66,6 +66,10 @@ LteStatus LiveStatus::lte(const LteStatus& stored) const {
     return lte;
 }
 
+void LiveStatus::rtspServed(int index, const ProtocolSettings& protocol, StreamUrl& url) const {
+    StatusReport::rtspFailure(protocol, m_media.encodeStatus().stream[index], url);
+}
+
 StreamFormat LiveStatus::streamFormat(const std::string& mainRtspName,
                                       const std::string& subRtspName) const {
     return StatusReport::streamFormat(m_media.activeStream(), mainRtspName, subRtspName);

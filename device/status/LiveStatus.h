@@ -28,6 +28,8 @@ public:
     SysInfo sysInfo(const SysInfo& stored) const;
     /// stored with the modem's state and the LTE interface's addresses.
     LteStatus lte(const LteStatus& stored) const;
+    /// url's rtsp text tells when the media process could not open stream index's RTSP port.
+    void rtspServed(int index, const ProtocolSettings& protocol, StreamUrl& url) const;
     /// The active stream's format with the two RTSP names.
     StreamFormat streamFormat(const std::string& mainRtspName,
                               const std::string& subRtspName) const;

@@ -172,6 +172,13 @@ StreamUrl StatusReport::streamUrl(const ProtocolSettings& p, const VideoSettings
     return url;
 }
 
+void StatusReport::rtspFailure(const ProtocolSettings& p, const EncodeStreamEntry& entry,
+                               StreamUrl& url) {
+    if (p.rtspEnabled != 0 && entry.rtspFailedPort != 0 && entry.rtspFailedPort == p.rtspPort) {
+        url.rtsp = format("not served: port %d cannot be opened", p.rtspPort);
+    }
+}
+
 void StatusReport::srtAddress(const SrtSettings& srt, const std::string& device, StreamUrl& url) {
     if (srt.enabled == 0) {
         return;

@@ -41,6 +41,12 @@ public:
     /// The RTSP URL (when enabled) and, for an H.264 stream with RTMP on, the RTMP address.
     static StreamUrl streamUrl(const ProtocolSettings& protocol, const VideoSettings& video,
                                const std::string& device);
+    /// When the media process reports that it could not open the stream's RTSP port (the
+    /// entry's rtspFailedPort is the rtspPort of the settings, RTSP on), rtsp says so instead
+    /// of naming an address nobody serves: "not served: port %d cannot be opened". Otherwise
+    /// url stays (a report about a port no longer set is stale).
+    static void rtspFailure(const ProtocolSettings& protocol, const EncodeStreamEntry& entry,
+                            StreamUrl& url);
     /// While the SRT output is on: srt becomes "srt://device:port" for a listener or
     /// "srt://callerAddr:callerPort" for a caller, and srtMode the mode. Otherwise both stay.
     static void srtAddress(const SrtSettings& srt, const std::string& device, StreamUrl& url);

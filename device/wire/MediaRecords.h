@@ -50,9 +50,14 @@ struct EncodeStreamEntry {
     int32_t width;
     int32_t height;
     int32_t fps;
-    uint8_t reserved[20];
+    // The RTSP port the media process could not serve the stream on (taken, or below 1024
+    // without root); 0 while it serves it or RTSP is off. Zero from a media process that
+    // does not know it, as these bytes always were.
+    int32_t rtspFailedPort;
+    uint8_t reserved[16];
 };
 static_assert(sizeof(EncodeStreamEntry) == 32, "encode status entries are 32 bytes");
+static_assert(offsetof(EncodeStreamEntry, rtspFailedPort) == 12, "rtspFailedPort at 12");
 
 /// Encoder state (code 4717): entry 0 main stream, entry 1 sub stream.
 struct EncodeStatusRecord {

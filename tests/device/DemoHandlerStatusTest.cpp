@@ -106,6 +106,20 @@ TEST_F(DeviceTest, StreamUrlsUseTheDeviceAddress) {
     ASSERT_EQ(handler->getStreamUrl(1, url), 0);
     EXPECT_EQ(url.rtsp, "");
     EXPECT_EQ(url.http, "");
+
+    // The media process could not open the RTSP port: the text says so, for that port only
+    // (a report about another port is stale), and never for a stream with RTSP off.
+    enc::EncodeStatusRecord encode{};
+    encode.stream[1].rtspFailedPort = 554;
+    for (int port : {8554, 554, 0}) {
+        encode.stream[0].rtspFailedPort = port;
+        media.setEncodeStatus(encode);
+        ASSERT_EQ(handler->getStreamUrl(0, url), 0);
+        EXPECT_EQ(url.rtsp, port == 8554 ? "not served: port 8554 cannot be opened"
+                                         : "rtsp://" + liveAddress() + ":8554/live");
+    }
+    ASSERT_EQ(handler->getStreamUrl(1, url), 0);
+    EXPECT_EQ(url.rtsp, "");
 }
 
 TEST_F(DeviceTest, ProtocolAnswerCarriesTheDeviceAddressWithoutSavingIt) {

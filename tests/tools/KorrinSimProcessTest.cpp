@@ -469,6 +469,10 @@ TEST_F(KorrinSimTest, RtspServesBothStreamsWithTheWebCredentials) {
     ASSERT_TRUE(sim->waitForOutput("sub stream: RTSP on port " + std::to_string(taken.port()) +
                                    " at /sub: not cast, sluice_open returned 2"))
         << sim->output();
+    // ... and in the sub stream's entry of the encode status (byte 12), for Quillon's pages.
+    EXPECT_TRUE(link.waitFor(kEncodeStatus, [&](const std::vector<uint8_t>& r) {
+        return i32(r, 32 + 12) == taken.port() && i32(r, 12) == 0;
+    }));
     ASSERT_TRUE(sim->waitForOutput("HTTP-TS on port " + std::to_string(httpPort) + ": casting"));
     EXPECT_EQ(probe(url + "/main", &details), "h264 320x240,aac") << details;
     EXPECT_EQ(probe("http://127.0.0.1:" + std::to_string(httpPort) + "/", &details),

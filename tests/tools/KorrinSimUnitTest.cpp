@@ -479,10 +479,15 @@ TEST(KorrinStatus, RecordsDescribeTheInputAndWhatEachStreamEncodes) {
     EXPECT_STREQ(r.system.audioText, "No Signal");
     EXPECT_EQ(r.system.inputFps, 0);
     EXPECT_EQ(r.encode.stream[0].width, 0);  // the main stream is off
+    EXPECT_EQ(r.encode.stream[1].rtspFailedPort, 0);
     EXPECT_EQ(r.active.activeStream, 1u);
     EXPECT_STREQ(r.active.videoFormat, "H.265 640*360@25 800kbps");
 
-    r = buildStatusRecords(input, StreamReport(), StreamReport(), AudioReport());
+    // A port its RTSP server could not open shows even while the stream does not encode.
+    StreamReport failed;
+    failed.rtspFailedPort = 554;
+    r = buildStatusRecords(input, failed, StreamReport(), AudioReport());
+    EXPECT_EQ(r.encode.stream[0].rtspFailedPort, 554);
     EXPECT_EQ(r.active.activeStream, 2u);
     EXPECT_STREQ(r.active.videoFormat, "");
 }

@@ -333,6 +333,7 @@ void SimStream::publishReport() {
         const EncodeParams& p = m_video.params();
         report = StreamReport{true, p.codec, p.width, p.height, p.fps, p.bitrateKbps};
     }
+    report.rtspFailedPort = m_casters.failedRtspPort();
     AudioReport audio;
     if (m_audio.isOpen() && m_video.isOpen()) {
         audio = AudioReport{true, m_audio.sampleRate(), m_audio.channels(), m_audio.bitrate()};

@@ -35,6 +35,7 @@ void fillEntry(enc::EncodeStreamEntry& entry, const StreamReport& s) {
     entry.width = s.running ? s.width : 0;
     entry.height = s.running ? s.height : 0;
     entry.fps = s.running ? s.fps : 0;
+    entry.rtspFailedPort = s.rtspFailedPort;
 }
 
 }  // namespace

@@ -17,6 +17,7 @@ struct StreamReport {
     int height = 0;
     int fps = 0;
     int bitrateKbps = 0;
+    int rtspFailedPort = 0;  // the RTSP port its casters could not open (0: none)
 };
 
 /// The audio both streams carry.
@@ -39,7 +40,8 @@ struct StatusRecords {
 /// - input: signal flag bit 0 when present, the scan type, size and rate (zero size and rate
 ///   without signal);
 /// - audio input: "PCM", 48000 Hz, 16 bits (bits 100 for the line input);
-/// - encode status: entry 0 main, entry 1 sub, each stream's real size and fps;
+/// - encode status: entry 0 main, entry 1 sub, each stream's real size and fps, and the RTSP
+///   port it could not open (also while it does not encode);
 /// - system status: textCount 5, the input kind as both input names, the input, each
 ///   stream's and the audio's description, each stream's size and fps, and the input's
 ///   frame rate;

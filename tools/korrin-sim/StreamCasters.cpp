@@ -60,6 +60,9 @@ size_t StreamCasters::open(const std::vector<CasterPlan>& casters,
             m_outputs.push_back(OpenedOutput{-1, plan.protocol, addressOf(plan, -1), why});
         };
         if (rc != 0 || handle < 0) {
+            if (plan.protocol == SLUICE_PROTOCOL_RTSP && rc != 0) {
+                m_failedRtspPort = plan.localPort;  // shown in the stream's status
+            }
             failed(rc != 0 ? openFailure(rc, plan.protocol) : std::string("no free caster handle"));
             continue;
         }
@@ -114,6 +117,7 @@ void StreamCasters::close() {
     }
     m_handles.clear();
     m_outputs.clear();
+    m_failedRtspPort = 0;
 }
 
 bool StreamCasters::rtmpStatus(std::string& address, int& state) const {

@@ -46,6 +46,10 @@ public:
     /// SLUICE_STATE_*. False when it has none open. Any thread.
     bool rtmpStatus(std::string& address, int& state) const;
 
+    /// The RTSP port the last open() could not serve on (sluice_open refused it); 0 when
+    /// none failed or since close().
+    int failedRtspPort() const { return m_failedRtspPort; }
+
     /// Hands one frame to every open caster (time stamps in microseconds).
     void write(int type, const uint8_t* data, int size, int64_t ptsUs, bool key);
 
@@ -55,6 +59,7 @@ private:
     int m_rtmpHandle = -1;
     std::string m_rtmpAddress;
     std::vector<OpenedOutput> m_outputs;
+    int m_failedRtspPort = 0;
 };
 
 }  // namespace ksim
