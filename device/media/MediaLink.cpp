@@ -176,6 +176,17 @@ bool MediaLink::relayTo(MediaState& state, int wakeFd) {
     // A short datagram's record is completed with zeros; the outputs status, whose parts
     // announce their own length, needs the real size to refuse a cut part.
     state.applyMessage(buffer, received);
+    // What else is waiting is taken now: the main loop pauses between passes, and the
+    // media process sends several records a second (the outputs status in parts).
+    const int fd = m_fd.load();
+    for (int more = 0; more < kMaxRecordsPerPass; ++more) {
+        std::memset(buffer, 0, sizeof buffer);
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n < 0) {
+            break;
+        }
+        state.applyMessage(buffer, static_cast<size_t>(n));
+    }
     return true;
 }
 

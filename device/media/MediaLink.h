@@ -59,11 +59,13 @@ public:
     bool receiveMediaMessage(void* buffer, size_t capacity, size_t* received = nullptr,
                              int wakeFd = -1);
     /// One step of the main loop: receive one datagram (up to 3 seconds, or until wakeFd is
-    /// readable) and copy its record into state. True when a datagram was received,
-    /// whatever its code.
+    /// readable) and copy its record into state, then those already waiting behind it (at
+    /// most kMaxRecordsPerPass more). True when a datagram was received, whatever its code.
     bool relayTo(MediaState& state, int wakeFd = -1);
 
     int fd() const { return m_fd.load(); }
+
+    static constexpr int kMaxRecordsPerPass = 64;
 
 private:
     void drain();

@@ -186,6 +186,22 @@ TEST_F(MediaLinkTest, UnknownCodeIsIgnoredAndShortRecordsLeaveNoStaleBytes) {
     EXPECT_EQ(sys.mainInputName[0], 0);
 }
 
+// Records that arrived together are all taken in one pass, in order, each on its own.
+TEST_F(MediaLinkTest, WaitingRecordsAreAllTakenInOnePass) {
+    enc::MediaState state;
+    const std::vector<uint8_t> full(364, 0x55);
+    const int32_t count = 3;
+    enc::InputSignalRecord signal{};
+    signal.rate = 50;
+    ASSERT_TRUE(standIn->sendRecord(enc::kCodeSystemStatus, full.data(), full.size()));
+    ASSERT_TRUE(standIn->sendRecord(enc::kCodeSystemStatus, &count, sizeof count));
+    ASSERT_TRUE(standIn->sendRecord(enc::kCodeInputSignal, &signal, sizeof signal));
+    ASSERT_TRUE(link.relayTo(state));
+    EXPECT_EQ(state.systemStatus().textCount, 3);
+    EXPECT_EQ(state.systemStatus().inputFps, 0);  // the short one came last
+    EXPECT_EQ(state.inputSignal().rate, 50);
+}
+
 TEST(MediaStateTest, ClearingZeroesTheFourStatusRecordsOnly) {
     enc::MediaState state;
     enc::SystemStatusRecord sys{};
