@@ -78,10 +78,11 @@
       multiplexer as the other casters, each starting at a key frame and lasting at least
       1 s (option "segment_ms"): one GOP per segment for GOPs of 1 s or more, whole GOPs
       of at least 1 s for shorter ones. The playlist holds the last 6 segments (option
-      "window") with #EXT-X-PROGRAM-DATE-TIME; only those and the one being written are kept, in memory.
-      Playlists are sent with "Cache-Control: no-cache", segments with "max-age=60", every
-      answer with "Access-Control-Allow-Origin: *"; other paths get 404. One destination
-      record: requests, playlist and segment bytes, clients seen in the last 30 s.
+      "window") with #EXT-X-PROGRAM-DATE-TIME; only those and the one being written are
+      kept, in memory. Playlists are sent with "Cache-Control: no-cache", segments with
+      "max-age=60", every answer with "Access-Control-Allow-Origin: *"; other paths get
+      404. One destination record: requests, playlist and segment bytes, clients seen in
+      the last 30 s.
    9  HTTP-FLV: the same kind of server serves http://HOST:PORT/NAME.flv: the FLV header,
       metadata and the H.264/AAC sequence headers, then the tags from the next key frame.
       Flow control, client limits (256, 16 per address; options "maxclients" and
