@@ -71,6 +71,7 @@ TEST(SluiceExports, ExactlyTheFunctionsTheHeaderDeclares) {
         "sluice_get_destination_stats",
         "sluice_set_option",
         "sluice_get_local_port",
+        "sluice_get_output_status",
     };
     EXPECT_EQ(declaredFunctions(), expected);
     EXPECT_EQ(names, expected) << out;

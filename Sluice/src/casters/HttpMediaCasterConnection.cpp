@@ -28,14 +28,7 @@ void HttpMediaCasterConnection::armRequestTimeout(bufferevent* bev) {
         bufferevent_set_timeouts(bev, nullptr, nullptr);
         return;
     }
-    // libevent's read time-out restarts with every read, so it is set to what is left of
-    // the one deadline: a client that trickles bytes gets no more time than a silent one.
-    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
-        m_requestDeadline - std::chrono::steady_clock::now());
-    const int64_t us = std::max<int64_t>(left.count(), 1);
-    const timeval timeout{static_cast<time_t>(us / 1000000),
-                          static_cast<suseconds_t>(us % 1000000)};
-    bufferevent_set_timeouts(bev, &timeout, nullptr);
+    setReadDeadline(bev, m_requestDeadline);
 }
 
 void HttpMediaCasterConnection::onEvent(bufferevent* bev, short events) {

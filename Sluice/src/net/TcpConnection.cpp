@@ -1,5 +1,7 @@
 #include "TcpConnection.h"
 
+#include <algorithm>
+
 #include <event2/bufferevent.h>
 #include <event2/event.h>
 #include <sys/socket.h>
@@ -67,6 +69,16 @@ void TcpConnection::requestClose() {
         return;
     }
     m_owner->requestRemoval(m_fd, m_serial);
+}
+
+void TcpConnection::setReadDeadline(bufferevent* bev,
+                                    std::chrono::steady_clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+        deadline - std::chrono::steady_clock::now());
+    const int64_t us = std::max<int64_t>(left.count(), 1);
+    const timeval timeout{static_cast<time_t>(us / 1000000),
+                          static_cast<suseconds_t>(us % 1000000)};
+    bufferevent_set_timeouts(bev, &timeout, nullptr);
 }
 
 }  // namespace av

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 
 struct bufferevent;
@@ -69,6 +70,10 @@ protected:
     void requestClose();
     /// True once requestClose() was called: writing to the client is pointless.
     bool isClosing() const { return m_closing.load(); }
+    /// Sets bev's read time-out to what is left until deadline (at least 1 us). libevent's
+    /// read time-out restarts with every read, so a request's one deadline is set anew
+    /// after each: a client that trickles bytes gets no more time than a silent one.
+    static void setReadDeadline(bufferevent* bev, std::chrono::steady_clock::time_point deadline);
 
 private:
     int m_fd = -1;
