@@ -22,7 +22,8 @@ bool parseProtocol(const std::string& text, int& out) {
     static const struct {
         const char* name;
         int number;
-    } kNames[] = {{"udp", 1}, {"tcp", 2}, {"rtp", 3}, {"http", 4}, {"srt", 5}, {"rtsp", 6}};
+    } kNames[] = {{"udp", 1},  {"tcp", 2},  {"rtp", 3}, {"http", 4}, {"srt", 5},
+                  {"rtsp", 6}, {"rtmp", 7}, {"hls", 8}, {"flv", 9}};
     for (const auto& entry : kNames) {
         if (text == entry.name) {
             out = entry.number;
@@ -54,14 +55,17 @@ const char* CastOptions::usage() {
            "Video must have no B-frames: a frame carries one timestamp.\n"
            "\n"
            "Options:\n"
-           "  -p, --protocol P      udp (default), rtp, tcp, http, srt, rtsp, or a number\n"
+           "  -p, --protocol P      udp (default), rtp, tcp, http, srt, rtsp, rtmp, hls, flv,\n"
+           "                        or a number\n"
            "  -l, --port N          local port the caster binds to (default 0: any);\n"
-           "                        for tcp, http and rtsp the port clients connect to; for\n"
-           "                        srt the port SRT callers connect to (without it: targets\n"
-           "                        only). A listener prints \"listening on port N\".\n"
+           "                        for tcp, http, rtsp, hls and flv the port clients\n"
+           "                        connect to; for srt the port SRT callers connect to\n"
+           "                        (without it: targets only). A listener prints\n"
+           "                        \"listening on port N\".\n"
            "  -o, --option N=V      a caster option (sluice_set_option), e.g. srt's\n"
            "                        latency=200, passphrase=..., pbkeylen=32, streamid=...,\n"
-           "                        maxbw=-1, or rtsp's path=/main, auth_file=FILE;\n"
+           "                        maxbw=-1, rtsp's path=/main, auth_file=FILE, rtmp's\n"
+           "                        url=rtmp://HOST/APP/KEY, hls and flv's path=NAME;\n"
            "                        repeat for several\n"
            "  -t, --target H:PORT   destination address (unicast or multicast) and port;\n"
            "                        repeat for several targets\n"
@@ -89,7 +93,9 @@ const char* CastOptions::usage() {
            "  sluice-cast -p tcp -l 8081 --loop 0 clip.mp4 &\n"
            "  ffplay tcp://127.0.0.1:8081\n"
            "  sluice-cast -p srt -l 9000 -o latency=200 --loop 0 clip.mp4 &\n"
-           "  ffplay 'srt://127.0.0.1:9000?mode=caller'\n";
+           "  ffplay 'srt://127.0.0.1:9000?mode=caller'\n"
+           "  sluice-cast -p hls -l 8090 -o path=cam --loop 0 clip.mp4 &\n"
+           "  ffplay http://127.0.0.1:8090/cam.m3u8\n";
 }
 
 bool CastOptions::parse(int argc, char** argv, std::string& error) {

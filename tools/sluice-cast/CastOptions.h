@@ -17,7 +17,8 @@ struct CastOptions {
 
     /// The caster listens for clients or callers (TCP, HTTP, SRT with --port).
     bool listens() const {
-        return protocol == 2 || protocol == 4 || (protocol == 5 && localPortGiven);
+        return protocol == 2 || protocol == 4 || protocol == 8 || protocol == 9 ||
+               (protocol == 5 && localPortGiven);
     }
     std::vector<Target> targets;
     std::vector<std::string> inputs;
