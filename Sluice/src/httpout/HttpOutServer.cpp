@@ -6,19 +6,16 @@
 
 #include "CLog.h"
 #include "OptionValue.h"
+#include "PortRegistry.h"
 
 namespace av {
 
 namespace {
 
-std::mutex& registryMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-
-std::map<uint16_t, std::weak_ptr<HttpOutServer>>& registry() {
-    static std::map<uint16_t, std::weak_ptr<HttpOutServer>> servers;
-    return servers;
+PortRegistry<HttpOutServer>& registry() {
+    // Never destroyed: a caster released during the process's exit still finds it.
+    static auto* servers = new PortRegistry<HttpOutServer>();
+    return *servers;
 }
 
 }  // namespace
@@ -28,14 +25,11 @@ std::shared_ptr<HttpOutServer> HttpOutServer::acquire(const std::string& ip, uin
     // Declared before the lock: a server that failed to listen is destroyed after it, and
     // its destructor takes the lock.
     std::shared_ptr<HttpOutServer> made;
-    std::lock_guard<std::mutex> lock(registryMutex());
+    std::unique_lock<std::mutex> lock(registry().mutex());
     if (port != 0) {
-        auto found = registry().find(port);
-        if (found != registry().end()) {
-            if (std::shared_ptr<HttpOutServer> server = found->second.lock()) {
-                status = 0;
-                return server;
-            }
+        if (std::shared_ptr<HttpOutServer> server = registry().find(lock, port)) {
+            status = 0;
+            return server;
         }
     }
     made.reset(new HttpOutServer());
@@ -44,21 +38,20 @@ std::shared_ptr<HttpOutServer> HttpOutServer::acquire(const std::string& ip, uin
         status = ENOENT;
         return nullptr;
     }
-    registry()[made->port()] = made;
+    registry().add(made->port(), made);
     status = 0;
     return made;
 }
 
 HttpOutServer::~HttpOutServer() {
-    {
-        std::lock_guard<std::mutex> lock(registryMutex());
-        auto found = registry().find(port());
-        if (found != registry().end() && found->second.expired()) {
-            registry().erase(found);
-        }
-    }
+    // The port is free again before the registry forgets the server, so that a caster
+    // opening the port next can listen on it.
+    const uint16_t listened = port();
     close();
     closeAllConnections();
+    if (listened != 0) {
+        registry().forget(listened);
+    }
 }
 
 int HttpOutServer::mount(const std::shared_ptr<HttpOutMount>& mount) {

@@ -19,16 +19,16 @@
 #include "CLog.h"
 #include "ClockTime.h"
 #include "LibrarySettings.h"
+#include "PortRegistry.h"
 
 namespace av {
 
 namespace {
 
-std::mutex g_registryMutex;
-std::map<uint16_t, std::weak_ptr<RtspServer>>& registry() {
+PortRegistry<RtspServer>& registry() {
     // Never destroyed: a caster released during the process's exit (without sluice_quit)
     // still finds it.
-    static auto* servers = new std::map<uint16_t, std::weak_ptr<RtspServer>>();
+    static auto* servers = new PortRegistry<RtspServer>();
     return *servers;
 }
 
@@ -88,14 +88,11 @@ std::string dateHeader() {
 }  // namespace
 
 std::shared_ptr<RtspServer> RtspServer::acquire(uint16_t port, int& status) {
-    std::lock_guard<std::mutex> lock(g_registryMutex);
+    std::unique_lock<std::mutex> lock(registry().mutex());
     if (port != 0) {
-        auto found = registry().find(port);
-        if (found != registry().end()) {
-            if (auto server = found->second.lock()) {
-                status = 0;
-                return server;
-            }
+        if (std::shared_ptr<RtspServer> server = registry().find(lock, port)) {
+            status = 0;
+            return server;
         }
     }
     std::shared_ptr<RtspServer> server(new RtspServer());
@@ -103,7 +100,7 @@ std::shared_ptr<RtspServer> RtspServer::acquire(uint16_t port, int& status) {
         status = ENOENT;
         return nullptr;
     }
-    registry()[server->port()] = server;
+    registry().add(server->port(), server);
     status = 0;
     return server;
 }
@@ -133,11 +130,7 @@ RtspServer::~RtspServer() {
         evconnlistener_free(m_listener);
         m_listener = nullptr;
         // Not for a server that never listened: acquire() holds the registry lock then.
-        std::lock_guard<std::mutex> lock(g_registryMutex);
-        auto found = registry().find(m_port);
-        if (found != registry().end() && found->second.expired()) {
-            registry().erase(found);
-        }
+        registry().forget(m_port);
     }
     event_free(m_wakeEvent);
     event_free(m_sweepEvent);
