@@ -44,6 +44,9 @@ public:
     void writeBytes(const void* data, size_t size) override {
         evbuffer_add(bufferevent_get_output(m_bev), data, size);
     }
+    /// Straight to the socket while nothing waits before them (no copy, no turn of the
+    /// loop); what the socket does not take waits in the connection's buffer.
+    void writeParts(const iovec* parts, size_t count) override;
 
     RtspDigestAuth::Nonce& nonce() { return m_nonce; }
     int64_t lastActivityMs() const { return m_lastActivityMs; }

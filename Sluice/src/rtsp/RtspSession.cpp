@@ -351,51 +351,83 @@ void RtspSession::send(const RtpFrame& frame, RtspInterleavedSink* sink) {
     }
     Track& t = m_tracks[frame.track];
     const uint32_t timestamp = t.tsBase + frame.timestamp;
-    for (const RtpFrame::Packet& packet : frame.packets) {
-        sendPacket(t, info.payloadType[frame.track], packet.marker, timestamp,
-                   frame.bytes.data() + packet.offset, packet.size, sink);
+    const int payloadType = info.payloadType[frame.track];
+    if (m_kind != RtspTransport::Kind::TcpInterleaved) {
+        sendDatagrams(t, payloadType, timestamp, frame);
+    } else if (sink != nullptr) {
+        writeInterleaved(t, payloadType, timestamp, frame, *sink);
     }
     t.lastTs = timestamp;
     t.sent = true;
 }
 
-void RtspSession::sendPacket(Track& track, int payloadType, bool marker, uint32_t timestamp,
-                             const uint8_t* payload, size_t size, RtspInterleavedSink* sink) {
-    uint8_t header[16];
-    uint8_t* rtp = header + 4;
+void RtspSession::writeRtpHeader(Track& track, int payloadType, bool marker, uint32_t timestamp,
+                                 uint8_t* rtp) {
     rtp[0] = 0x80;  // version 2, no padding, no extension, no CSRC
     rtp[1] = static_cast<uint8_t>((marker ? 0x80 : 0) | (payloadType & 0x7F));
     put16(rtp + 2, track.seq);
     put32(rtp + 4, timestamp);
     put32(rtp + 8, track.ssrc);
     ++track.seq;
-    if (m_kind == RtspTransport::Kind::TcpInterleaved) {
-        if (sink == nullptr) {
-            return;
-        }
+}
+
+void RtspSession::writeInterleaved(Track& track, int payloadType, uint32_t timestamp,
+                                   const RtpFrame& frame, RtspInterleavedSink& sink) {
+    // The whole frame in one write, the payloads straight from the shared frame.
+    const size_t count = frame.packets.size();
+    m_interleavedHeaders.resize(16 * count);
+    m_interleavedParts.resize(2 * count);
+    for (size_t i = 0; i < count; ++i) {
+        const RtpFrame::Packet& packet = frame.packets[i];
+        uint8_t* header = m_interleavedHeaders.data() + 16 * i;
         header[0] = '$';
         header[1] = static_cast<uint8_t>(track.rtpChannel);
-        put16(header + 2, static_cast<uint32_t>(12 + size));
-        sink->writeBytes(header, sizeof header);
-        sink->writeBytes(payload, size);
-    } else {
-        iovec parts[2] = {{rtp, 12}, {const_cast<uint8_t*>(payload), size}};
-        msghdr message{};
-        message.msg_iov = parts;
-        message.msg_iovlen = 2;
-        if (::sendmsg(track.rtpFd, &message, MSG_NOSIGNAL) < 0) {
-            // The datagram is lost either way: a full socket buffer (the client's link cannot
-            // take the rate) or no one listening on the client's port.
-            ++m_sendErrors;
-            m_lastErrno = errno;
-            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == ENOBUFS) {
-                ++m_dropped;
-            }
-            return;
-        }
+        put16(header + 2, static_cast<uint32_t>(12 + packet.size));
+        writeRtpHeader(track, payloadType, packet.marker, timestamp, header + 4);
+        m_interleavedParts[2 * i] = {header, 16};
+        m_interleavedParts[2 * i + 1] = {const_cast<uint8_t*>(frame.bytes.data() + packet.offset),
+                                         packet.size};
+        ++track.packets;
+        track.octets += packet.size;
     }
-    ++track.packets;
-    track.octets += size;
+    sink.writeParts(m_interleavedParts.data(), m_interleavedParts.size());
+}
+
+void RtspSession::sendDatagrams(Track& track, int payloadType, uint32_t timestamp,
+                                const RtpFrame& frame) {
+    if (!m_datagrams) {
+        m_datagrams = std::make_unique<Datagrams>();
+    }
+    DatagramBatch& batch = m_datagrams->batch;
+    size_t first = 0;  // packet of the frame the batch starts at
+    for (size_t i = 0; i <= frame.packets.size(); ++i) {
+        const size_t inBatch = i - first;
+        if (i == frame.packets.size() || inBatch == DatagramBatch::kMaxDatagrams) {
+            const DatagramBatch::Result result = batch.send(track.rtpFd);
+            for (size_t k = first; k < first + result.sent; ++k) {
+                track.octets += frame.packets[k].size;
+            }
+            track.packets += result.sent;
+            if (result.lost > 0) {
+                // Lost either way: a full socket buffer (the client's link cannot take the
+                // rate) or no one listening on the client's port.
+                m_sendErrors += result.lost;
+                m_lastErrno = result.error;
+                if (result.error == EAGAIN || result.error == EWOULDBLOCK ||
+                    result.error == ENOBUFS) {
+                    m_dropped += result.lost;
+                }
+            }
+            first = i;
+            if (i == frame.packets.size()) {
+                break;
+            }
+        }
+        const RtpFrame::Packet& packet = frame.packets[i];
+        uint8_t* header = m_datagrams->headers[i - first];
+        writeRtpHeader(track, payloadType, packet.marker, timestamp, header);
+        batch.add(header, 12, frame.bytes.data() + packet.offset, packet.size);
+    }
 }
 
 void RtspSession::sendRtcp(Track& track, const uint8_t* data, size_t size,

@@ -1,11 +1,14 @@
 #pragma once
 
 #include <netinet/in.h>
+#include <sys/uio.h>
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "DatagramBatch.h"
 #include "DestinationStats.h"
 #include "RtpPacketizer.h"
 #include "RtspMount.h"
@@ -22,6 +25,8 @@ public:
     /// Bytes written to the connection and not yet sent.
     virtual size_t backlog() const = 0;
     virtual void writeBytes(const void* data, size_t size) = 0;
+    /// The parts one after the other, as writeBytes of each would.
+    virtual void writeParts(const iovec* parts, size_t count) = 0;
 
 protected:
     ~RtspInterleavedSink() = default;
@@ -124,9 +129,14 @@ private:
     void onSocketReadable(int fd);
     bool bindPair(Track& track, int firstPort, int lastPort, int* cursor);
     void closeTrack(Track& track);
-    /// One RTP packet: header with this session's numbers, then the shared payload.
-    void sendPacket(Track& track, int payloadType, bool marker, uint32_t timestamp,
-                    const uint8_t* payload, size_t size, RtspInterleavedSink* sink);
+    /// The 12-byte RTP header of the track's next packet, with this session's numbers.
+    static void writeRtpHeader(Track& track, int payloadType, bool marker, uint32_t timestamp,
+                               uint8_t* rtp);
+    /// A frame's packets, each behind its header, to the client's UDP port in one batch.
+    void sendDatagrams(Track& track, int payloadType, uint32_t timestamp, const RtpFrame& frame);
+    /// A frame's packets, each framed for the RTSP connection, in one write.
+    void writeInterleaved(Track& track, int payloadType, uint32_t timestamp, const RtpFrame& frame,
+                          RtspInterleavedSink& sink);
     void sendRtcp(Track& track, const uint8_t* data, size_t size, RtspInterleavedSink* sink);
 
     const std::string m_id;
@@ -144,6 +154,17 @@ private:
     bool m_jammed = false;
     int64_t m_lastActivityMs = 0;
     int64_t m_lastReportMs = 0;
+
+    /// UDP: the batch and the headers it points at, made at the first frame.
+    struct Datagrams {
+        DatagramBatch batch;
+        uint8_t headers[DatagramBatch::kMaxDatagrams][12];
+    };
+    std::unique_ptr<Datagrams> m_datagrams;
+    /// TCP: one frame's packet headers and the parts (header, payload) to write, kept to
+    /// spare allocations per frame.
+    std::vector<uint8_t> m_interleavedHeaders;
+    std::vector<iovec> m_interleavedParts;
 
     uint64_t m_dropped = 0;
     uint64_t m_jams = 0;
