@@ -13,6 +13,11 @@ std::string FlvMount::key() const {
     return m_name + ".flv";
 }
 
+std::string FlvMount::name() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_name;
+}
+
 void FlvMount::setName(const std::string& name) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_name = name;
@@ -30,8 +35,9 @@ bool FlvMount::serve(const std::string& path, uint32_t, bool head, HttpOutReply&
 }
 
 FlvTsMediaCaster::FlvTsMediaCaster()
-    : m_flv(std::make_shared<FlvTagMuxer>(static_cast<FlvTagSink&>(*this))),
-      m_mount(std::make_shared<FlvMount>(kDefaultName)) {
+    : HttpOutTsMediaCaster("HTTP-FLV", kNeedsH264, std::make_shared<FlvMount>(kDefaultName)),
+      m_flv(std::make_shared<FlvTagMuxer>(static_cast<FlvTagSink&>(*this))),
+      m_mount(std::static_pointer_cast<FlvMount>(mount())) {
     m_muxer->setSink(nullptr);
     m_muxer = m_flv;  // frames become FLV tags, not transport stream
 }
@@ -40,96 +46,13 @@ FlvTsMediaCaster::~FlvTsMediaCaster() {
     FlvTsMediaCaster::close();
 }
 
-int FlvTsMediaCaster::open(const std::string& ip, uint16_t port, const MediaCasterConfig& config) {
-    logFormat(config);
-    int status = 0;
-    std::shared_ptr<HttpOutServer> server = HttpOutServer::acquire(ip, port, status);
-    if (server == nullptr) {
-        CLog::error("HTTP-FLV(%d) port %d is taken or cannot be listened on\n", getId(), port);
-        return status;
-    }
-    comn::AutoLock lock(mutex());
-    m_server = server;
-    m_failure.clear();
-    if (openMuxer(config) != 0) {
-        m_failure = kNeedsH264;
-        CLog::error("HTTP-FLV(%d) not served: %s (video codec %d)\n", getId(), kNeedsH264,
-                    config.videoCodec);
-        return 0;
-    }
-    m_mounted = m_server->mount(m_mount) == 0;
-    if (!m_mounted) {
-        CLog::warning("HTTP-FLV(%d) %s is taken on port %d; served once a path is set\n", getId(),
-                      m_mount->key().c_str(), m_server->port());
-    }
-    return 0;
-}
-
-void FlvTsMediaCaster::close() {
-    std::shared_ptr<HttpOutServer> server;
-    comn::AutoLock lock(mutex());
-    closeMuxer();
-    server.swap(m_server);
-    if (server != nullptr && m_mounted) {
-        server->unmount(m_mount);
-    }
-    m_mounted = false;
-}
-
-bool FlvTsMediaCaster::isOpen() {
-    comn::AutoLock lock(mutex());
-    return m_server != nullptr;
-}
-
-uint16_t FlvTsMediaCaster::localPort() {
-    comn::AutoLock lock(mutex());
-    return m_server == nullptr ? 0 : m_server->port();
-}
-
-std::shared_ptr<HttpOutServer> FlvTsMediaCaster::server() {
-    comn::AutoLock lock(mutex());
-    return m_server;
-}
-
-int FlvTsMediaCaster::setOption(const std::string& name, const std::string& value) {
-    comn::AutoLock lock(mutex());
-    if (name == "path") {
-        std::string path;
-        if (!normaliseOutputPath(value, path)) {
-            CLog::warning("HTTP-FLV(%d) path %s refused\n", getId(), value.c_str());
-            return EINVAL;
-        }
-        const std::string old = m_mount->key();
-        const bool serving = m_server != nullptr && m_failure.empty();
-        if (serving && m_mounted) {
-            m_server->unmount(m_mount);
-        }
-        m_mount->setName(path);
-        if (serving) {
-            m_mounted = m_server->mount(m_mount) == 0;
-            if (!m_mounted) {
-                m_mount->setName(old.substr(0, old.size() - 4));
-                m_mounted = m_server->mount(m_mount) == 0;
-                CLog::warning("HTTP-FLV(%d) path %s is taken\n", getId(), path.c_str());
-                return EEXIST;
-            }
-        }
-        CLog::info("HTTP-FLV(%d) served at %s.flv\n", getId(), path.c_str());
-        return 0;
-    }
-    if (m_server != nullptr && m_server->setClientLimit(name, value) == 0) {
-        return 0;
-    }
-    CLog::warning("HTTP-FLV(%d) option %s refused\n", getId(), name.c_str());
-    return EINVAL;
-}
-
 void FlvTsMediaCaster::onFlvTag(const std::shared_ptr<MediaPacket>& tag) {
-    if (m_server == nullptr || !m_mounted) {
+    HttpOutServer* server = serving();
+    if (server == nullptr) {
         return;
     }
     const std::shared_ptr<MediaPacket> header = m_flv->header();
-    m_server->forEachFlvClient(m_mount.get(), [&](HttpOutConnection& client) {
+    server->forEachFlvClient(m_mount.get(), [&](HttpOutConnection& client) {
         if (!client.flvStarted()) {
             if (!tag->isKey() || header == nullptr) {
                 return;  // a client starts at a key frame
@@ -152,10 +75,11 @@ void FlvTsMediaCaster::onFlvTag(const std::shared_ptr<MediaPacket>& tag) {
 std::vector<DestinationStats> FlvTsMediaCaster::destinationStats() {
     comn::AutoLock lock(mutex());
     std::vector<DestinationStats> rows;
-    if (m_server == nullptr) {
+    HttpOutServer* server = serving();
+    if (server == nullptr) {
         return rows;
     }
-    m_server->forEachFlvClient(m_mount.get(), [&rows](HttpOutConnection& client) {
+    server->forEachFlvClient(m_mount.get(), [&rows](HttpOutConnection& client) {
         DestinationStats row = client.destinationStats();
         row.protocol = SLUICE_PROTOCOL_FLV;
         row.state = SLUICE_STATE_SERVING;
@@ -164,21 +88,6 @@ std::vector<DestinationStats> FlvTsMediaCaster::destinationStats() {
         rows.push_back(std::move(row));
     });
     return rows;
-}
-
-OutputStatus FlvTsMediaCaster::outputStatus() {
-    OutputStatus status = TsMediaCaster::outputStatus();
-    comn::AutoLock lock(mutex());
-    if (!m_failure.empty()) {
-        status.state = SLUICE_STATE_FAILED;
-        status.lastErrno = ENODEV;
-        status.stateText = m_failure;
-    } else if (m_server != nullptr && !m_mounted) {
-        status.state = SLUICE_STATE_FAILED;
-        status.lastErrno = EEXIST;
-        status.stateText = m_mount->key() + " is taken on this port";
-    }
-    return status;
 }
 
 }  // namespace av

@@ -5,10 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "BasicTsMediaCaster.h"
 #include "FlvTagMuxer.h"
 #include "HttpOutMount.h"
-#include "HttpOutServer.h"
+#include "HttpOutTsMediaCaster.h"
 
 namespace av {
 
@@ -19,22 +18,20 @@ public:
     explicit FlvMount(std::string name) : m_name(std::move(name)) {}
     std::string key() const override;
     bool serve(const std::string& path, uint32_t peer, bool head, HttpOutReply& reply) override;
-    void setName(const std::string& name);
+    std::string name() const override;
+    void setName(const std::string& name) override;
 
 private:
     mutable std::mutex m_mutex;
     std::string m_name;
 };
 
-/// Serves the stream as HTTP-FLV at "/NAME.flv" on the HTTP output server of its port
-/// (shared by path with HLS and FLV outputs of other streams). Each client gets the FLV
-/// header, the metadata and the sequence headers, then the tags from the next key frame,
-/// with the TCP caster's flow control (jam rules) and the port's client limits. A stream
-/// with H.265 video is not served: FLV cannot carry it; the output's state says so.
-///
-/// Options: "path" (default "/live"; EEXIST when taken on the port), "maxclients" and
-/// "maxperaddress" (the port's client limits).
-class FlvTsMediaCaster : public BasicTsMediaCaster, private FlvTagSink {
+/// Serves the stream as HTTP-FLV at "/NAME.flv" (default "/live") on the HTTP output server
+/// of its port. Each client gets the FLV header, the metadata and the sequence headers, then
+/// the tags from the next key frame, with the TCP caster's flow control (jam rules) and the
+/// port's client limits. A stream with H.265 video is not served: FLV cannot carry it; the
+/// output's state says so.
+class FlvTsMediaCaster : public HttpOutTsMediaCaster, private FlvTagSink {
 public:
     static constexpr const char* kDefaultName = "/live";
     static constexpr const char* kNeedsH264 = "HTTP-FLV needs H.264";
@@ -42,28 +39,15 @@ public:
     FlvTsMediaCaster();
     ~FlvTsMediaCaster() override;
 
-    /// 0 (also for H.265, which leaves the output failed), or ENOENT when the port cannot be
-    /// listened on.
-    int open(const std::string& ip, uint16_t port, const MediaCasterConfig& config) override;
-    void close() override;
-    bool isOpen() override;
-    uint16_t localPort() override;
-    int setOption(const std::string& name, const std::string& value) override;
     void onMuxData(const uint8_t*, size_t, int64_t, int) override {}
     /// One row per connected client.
     std::vector<DestinationStats> destinationStats() override;
-    OutputStatus outputStatus() override;
-
-    std::shared_ptr<HttpOutServer> server();
 
 private:
     void onFlvTag(const std::shared_ptr<MediaPacket>& tag) override;
 
     std::shared_ptr<FlvTagMuxer> m_flv;
-    std::shared_ptr<HttpOutServer> m_server;
     std::shared_ptr<FlvMount> m_mount;
-    bool m_mounted = false;
-    std::string m_failure;  // why the output does not serve; empty when it does
 };
 
 }  // namespace av

@@ -35,8 +35,8 @@ public:
     bool serve(const std::string& path, uint32_t peer, bool head, HttpOutReply& reply) override;
 
     /// Name and window length may change while mounted off the server only.
-    void setName(const std::string& name);
-    std::string name() const;
+    void setName(const std::string& name) override;
+    std::string name() const override;
     void setWindow(int segments);
     /// Segments end at the first key frame this long after their start, so a stream whose
     /// key frames are further apart gets one segment per GOP.

@@ -22,6 +22,9 @@ public:
     virtual ~HttpOutMount() = default;
     /// The name that must be unique on a port ("/sub.m3u8", "/sub.flv").
     virtual std::string key() const = 0;
+    /// The path the key is made of ("/sub"), as the "path" option sets it.
+    virtual std::string name() const = 0;
+    virtual void setName(const std::string& name) = 0;
     /// True when path (without query) is this mount's; reply is then filled. peer: the
     /// client's IPv4 address (network order); head: a HEAD request (no body wanted).
     virtual bool serve(const std::string& path, uint32_t peer, bool head, HttpOutReply& reply) = 0;
