@@ -28,7 +28,7 @@ struct LoadRunner::Connection {
     bool inValue = false;
     std::string challenge;
     bool complete = false;
-    DigestAuth auth;
+    DigestSigner auth;
 
     Connection(LoadRunner* runner, const std::string& user, const std::string& password)
         : owner(runner), auth(user, password) {}
@@ -216,8 +216,7 @@ void LoadRunner::sendNext(Connection& c) {
                        "\r\nUser-Agent: bench-http-load\r\n";
     c.authorized = c.auth.hasChallenge();
     if (c.authorized) {
-        text +=
-            "Authorization: " + c.auth.authorization(m_request.method, m_request.target) + "\r\n";
+        text += "Authorization: " + c.auth.sign(m_request.method, m_request.target) + "\r\n";
     }
     if (!m_request.body.empty() || m_request.method == "POST") {
         text += "Content-Type: " + m_request.contentType +
@@ -294,7 +293,7 @@ void LoadRunner::onAnswer(Connection& c) {
     c.sentNs = 0;
     if (status == 401 && !c.challenge.empty() && !c.authorized) {
         ++m_result.challenges;
-        c.auth.takeChallenge(c.challenge);
+        c.auth.challenge(c.challenge);
     } else if (status == 200) {
         if (!m_stopping) {
             ++m_result.ok;
@@ -307,7 +306,7 @@ void LoadRunner::onAnswer(Connection& c) {
     } else if (!m_stopping) {
         ++m_result.errors["status " + std::to_string(status)];
         if (status == 401) {
-            c.auth.takeChallenge(c.challenge);  // a stale nonce: start over with the new one
+            c.auth.challenge(c.challenge);  // a stale nonce: start over with the new one
         }
     }
     if (m_stopping) {

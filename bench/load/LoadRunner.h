@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "DigestAuth.h"
+#include "DigestSigner.h"
 
 /// A closed-loop HTTP load: N keep-alive connections, each sending its next request as soon
 /// as the previous answer is complete, for a fixed time, from one epoll thread. Answers 401

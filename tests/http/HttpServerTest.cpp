@@ -136,7 +136,7 @@ TEST_F(HttpSystem, PasswordFormWritesTheOneLineFile) {
     EXPECT_EQ(handler.credentials().back(),
               std::make_pair(std::string("admin"), std::string("s cret!")));
     // The new credentials are in force at once; the field names match in any case.
-    httptest::DigestSigner changed("admin", "s cret!");
+    DigestSigner changed("admin", "s cret!");
     EXPECT_EQ(authed("POST", "/sys/password", "USER=ops&Password=abcdef", "", &changed)->status,
               200);
     EXPECT_EQ(readFile(file), "ops:HttpServer:" + md5("ops:HttpServer:abcdef"));

@@ -13,7 +13,6 @@
 
 namespace {
 
-using httptest::DigestSigner;
 using httptest::HttpClient;
 using httptest::roundTrip;
 using httptest::ScriptedHandler;
