@@ -16,10 +16,9 @@
 // buffer), held prerolled until its "caller-added" signal has counted N callers.
 // --realtime lets the sink follow the pipeline clock (sync=true): the stream goes out at its
 // own pace instead of as fast as possible.
-// Prints "listening PORT", accepts N clients (SRT: after "go"), waits for "go" on standard
-// input; with
-// --hold prints "written" at the end of the stream and keeps the clients until standard
-// input gives a line or ends. Last line: JSON with start_ns and end_ns (CLOCK_MONOTONIC).
+// Prints "listening PORT", accepts N clients (SRT: after "go") and waits for "go" on standard
+// input; with --hold prints "written" at the end of the stream and keeps the clients until
+// standard input gives a line or ends. Last line: JSON with start_ns and end_ns (CLOCK_MONOTONIC).
 #include <gio/gio.h>
 #include <gst/gst.h>
 #include <netinet/in.h>
@@ -50,7 +49,9 @@ constexpr char kFlvResponse[] =
     "Connection: close\r\n\r\n";
 
 int usage(const std::string& why) {
-    std::fprintf(stderr, "bench-gst: %s\nusage: bench-gst --clients N [--hold] INPUT.mp4\n",
+    std::fprintf(stderr,
+                 "bench-gst: %s\nusage: bench-gst --clients N [--hold] [--realtime] "
+                 "[--srt | --flv] INPUT.mp4\n",
                  why.c_str());
     return 2;
 }
@@ -181,8 +182,8 @@ int main(int argc, char** argv) {
     }
     std::printf("listening %d\n", port);
     std::fflush(stdout);
-    if (!(srt || addClients(listener, clients, flv, sink)) || !waitForLine() ||
-        !(!srt || waitForSrtCallers(clients))) {
+    const bool accepted = srt || addClients(listener, clients, flv, sink);
+    if (!accepted || !waitForLine() || (srt && !waitForSrtCallers(clients))) {
         return usage("the clients did not come");
     }
     if (listener >= 0) {
