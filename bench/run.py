@@ -3,7 +3,8 @@
 scripts/bench, which builds the programs first; run it directly to repeat a part:
 
     bench/run.py --bin build-bench/bin --lib build-bench/lib --work build-bench [--quick]
-                 [--runs N] [--only casting,srt,ceiling,delivery,slow,web,footprint,targets,rtsp]
+                 [--runs N] [--only casting,srt,ceiling,delivery,slow,web,footprint,targets,rtsp,
+                                                                  hls]
 """
 
 import argparse
@@ -17,12 +18,13 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from runner import casting, footprint, report, rtsp  # noqa: E402
+from runner import casting, footprint, httpout, report, rtsp  # noqa: E402
 from runner.media import Media  # noqa: E402
 from runner.procs import run  # noqa: E402
 from runner.web import WebBench  # noqa: E402
 
-PARTS = ("casting", "srt", "ceiling", "delivery", "slow", "web", "footprint", "targets", "rtsp")
+PARTS = ("casting", "srt", "ceiling", "delivery", "slow", "web", "footprint", "targets", "rtsp",
+         "hls")
 
 
 def progress(text):
@@ -133,6 +135,14 @@ def main():
         sections.append(("RTSP (real-time pace, libSluice against GStreamer's RTSP server)",
                          rtsp.table(seconds, rtsp_results)))
         raw["rtsp"] = {f"{k[0]} {k[1]} {k[2]}": v for k, v in rtsp_results.items()}
+
+    if "hls" in parts:
+        bench = httpout.HttpOutBench(args.bin, media, caster, args.work)
+        seconds, hls_results = bench.run(runs, args.quick, progress)
+        sections.append((f"HLS and HTTP-FLV ({httpout.CLIENTS} players or clients, real-time "
+                         f"pace, libSluice against GStreamer and FFmpeg)",
+                         httpout.table(seconds, hls_results)))
+        raw["hls"] = {f"{k[0]} {k[1]}": v for k, v in hls_results.items()}
 
     if "ceiling" in parts:
         counts = [64, 128, 256] if args.quick else [64, 128, 256, 512]

@@ -2,7 +2,7 @@
 // only sluice.h and libSluice.so (plus FFmpeg to read the file, as ffmpeg -c copy reads it).
 //
 //   bench-cast --protocol udp|rtp --target H:P ... | --targets-file F   INPUT
-//   bench-cast --protocol tcp|http|srt|rtsp --clients N [--hold]         INPUT
+//   bench-cast --protocol tcp|http|srt|rtsp|hls|flv --clients N [--hold] INPUT
 //   bench-cast --footprint
 //   bench-cast --add-targets N
 //
@@ -18,7 +18,8 @@
 // object: adds_s, removes_s, and the mean microseconds of the first and the last tenth of the
 // adds (equal when an add costs the same at any count).
 // The last line of a cast is one JSON object: start_ns and end_ns (CLOCK_MONOTONIC around the
-// writes), media_s (media time written), frames, behind (stopped by the limit).
+// writes), media_s (media time written), frames, behind (stopped by the limit); for HLS also
+// key_ns, when each video key frame was handed over (a segment starts at one).
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -52,7 +53,8 @@ constexpr size_t kLookAhead = 16;
 int usage(const std::string& why) {
     std::fprintf(stderr,
                  "bench-cast: %s\n"
-                 "usage: bench-cast --protocol udp|rtp|tcp|http|srt|rtsp [--target H:P ...] "
+                 "usage: bench-cast --protocol udp|rtp|tcp|http|srt|rtsp|hls|flv "
+                 "[--target H:P ...] "
                  "[--targets-file F] [--clients N] [--hold] [--behind-limit-ms MS] "
                  "[--pace F] [--option NAME=VALUE] INPUT\n"
                  "       bench-cast --footprint\n"
@@ -79,6 +81,12 @@ int protocolNumber(const std::string& name) {
     }
     if (name == "rtsp") {
         return SLUICE_PROTOCOL_RTSP;
+    }
+    if (name == "hls") {
+        return SLUICE_PROTOCOL_HLS;
+    }
+    if (name == "flv") {
+        return SLUICE_PROTOCOL_FLV;
     }
     return -1;
 }
@@ -242,8 +250,9 @@ int main(int argc, char** argv) {
     describe(reader, format);
     const bool srt = protocol == SLUICE_PROTOCOL_SRT;
     const bool rtsp = protocol == SLUICE_PROTOCOL_RTSP;
-    const bool stream =
-        protocol == SLUICE_PROTOCOL_TCP || protocol == SLUICE_PROTOCOL_HTTP || srt || rtsp;
+    const bool hls = protocol == SLUICE_PROTOCOL_HLS;
+    const bool stream = protocol == SLUICE_PROTOCOL_TCP || protocol == SLUICE_PROTOCOL_HTTP ||
+                        protocol == SLUICE_PROTOCOL_FLV || hls || srt || rtsp;
     int handle = -1;
     const int status = sluice_open(&handle, protocol, 0, &format);
     if (status != 0 || handle < 0) {
@@ -297,6 +306,7 @@ int main(int argc, char** argv) {
     long frames = 0;
     int64_t mediaEnd = 0;
     bool behind = false;
+    std::vector<int64_t> keyNs;
     const int64_t start = monotonicNs();
     for (;;) {
         if (!ahead.empty()) {
@@ -318,6 +328,9 @@ int main(int argc, char** argv) {
         packet.pts = frame.ptsUs - first;
         packet.duration = static_cast<int32_t>(frame.durationUs);
         packet.flags = frame.key ? SLUICE_FLAG_KEY : 0;
+        if (hls && frame.key && frame.type == SLUICE_PACKET_VIDEO) {
+            keyNs.push_back(monotonicNs());
+        }
         sluice_write(handle, &packet);
         ++frames;
         mediaEnd = std::max(mediaEnd, packet.pts + frame.durationUs);
@@ -335,9 +348,14 @@ int main(int argc, char** argv) {
     }
     sluice_close(handle);
     sluice_quit();
+    std::string keys;
+    for (const int64_t ns : keyNs) {
+        keys += (keys.empty() ? "" : ",") + std::to_string(ns);
+    }
     std::printf(
-        "{\"start_ns\":%lld,\"end_ns\":%lld,\"media_s\":%.6f,\"frames\":%ld,\"behind\":%s}\n",
+        "{\"start_ns\":%lld,\"end_ns\":%lld,\"media_s\":%.6f,\"frames\":%ld,\"behind\":%s%s}\n",
         static_cast<long long>(start), static_cast<long long>(end),
-        static_cast<double>(mediaEnd) / 1e6, frames, behind ? "true" : "false");
+        static_cast<double>(mediaEnd) / 1e6, frames, behind ? "true" : "false",
+        hls ? (",\"key_ns\":[" + keys + "]").c_str() : "");
     return 0;
 }

@@ -1,20 +1,24 @@
 // bench-gst: the GStreamer peer for the stream benchmarks. Runs
 //   filesrc ! qtdemux ! h264parse / aacparse ! mpegtsmux alignment=7 ! multisocketsink sync=false
+// (with --flv: flvmux streamable=true instead of mpegtsmux)
 // and holds it prerolled until every client is connected, which gst-launch cannot do, so that
 // every client gets the whole stream as libSluice's clients do. multisocketsink is the element
 // tcpserversink is made of, without its listener: tcpserversink listens with GLib's default
 // backlog of 10 and loses part of a burst of 100 connects, so the clients are accepted here
 // (backlog 1024) and handed to the sink, whose sending is exactly tcpserversink's.
 //
-//   bench-gst --clients N [--hold] [--realtime] [--srt] INPUT.mp4
+//   bench-gst --clients N [--hold] [--realtime] [--srt | --flv] INPUT.mp4
 //
+// --flv serves HTTP-FLV: each client's request head is read and answered with a response head
+// ("200 OK", video/x-flv) before the socket goes to the sink, which then sends the FLV stream
+// header flvmux announces (header, metadata, sequence headers) and the tags.
 // --srt sends through srtsink as an SRT listener instead (live mode, every caller gets every
 // buffer), held prerolled until its "caller-added" signal has counted N callers.
 // --realtime lets the sink follow the pipeline clock (sync=true): the stream goes out at its
 // own pace instead of as fast as possible.
-// Prints "listening PORT", waits for "go" on standard input and then for N clients; with
-// --hold prints "written" at the end of the stream and keeps the clients until standard
-// input gives a line or ends. Last line: JSON with start_ns and end_ns (CLOCK_MONOTONIC).
+// Prints "listening PORT", accepts N clients (SRT: after "go") and waits for "go" on standard
+// input; with --hold prints "written" at the end of the stream and keeps the clients until
+// standard input gives a line or ends. Last line: JSON with start_ns and end_ns (CLOCK_MONOTONIC).
 #include <gio/gio.h>
 #include <gst/gst.h>
 #include <netinet/in.h>
@@ -39,9 +43,15 @@ namespace {
 constexpr int kClientWaitMs = 30000;
 constexpr int kBacklog = 1024;
 constexpr GstClockTime kPrerollTimeout = 30 * GST_SECOND;
+constexpr size_t kMaxRequestBytes = 8192;
+constexpr char kFlvResponse[] =
+    "HTTP/1.1 200 OK\r\nContent-Type: video/x-flv\r\nCache-Control: no-cache\r\n"
+    "Connection: close\r\n\r\n";
 
 int usage(const std::string& why) {
-    std::fprintf(stderr, "bench-gst: %s\nusage: bench-gst --clients N [--hold] INPUT.mp4\n",
+    std::fprintf(stderr,
+                 "bench-gst: %s\nusage: bench-gst --clients N [--hold] [--realtime] "
+                 "[--srt | --flv] INPUT.mp4\n",
                  why.c_str());
     return 2;
 }
@@ -80,14 +90,35 @@ bool waitForSrtCallers(int count) {
     return g_srtCallers >= count;
 }
 
+// Reads an HTTP request head from a new client and answers it with the FLV response head.
+bool answerHttp(int fd) {
+    std::string head;
+    char buffer[1024];
+    while (head.find("\r\n\r\n") == std::string::npos && head.size() < kMaxRequestBytes) {
+        pollfd waiting{fd, POLLIN, 0};
+        const ssize_t n =
+            ::poll(&waiting, 1, kClientWaitMs) == 1 ? ::recv(fd, buffer, sizeof buffer, 0) : -1;
+        if (n <= 0) {
+            return false;
+        }
+        head.append(buffer, static_cast<size_t>(n));
+    }
+    const size_t length = sizeof kFlvResponse - 1;
+    return ::send(fd, kFlvResponse, length, MSG_NOSIGNAL) == static_cast<ssize_t>(length);
+}
+
 // Accepts count clients and hands each to the sink (which then owns the socket).
-bool addClients(int listener, int count, GstElement* sink) {
+bool addClients(int listener, int count, bool http, GstElement* sink) {
     for (int i = 0; i < count; ++i) {
         pollfd waiting{listener, POLLIN, 0};
         if (::poll(&waiting, 1, kClientWaitMs) != 1) {
             return false;
         }
         const int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        if (http && fd >= 0 && !answerHttp(fd)) {
+            ::close(fd);
+            return false;
+        }
         GSocket* socket = fd >= 0 ? g_socket_new_from_fd(fd, nullptr) : nullptr;
         if (socket == nullptr) {
             return false;
@@ -102,8 +133,9 @@ bool addClients(int listener, int count, GstElement* sink) {
 
 int main(int argc, char** argv) {
     gst_init(&argc, &argv);
-    BenchArgs args(argc, argv, {"--hold", "--realtime", "--srt"});
+    BenchArgs args(argc, argv, {"--hold", "--realtime", "--srt", "--flv"});
     const bool srt = args.has("--srt");
+    const bool flv = args.has("--flv");
     const int clients = static_cast<int>(args.number("--clients", 1, 1, 4096));
     if (!args.ok() || args.positional().size() != 1) {
         return usage(args.ok() ? "one INPUT is needed" : args.error());
@@ -112,8 +144,9 @@ int main(int argc, char** argv) {
     std::string description =
         std::string("filesrc location=\"") + location +
         "\" ! qtdemux name=d d.video_0 ! queue ! h264parse ! mux. d.audio_0 ! queue ! aacparse "
-        "! mux. mpegtsmux name=mux alignment=7 ! multisocketsink name=out sync=" +
-        (args.has("--realtime") ? "true" : "false");
+        "! mux. " +
+        (flv ? "flvmux name=mux streamable=true" : "mpegtsmux name=mux alignment=7") +
+        " ! multisocketsink name=out sync=" + (args.has("--realtime") ? "true" : "false");
     g_free(location);
     if (srt) {
         const size_t at = description.find("multisocketsink");
@@ -149,8 +182,8 @@ int main(int argc, char** argv) {
     }
     std::printf("listening %d\n", port);
     std::fflush(stdout);
-    if (!waitForLine() ||
-        !(srt ? waitForSrtCallers(clients) : addClients(listener, clients, sink))) {
+    const bool accepted = srt || addClients(listener, clients, flv, sink);
+    if (!accepted || !waitForLine() || (srt && !waitForSrtCallers(clients))) {
         return usage("the clients did not come");
     }
     if (listener >= 0) {

@@ -151,7 +151,10 @@ class Caster:
         return received, prod.rusage, report
 
     def run_stream(self, producer, proto, count, seconds, stalled=0, paced=False):
+        """proto tcp, http or flv (HTTP-FLV at /live.flv, its media tags counted)."""
         clip = self.media.clip(seconds)
+        sink_mode, sink_extra = ("http", ["--path", "/live.flv", "--flv"]) if proto == "flv" \
+            else (proto, [])
         if producer == PROJECT:
             command = [self.tool("bench-cast"), "--protocol", proto]
             command += ["--pace", "1"] if paced else []
@@ -159,13 +162,17 @@ class Caster:
             command += ["--option", f"maxperaddress={min(count + stalled, 1024)}"]
         else:
             command = [self.tool("bench-gst")] + (["--realtime"] if paced else [])
-            proto = "tcp"  # GStreamer serves the raw stream
+            if proto == "flv":
+                command += ["--flv"]  # flvmux, the request answered with a response head
+            else:
+                sink_mode = "tcp"  # GStreamer serves the raw stream
         command += ["--clients", str(count + stalled), "--hold", clip]
         with Children() as kids:
             prod = kids.start(command, name=producer)
             port = int(prod.expect("listening", 60).split()[1])
-            sink = kids.start([self.tool("bench-sink"), proto, "--connect", f"127.0.0.1:{port}",
-                               "--count", str(count), "--stall", str(stalled)])
+            sink = kids.start([self.tool("bench-sink"), sink_mode, "--connect",
+                               f"127.0.0.1:{port}", "--count", str(count), "--stall",
+                               str(stalled)] + sink_extra)
             sink.expect("ready", 60)
             prod.send("go")
             prod.expect("written", 1800)

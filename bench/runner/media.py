@@ -71,6 +71,15 @@ class Media:
             self._durations[path] = float(out.strip())
         return self._durations[path]
 
+    def frames(self, path):
+        """Audio and video frames (packets) of a clip from its first picture on: a stream
+        server starts each client at a key frame, so the audio before it is not sent."""
+        out = run(["ffprobe", "-v", "error", "-show_entries", "packet=codec_type,pts_time",
+                   "-of", "csv=p=0", path])
+        packets = [line.split(",")[:2] for line in out.splitlines() if "," in line]
+        first = min(float(t) for kind, t in packets if kind == "video")
+        return sum(1 for kind, t in packets if kind == "video" or float(t) >= first)
+
     def describe(self):
         full = self.clip(FULL_SECONDS)
         out = run(["ffprobe", "-v", "error", "-show_entries",

@@ -1,13 +1,17 @@
 #include "DrainStats.h"
 
+std::string jsonList(const std::vector<uint64_t>& values) {
+    std::string text = "[";
+    for (size_t i = 0; i < values.size(); ++i) {
+        text += (i == 0 ? "" : ",") + std::to_string(values[i]);
+    }
+    return text + "]";
+}
+
 namespace {
 
 void printList(const char* name, const std::vector<uint64_t>& values) {
-    std::printf("\"%s\":[", name);
-    for (size_t i = 0; i < values.size(); ++i) {
-        std::printf("%s%llu", i == 0 ? "" : ",", static_cast<unsigned long long>(values[i]));
-    }
-    std::printf("]");
+    std::printf("\"%s\":%s", name, jsonList(values).c_str());
 }
 
 }  // namespace
@@ -20,9 +24,12 @@ void DrainStats::print(const char* kind, bool timedOut) const {
     if (!packets.empty()) {
         std::printf(",");
         printList("packets", packets);
+    }
+    if (!expectedPackets.empty()) {
         std::printf(",");
         printList("expected_packets", expectedPackets);
     }
+    std::printf("%s", extra.c_str());
     std::printf(
         ",\"wire_bytes\":%llu,\"kernel_drops\":%llu,\"datagrams\":%llu,\"first_ns\":%lld,"
         "\"last_ns\":%lld,"

@@ -13,10 +13,12 @@ struct DrainStats {
     uint64_t wireBytes = 0;              // everything read, framing included
     uint64_t kernelDrops = 0;            // datagrams the kernel dropped at our sockets
     uint64_t datagrams = 0;              // datagrams received, all sockets
-    // RTSP: RTP packets per receiver, and those its sequence numbers say were sent from its
-    // first to its last one (printed only when filled).
+    // Per receiver, printed only when filled: RTSP: RTP packets, and those its sequence
+    // numbers say were sent from its first to its last one; HTTP-FLV: media tags; HLS:
+    // segments fetched.
     std::vector<uint64_t> packets;
     std::vector<uint64_t> expectedPackets;
+    std::string extra;  // more fields of one mode (",\"name\":value..."), printed as they are
     int64_t firstNs = 0;
     int64_t lastNs = 0;
     int closed = 0;  // stream receivers whose sender closed the connection
@@ -34,3 +36,6 @@ struct DrainStats {
     /// One JSON object on one line.
     void print(const char* kind, bool timedOut) const;
 };
+
+/// values as a JSON array.
+std::string jsonList(const std::vector<uint64_t>& values);

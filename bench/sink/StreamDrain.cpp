@@ -1,63 +1,34 @@
 #include "StreamDrain.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/epoll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 
 #include "BenchClock.h"
 
 namespace {
 
-// One read takes at most this much; large reads keep the receiver's share of CPU small.
-constexpr size_t kReadBytes = 256 * 1024;
 constexpr unsigned kRead = EPOLLIN;
 
 }  // namespace
 
-StreamDrain::~StreamDrain() {
-    for (auto& client : m_clients) {
-        if (client->fd >= 0) {
-            ::close(client->fd);
-        }
-    }
-}
-
 bool StreamDrain::open(const std::string& host, int port, int fast, int stalled, bool http,
-                       DrainStats& stats, std::string& error) {
+                       const std::string& path, bool flv, DrainStats& stats, std::string& error) {
     m_http = http;
-    m_request = "GET / HTTP/1.1\r\nHost: " + host + ":" + std::to_string(port) +
+    m_flv = flv;
+    m_request = "GET " + path + " HTTP/1.1\r\nHost: " + host + ":" + std::to_string(port) +
                 "\r\nUser-Agent: bench-sink\r\n\r\n";
     stats.bytes.assign(fast, 0);
     stats.stalledBytes.assign(stalled, 0);
     sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    if (::inet_pton(AF_INET, host.c_str(), &addr.sin_addr) != 1) {
-        error = "not an IPv4 address: " + host;
+    if (!loopbackAddress(host, port, addr, error)) {
         return false;
     }
     for (int i = 0; i < fast + stalled; ++i) {
-        auto client = std::make_unique<Client>();
-        client->owner = this;
+        auto client = std::make_unique<Client>(http, flv);
         client->stalled = i >= fast;
         client->receiver = client->stalled ? static_cast<size_t>(i - fast) : static_cast<size_t>(i);
-        client->fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        if (client->fd < 0) {
-            error = std::string("socket: ") + std::strerror(errno);
+        if (!client->connection.connect(addr, error)) {
             return false;
         }
-        if (::connect(client->fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 &&
-            errno != EINPROGRESS) {
-            error = std::string("connect: ") + std::strerror(errno);
-            return false;
-        }
-        http_parser_init(&client->parser, HTTP_RESPONSE);
-        client->parser.data = client.get();
         m_clients.push_back(std::move(client));
     }
     return true;
@@ -65,7 +36,7 @@ bool StreamDrain::open(const std::string& host, int port, int fast, int stalled,
 
 unsigned StreamDrain::onEvent(size_t index, unsigned events, DrainStats& stats) {
     Client& client = *m_clients[index];
-    if (!client.connected) {
+    if (!client.connection.connected()) {
         return onConnected(client, stats);
     }
     if ((events & (EPOLLIN | EPOLLHUP | EPOLLERR)) != 0) {
@@ -75,56 +46,32 @@ unsigned StreamDrain::onEvent(size_t index, unsigned events, DrainStats& stats) 
 }
 
 unsigned StreamDrain::onConnected(Client& client, DrainStats& stats) {
-    int failure = 0;
-    socklen_t length = sizeof failure;
-    ::getsockopt(client.fd, SOL_SOCKET, SO_ERROR, &failure, &length);
-    if (failure != 0) {
+    if (!client.connection.finishConnect()) {
         return end(client, true, stats);
     }
-    client.connected = true;
     if (m_http) {
-        // A few dozen bytes into an empty socket buffer: one write always takes all of them.
-        if (::send(client.fd, m_request.data(), m_request.size(), MSG_NOSIGNAL) !=
-            static_cast<ssize_t>(m_request.size())) {
-            return end(client, true, stats);
-        }
-        return kRead;
+        return client.connection.send(m_request) ? kRead : end(client, true, stats);
     }
     return client.stalled ? 0 : kRead;
 }
 
 unsigned StreamDrain::onReadable(Client& client, DrainStats& stats) {
-    static char buffer[kReadBytes];
-    const ssize_t n = ::recv(client.fd, buffer, sizeof buffer, MSG_DONTWAIT);
-    if (n == 0) {
-        return end(client, false, stats);
+    client.pendingPayload = 0;
+    uint64_t wire = 0;
+    const HttpConnection::Read read = client.connection.read(wire);
+    if (read != HttpConnection::Read::kMore) {
+        return end(client, read == HttpConnection::Read::kFailed, stats);
     }
-    if (n < 0) {
-        return errno == EAGAIN || errno == EINTR ? kRead : end(client, true, stats);
-    }
-    uint64_t payload = static_cast<uint64_t>(n);
-    if (m_http) {
-        static const http_parser_settings settings = [] {
-            http_parser_settings s{};
-            s.on_headers_complete = &StreamDrain::onHeadersComplete;
-            s.on_body = &StreamDrain::onBody;
-            return s;
-        }();
-        client.pendingPayload = 0;
-        const size_t parsed =
-            http_parser_execute(&client.parser, &settings, buffer, static_cast<size_t>(n));
-        if (parsed != static_cast<size_t>(n) || HTTP_PARSER_ERRNO(&client.parser) != HPE_OK) {
-            return end(client, true, stats);
-        }
-        payload = client.pendingPayload;
+    if (wire == 0) {
+        return kRead;
     }
     if (client.stalled) {
-        stats.stalledBytes[client.receiver] += payload;
-        stats.wireBytes += static_cast<uint64_t>(n);
+        stats.stalledBytes[client.receiver] += client.pendingPayload;
+        stats.wireBytes += wire;
         // From here on it never reads again: its backlog grows at the sender.
-        return m_http && !client.headerDone ? kRead : 0;
+        return m_http && !client.connection.headerDone() ? kRead : 0;
     }
-    stats.arrived(client.receiver, payload, static_cast<uint64_t>(n), monotonicNs());
+    stats.arrived(client.receiver, client.pendingPayload, wire, monotonicNs());
     return kRead;
 }
 
@@ -140,19 +87,9 @@ unsigned StreamDrain::end(Client& client, bool failed, DrainStats& stats) {
     return 0;
 }
 
-int StreamDrain::onHeadersComplete(http_parser* parser) {
-    static_cast<Client*>(parser->data)->headerDone = true;
-    return 0;
-}
-
-int StreamDrain::onBody(http_parser* parser, const char*, size_t length) {
-    static_cast<Client*>(parser->data)->pendingPayload += length;
-    return 0;
-}
-
 bool StreamDrain::ready() const {
     for (const auto& client : m_clients) {
-        if (!client->connected || (m_http && !client->headerDone)) {
+        if (!client->connection.connected() || (m_http && !client->connection.headerDone())) {
             return false;
         }
     }
@@ -166,4 +103,17 @@ bool StreamDrain::allClosed() const {
         }
     }
     return true;
+}
+
+void StreamDrain::finish(DrainStats& stats) const {
+    if (!m_flv) {
+        return;
+    }
+    stats.packets.assign(stats.bytes.size(), 0);
+    for (const auto& client : m_clients) {
+        if (!client->stalled) {
+            stats.packets[client->receiver] = client->flv.frames();
+        }
+        stats.errors += client->flv.broken() ? 1 : 0;
+    }
 }

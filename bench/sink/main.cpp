@@ -5,6 +5,10 @@
 //   bench-sink udp  --count N [--rtp] [--rcvbuf BYTES]      prints "ports P1 P2 ..." first
 //   bench-sink tcp  --connect HOST:PORT --count N [--stall K] prints "ready" once connected
 //   bench-sink http --connect HOST:PORT --count N [--stall K] ... and the headers are in
+//                   [--path /NAME.flv --flv]  the request's path; count the body's FLV tags
+//   bench-sink hls  --connect HOST:PORT --count N --path /NAME.m3u8   HLS players (HlsDrain),
+//                   "ready" once each had its first answer; after "finish" it ends once every
+//                   player has polled again and fetched what that poll listed
 //   bench-sink srt  --connect HOST:PORT --count N [--latency-ms MS]  prints "ready" once every
 //                   SRT caller is connected (retrying until the listener answers)
 //   bench-sink rtsp --connect HOST:PORT --count N [--transport udp|tcp] [--rcvbuf BYTES]
@@ -22,6 +26,7 @@
 #include "BenchArgs.h"
 #include "BenchClock.h"
 #include "DrainStats.h"
+#include "HlsDrain.h"
 #include "RtspDrain.h"
 #include "SrtDrain.h"
 #include "StreamDrain.h"
@@ -35,7 +40,9 @@ int usage(const std::string& why) {
     std::fprintf(stderr,
                  "bench-sink: %s\n"
                  "usage: bench-sink udp --count N [--rtp] [--rcvbuf BYTES]\n"
-                 "       bench-sink tcp|http --connect HOST:PORT --count N [--stall K]\n"
+                 "       bench-sink tcp|http --connect HOST:PORT --count N [--stall K] "
+                 "[--path P] [--flv]\n"
+                 "       bench-sink hls --connect HOST:PORT --count N --path /NAME.m3u8\n"
                  "       bench-sink srt --connect HOST:PORT --count N [--latency-ms MS]\n"
                  "       bench-sink rtsp --connect HOST:PORT --count N [--transport udp|tcp]\n"
                  "       common: [--quiet-ms MS] [--timeout-s S]\n",
@@ -53,7 +60,7 @@ void watch(int epollFd, int fd, uint64_t tag, unsigned events, int op) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    BenchArgs args(argc, argv, {"--rtp"});
+    BenchArgs args(argc, argv, {"--rtp", "--flv"});
     if (!args.ok() || args.positional().size() != 1) {
         return usage(args.ok() ? "one mode: udp, tcp or http" : args.error());
     }
@@ -72,11 +79,13 @@ int main(int argc, char** argv) {
     DrainStats stats;
     UdpDrain udp;
     StreamDrain streams;
+    HlsDrain hls;
     SrtDrain srt;
     RtspDrain rtsp;
     std::string error;
     const int epollFd = epoll_create1(EPOLL_CLOEXEC);
     bool isStream = false;
+    bool isHls = false;
     bool isSrt = false;
     bool isRtsp = false;
     if (mode == "udp") {
@@ -98,13 +107,27 @@ int main(int argc, char** argv) {
         if (!splitHostPort(args.text("--connect"), host, port)) {
             return usage("--connect HOST:PORT is needed");
         }
-        if (!streams.open(host, port, count, stalled, mode == "http", stats, error)) {
+        if (!streams.open(host, port, count, stalled, mode == "http", args.text("--path", "/"),
+                          args.has("--flv"), stats, error)) {
             return usage(error);
         }
         for (size_t i = 0; i < streams.size(); ++i) {
             watch(epollFd, streams.descriptor(i), i, EPOLLOUT, EPOLL_CTL_ADD);
         }
         isStream = true;
+    } else if (mode == "hls") {
+        std::string host;
+        int port = 0;
+        if (!splitHostPort(args.text("--connect"), host, port) || !args.has("--path")) {
+            return usage("--connect HOST:PORT and --path are needed");
+        }
+        if (!hls.open(host, port, args.text("--path"), count, stats, error)) {
+            return usage(error);
+        }
+        for (size_t i = 0; i < hls.size(); ++i) {
+            watch(epollFd, hls.descriptor(i), i, EPOLLOUT, EPOLL_CTL_ADD);
+        }
+        isHls = true;
     } else if (mode == "srt") {
         std::string host;
         int port = 0;
@@ -140,6 +163,7 @@ int main(int argc, char** argv) {
     const int64_t started = monotonicNs();
     bool announced = false;
     bool finishing = false;
+    int64_t finishNs = 0;
     bool timedOut = false;
     epoll_event events[256];
     for (;;) {
@@ -155,6 +179,7 @@ int main(int argc, char** argv) {
                 if (::read(STDIN_FILENO, line, sizeof line) <= 0) {
                     epoll_ctl(epollFd, EPOLL_CTL_DEL, STDIN_FILENO, nullptr);
                 }
+                finishNs = finishing ? finishNs : monotonicNs();
                 finishing = true;  // "finish" or end of input: the same
             } else if (isRtsp) {
                 if (!rtsp.onReadable(tag, stats)) {
@@ -164,12 +189,20 @@ int main(int argc, char** argv) {
                 const unsigned wanted = streams.onEvent(tag, events[i].events, stats);
                 watch(epollFd, streams.descriptor(tag), tag, wanted,
                       wanted == 0 ? EPOLL_CTL_DEL : EPOLL_CTL_MOD);
+            } else if (isHls) {
+                const unsigned wanted = hls.onEvent(tag, events[i].events, stats);
+                watch(epollFd, hls.descriptor(tag), tag, wanted,
+                      wanted == 0 ? EPOLL_CTL_DEL : EPOLL_CTL_MOD);
             } else {
                 udp.onReadable(tag, stats);
             }
         }
         const int64_t now = monotonicNs();
-        if (!announced && ((isStream && streams.ready()) || (isRtsp && rtsp.ready()))) {
+        if (isHls) {
+            hls.tick(now, stats);
+        }
+        if (!announced &&
+            ((isStream && streams.ready()) || (isRtsp && rtsp.ready()) || (isHls && hls.ready()))) {
             std::printf("ready\n");
             std::fflush(stdout);
             announced = true;
@@ -177,7 +210,8 @@ int main(int argc, char** argv) {
         if ((isStream && announced && streams.allClosed()) || (isSrt && srt.allClosed())) {
             break;
         }
-        if (finishing && now - (stats.lastNs != 0 ? stats.lastNs : started) >= quietNs) {
+        if (isHls ? finishing && hls.settled(finishNs)
+                  : finishing && now - (stats.lastNs != 0 ? stats.lastNs : started) >= quietNs) {
             break;
         }
         if (now - started > timeoutNs) {
@@ -187,7 +221,11 @@ int main(int argc, char** argv) {
     }
     if (isRtsp) {
         rtsp.finish(stats);
-    } else if (!isStream && !isSrt) {
+    } else if (isStream) {
+        streams.finish(stats);
+    } else if (isHls) {
+        hls.finish(stats);
+    } else if (!isSrt) {
         udp.countDrops(stats);
     }
     stats.print(mode.c_str(), timedOut);
