@@ -3,8 +3,8 @@
 scripts/bench, which builds the programs first; run it directly to repeat a part:
 
     bench/run.py --bin build-bench/bin --lib build-bench/lib --work build-bench [--quick]
-                 [--runs N] [--only casting,srt,ceiling,delivery,slow,web,footprint,targets,rtsp,
-                                                                  hls]
+                 [--runs N]
+                 [--only casting,srt,ceiling,delivery,slow,web,footprint,targets,rtsp,rtmp,hls]
 """
 
 import argparse
@@ -18,13 +18,13 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from runner import casting, footprint, httpout, report, rtsp  # noqa: E402
+from runner import casting, footprint, httpout, report, rtmp, rtsp  # noqa: E402
 from runner.media import Media  # noqa: E402
 from runner.procs import run  # noqa: E402
 from runner.web import WebBench  # noqa: E402
 
 PARTS = ("casting", "srt", "ceiling", "delivery", "slow", "web", "footprint", "targets", "rtsp",
-         "hls")
+         "rtmp", "hls")
 
 
 def progress(text):
@@ -136,6 +136,12 @@ def main():
                          rtsp.table(seconds, rtsp_results)))
         raw["rtsp"] = {f"{k[0]} {k[1]} {k[2]}": v for k, v in rtsp_results.items()}
 
+    if "rtmp" in parts:
+        bench = rtmp.RtmpBench(args.bin, media, args.work)
+        seconds, rtmp_results = bench.run(runs, args.quick, progress)
+        sections.append(("RTMP push (real-time pace into nginx-rtmp, libSluice against FFmpeg "
+                         "and GStreamer)", rtmp.table(seconds, rtmp_results)))
+        raw["rtmp"] = {f"{k[0]} {k[1]}": v for k, v in rtmp_results.items()}
     if "hls" in parts:
         bench = httpout.HttpOutBench(args.bin, media, caster, args.work)
         seconds, hls_results = bench.run(runs, args.quick, progress)

@@ -3,6 +3,7 @@
 //
 //   bench-cast --protocol udp|rtp --target H:P ... | --targets-file F   INPUT
 //   bench-cast --protocol tcp|http|srt|rtsp|hls|flv --clients N [--hold] INPUT
+//   bench-cast --protocol rtmp --url URL [--url URL ...]                 INPUT
 //   bench-cast --footprint
 //   bench-cast --add-targets N
 //
@@ -13,13 +14,18 @@
 // --behind-limit-ms stops as soon as writing falls that far behind the media's own clock;
 // --pace F writes at F times real time instead of as fast as the library takes the frames.
 // --option NAME=VALUE (repeatable) is handed to sluice_set_option (SRT) before any client.
+// RTMP opens one caster per --url (each fed every frame, as an integrator pushes to several
+// servers). The first key picture starts the pushes (the library connects once it has the
+// stream's parameter sets); the pace starts anew once every push is publishing. At the end
+// every caster is given time to send what it queued before it is closed.
 // --add-targets N times N sluice_add_target calls on one UDP caster (numeric loopback targets,
 // so no name server is involved), then N sluice_remove_target calls, and prints one JSON
 // object: adds_s, removes_s, and the mean microseconds of the first and the last tenth of the
 // adds (equal when an add costs the same at any count).
 // The last line of a cast is one JSON object: start_ns and end_ns (CLOCK_MONOTONIC around the
 // writes), media_s (media time written), frames, behind (stopped by the limit); for HLS also
-// key_ns, when each video key frame was handed over (a segment starts at one).
+// key_ns, when each video key frame was handed over (a segment starts at one); RTMP adds
+// sent and dropped: each push's frames sent and frames it never sent.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -47,16 +53,19 @@ namespace {
 // this margin covers that step once every client's descriptor has appeared.
 constexpr auto kAcceptSettle = std::chrono::milliseconds(20);
 constexpr int kClientWaitMs = 30000;
+// How long the pushes may take to publish, and to send their queues at the end.
+constexpr auto kPushWait = std::chrono::seconds(30);
+constexpr auto kPushIdle = std::chrono::seconds(3);
 // Frames read before casting to find where the timeline starts.
 constexpr size_t kLookAhead = 16;
 
 int usage(const std::string& why) {
     std::fprintf(stderr,
                  "bench-cast: %s\n"
-                 "usage: bench-cast --protocol udp|rtp|tcp|http|srt|rtsp|hls|flv "
+                 "usage: bench-cast --protocol udp|rtp|tcp|http|srt|rtsp|hls|flv|rtmp "
                  "[--target H:P ...] "
                  "[--targets-file F] [--clients N] [--hold] [--behind-limit-ms MS] "
-                 "[--pace F] [--option NAME=VALUE] INPUT\n"
+                 "[--pace F] [--option NAME=VALUE] [--url URL ...] INPUT\n"
                  "       bench-cast --footprint\n"
                  "       bench-cast --add-targets N\n",
                  why.c_str());
@@ -87,6 +96,9 @@ int protocolNumber(const std::string& name) {
     }
     if (name == "flv") {
         return SLUICE_PROTOCOL_FLV;
+    }
+    if (name == "rtmp") {
+        return SLUICE_PROTOCOL_RTMP;
     }
     return -1;
 }
@@ -175,6 +187,83 @@ bool waitForDestinations(int handle, int expected) {
     return false;
 }
 
+bool setOption(int handle, const std::string& option) {
+    const size_t equals = option.find('=');
+    return equals != std::string::npos &&
+           sluice_set_option(handle, option.substr(0, equals).c_str(),
+                             option.substr(equals + 1).c_str()) == 0;
+}
+
+// An RTMP caster's one destination record (its push); zeroed when it has none yet.
+sluice_destination_stats pushRecord(int handle) {
+    sluice_destination_stats record = {};
+    record.size = sizeof record;
+    int count = 0;
+    if (sluice_get_destination_stats(handle, &record, 1, &count) != 0 || count < 1) {
+        record = {};
+    }
+    return record;
+}
+
+bool waitForPublishing(const std::vector<int>& handles) {
+    const auto deadline = std::chrono::steady_clock::now() + kPushWait;
+    for (const int handle : handles) {
+        for (;;) {
+            sluice_output_status status = {};
+            status.size = sizeof status;
+            if (sluice_get_output_status(handle, &status) == 0 &&
+                status.state == SLUICE_STATE_PUBLISHING) {
+                break;
+            }
+            if (std::chrono::steady_clock::now() > deadline) {
+                std::fprintf(stderr, "bench-cast: push %d: state %d, %s\n", handle, status.state,
+                             status.state_text);
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    return true;
+}
+
+// Waits until every push has sent or dropped each of the `written` frames (its queue is
+// empty), or until none of them progressed for a while; returns the JSON fields "sent" and
+// "dropped" (frames per push).
+std::string waitForSent(const std::vector<int>& handles, long written) {
+    const auto deadline = std::chrono::steady_clock::now() + kPushWait;
+    auto progressed = std::chrono::steady_clock::now();
+    uint64_t lastDone = 0;
+    for (;;) {
+        bool all = true;
+        uint64_t done = 0;
+        for (const int handle : handles) {
+            const sluice_destination_stats record = pushRecord(handle);
+            all = all && record.frames + record.frames_dropped >= static_cast<uint64_t>(written);
+            done += record.frames + record.frames_dropped;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (done != lastDone) {
+            lastDone = done;
+            progressed = now;
+        }
+        if (all || now > deadline || now - progressed > kPushIdle) {
+            if (!all) {
+                std::fprintf(stderr, "bench-cast: pushes still had frames queued\n");
+            }
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    std::string sent = ",\"sent\":[";
+    std::string dropped = "],\"dropped\":[";
+    for (size_t i = 0; i < handles.size(); ++i) {
+        const sluice_destination_stats record = pushRecord(handles[i]);
+        sent += (i > 0 ? "," : "") + std::to_string(record.frames);
+        dropped += (i > 0 ? "," : "") + std::to_string(record.frames_dropped);
+    }
+    return sent + dropped + "]";
+}
+
 int addTargets(int count) {
     sluice_init();
     sluice_media_format format = {};
@@ -251,25 +340,38 @@ int main(int argc, char** argv) {
     const bool srt = protocol == SLUICE_PROTOCOL_SRT;
     const bool rtsp = protocol == SLUICE_PROTOCOL_RTSP;
     const bool hls = protocol == SLUICE_PROTOCOL_HLS;
+    const bool rtmp = protocol == SLUICE_PROTOCOL_RTMP;
     const bool stream = protocol == SLUICE_PROTOCOL_TCP || protocol == SLUICE_PROTOCOL_HTTP ||
                         protocol == SLUICE_PROTOCOL_FLV || hls || srt || rtsp;
-    int handle = -1;
-    const int status = sluice_open(&handle, protocol, 0, &format);
-    if (status != 0 || handle < 0) {
-        return usage("sluice_open failed: " + std::to_string(status));
+    const std::vector<std::string> urls = args.all("--url");
+    if (rtmp == urls.empty()) {
+        return usage(rtmp ? "rtmp needs --url" : "--url is for rtmp");
     }
+    std::vector<int> handles(rtmp ? urls.size() : 1, -1);
+    for (int& handle : handles) {
+        const int status = sluice_open(&handle, protocol, 0, &format);
+        if (status != 0 || handle < 0) {
+            return usage("sluice_open failed: " + std::to_string(status));
+        }
+    }
+    const int handle = handles.front();
     // Listeners take a port of the system's choice; SRT listens only when asked to.
     int port = 0;
-    if ((srt && sluice_set_option(handle, "listen", "0") != 0) ||
-        sluice_get_local_port(handle, &port) != 0) {
+    if (!rtmp && ((srt && sluice_set_option(handle, "listen", "0") != 0) ||
+                  sluice_get_local_port(handle, &port) != 0)) {
         return usage("cannot listen");
     }
-    for (const std::string& option : args.all("--option")) {
-        const size_t equals = option.find('=');
-        if (equals == std::string::npos ||
-            sluice_set_option(handle, option.substr(0, equals).c_str(),
-                              option.substr(equals + 1).c_str()) != 0) {
-            return usage("bad option " + option);
+    for (const int each : handles) {
+        for (const std::string& option : args.all("--option")) {
+            if (!setOption(each, option)) {
+                return usage("bad option " + option);
+            }
+        }
+    }
+    // The URL last: every RTMP option starts its push anew.
+    for (size_t i = 0; rtmp && i < urls.size(); ++i) {
+        if (sluice_set_option(handles[i], "url", urls[i].c_str()) != 0) {
+            return usage("bad url " + urls[i]);
         }
     }
     for (const std::string& target : targets) {
@@ -307,7 +409,8 @@ int main(int argc, char** argv) {
     int64_t mediaEnd = 0;
     bool behind = false;
     std::vector<int64_t> keyNs;
-    const int64_t start = monotonicNs();
+    bool publishing = !rtmp;
+    int64_t start = monotonicNs();
     for (;;) {
         if (!ahead.empty()) {
             frame = std::move(ahead.front());
@@ -331,8 +434,19 @@ int main(int argc, char** argv) {
         if (hls && frame.key && frame.type == SLUICE_PACKET_VIDEO) {
             keyNs.push_back(monotonicNs());
         }
-        sluice_write(handle, &packet);
+        for (const int each : handles) {
+            sluice_write(each, &packet);
+        }
         ++frames;
+        if (!publishing && frame.type == SLUICE_PACKET_VIDEO && frame.key) {
+            if (!waitForPublishing(handles)) {
+                return usage("the pushes did not publish");
+            }
+            publishing = true;
+            // The pace starts anew from this frame: connecting is not the stream's time.
+            start = monotonicNs() - static_cast<int64_t>(static_cast<double>(packet.pts) * 1000 /
+                                                         (pace > 0 ? pace : 1));
+        }
         mediaEnd = std::max(mediaEnd, packet.pts + frame.durationUs);
         if (behindLimitMs > 0 &&
             (monotonicNs() - start) / 1000 > packet.pts + behindLimitMs * 1000) {
@@ -341,12 +455,18 @@ int main(int argc, char** argv) {
         }
     }
     const int64_t end = monotonicNs();
+    std::string pushes;
+    if (rtmp) {
+        pushes = waitForSent(handles, frames);
+    }
     if (args.has("--hold")) {
         std::printf("written\n");
         std::fflush(stdout);
         waitForLine();
     }
-    sluice_close(handle);
+    for (const int each : handles) {
+        sluice_close(each);
+    }
     sluice_quit();
     std::string keys;
     for (const int64_t ns : keyNs) {
@@ -356,6 +476,6 @@ int main(int argc, char** argv) {
         "{\"start_ns\":%lld,\"end_ns\":%lld,\"media_s\":%.6f,\"frames\":%ld,\"behind\":%s%s}\n",
         static_cast<long long>(start), static_cast<long long>(end),
         static_cast<double>(mediaEnd) / 1e6, frames, behind ? "true" : "false",
-        hls ? (",\"key_ns\":[" + keys + "]").c_str() : "");
+        (hls ? ",\"key_ns\":[" + keys + "]" : pushes).c_str());
     return 0;
 }

@@ -80,8 +80,10 @@ def srt_cases(quick):
     ]
 
 
-def free_udp_port():
-    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as probe:
+def free_port(kind=socket.SOCK_DGRAM):
+    """A loopback port the system just gave out (SOCK_STREAM: a TCP one), for a peer that
+    cannot listen on port 0 and name its port."""
+    with socket.socket(socket.AF_INET, kind) as probe:
         probe.bind(("127.0.0.1", 0))
         return probe.getsockname()[1]
 
@@ -190,7 +192,7 @@ class Caster:
         with Children() as kids:
             if producer == PEER_FFMPEG:
                 # -re: FFmpeg reads the input at its own rate; it starts once the caller is in.
-                port = free_udp_port()
+                port = free_port()
                 prod = kids.start(["ffmpeg", "-nostdin", "-loglevel", "error", "-re", "-i", clip,
                                    "-map", "0", "-c", "copy", "-f", "mpegts",
                                    f"srt://127.0.0.1:{port}?mode=listener&pkt_size=1316"],

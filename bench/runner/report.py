@@ -6,6 +6,15 @@ from statistics import median
 from .casting import PROJECT
 
 
+def median_of(rows):
+    """The median of every figure over the runs that completed (rows without "failed"), or
+    None when none did."""
+    done = [r for r in rows if "failed" not in r]
+    if not done:
+        return None
+    return {k: median(r[k] for r in done) for k in done[0]}
+
+
 def _fmt(value, digits=1):
     if value is None:
         return "n/a"

@@ -4,10 +4,10 @@ of bench-sink over UDP and over TCP (interleaved), all on 127.0.0.1."""
 
 import os
 import sys
-from statistics import median
 
 from .casting import PEER_GST, PROJECT
 from .procs import BenchError, Children
+from .report import median_of
 
 COUNTS = (1, 16, 64)
 TRANSPORTS = ("udp", "tcp")
@@ -103,8 +103,8 @@ def table(seconds, results):
     goal_64 = []
     for transport in TRANSPORTS:
         for count in COUNTS:
-            ours = _median(results.get((transport, count, PROJECT), []))
-            theirs = _median(results.get((transport, count, PEER_GST), []))
+            ours = median_of(results.get((transport, count, PROJECT), []))
+            theirs = median_of(results.get((transport, count, PEER_GST), []))
             for producer, m in ((PROJECT, ours), (PEER_GST, theirs)):
                 name = f"**{producer}**" if producer == PROJECT else producer
                 if m is None:
@@ -133,9 +133,3 @@ def table(seconds, results):
     ]
     return "\n".join(lines) + "\n\n" + "\n".join(f"- {n}" for n in notes)
 
-
-def _median(rows):
-    done = [r for r in rows if "failed" not in r]
-    if not done:
-        return None
-    return {k: median(r[k] for r in done) for k in done[0]}

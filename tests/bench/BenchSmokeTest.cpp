@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "BenchChild.h"
+#include "RtmpServers.h"
 #include "TestSupport.h"
 
 namespace {
@@ -108,6 +109,31 @@ TEST_P(BenchSmokeStream, CastDriverFeedsEveryClientTheSameWholePackets) {
     EXPECT_EQ(first % 188, 0) << result;
     EXPECT_EQ(bytes.substr(comma + 1), bytes.substr(0, comma)) << result;
     EXPECT_NE(result.find("\"errors\":0"), std::string::npos) << result;
+}
+
+// Two pushes into nginx: the driver waits for both to publish and, at the end, until each has
+// sent (or, before its first picture, dropped) every frame it was given.
+TEST(BenchSmoke, CastDriverPushesEveryFrameToEachRtmpServer) {
+    testsupport::TempDir dir;
+    const std::string clip = makeClip(dir);
+    ASSERT_NE(clip, "");
+    sluicetest::NginxRtmp nginx;
+    ASSERT_TRUE(nginx.start()) << nginx.errorLog();
+    BenchChild cast({programPath("bench-cast"), "--protocol", "rtmp", "--pace", "4", "--url",
+                     nginx.url("a"), "--url", nginx.url("b"), clip});
+    const std::string result = cast.lineStartingWith("{\"start_ns\"");
+    EXPECT_EQ(cast.wait(), 0);
+    const size_t at = result.find("\"frames\":");
+    ASSERT_NE(at, std::string::npos) << result;
+    const long frames = std::stol(result.substr(at + 9));
+    const std::string sent = listField(result, "sent");
+    const std::string dropped = listField(result, "dropped");
+    ASSERT_EQ(sent.find(','), sent.rfind(',')) << result;
+    EXPECT_EQ(sent.substr(0, sent.find(',')), sent.substr(sent.find(',') + 1)) << result;
+    EXPECT_EQ(dropped.substr(0, dropped.find(',')), dropped.substr(dropped.find(',') + 1))
+        << result;
+    EXPECT_GT(std::stol(sent), 0) << result;
+    EXPECT_EQ(std::stol(sent) + std::stol(dropped), frames) << result;
 }
 
 INSTANTIATE_TEST_SUITE_P(

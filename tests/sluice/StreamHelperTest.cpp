@@ -83,6 +83,37 @@ TEST(H264PropDetector, KeyAndNalTypeOfAFrame) {
     }
 }
 
+// The first start code at or after `from`, before the last four bytes, past zeros that begin
+// none; a long picture without zeros has none.
+TEST(H264PropDetector, FindStartCode) {
+    const Bytes plain(5000, 0xAB);
+    const Bytes tail = Bytes{0xAB, 0xAB} + nal(0x41, 1);  // 4-byte code at 2, NAL ends at 7
+    const struct {
+        Bytes bytes;
+        size_t from;
+        long at;
+    } cases[] = {
+        {nal(0x65), 0, 0},
+        {nal(0x65, 4, false), 0, 0},
+        {nal(0x67) + nal(0x68, 4, false), 4, 9},
+        {Bytes{0, 1, 0, 0, 2, 0, 0, 0, 2, 0, 0, 1, 0x41, 0xAB, 0xAB}, 0, 9},
+        {plain + nal(0x41, 100) + plain, 0, 5000},
+        {plain + nal(0x41, 100) + plain, 5002, -1},
+        {plain + Bytes{0, 0, 1, 0x41, 0xAB}, 0, 5000},  // the last place one is looked for
+        {plain + Bytes{0, 0, 1, 0x41}, 0, -1},          // within the last four bytes
+        {plain, 0, -1},
+        {tail, 0, 2},
+        {tail, 7, -1},
+        {Bytes{0, 0, 1, 0x41}, 0, -1},
+        {Bytes{}, 0, -1},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(av::findStartCode(c.bytes.data(), c.bytes.size(), c.from), c.at)
+            << c.bytes.size() << " bytes from " << c.from;
+    }
+    EXPECT_EQ(av::findStartCode(nullptr, 10, 0), -1);
+}
+
 TEST(H264PropDetector, OnlyH264AndH265AreAccepted) {
     H264PropDetector detector;
     for (int codec : {SLUICE_CODEC_NONE, 27,
