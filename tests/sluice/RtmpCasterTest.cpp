@@ -169,6 +169,34 @@ TEST(RtmpFrameQueue, DropsOldestUpToTheNextKeyFrameAndCountsEveryFrame) {
     EXPECT_EQ(queue.dropped(), 12u);
 }
 
+// The sound an encoder starts a little before its first picture reaches the server ahead of
+// that picture; older audio, and pictures, before it do not.
+TEST(RtmpFrameQueue, AudioJustBeforeTheFirstKeyPictureLeadsIt) {
+    auto frame = [](bool video, bool key, int64_t ms) {
+        auto f = std::make_shared<av::RtmpFrame>();
+        f->video = video;
+        f->key = key;
+        f->timeMs = ms;
+        f->bytes.resize(10);
+        return f;
+    };
+    av::RtmpFrameQueue queue;
+    queue.push(frame(false, false, 0));     // too old by the time the picture comes
+    queue.push(frame(true, false, 500));    // a picture before the first key one
+    queue.push(frame(false, false, 1480));  // the audio of the last second before it
+    queue.push(frame(false, false, 1501));
+    queue.push(frame(true, true, 1502));
+    queue.push(frame(false, false, 1522));
+    EXPECT_TRUE(queue.waitForKey(0));
+    queue.skipToNewestKey();  // as a connection starts
+    std::vector<int64_t> sent;
+    while (const av::RtmpFramePtr f = queue.pop(0)) {
+        sent.push_back(f->timeMs);
+    }
+    EXPECT_EQ(sent, std::vector<int64_t>({1480, 1501, 1502, 1522}));
+    EXPECT_EQ(queue.dropped(), 2u);
+}
+
 TEST(RtmpCaster, H265IsRefusedWithAClearStateAndOneLogLine) {
     sluicetest::LogCapture log;
     av::MediaCasterConfig config;

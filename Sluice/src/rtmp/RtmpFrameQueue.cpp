@@ -14,7 +14,18 @@ void RtmpFrameQueue::push(RtmpFramePtr frame) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_needKey && !frame->key) {
-            ++m_dropped;
+            if (frame->video) {
+                ++m_dropped;
+                return;
+            }
+            // Audio while no picture may be sent: kept as the next key picture's lead-in.
+            const int64_t now = frame->timeMs;
+            m_bytes += frame->bytes.size();
+            m_frames.push_back(std::move(frame));
+            while (m_frames.size() > kMaxLeadIn || m_frames.front()->timeMs + kLeadInMs < now) {
+                dropFrontLocked();
+            }
+            m_ready.notify_one();
             return;
         }
         m_needKey = false;
@@ -60,7 +71,12 @@ void RtmpFrameQueue::skipToNewestKey() {
             break;
         }
     }
-    while (newest-- > 0) {
+    size_t first = newest;
+    while (newest < m_frames.size() && first > 0 && !m_frames[first - 1]->video &&
+           m_frames[first - 1]->timeMs + kLeadInMs >= m_frames[newest]->timeMs) {
+        --first;  // the audio just ahead of the key picture goes with it
+    }
+    while (first-- > 0) {
         dropFrontLocked();
     }
     if (m_frames.empty()) {

@@ -13,12 +13,18 @@ namespace av {
 /// and bytes. When full, the oldest frames go first, and with them everything up to the next
 /// key frame, so that the server never gets a picture whose references it has not seen;
 /// when no key frame is left, later frames are refused until the next one arrives. Every
-/// frame lost this way is counted. push never waits; the lock is held only to move pointers.
+/// frame lost this way is counted. Audio of the last second before the key picture a push
+/// starts with goes ahead of it: encoders start the sound a little before the first picture
+/// (AAC's priming frame), and a player takes audio first. push never waits; the lock is held
+/// only to move pointers.
 class RtmpFrameQueue {
 public:
     /// About 20 s of a 25 fps stream with 48 kHz AAC, or 16 MiB, whichever comes first.
     static constexpr size_t kMaxFrames = 1500;
     static constexpr size_t kMaxBytes = 16u << 20;
+    /// The audio kept ahead of a key picture: at most this old, and this many frames.
+    static constexpr int64_t kLeadInMs = 1000;
+    static constexpr size_t kMaxLeadIn = 64;
 
     explicit RtmpFrameQueue(size_t maxFrames = kMaxFrames, size_t maxBytes = kMaxBytes);
 
@@ -26,8 +32,9 @@ public:
     void push(RtmpFramePtr frame);
     /// Waits up to timeoutMs for a frame; null when none came or wake() was called.
     RtmpFramePtr pop(int timeoutMs);
-    /// Drops every frame before the newest key frame (all of them when there is none, and
-    /// then waits for the next key frame), so that a new connection starts with one.
+    /// Drops every frame before the newest key frame and the audio just ahead of it (all of
+    /// them when there is none, and then waits for the next key frame), so that a new
+    /// connection starts with one.
     void skipToNewestKey();
     /// Waits up to timeoutMs until a key frame is queued; false when none is.
     bool waitForKey(int timeoutMs);
