@@ -65,8 +65,8 @@
       connects, publishes and, when the server refuses, closes or disappears, connects
       again after 1 s, doubling up to 30 s (1 s again after a connection that published).
       Every connection starts with the sequence headers and a key frame (with the audio of
-      at most 1 s just ahead of it); timestamps run on
-      across connections (milliseconds from the first frame). Frames wait in a queue of at
+      at most 1 s just ahead of it); timestamps run on across connections (milliseconds
+      from the first frame). Frames wait in a queue of at
       most 1500 frames or 16 MiB; when it is full the oldest go first, up to the next key
       frame (counted in `frames_dropped`). One destination record: state CONNECTING,
       PUBLISHING or RETRYING (state_text: the last error), connects, reconnects, bytes,
