@@ -63,9 +63,12 @@ SrtSender::~SrtSender() {
 
 int SrtSender::start(int port) {
     stop();
-    m_clock.restart();  // a new stream (the thread is not running: no lock needed)
-    m_burstFloorNs = 0;
-    m_nextSendNs = INT64_MAX;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);  // push may come from any thread
+        m_clock.restart();                          // a new stream
+        m_burstFloorNs = 0;
+        m_nextSendNs = INT64_MAX;
+    }
     routeSrtLog();
     srt_startup();
     m_started = true;
