@@ -159,7 +159,8 @@ def main():
 
     if "delivery" in parts:
         delivery = caster.delivery(10 if args.quick else 30)
-        sections.append(("Real time at the receivers: 64 UDP targets, 8 sampled by ts-check",
+        sections.append(("Real time at the receivers: 64 UDP or RTP targets, 8 sampled by "
+                         "ts-check",
                          report.delivery_table(delivery)))
         raw["delivery"] = delivery
 

@@ -263,8 +263,9 @@ SLUICE_API int sluice_write(int handle, const sluice_media_packet* packet);
  *                   that cannot leave by its decoding time (an encoder above the rate) is not
  *                   sent: it counts in `overruns` (destination records and output status),
  *                   video resumes at the next key frame, each episode is logged once, and the
- *                   stream stays valid. UDP and RTP send each datagram when its bytes are due
- *                   (100 ms after the first), at most four back to back per target. Set it
+ *                   stream stays valid. UDP, RTP and SRT send each datagram (SRT: message)
+ *                   when its bytes are due (100 ms after the first), at most four back to
+ *                   back per target. Set it
  *                   right after sluice_open: a change restarts the stream's multiplexer.
  * TCP and HTTP casters, for the clients that connect afterwards:
  *   "maxclients"    clients at a time, 1..1024; default 256.
@@ -282,7 +283,8 @@ SLUICE_API int sluice_write(int handle, const sluice_media_packet* packet);
  *                 are accepted whatever stream ID they send.
  *   "maxbw"       bytes per second the caster may send to one peer, retransmissions included:
  *                 0 (the default) = libsrt measures the stream's rate and allows 25 % above
- *                 it; -1 = unlimited (libsrt's own ceiling, 1 Gbit/s); > 0 that rate.
+ *                 it (with "muxrate" set: 25 % above the mux rate, known from the start);
+ *                 -1 = unlimited (libsrt's own ceiling, 1 Gbit/s); > 0 that rate.
  *   "maxclients"  callers of the listener at a time, 1..256; default 32 (each costs libsrt
  *                 about a megabyte of buffers). Callers already in stay.
  *   "maxperaddress" callers one IPv4 address may hold, 1..256; default 8.

@@ -110,16 +110,25 @@ class Caster:
                  "mpegtsmux", "name=mux", "alignment=7", "!"] + pay +
                 ["multiudpsink", f"clients={clients}", "sync=false"])
 
-    def _ffmpeg_datagram(self, proto, ports, clip):
+    def _ffmpeg_datagram(self, proto, ports, clip, muxrate=0):
         if proto == "rtp":
             fmt, urls = "rtp_mpegts", [f"rtp://127.0.0.1:{p}?pkt_size=1328" for p in ports]
         else:
             fmt, urls = "mpegts", [f"udp://127.0.0.1:{p}?pkt_size=1316" for p in ports]
         head = ["ffmpeg", "-nostdin", "-loglevel", "error", "-i", clip, "-map", "0", "-c", "copy"]
+        # A constant-rate stream: the mpegts muxer's own muxrate (inside rtp_mpegts, its
+        # options for the mpegts muxer it wraps).
+        option = []
+        if muxrate:
+            option = (["mpegts_muxer_options", f"muxrate={muxrate}"] if proto == "rtp"
+                      else ["muxrate", str(muxrate)])
         if len(urls) == 1:
-            return head + ["-f", fmt, urls[0]]
-        # Several targets the way FFmpeg's documentation does it: the tee muxer.
-        return head + ["-f", "tee", "|".join(f"[f={fmt}]{u}" for u in urls)]
+            return head + ["-f", fmt] + (["-" + option[0], option[1]] if option else []) + urls
+        # Several targets the way FFmpeg's documentation does it: the tee muxer (its option
+        # values escape their own "=").
+        slave = f"f={fmt}" + (f":{option[0]}={option[1].replace('=', chr(92) + '=')}"
+                              if option else "")
+        return head + ["-f", "tee", "|".join(f"[{slave}]{u}" for u in urls)]
 
     def _datagram_command(self, producer, proto, ports, clip, seconds):
         targets = self._targets
@@ -292,64 +301,86 @@ class Caster:
                 "lag_limit_s": lag_limit_s}
 
     def delivery(self, seconds, count=64, sampled=8):
-        """The real-time row checked at the receivers: libSluice writes the clip at its own
-        pace to `count` UDP targets, every (count / sampled)-th of them a ts-check listening
-        on its own port (arrival times from the kernel's receive timestamps); the rest are
-        bench-sink's. Once with the benchmark clip (variable bit rate) and once with its
-        constant bit rate variant, without and with the mux rate set (the constant-rate
-        transport stream, paced by its own byte clock)."""
+        """The real-time rows checked at the receivers: each sender writes the clip at its own
+        pace to `count` UDP (RTP) targets, every (count / sampled)-th of them a ts-check
+        listening on its own port (arrival times from the kernel's receive timestamps); the
+        rest are bench-sink's. The constant bit rate clip as a constant-rate transport stream
+        (libSluice's mux rate, mpegtsmux's bitrate, FFmpeg's muxrate: the same rate), over
+        UDP and RTP; then the benchmark clip (variable bit rate) as a variable stream."""
         out = []
-        for cbr, muxrate in ((False, 0), (True, 0), (True, CBR_MUX_RATE)):
-            clip = self.media.clip(seconds, cbr=cbr)
-            media_s = self.media.duration(clip)
-            with Children() as kids:
-                checks = []
-                for _ in range(sampled):
-                    check = kids.start([self.tool("ts-check"), "--json", "--wait", "120",
-                                        "udp://127.0.0.1:0"], name="ts-check")
-                    checks.append(check)
-                check_ports = [self._reported_port(c) for c in checks]
-                sink = kids.start([self.tool("bench-sink"), "udp", "--count",
-                                   str(count - sampled)])
-                sink_ports = sink.expect("ports", 30).split()[1:]
-                # The sampled receivers spread over the target list (the sender serves it
-                # in order): targets 0, 8, 16, ... of 64.
-                step = count // sampled
-                ports = [check_ports[i // step] if i % step == 0 else sink_ports.pop(0)
-                         for i in range(count)]
-                command = self._datagram_command(PROJECT, "udp", ports, clip, seconds)
-                if muxrate:
-                    command[1:1] = ["--option", f"muxrate={muxrate}"]
-                prod = kids.start(command + ["--pace", "1"], name=PROJECT)
-                if prod.finish(timeout=1800) != 0:
-                    raise BenchError(f"{PROJECT} failed:\n{prod.stderr_text()}")
-                cast = json.loads([line for line in prod.remaining_lines()
-                                   if line.startswith("{")][-1])
-                sink.send("finish")
-                received = sink.expect_json(120)
-                sink.finish(30)
-                reports = []
-                for check in checks:
-                    reports.append(check.expect_json(120))
-                    check.finish(30)
-            usage = prod.rusage
-            clip_name = "constant bit rate" if cbr else "variable bit rate"
-            if muxrate:
-                clip_name += f", mux rate {muxrate / 1e6:.2f} Mbit/s"
-            row = {"clip": clip_name, "muxrate": muxrate,
-                   "count": count, "seconds": media_s,
-                   "cpu_share": (usage.ru_utime + usage.ru_stime) / media_s,
-                   "lag_s": (received["last_ns"] - cast["end_ns"]) / 1e9,
-                   "sink_min_bytes": min(received["bytes"]),
-                   "sink_max_bytes": max(received["bytes"]),
-                   "sink_drops": received["kernel_drops"], "receivers": reports}
-            out.append(row)
-            worst_df = max(r["delivery"]["delay_factor_ms"] for r in reports)
-            p1 = sum(r["priority1"]["total"] for r in reports)
-            print(f"    delivery, {row['clip']} clip, {count} targets: {p1} priority-1 errors, "
-                  f"delay factor up to {worst_df:.1f} ms, {100 * row['cpu_share']:.0f}% of a "
-                  f"core", file=self.log, flush=True)
+        for cbr, proto in ((True, "udp"), (True, "rtp"), (False, "udp")):
+            for producer in (PROJECT, PEER_GST, PEER_FFMPEG):
+                row = self._delivery_run(producer, proto, cbr, seconds, count, sampled)
+                out.append(row)
+                reports = row["receivers"]
+                worst_df = max(r["delivery"]["delay_factor_ms"] for r in reports)
+                p1 = sum(r["priority1"]["total"] for r in reports)
+                print(f"    delivery, {row['clip']} clip, {producer}, {count} {proto} targets: "
+                      f"{p1} priority-1 errors, delay factor up to {worst_df:.1f} ms, "
+                      f"{100 * row['cpu_share']:.0f}% of a core", file=self.log, flush=True)
         return out
+
+    def _delivery_command(self, producer, proto, ports, clip, muxrate):
+        """The sender of a delivery row, at real-time pace."""
+        if producer == PROJECT:
+            command = self._datagram_command(PROJECT, proto, ports, clip, None)
+            if muxrate:
+                command[1:1] = ["--option", f"muxrate={muxrate}"]
+            return command + ["--pace", "1"]
+        if producer == PEER_GST:
+            command = self._gst_datagram(proto, ports, clip)
+            at = command.index("mpegtsmux") + 1
+            command[at:at] = [f"bitrate={muxrate}"] if muxrate else []
+            command[-1] = "sync=true"  # at the clip's own pace
+            return command
+        command = self._ffmpeg_datagram(proto, ports, clip, muxrate)
+        command.insert(command.index("-i"), "-re")  # FFmpeg reads at the input's own rate
+        return command
+
+    def _delivery_run(self, producer, proto, cbr, seconds, count, sampled):
+        clip = self.media.clip(seconds, cbr=cbr)
+        media_s = self.media.duration(clip)
+        muxrate = CBR_MUX_RATE if cbr else 0
+        with Children() as kids:
+            checks = []
+            for _ in range(sampled):
+                check = kids.start([self.tool("ts-check"), "--json", "--wait", "120",
+                                    f"{proto}://127.0.0.1:0"], name="ts-check")
+                checks.append(check)
+            check_ports = [self._reported_port(c) for c in checks]
+            sink = kids.start([self.tool("bench-sink"), "udp", "--count", str(count - sampled)]
+                              + (["--rtp"] if proto == "rtp" else []))
+            sink_ports = sink.expect("ports", 30).split()[1:]
+            # The sampled receivers spread over the target list (the sender serves it in
+            # order): targets 0, 8, 16, ... of 64.
+            step = count // sampled
+            ports = [check_ports[i // step] if i % step == 0 else sink_ports.pop(0)
+                     for i in range(count)]
+            prod = kids.start(self._delivery_command(producer, proto, ports, clip, muxrate),
+                              name=producer)
+            if prod.finish(timeout=1800) != 0:
+                raise BenchError(f"{producer} failed:\n{prod.stderr_text()}")
+            cast = [line for line in prod.remaining_lines() if line.startswith("{")]
+            sink.send("finish")
+            received = sink.expect_json(120)
+            sink.finish(30)
+            reports = []
+            for check in checks:
+                reports.append(check.expect_json(120))
+                check.finish(30)
+        usage = prod.rusage
+        clip_name = "constant bit rate" if cbr else "variable bit rate"
+        if muxrate:
+            clip_name += f", mux rate {muxrate / 1e6:.2f} Mbit/s"
+        return {"clip": clip_name, "muxrate": muxrate, "producer": producer, "proto": proto,
+                "count": count, "seconds": media_s,
+                "cpu_share": (usage.ru_utime + usage.ru_stime) / media_s,
+                # Only bench-cast reports when it wrote the last frame.
+                "lag_s": ((received["last_ns"] - json.loads(cast[-1])["end_ns"]) / 1e9
+                          if cast else None),
+                "sink_min_bytes": min(received["bytes"]),
+                "sink_max_bytes": max(received["bytes"]),
+                "sink_drops": received["kernel_drops"], "receivers": reports}
 
     def target_adds(self, count=1000, runs=3):
         """sluice_add_target and sluice_remove_target, count of each on one UDP caster

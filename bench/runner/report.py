@@ -3,7 +3,7 @@ inside each repetition (side by side) before their median."""
 
 from statistics import median
 
-from .casting import PROJECT
+from .casting import PEER_GST, PROJECT
 
 
 def median_of(rows):
@@ -84,35 +84,39 @@ def target_adds_table(r):
         f"{r['first_tenth_us']:.1f} µs | {r['last_tenth_us']:.1f} µs |"])
 
 
-def _pcr_accuracy(report):
-    """Meaningful only for a constant-rate stream (ts-check: null packets present)."""
-    if report.get("null_share", 0) <= 0:
-        return "n/a (variable)"
-    return f"{report.get('max_pcr_accuracy_ns', 0):.0f}"
-
-
 def delivery_table(rows):
-    """One line per sampled receiver of each run (bench/runner/casting.py delivery), then the
-    run's sender figures."""
-    lines = ["| Clip | Receiver (target) | Priority-1 errors | Max PCR gap ms | PCR accuracy ns "
-             "(max) | Delay factor ms (max) | Media loss rate (max, packets/s) | Largest burst "
-             "(datagrams) |",
-             "|---|---|---|---|---|---|---|---|"]
+    """One line per sender and clip (bench/runner/casting.py delivery): the worst of the
+    sampled receivers, the spread of their delay factors, the sender's CPU."""
+    lines = ["| Clip | Targets | Sender | Priority-1 errors | Max PCR gap ms | PCR accuracy ns "
+             "(max) | Delay factor ms (min–max) | Largest burst (datagrams) | CPU, share of "
+             "one core | CPU ÷ GStreamer | Last datagram after the last write | Other "
+             "receivers complete |",
+             "|---|---|---|---|---|---|---|---|---|---|---|---|"]
+    gst = {(r["clip"], r["proto"]): r["cpu_share"] for r in rows
+           if r.get("producer") == PEER_GST}
     for row in rows:
-        step = row["count"] // len(row["receivers"])
-        for index, r in enumerate(row["receivers"]):
-            d = r.get("delivery", {})
-            lines.append(f"| {row['clip']}, {row['seconds']:.0f} s | {index * step + 1} of "
-                         f"{row['count']} | {r['priority1']['total']} | "
-                         f"{r['max_pcr_interval_ms']:.1f} | "
-                         f"{_pcr_accuracy(r)} | {d.get('delay_factor_ms', 0):.1f} | "
-                         f"{d.get('media_loss_rate', 0):.0f} | {d.get('largest_burst', 0)} |")
+        checks = row["receivers"]
+        factors = [r.get("delivery", {}).get("delay_factor_ms", 0) for r in checks]
+        # A variable stream has no single rate to be accurate to (mpegtsmux pads its
+        # buffers with null packets all the same).
+        accuracy = "n/a (variable)" if not row["muxrate"] else \
+            f"{max(r.get('max_pcr_accuracy_ns', 0) for r in checks):.0f}"
         complete = (row["sink_min_bytes"] == row["sink_max_bytes"] and row["sink_drops"] == 0
-                    and all(r["lost_packets"] == 0 for r in row["receivers"]))
-        lines.append(f"| {row['clip']}: sender | CPU {100 * row['cpu_share']:.0f}% of one core; "
-                     f"last datagram {1000 * row['lag_s']:.0f} ms after the last write; other "
-                     f"{row['count'] - len(row['receivers'])} receivers "
-                     f"{'all complete' if complete else 'NOT complete'} | | | | | | |")
+                    and all(r["lost_packets"] == 0 for r in checks))
+        producer = row.get("producer", PROJECT)
+        reference = gst.get((row["clip"], row["proto"]))
+        ratio = "—" if producer == PEER_GST or not reference else \
+            f"{row['cpu_share'] / reference:.2f}×"
+        lag = "n/a" if row["lag_s"] is None else f"{1000 * row['lag_s']:.0f} ms"
+        sender = f"**{producer}**" if producer == PROJECT else producer
+        lines.append(
+            f"| {row['clip']}, {row['seconds']:.0f} s | {row['proto'].upper()} ×{row['count']} "
+            f"| {sender} | {sum(r['priority1']['total'] for r in checks)} | "
+            f"{max(r['max_pcr_interval_ms'] for r in checks):.1f} | {accuracy} | "
+            f"{min(factors):.1f}–{max(factors):.1f} | "
+            f"{max(r.get('delivery', {}).get('largest_burst', 0) for r in checks)} | "
+            f"{100 * row['cpu_share']:.0f}% | {ratio} | {lag} | "
+            f"{'yes' if complete else '**no**'} |")
     return "\n".join(lines)
 
 

@@ -7,9 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "ByteClock.h"
 #include "DatagramFanout.h"
 #include "SendPace.h"
 
+using av::ByteClock;
 using av::Datagram;
 using av::DatagramFanout;
 using av::NetAddress;
@@ -246,4 +248,32 @@ TEST(DatagramFanout, OnlyDueDatagramsAreTaken) {
     std::vector<DatagramFanout::Failure> failures;
     fanout.settle(sends, failures);
     EXPECT_EQ(fanout.earliestDue(), 300);
+}
+
+// The byte clock of a constant-rate stream: the first block is due a latency after its write,
+// each later one when the bytes before it have gone at the rate, however early or late the
+// writer (within kResyncNs; beyond, the clock starts afresh). A late sender bursts again no
+// sooner than a burst takes at twice the rate. Without a rate nothing is held back.
+TEST(ByteClock, BlocksAreDueByTheirBytes) {
+    ByteClock clock;
+    EXPECT_EQ(clock.due(1316, 5'000), 0);
+    clock.setRate(8'000'000);  // a byte per microsecond
+    const int64_t start = 1'000'000'000;
+    const struct {
+        int64_t writtenNs;
+        int64_t dueNs;
+    } blocks[] = {
+        {start, start + ByteClock::kLatencyNs},
+        {start, start + ByteClock::kLatencyNs + 1'000'000},                  // 1000 bytes on
+        {start + 50'000'000, start + ByteClock::kLatencyNs + 2'000'000},     // an early writer
+        {start + 400'000'000, start + ByteClock::kLatencyNs + 3'000'000},    // a late one
+        {start + 700'000'000, start + 700'000'000 + ByteClock::kLatencyNs},  // paused: afresh
+    };
+    for (const auto& block : blocks) {
+        EXPECT_EQ(clock.due(1000, block.writtenNs), block.dueNs) << block.writtenNs - start;
+    }
+    EXPECT_EQ(clock.nextBurst(0, 4000, 100), 2'000'000);  // 4000 bytes at 16 Mbit/s
+    EXPECT_EQ(clock.nextBurst(0, 4000, 3'000'000), 3'000'000);
+    clock.restart();
+    EXPECT_EQ(clock.due(1000, 7), 7 + ByteClock::kLatencyNs);
 }

@@ -23,6 +23,7 @@
 #include "SrtReceiver.h"
 #include "SrtTsMediaCaster.h"
 #include "TestSupport.h"
+#include "TsCheckReport.h"
 #include "sluice.h"
 
 using av::SrtTsMediaCaster;
@@ -332,6 +333,41 @@ TEST_F(SrtCaster, TwentyCallersReceiveIdenticalStreamsWithoutContinuityErrors) {
     }
 }
 
+// A constant-rate stream: the caller gets a valid stream at the mux rate, handed to libsrt by
+// its byte clock rather than a frame at a time. The bound is a count: within any stretch
+// shorter than the pause the sender keeps after a burst, at most one burst (four blocks). The
+// times are libsrt's source times, taken as each block was handed over: a busy machine only
+// stretches them. Unpaced, a frame's blocks go in one go (a frame at 2 Mbit/s is 6-7 blocks).
+TEST_F(SrtCaster, AConstantRateStreamIsHandedOverByItsByteClock) {
+    const int64_t rate = 2'000'000;
+    auto caster = open(true);
+    ASSERT_EQ(caster->setOption("muxrate", std::to_string(rate)), 0);
+    SrtReceiver receiver;
+    ASSERT_TRUE(receiver.call(caster->localPort()));
+    ASSERT_TRUE(waitFor([&] { return caster->clientCount() == 1; }));
+    feed(caster);
+    ASSERT_TRUE(waitFor([&] { return receiver.receivedSize() > rate / 8 * 3 / 2; },
+                        std::chrono::seconds(30)));
+    stopFeeding();
+    std::string report;
+    EXPECT_EQ(tsCheck(receiver.received(), report), 0) << report;
+    EXPECT_NEAR(sluicetest::reportField(report, "transport_rate_bps"), rate, rate / 1000) << report;
+    EXPECT_EQ(sluicetest::reportIndicator(report, "priority2", "pcr_accuracy"), 0) << report;
+    EXPECT_GT(sluicetest::reportField(report, "null_share"), 0) << report;
+
+    const size_t burst = 4;
+    const int64_t pauseUs = static_cast<int64_t>(burst * 1328 * 8e6 / (2.0 * rate));
+    const std::vector<int64_t> times = receiver.sourceTimesUs();
+    size_t most = 0;
+    for (size_t first = 0, last = 0; last < times.size(); ++last) {
+        while (times[last] - times[first] >= pauseUs - 1000) {
+            ++first;
+        }
+        most = std::max(most, last - first + 1);
+    }
+    EXPECT_LE(most, burst) << "blocks within " << pauseUs - 1000 << " us, of " << times.size();
+}
+
 TEST_F(SrtCaster, FfprobeReadsTheListenerAsH264AndAac) {
     auto caster = open(true);
     feed(caster);
@@ -480,7 +516,10 @@ TEST(SrtLinkQueue, KeepsTheNewestBlocksAndCountsTheDropped) {
     av::SrtLink link(srt_create_socket(), "127.0.0.1", 9);  // never connected: nothing is sent
     const size_t extra = 76;
     for (size_t i = 0; i < av::SrtLink::kQueueCapacity + extra; ++i) {
-        link.push(std::make_shared<const std::vector<uint8_t>>(1316, static_cast<uint8_t>(i)));
+        auto block = std::make_shared<av::Datagram>();
+        const std::vector<uint8_t> bytes(1316, static_cast<uint8_t>(i));
+        block->assign(nullptr, 0, bytes.data(), bytes.size());
+        link.push(block);
     }
     const av::SrtLinkStats stats = link.stats();
     EXPECT_EQ(stats.counters.dropped, extra);

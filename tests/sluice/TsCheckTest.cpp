@@ -19,6 +19,7 @@
 #include "FfmpegTsMuxer.h"
 #include "MediaClip.h"
 #include "TestSupport.h"
+#include "TsCheckReport.h"
 #include "sluice.h"
 
 using testsupport::shell;
@@ -33,25 +34,8 @@ public:
     std::string bytes;
 };
 
-// A number from ts-check's JSON report ("key":value).
-// (std::regex trips the sanitizer build's -Werror=maybe-uninitialized in libstdc++.)
-double field(const std::string& json, const std::string& key) {
-    const std::string label = "\"" + key + "\":";
-    const size_t at = json.find(label);
-    const size_t value = at == std::string::npos ? at : at + label.size();
-    if (value == std::string::npos || value >= json.size() ||
-        json.find_first_of("-0123456789.", value) != value) {
-        ADD_FAILURE() << key << " not in " << json;
-        return -1;
-    }
-    return std::stod(json.substr(value));
-}
-
-// The count of one indicator inside the priority1 or priority2 object.
-double indicator(const std::string& json, const std::string& priority, const std::string& key) {
-    const size_t start = json.find("\"" + priority + "\":{");
-    return field(json.substr(start, json.find('}', start) - start), key);
-}
+const auto field = sluicetest::reportField;
+const auto indicator = sluicetest::reportIndicator;
 
 std::string tsCheck() {
     return "'" + testsupport::programPath("ts-check") + "'";

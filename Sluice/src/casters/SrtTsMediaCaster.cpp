@@ -68,7 +68,11 @@ int SrtTsMediaCaster::setOption(const std::string& name, const std::string& valu
         return listen(value);
     }
     if (name == "muxrate") {
-        return setMuxRateOption(value);
+        const int set = setMuxRateOption(value);
+        if (set == 0) {
+            m_sender.setStreamRate(muxRate());
+        }
+        return set;
     }
     const int status = m_sender.setOption(name, value);
     if (status != 0) {

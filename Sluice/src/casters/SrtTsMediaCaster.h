@@ -36,7 +36,8 @@ public:
     bool addTarget(const std::string& ip, uint16_t port) override;
     void removeTarget(const std::string& ip, uint16_t port) override;
     void removeAllTarget() override;
-    /// The SrtSender options, and "listen" (a port 0-65535, 0 an ephemeral one): listens
+    /// The SrtSender options, "muxrate" (a constant-rate stream, handed to libsrt by its byte
+    /// clock: SrtSender::setStreamRate), and "listen" (a port 0-65535, 0 an ephemeral one): listens
     /// there from now on, after a restart of the sender that ends every link (targets
     /// reconnect). EINVAL for a bad port, one that cannot be listened on (no listener
     /// then), or a closed caster.

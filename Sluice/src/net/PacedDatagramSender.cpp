@@ -48,7 +48,7 @@ bool PacedDatagramSender::start(int fd) {
         m_flush = false;
         m_stopping = false;
         m_accepting = true;
-        m_streamBytes = 0;  // a new stream: its byte clock starts over
+        m_clock.restart();  // a new stream
     }
     setStackSize(static_cast<unsigned int>(av::LibrarySettings::stackSize()));
     if (!comn::Thread::start()) {
@@ -91,15 +91,7 @@ bool PacedDatagramSender::push(const uint8_t* header, size_t headerSize, const u
             return false;
         }
         m_pace.onArrival(now);
-        if (m_streamRate > 0) {
-            const auto offset = static_cast<int64_t>(static_cast<double>(m_streamBytes) * 8e9 /
-                                                     static_cast<double>(m_streamRate));
-            if (m_streamBytes == 0 || m_streamAnchorNs + offset < now - kStreamResyncNs) {
-                m_streamAnchorNs = now + kStreamLatencyNs - offset;
-            }
-            datagram->dueNs = m_streamAnchorNs + offset;
-            m_streamBytes += payloadSize;
-        }
+        datagram->dueNs = m_clock.due(payloadSize, now);
         const bool wasIdle = !m_fanout.hasPending();
         if (m_fanout.push(std::move(datagram))) {
             ++m_episodeDrops;
@@ -143,8 +135,7 @@ void PacedDatagramSender::removeDestination(const NetAddress& address) {
 
 void PacedDatagramSender::setStreamRate(int64_t bitsPerSecond) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_streamRate = bitsPerSecond > 0 ? bitsPerSecond : 0;
-    m_streamBytes = 0;
+    m_clock.setRate(bitsPerSecond);
 }
 
 int64_t PacedDatagramSender::takeDue(std::vector<DatagramFanout::Send>& sends, int64_t now) {
@@ -153,10 +144,7 @@ int64_t PacedDatagramSender::takeDue(std::vector<DatagramFanout::Send>& sends, i
         return due;
     }
     m_fanout.take(SendPace::kBurst, sends, now);
-    // Behind: the next burst no sooner than these datagrams take at twice the rate.
-    const int64_t burstNs = static_cast<int64_t>(SendPace::kBurst * Datagram::kMaxSize * 8e9 /
-                                                 (2.0 * static_cast<double>(m_streamRate)));
-    return std::max(m_fanout.earliestDue(), now + burstNs);
+    return m_clock.nextBurst(now, SendPace::kBurst * Datagram::kMaxSize, m_fanout.earliestDue());
 }
 
 std::vector<DatagramFanout::Stats> PacedDatagramSender::stats() {
@@ -189,7 +177,7 @@ int PacedDatagramSender::run() {
             }
             sends.clear();
             // A constant-rate stream keeps its pace while it is flushed, too.
-            if (m_streamRate > 0 && (!m_stopping || m_flush)) {
+            if (m_clock.rate() > 0 && (!m_stopping || m_flush)) {
                 const int64_t now = monotonicNs();
                 const int64_t next = takeDue(sends, now);
                 if (sends.empty()) {

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <vector>
 
+#include "ByteClock.h"
 #include "DatagramFanout.h"
 #include "DatagramSendObserver.h"
 #include "SendPace.h"
@@ -60,15 +61,9 @@ public:
     void removeDestination(const NetAddress& address);
     /// A constant-rate stream of bitsPerSecond (0: variable, paced by its measured rate):
     /// each datagram goes out when its bytes are due by the stream's byte clock (the one its
-    /// PCRs follow), kStreamLatencyNs after the first; at most SendPace::kBurst back to back
+    /// PCRs follow; ByteClock), at most SendPace::kBurst back to back
     /// per destination when behind. Headers (RTP) are not part of the stream's bytes.
     void setStreamRate(int64_t bitsPerSecond);
-    /// Room for the writer's own jitter before a datagram's due time: a writer at real-time
-    /// pace that is late by less never makes the sender burst (measured: 20 ms was not enough
-    /// for a writer on a busy machine).
-    static constexpr int64_t kStreamLatencyNs = 100'000'000;
-    /// A writer that paused this long behind the byte clock starts it afresh.
-    static constexpr int64_t kStreamResyncNs = 500'000'000;
 
     std::vector<DatagramFanout::Stats> stats();
     /// True when every datagram pushed has been handed to the system (or dropped).
@@ -92,9 +87,7 @@ private:
     bool m_stopping = false;
     bool m_inFlight = false;  // a tick's datagrams are being sent
     bool m_overflowing = false;
-    int64_t m_streamRate = 0;
-    int64_t m_streamAnchorNs = 0;  // when byte 0 of the stream is due
-    uint64_t m_streamBytes = 0;
+    ByteClock m_clock;  // constant-rate streams
     uint64_t m_episodeDrops = 0;
 };
 

@@ -25,20 +25,21 @@ void SrtLink::push(const Block& block) {
         return;
     }
     if (m_queue.size() >= kQueueCapacity) {
-        m_queuedBytes -= m_queue.front()->size();
+        m_queuedBytes -= m_queue.front()->size;
         m_queue.pop_front();
         ++m_counters.dropped;
     }
     m_queue.push_back(block);
-    m_queuedBytes += block->size();
+    m_queuedBytes += block->size;
 }
 
-bool SrtLink::flush() {
-    while (!m_queue.empty()) {
+bool SrtLink::flush(int64_t dueByNs, size_t limit, size_t& handed) {
+    handed = 0;
+    while (!m_queue.empty() && handed < limit && m_queue.front()->dueNs <= dueByNs) {
         const Block& block = m_queue.front();
         SRT_MSGCTRL control = srt_msgctrl_default;
-        const int sent = srt_sendmsg2(m_socket, reinterpret_cast<const char*>(block->data()),
-                                      static_cast<int>(block->size()), &control);
+        const int sent = srt_sendmsg2(m_socket, reinterpret_cast<const char*>(block->bytes),
+                                      static_cast<int>(block->size), &control);
         if (sent == SRT_ERROR) {
             if (srt_getlasterror(nullptr) == SRT_EASYNCSND) {
                 return true;  // libsrt's buffer is full: the rest waits in our queue
@@ -47,9 +48,10 @@ bool SrtLink::flush() {
             m_counters.lastErrno = ECONNRESET;
             return false;
         }
+        ++handed;
         ++m_counters.datagrams;
-        m_counters.bytes += block->size();
-        m_queuedBytes -= block->size();
+        m_counters.bytes += block->size;
+        m_queuedBytes -= block->size;
         m_queue.pop_front();
     }
     return true;

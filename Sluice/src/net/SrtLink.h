@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "Datagram.h"
 #include "TargetCounters.h"
 
 namespace av {
@@ -27,12 +28,13 @@ struct SrtLinkStats {
 };
 
 /// One connected SRT socket with its own bounded queue of multiplexer blocks. The blocks are
-/// shared by every link (one copy each); a link that cannot take them loses the oldest.
+/// shared by every link (one copy each); a link that cannot take them loses the oldest. A
+/// block's due time (Datagram::dueNs) holds it back until then when the sender paces.
 ///
 /// Not thread-safe: the owner (SrtSender) guards it with its lock.
 class SrtLink {
 public:
-    using Block = std::shared_ptr<const std::vector<uint8_t>>;
+    using Block = std::shared_ptr<const Datagram>;
 
     /// About 1.3 s of an 8 Mbit/s stream (1.35 MB).
     static constexpr size_t kQueueCapacity = 1024;
@@ -46,7 +48,14 @@ public:
     void push(const Block& block);
     /// Hands queued blocks to libsrt until it has no room (non-blocking). False when the link
     /// is broken (the socket must then be closed).
-    bool flush();
+    bool flush() {
+        size_t handed = 0;
+        return flush(INT64_MAX, SIZE_MAX, handed);
+    }
+    /// The same for at most limit blocks due by dueByNs; handed counts those given to libsrt.
+    bool flush(int64_t dueByNs, size_t limit, size_t& handed);
+    /// The due time of the first queued block; INT64_MAX when none is queued.
+    int64_t nextDueNs() const { return m_queue.empty() ? INT64_MAX : m_queue.front()->dueNs; }
     /// The socket is still connected.
     bool alive() const;
     /// Gives the socket up: the caller closes it (outside its lock). Queued blocks are dropped.

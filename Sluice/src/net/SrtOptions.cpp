@@ -60,13 +60,7 @@ bool SrtOptions::applyBase(SRTSOCKET socket) {
 }
 
 bool SrtOptions::applyTo(SRTSOCKET socket, bool caller) const {
-    bool ok = setInt(socket, SRTO_LATENCY, latencyMs);
-    const int64_t bandwidth = maxBandwidth;
-    ok = ok && srt_setsockflag(socket, SRTO_MAXBW, &bandwidth, sizeof bandwidth) == 0;
-    if (maxBandwidth == 0) {
-        const int64_t measured = 0;  // libsrt measures the input rate itself
-        ok = ok && srt_setsockflag(socket, SRTO_INPUTBW, &measured, sizeof measured) == 0;
-    }
+    bool ok = setInt(socket, SRTO_LATENCY, latencyMs) && applyBandwidth(socket);
     if (!passphrase.empty()) {
         ok = ok && srt_setsockflag(socket, SRTO_PASSPHRASE, passphrase.data(),
                                    static_cast<int>(passphrase.size())) == 0;
@@ -75,6 +69,18 @@ bool SrtOptions::applyTo(SRTSOCKET socket, bool caller) const {
     if (caller && !streamId.empty()) {
         ok = ok && srt_setsockflag(socket, SRTO_STREAMID, streamId.data(),
                                    static_cast<int>(streamId.size())) == 0;
+    }
+    return ok;
+}
+
+bool SrtOptions::applyBandwidth(SRTSOCKET socket) const {
+    const int64_t bandwidth = maxBandwidth;
+    bool ok = srt_setsockflag(socket, SRTO_MAXBW, &bandwidth, sizeof bandwidth) == 0;
+    if (maxBandwidth == 0) {
+        // A constant-rate stream's rate is known exactly, from its first block on: libsrt
+        // need not estimate it (0: it measures the input rate itself).
+        const int64_t input = inputBandwidth;
+        ok = ok && srt_setsockflag(socket, SRTO_INPUTBW, &input, sizeof input) == 0;
     }
     return ok;
 }

@@ -21,12 +21,15 @@ struct SrtOptions {
     /// The most either limit may be set to.
     static constexpr int kMaxCallersOption = 256;
 
-    int latencyMs = kDefaultLatencyMs;    // 20..8000
-    std::string passphrase;               // empty: no encryption; else 10..79 characters
-    int keyLength = 0;                    // 0 (AES-128 when a passphrase is set), 16, 24, 32
-    std::string streamId;                 // sent by caller connections; up to 512 characters
-    int64_t maxBandwidth = 0;             // bytes/s; 0 input rate + 25 %, -1 unlimited
-    int maxCallers = kDefaultMaxCallers;  // "maxclients", 1..kMaxCallersOption
+    int latencyMs = kDefaultLatencyMs;  // 20..8000
+    std::string passphrase;             // empty: no encryption; else 10..79 characters
+    int keyLength = 0;                  // 0 (AES-128 when a passphrase is set), 16, 24, 32
+    std::string streamId;               // sent by caller connections; up to 512 characters
+    int64_t maxBandwidth = 0;           // bytes/s; 0 input rate + 25 %, -1 unlimited
+    /// A constant-rate stream's rate in bytes/s (not an option of its own: the mux rate); 0
+    /// for a variable stream, whose input rate libsrt measures.
+    int64_t inputBandwidth = 0;
+    int maxCallers = kDefaultMaxCallers;                      // "maxclients", 1..kMaxCallersOption
     int maxCallersPerAddress = kDefaultMaxCallersPerAddress;  // "maxperaddress", likewise
 
     /// Sets one option from its text. 0, or EINVAL for an unknown name or a bad value (the
@@ -41,6 +44,9 @@ struct SrtOptions {
     /// (from its listen callback). The stream ID only for callers: a listener takes its
     /// caller's. False when libsrt refuses one of them.
     bool applyTo(SRTSOCKET socket, bool caller) const;
+    /// libsrt's pacing: maxBandwidth, or with 0 the input rate (inputBandwidth, or measured)
+    /// plus libsrt's overhead (25 %); also on a connected socket.
+    bool applyBandwidth(SRTSOCKET socket) const;
 
     /// Whether two option sets protect a link the same way (passphrase and key length).
     bool sameSecurity(const SrtOptions& other) const {

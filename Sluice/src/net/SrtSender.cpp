@@ -11,6 +11,7 @@
 
 #include "CLog.h"
 #include "LibrarySettings.h"
+#include "SendPace.h"
 #include "SrtLog.h"
 
 namespace av {
@@ -26,6 +27,11 @@ constexpr std::chrono::milliseconds kIdleWake{10};
 // given back once a second for a while after the last close.
 constexpr std::chrono::milliseconds kTrimEvery{1000};
 constexpr std::chrono::milliseconds kTrimFor{10000};
+
+int64_t monotonicNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+        .count();
+}
 
 std::string dotted(const sockaddr_in& address) {
     char text[INET_ADDRSTRLEN] = {0};
@@ -57,6 +63,12 @@ SrtSender::~SrtSender() {
 
 int SrtSender::start(int port) {
     stop();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);  // push may come from any thread
+        m_clock.restart();                          // a new stream
+        m_burstFloorNs = 0;
+        m_nextSendNs = INT64_MAX;
+    }
     routeSrtLog();
     srt_startup();
     m_started = true;
@@ -144,6 +156,17 @@ int SrtSender::setOption(const std::string& name, const std::string& value) {
     return 0;
 }
 
+void SrtSender::setStreamRate(int64_t bitsPerSecond) {
+    {
+        std::lock_guard<std::mutex> lock(m_optionsMutex);
+        m_options.inputBandwidth = bitsPerSecond > 0 ? bitsPerSecond / 8 : 0;
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_clock.setRate(bitsPerSecond);
+    m_applyBandwidth = true;
+    m_wake.notify_all();
+}
+
 SrtOptions SrtSender::options() {
     std::lock_guard<std::mutex> lock(m_optionsMutex);
     return m_options;
@@ -206,11 +229,16 @@ void SrtSender::publishCallers() {
 }
 
 void SrtSender::push(const uint8_t* data, size_t size, bool wakeNow) {
+    const int64_t now = monotonicNs();
     std::lock_guard<std::mutex> lock(m_mutex);
+    const int64_t due = m_clock.due(size, now);  // the clock runs with or without peers
     SrtLink::Block block;
     auto give = [&](SrtLink& link) {
         if (!block) {
-            block = std::make_shared<const std::vector<uint8_t>>(data, data + size);
+            auto copy = std::make_shared<Datagram>();
+            copy->assign(nullptr, 0, data, size);  // a block is at most 1316 bytes
+            copy->dueNs = due;
+            block = std::move(copy);
         }
         link.push(block);
     };
@@ -328,7 +356,12 @@ void SrtSender::doStop() {
 int SrtSender::run() {
     std::unique_lock<std::mutex> lock(m_mutex);
     while (!isStopping()) {
-        m_wake.wait_for(lock, kIdleWake, [this] { return m_pushed || isStopping(); });
+        // A constant-rate stream's next block may be due before the idle tick.
+        const auto wakeAt = std::min(
+            Clock::now() + kIdleWake,
+            m_nextSendNs == INT64_MAX ? Clock::time_point::max()
+                                      : Clock::time_point(std::chrono::nanoseconds(m_nextSendNs)));
+        m_wake.wait_until(lock, wakeAt, [this] { return m_pushed || isStopping(); });
         m_pushed = false;
         if (m_endLinks) {
             m_endLinks = false;
@@ -345,7 +378,7 @@ int SrtSender::run() {
         closeCollected(lock);
         trimWhenDue(lock);
     }
-    flushLinks();  // the multiplexer's last blocks
+    flushLinks(true);  // the multiplexer's last blocks, libsrt paces them
     closeCollected(lock);
     return 0;
 }
@@ -452,21 +485,36 @@ void SrtSender::endTargetLink(Target& target, bool wasUp) {
     target.nextAttempt = Clock::now() + target.backoff;
 }
 
-void SrtSender::flushLinks() {
-    int64_t bandwidth = 0;
+void SrtSender::flushLinks(bool all) {
     const bool applyBandwidth = m_applyBandwidth;
+    SrtOptions bandwidth;
     if (applyBandwidth) {
         m_applyBandwidth = false;
-        bandwidth = options().maxBandwidth;
+        bandwidth = options();
     }
+    // A constant-rate stream: only blocks due now, at most a burst per link, and no burst
+    // sooner than the last one allows (a push may wake the thread at any time).
+    const bool paced = m_clock.rate() > 0 && !all;
+    const int64_t now = monotonicNs();
+    const bool mayBurst = !paced || now >= m_burstFloorNs;
+    size_t handedMost = 0;
+    int64_t earliestDue = INT64_MAX;
+    const auto flush = [&](SrtLink& link) {
+        if (applyBandwidth) {
+            bandwidth.applyBandwidth(link.socket());
+        }
+        size_t handed = 0;
+        const bool ok = !mayBurst || link.flush(paced ? now : INT64_MAX,
+                                                paced ? SendPace::kBurst : SIZE_MAX, handed);
+        handedMost = std::max(handedMost, handed);
+        earliestDue = std::min(earliestDue, link.nextDueNs());
+        return ok;
+    };
     for (auto& target : m_targets) {
         if (!target->link) {
             continue;
         }
-        if (applyBandwidth) {
-            srt_setsockflag(target->link->socket(), SRTO_MAXBW, &bandwidth, sizeof bandwidth);
-        }
-        if (!target->link->flush() || !target->link->alive()) {
+        if (!flush(*target->link) || !target->link->alive()) {
             CLog::warning("(%d) SRT target %s:%d disconnected\n", m_id.load(),
                           target->address.ip().c_str(), target->address.port());
             endTargetLink(*target, true);
@@ -474,10 +522,7 @@ void SrtSender::flushLinks() {
     }
     for (auto it = m_clients.begin(); it != m_clients.end();) {
         SrtLink& client = **it;
-        if (applyBandwidth) {
-            srt_setsockflag(client.socket(), SRTO_MAXBW, &bandwidth, sizeof bandwidth);
-        }
-        if (client.flush() && client.alive()) {
+        if (flush(client) && client.alive()) {
             ++it;
             continue;
         }
@@ -486,6 +531,16 @@ void SrtSender::flushLinks() {
         m_closing.push_back(client.release());
         it = m_clients.erase(it);
     }
+    if (!paced) {
+        m_nextSendNs = INT64_MAX;
+        return;
+    }
+    if (mayBurst && (handedMost > 0 || earliestDue <= now)) {
+        // The next burst no sooner than a whole one takes at twice the rate, counted from
+        // when this one was handed over.
+        m_burstFloorNs = m_clock.nextBurst(monotonicNs(), SendPace::kBurst * Datagram::kMaxSize, 0);
+    }
+    m_nextSendNs = earliestDue == INT64_MAX ? INT64_MAX : std::max(earliestDue, m_burstFloorNs);
 }
 
 void SrtSender::endAllLinks() {

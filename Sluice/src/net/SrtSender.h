@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "ByteClock.h"
 #include "LogEpisode.h"
 #include "NetAddress.h"
 #include "SrtLink.h"
@@ -34,6 +35,13 @@ namespace av {
 /// (SRT_REJX_OVERLOAD), before libsrt sets up a socket and its buffers for it, and checked
 /// again when the caller is accepted. Once callers have left, memory that libsrt's threads
 /// freed is given back to the system (malloc_trim) after libsrt's own clean-up.
+///
+/// Pace: a variable stream's blocks go to libsrt as they come, and libsrt paces each link
+/// (maxbw). A constant-rate stream (setStreamRate) goes out by its own byte clock (ByteClock,
+/// the schedule the datagram senders keep): each block is handed to libsrt when its bytes are
+/// due, at most SendPace::kBurst back to back per link when behind; libsrt still caps each
+/// link at the known rate plus its 25 % overhead (SRTO_INPUTBW, unless maxbw is set), so that
+/// retransmissions and a catching-up sender never burst beyond it.
 ///
 /// Options: a connection takes the options current when it is made. A change of passphrase
 /// or key length ends every link (listener callers must call again; targets reconnect at
@@ -69,6 +77,9 @@ public:
     /// See SrtOptions::set; changes apply as the class comment says.
     int setOption(const std::string& name, const std::string& value);
     SrtOptions options();
+    /// A constant-rate stream of bitsPerSecond, paced by its byte clock; 0: variable. Applies
+    /// to the links up, too.
+    void setStreamRate(int64_t bitsPerSecond);
 
     /// Queues one block for every connected peer; never waits for the network. wakeNow false
     /// leaves the thread asleep until wake() (or its idle tick), so that the blocks of one
@@ -115,7 +126,9 @@ private:
     // On the thread, lock held; sockets to close are collected in m_closing.
     void acceptCallers();
     void serviceTargets();
-    void flushLinks();
+    /// Hands due blocks to libsrt (all of them when all, or for a variable stream) and sets
+    /// m_nextSendNs.
+    void flushLinks(bool all = false);
     void endAllLinks();
     void endTargetLink(Target& target, bool wasUp);
     void closeCollected(std::unique_lock<std::mutex>& lock);
@@ -148,8 +161,11 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_wake;
     bool m_pushed = false;
-    bool m_endLinks = false;        // security changed: every link ends
-    bool m_applyBandwidth = false;  // maxbw changed: set it on the links up
+    bool m_endLinks = false;           // security changed: every link ends
+    bool m_applyBandwidth = false;     // maxbw changed: set it on the links up
+    ByteClock m_clock;                 // constant-rate streams
+    int64_t m_burstFloorNs = 0;        // no burst before this (monotonic ns)
+    int64_t m_nextSendNs = INT64_MAX;  // the next due block's time (monotonic ns)
     std::vector<std::unique_ptr<Target>> m_targets;
     std::vector<std::unique_ptr<SrtLink>> m_clients;
     std::vector<SRTSOCKET> m_closing;

@@ -95,10 +95,12 @@ void SrtReceiver::acceptLoop() {
 void SrtReceiver::receive(SRTSOCKET socket) {
     char buffer[1500];
     while (!m_stop) {
-        const int got = srt_recvmsg(socket, buffer, sizeof buffer);
+        SRT_MSGCTRL control = srt_msgctrl_default;
+        const int got = srt_recvmsg2(socket, buffer, sizeof buffer, &control);
         if (got > 0) {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_bytes.append(buffer, static_cast<size_t>(got));
+            m_sourceTimesUs.push_back(control.srctime);
         } else if (srt_getlasterror(nullptr) != SRT_ETIMEOUT) {
             return;  // the link ended
         }
@@ -123,6 +125,11 @@ void SrtReceiver::close() {
 std::string SrtReceiver::received() {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_bytes;
+}
+
+std::vector<int64_t> SrtReceiver::sourceTimesUs() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_sourceTimesUs;
 }
 
 size_t SrtReceiver::receivedSize() {

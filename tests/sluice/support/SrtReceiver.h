@@ -11,6 +11,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace sluicetest {
 
@@ -35,6 +36,9 @@ public:
 
     std::string received();
     size_t receivedSize();
+    /// Each message's source time (libsrt's, in microseconds of the receiver's clock): when
+    /// the sender handed it to libsrt, whatever the network and the load did afterwards.
+    std::vector<int64_t> sourceTimesUs();
     /// A caller accepted by listen() has connected (at some time).
     bool accepted() const { return m_accepted; }
 
@@ -51,6 +55,7 @@ private:
     std::thread m_thread;
     std::mutex m_mutex;
     std::string m_bytes;
+    std::vector<int64_t> m_sourceTimesUs;
 };
 
 }  // namespace sluicetest
