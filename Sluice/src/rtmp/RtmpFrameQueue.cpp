@@ -11,6 +11,7 @@ void RtmpFrameQueue::push(RtmpFramePtr frame) {
     if (frame == nullptr) {
         return;
     }
+    bool wake = true;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_needKey && !frame->key) {
@@ -42,10 +43,15 @@ void RtmpFrameQueue::push(RtmpFramePtr frame) {
             ++m_dropped;
             return;
         }
+        // Audio between pictures rides with the next one: a wake-up per frame is most of a
+        // push's cost at real-time pace. An audio-only stream's frames are all key frames.
+        wake = frame->video || frame->key || m_frames.size() >= kWakeBacklog;
         m_bytes += frame->bytes.size();
         m_frames.push_back(std::move(frame));
     }
-    m_ready.notify_one();
+    if (wake) {
+        m_ready.notify_one();
+    }
 }
 
 RtmpFramePtr RtmpFrameQueue::pop(int timeoutMs) {

@@ -25,6 +25,8 @@ public:
     /// The audio kept ahead of a key picture: at most this old, and this many frames.
     static constexpr int64_t kLeadInMs = 1000;
     static constexpr size_t kMaxLeadIn = 64;
+    /// Audio frames that wake the sender without a picture (about 100 ms of 48 kHz AAC).
+    static constexpr size_t kWakeBacklog = 5;
 
     explicit RtmpFrameQueue(size_t maxFrames = kMaxFrames, size_t maxBytes = kMaxBytes);
 
