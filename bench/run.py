@@ -75,7 +75,7 @@ def main():
     raw = {"machine": info, "runs": runs, "quick": args.quick}
 
     progress("preparing the clip (made once, then reused)")
-    clip = media.clip(casting.cases(args.quick)[0].seconds)
+    media.clip(casting.cases(args.quick)[0].seconds)
     caster = casting.Caster(args.bin, media, args.work)
 
     if "casting" in parts or "slow" in parts:

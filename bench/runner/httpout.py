@@ -14,6 +14,7 @@ from statistics import median
 
 from .casting import PEER_FFMPEG, PEER_GST, PROJECT
 from .procs import BenchError, Children
+from .report import measure_rows
 
 CLIENTS = 64
 WINDOW = 6
@@ -171,24 +172,14 @@ class HttpOutBench:
 
     def run(self, runs, quick, progress):
         seconds = seconds_of(quick)
-        results = {}
         jobs = [("HLS", p, self.measure_hls) for p in HLS_PRODUCERS] + \
                [("HTTP-FLV", p, self.measure_flv) for p in FLV_PRODUCERS]
-        for rep in range(runs):
-            for output, producer, measure in jobs:
-                key = (output, producer)
-                try:
-                    f = measure(producer, seconds)
-                except BenchError as error:
-                    progress(f"{output} {rep + 1}/{runs}: {producer} failed: "
-                             f"{str(error).splitlines()[0]}")
-                    results.setdefault(key, []).append({"failed": str(error)})
-                    continue
-                results.setdefault(key, []).append(f)
-                progress(f"{output} {rep + 1}/{runs}: {producer}: "
-                         f"{100 * f['delivered']:.2f}% delivered, "
-                         f"{f['cpu_per_gb']:.2f} CPU s/GB")
-        return seconds, results
+        rows = [((output, producer), f"{output} {producer}",
+                 lambda m=measure, p=producer: m(p, seconds),
+                 lambda f: f"{100 * f['delivered']:.2f}% delivered, "
+                           f"{f['cpu_per_gb']:.2f} CPU s/GB")
+                for output, producer, measure in jobs]
+        return seconds, measure_rows("hls", runs, rows, progress)
 
 
 def hls_figures(received, usage, server_usage, cast):

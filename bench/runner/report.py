@@ -4,6 +4,26 @@ inside each repetition (side by side) before their median."""
 from statistics import median
 
 from .casting import PEER_GST, PROJECT
+from .procs import BenchError
+
+
+def measure_rows(label, runs, rows, progress):
+    """Each row measured once per run, in order: rows are (key, name, measure, summary), where
+    measure() returns the row's figures and summary(figures) their progress line. A row that
+    fails keeps its reason and the others go on. Returns {key: [figures of each run]}."""
+    results = {}
+    for rep in range(runs):
+        for key, name, measure, summary in rows:
+            try:
+                f = measure()
+            except BenchError as error:
+                progress(f"{label} {rep + 1}/{runs}: {name} failed: "
+                         f"{str(error).splitlines()[0]}")
+                results.setdefault(key, []).append({"failed": str(error)})
+                continue
+            results.setdefault(key, []).append(f)
+            progress(f"{label} {rep + 1}/{runs}: {name}: {summary(f)}")
+    return results
 
 
 def median_of(rows):

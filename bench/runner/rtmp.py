@@ -14,7 +14,7 @@ import time
 
 from .casting import PEER_FFMPEG, PEER_GST, PROJECT, free_port
 from .procs import BenchError, Children, run
-from .report import median_of
+from .report import measure_rows, median_of
 
 COUNTS = (1, 4)
 PRODUCERS = (PROJECT, PEER_FFMPEG, PEER_GST)
@@ -149,23 +149,13 @@ class RtmpBench:
 
     def run(self, runs, quick, progress):
         seconds = seconds_of(quick)
-        results = {}
-        for rep in range(runs):
-            for count in COUNTS:
-                for producer in PRODUCERS:
-                    key = (count, producer)
-                    try:
-                        f = self.measure(producer, count, seconds, rep)
-                    except BenchError as error:
-                        progress(f"rtmp {rep + 1}/{runs}: ×{count} {producer} failed: "
-                                 f"{str(error).splitlines()[0]}")
-                        results.setdefault(key, []).append({"failed": str(error)})
-                        continue
-                    results.setdefault(key, []).append(f)
-                    progress(f"rtmp {rep + 1}/{runs}: ×{count} {producer}: "
-                             f"{100 * f['delivered']:.2f}% delivered, "
-                             f"{f['cpu_per_gb']:.2f} CPU s/GB, {f['rss_mb']:.1f} MB")
-        return seconds, results
+        rep = iter(range(len(COUNTS) * len(PRODUCERS) * runs))  # each run its own folder
+        rows = [((count, producer), f"×{count} {producer}",
+                 lambda c=count, p=producer: self.measure(p, c, seconds, next(rep)),
+                 lambda f: f"{100 * f['delivered']:.2f}% delivered, "
+                           f"{f['cpu_per_gb']:.2f} CPU s/GB, {f['rss_mb']:.1f} MB")
+                for count in COUNTS for producer in PRODUCERS]
+        return seconds, measure_rows("rtmp", runs, rows, progress)
 
 
 def figures(got, sizes, sent, usage, media_s):

@@ -7,7 +7,7 @@ import sys
 
 from .casting import PEER_GST, PROJECT
 from .procs import BenchError, Children
-from .report import median_of
+from .report import measure_rows, median_of
 
 COUNTS = (1, 16, 64)
 TRANSPORTS = ("udp", "tcp")
@@ -56,25 +56,13 @@ class RtspBench:
 
     def run(self, runs, quick, progress):
         seconds = seconds_of(quick)
-        results = {}
-        for rep in range(runs):
-            for transport in TRANSPORTS:
-                for count in COUNTS:
-                    for producer in (PROJECT, PEER_GST):
-                        key = (transport, count, producer)
-                        try:
-                            f = self.measure(producer, transport, count, seconds)
-                        except BenchError as error:
-                            progress(f"rtsp {rep + 1}/{runs}: {transport} ×{count} {producer} "
-                                     f"failed: {str(error).splitlines()[0]}")
-                            results.setdefault(key, []).append({"failed": str(error)})
-                            continue
-                        results.setdefault(key, []).append(f)
-                        progress(f"rtsp {rep + 1}/{runs}: {transport} ×{count} {producer}: "
-                                 f"{100 * f['delivered']:.2f}% delivered, "
-                                 f"{f['cpu_per_gb']:.2f} CPU s/GB, "
-                                 f"{100 * f['cpu_share']:.0f}% of a core")
-        return seconds, results
+        rows = [((transport, count, producer), f"{transport} ×{count} {producer}",
+                 lambda t=transport, c=count, p=producer: self.measure(p, t, c, seconds),
+                 lambda f: f"{100 * f['delivered']:.2f}% delivered, "
+                           f"{f['cpu_per_gb']:.2f} CPU s/GB, "
+                           f"{100 * f['cpu_share']:.0f}% of a core")
+                for transport in TRANSPORTS for count in COUNTS for producer in (PROJECT, PEER_GST)]
+        return seconds, measure_rows("rtsp", runs, rows, progress)
 
 
 def figures(received, usage, media_s):

@@ -8,7 +8,7 @@ import socket
 import threading
 import time
 
-from .procs import BenchError, Children, run, status_kb
+from .procs import Children, run, status_kb
 
 USER, PASSWORD = "admin", "740163"
 
