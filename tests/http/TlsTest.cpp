@@ -6,6 +6,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <thread>
 
 #include "ServerFixture.h"
@@ -45,10 +46,16 @@ public:
 
     /// 0 when the whole handshake succeeds, else GnuTLS's error.
     int handshake() { return gnutls_handshake(m_session); }
-    /// Sends the ClientHello and stops there, before the server's answer is read.
+    /// Sends the ClientHello and stops there: the server's answer is never read, also when
+    /// it is already there (a fast server would otherwise let the handshake finish).
     int helloOnly() {
         ::fcntl(m_tcp.fd(), F_SETFL, O_NONBLOCK);
-        gnutls_handshake_set_timeout(m_session, 0);  // no waiting for the answer
+        gnutls_handshake_set_timeout(m_session, 0);
+        gnutls_transport_set_pull_function(m_session,
+                                           [](gnutls_transport_ptr_t, void*, size_t) -> ssize_t {
+                                               errno = EAGAIN;
+                                               return -1;
+                                           });
         return gnutls_handshake(m_session);
     }
 
