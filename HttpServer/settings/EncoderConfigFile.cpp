@@ -255,6 +255,13 @@ void EncoderConfigFile::forEachGroup(Visitor&& visit) {
     group(sysInfo);
     group(security);
     perStream(srt);
+    forEachType(StoredDocuments{}, [&](auto* type) {
+        using R = std::remove_pointer_t<decltype(type)>;
+        const bool twice = documentOf<R>().section.perStream;
+        for (int i = 0; i < (twice ? 2 : 1); ++i) {
+            group(*stored<R>(i), i);
+        }
+    });
 }
 
 bool EncoderConfigFile::load(const std::string& path) {

@@ -1,14 +1,17 @@
 #pragma once
 
+#include <array>
 #include <functional>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <variant>
 #include <vector>
 
 #include "EncoderRecords.h"
 #include "FileStamp.h"
 #include "IniFile.h"
+#include "SettingsDocument.h"
 
 namespace enc {
 
@@ -89,7 +92,27 @@ public:
     std::string author;  // web user name ("input" key "author")
     std::string pwd;     // web password ("input" key "pwd")
 
+    /// The record of a document of StoredDocuments for index (the stream of a per-stream
+    /// document: 0 or 1, nullptr for any other); a document of one record ignores index.
+    template <class R>
+    R* stored(int index) {
+        std::array<R, 2>& records = std::get<std::array<R, 2>>(m_store);
+        if (!documentOf<R>().section.perStream) {
+            return &records[0];
+        }
+        return index == 0 || index == 1 ? &records[index] : nullptr;
+    }
+
 private:
+    template <class List>
+    struct StoreOf;
+    template <class... Rs>
+    struct StoreOf<DocumentTypes<Rs...>> {
+        using type = std::tuple<std::array<Rs, 2>...>;
+    };
+    /// The records of StoredDocuments, two of each (one per stream where it is per stream).
+    StoreOf<StoredDocuments>::type m_store;
+
     template <class Visitor>
     void forEachGroup(Visitor&& visit);
 

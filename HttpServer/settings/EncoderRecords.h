@@ -250,4 +250,23 @@ struct TimeSettings {
     int sec = 0;
 };
 
+/// A list of record types (the documents below).
+template <class... Rs>
+struct DocumentTypes {};
+
+/// The documents of the first release: each record is a named member of EncoderConfigFile, and
+/// the order is the one the pages and the published limits list them in.
+using NamedDocuments =
+    DocumentTypes<InputStatus, StreamStatus, StreamUrl, NetworkSettings, WifiSettings,
+                  VideoSettings, ProtocolSettings, OsdSettings, LogoSettings, ChromaSettings,
+                  LteStatus, Rs485Settings, TimeSettings, UpgradeServerSettings, FtpSettings,
+                  AudioSettings, OutputSettings, StreamFormat, SysInfo, IrcutSettings,
+                  SecuritySettings, SrtSettings>;
+
+/// The documents added since: a record above, its descriptor (SettingsDocuments.cpp) and its
+/// name here are all a new one takes. EncoderConfigFile keeps their records in its document
+/// store (their sections follow all others in the file), the dispatcher serves GET and POST of
+/// their path, and the published limits list their rows.
+using StoredDocuments = DocumentTypes<>;
+
 }  // namespace enc

@@ -7,6 +7,8 @@
 #include <climits>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <type_traits>
 #include <variant>
 #include <vector>
 
@@ -47,6 +49,9 @@ struct DocumentField {
     const char* jsonKey;  // its key in the JSON formats; nullptr: in no document
     std::optional<Clamp> clamp = std::nullopt;      // int fields only: replaced outside
     std::optional<Allowed> allowed = std::nullopt;  // int fields only: refused outside
+    /// A text that never leaves the device: the key the replies carry in its place, whether
+    /// it is set (a request without the field's own key keeps it: SettingsDocument::merges).
+    const char* secret = nullptr;
 };
 
 /// Where a document's records are stored in the settings file.
@@ -105,9 +110,25 @@ struct SettingsDocument {
     const char* decode;
     /// In the order their keys are set on save (which places keys new to the file).
     std::vector<DocumentField<R>> fields;
-    /// The setter path of a document the API writes (place nullptr: none).
+    /// The setter path of a document the API writes (place nullptr: none, unless the record
+    /// is one of StoredDocuments, which live in EncoderConfigFile's document store).
     SetterSteps<R> set = {};
+    /// A POST changes the keys its body names and keeps the stored value of every other one;
+    /// otherwise it starts from a fresh record, as the first release's documents always did.
+    bool merges = false;
 };
+
+/// Calls fn with a null R* for every record type R of the list, in order.
+template <class... Rs, class Fn>
+void forEachType(DocumentTypes<Rs...>, Fn&& fn) {
+    (fn(static_cast<Rs*>(nullptr)), ...);
+}
+
+/// Whether R is one of the list's types.
+template <class R, class... Rs>
+constexpr bool isOneOf(DocumentTypes<Rs...>) {
+    return (std::is_same_v<R, Rs> || ...);
+}
 
 /// The descriptor of the document of record type R; one per record (SettingsDocuments.cpp).
 template <class R>
@@ -142,6 +163,14 @@ int clampInstance(int index, int k) {
         return k;
     }
     return doc.section.perStream && index != 0 ? 1 : 0;
+}
+
+/// Whether a document holds one record per stream: in a section per stream, or with the sub
+/// stream's keys suffixed (the request's index then picks the stream).
+template <class R>
+bool perStreamDocument() {
+    const DocumentSection& s = documentOf<R>().section;
+    return s.perStream || std::string_view(s.keySuffix[0]) != s.keySuffix[1];
 }
 
 /// The section of instance (stream) index of a document: the stream prefix ("master_",

@@ -68,36 +68,11 @@ void publish(std::vector<PublishedLimit>& out) {
 
 }  // namespace
 
-// The documents of the API, in the order the pages and the dispatcher list them.
-template <class Fn>
-void forEachDocument(Fn&& fn) {
-    fn(static_cast<InputStatus*>(nullptr));
-    fn(static_cast<StreamStatus*>(nullptr));
-    fn(static_cast<StreamUrl*>(nullptr));
-    fn(static_cast<NetworkSettings*>(nullptr));
-    fn(static_cast<WifiSettings*>(nullptr));
-    fn(static_cast<VideoSettings*>(nullptr));
-    fn(static_cast<ProtocolSettings*>(nullptr));
-    fn(static_cast<OsdSettings*>(nullptr));
-    fn(static_cast<LogoSettings*>(nullptr));
-    fn(static_cast<ChromaSettings*>(nullptr));
-    fn(static_cast<LteStatus*>(nullptr));
-    fn(static_cast<Rs485Settings*>(nullptr));
-    fn(static_cast<TimeSettings*>(nullptr));
-    fn(static_cast<UpgradeServerSettings*>(nullptr));
-    fn(static_cast<FtpSettings*>(nullptr));
-    fn(static_cast<AudioSettings*>(nullptr));
-    fn(static_cast<OutputSettings*>(nullptr));
-    fn(static_cast<StreamFormat*>(nullptr));
-    fn(static_cast<SysInfo*>(nullptr));
-    fn(static_cast<IrcutSettings*>(nullptr));
-    fn(static_cast<SecuritySettings*>(nullptr));
-    fn(static_cast<SrtSettings*>(nullptr));
-}
-
 std::vector<PublishedLimit> publishedLimits() {
     std::vector<PublishedLimit> out;
-    forEachDocument([&](auto* type) { publish<std::remove_pointer_t<decltype(type)>>(out); });
+    const auto each = [&](auto* type) { publish<std::remove_pointer_t<decltype(type)>>(out); };
+    forEachType(NamedDocuments{}, each);
+    forEachType(StoredDocuments{}, each);
     return out;
 }
 
@@ -596,8 +571,8 @@ const SettingsDocument<SecuritySettings>& documentOf() {
     return d;
 }
 
-// Written with whether a passphrase is set (JsonCast adds passphraseSet), read with the
-// passphrase itself, which never leaves the device.
+// Written with whether a passphrase is set, read with the passphrase itself, which never
+// leaves the device.
 template <>
 const SettingsDocument<SrtSettings>& documentOf() {
     using R = SrtSettings;
@@ -615,7 +590,7 @@ const SettingsDocument<SrtSettings>& documentOf() {
          {&R::callerAddr, "callerAddr", "callerAddr"},
          {&R::callerPort, "callerPort", "callerPort"},
          {&R::latency, "latency", "latency"},
-         {&R::passphrase, "passphrase", "passphrase"},
+         {&R::passphrase, "passphrase", "passphrase", std::nullopt, std::nullopt, "passphraseSet"},
          {&R::keyLength, "keyLength", "keyLength"},
          {&R::streamId, "streamId", "streamId"}},
         {perStreamRecord<R, &EncoderConfigFile::srt>,
@@ -624,8 +599,9 @@ const SettingsDocument<SrtSettings>& documentOf() {
          nullptr,
          nullptr,
          nullptr,
-         nullptr,
-         {kCodeMainProtocol, kCodeSubProtocol}}};
+         "SRT index:%d\n",
+         {kCodeMainProtocol, kCodeSubProtocol}},
+        true};
     return d;
 }
 

@@ -45,8 +45,9 @@ DemoHandler::DemoHandler(MediaSender& sender, const MediaState& media,
 
 DemoHandler::~DemoHandler() = default;
 
-void DemoHandler::reload() {
+EncoderConfigFile& DemoHandler::currentSettings() {
     m_config.reload(m_settingsPath);
+    return m_config;
 }
 
 bool DemoHandler::store(const std::vector<const void*>& owned,
@@ -65,79 +66,14 @@ void DemoHandler::notify(int code) {
     m_sender.sendMediaCode(code);
 }
 
-template <class R>
-ApiResult DemoHandler::getDocument(int index, R* out) {
-    const SetterSteps<R>& steps = documentOf<R>().set;
-    const R* placed = steps.place(m_config, index);
-    if (placed == nullptr) {
-        return kApiFailed;
-    }
-    reload();
-    std::copy(placed, placed + steps.count, out);
-    return kApiOk;
+int DemoHandler::inputFps() {
+    const int fps = m_media.systemStatus().inputFps;
+    say("input_infor.m_in_fps:%d\n", fps);
+    return fps;
 }
 
-template <class R>
-ApiResult DemoHandler::setDocument(int index, const R* in, std::string& response,
-                                   const std::function<void()>& boardWork) {
-    const SetterSteps<R>& steps = documentOf<R>().set;
-    R* const placed = steps.place(m_config, index);
-    if (placed == nullptr) {
-        return kApiFailed;
-    }
-    std::vector<R> records(in, in + steps.count);
-    for (const R& record : records) {
-        std::string reason = refusedValue(record);
-        if (reason.empty() && steps.check != nullptr) {
-            reason = steps.check(record);
-        }
-        if (SettingsCheck::refused(reason, response)) {
-            return kApiFailed;
-        }
-    }
-    int inputFps = 0;
-    if (followsInput<R>()) {
-        inputFps = m_media.systemStatus().inputFps;
-        say("input_infor.m_in_fps:%d\n", inputFps);
-    }
-    for (size_t k = 0; k < records.size(); ++k) {
-        applyLimits(records[k],
-                    limitsOf<R>(clampInstance<R>(index, static_cast<int>(k)), inputFps));
-        if (steps.adjust != nullptr) {
-            steps.adjust(records[k]);
-        }
-    }
-    if (steps.trace != nullptr) {
-        say(steps.trace, index);
-    }
-    std::vector<const void*> owned;
-    for (int k = 0; k < steps.count; ++k) {
-        owned.push_back(placed + k);
-    }
-    if (steps.alsoWrites != nullptr) {
-        owned.push_back(steps.alsoWrites(m_config, index));
-    }
-    const bool saved = store(owned, [&] {
-        if (steps.store != nullptr) {
-            steps.store(m_config, index, records.front());
-        } else {
-            std::copy(records.begin(), records.end(), placed);
-        }
-    });
-    if (!saved) {
-        return kApiFailed;  // the media process reads the file: nothing new to tell it
-    }
-    if (boardWork) {
-        boardWork();
-    }
-    const int code = steps.changeCode[index == 0 ? 0 : 1];
-    if (code != 0) {
-        notify(code);
-    }
-    if (steps.sync) {
-        board::syncStorage();
-    }
-    return kApiOk;
+void DemoHandler::syncStorage() {
+    board::syncStorage();
 }
 
 void DemoHandler::handleUpload(const std::string& name, const std::string& filePath) {
@@ -156,7 +92,7 @@ void DemoHandler::handleRtspInfo(const std::string& user, const std::string& pas
 
 // The live values go to the answer only: they must never reach the settings file.
 ApiResult DemoHandler::getNetwork(NetworkSettings& out) {
-    reload();
+    currentSettings();
     out = m_config.network;
     std::string name;
     getActiveInterface(name);
@@ -177,11 +113,11 @@ ApiResult DemoHandler::getNetwork(NetworkSettings& out) {
 
 ApiResult DemoHandler::setNetwork(const NetworkSettings& in, std::string& response) {
     // The boot scripts pick the interface by this file before the settings are read.
-    return setDocument(0, &in, response, [&] { writeNetModeFile(in.connectionType); });
+    return writeDocument(0, &in, response, [&] { writeNetModeFile(in.connectionType); });
 }
 
 ApiResult DemoHandler::getWifiParam(WifiSettings& out) {
-    reload();
+    currentSettings();
     const int associated = wifiAssociation();
     if (associated < 0) {
         return kApiFailed;
@@ -201,26 +137,20 @@ ApiResult DemoHandler::getWifiParam(WifiSettings& out) {
 
 ApiResult DemoHandler::setWifiParam(const WifiSettings& in, std::string& response) {
     say("essid.length:%d, essid : %s\n", static_cast<int>(in.essid.size()), in.essid.c_str());
-    return setDocument(0, &in, response, [&] { writeWifiClientFile(m_config.wifi); });
+    return writeDocument(0, &in, response, [&] { writeWifiClientFile(m_config.wifi); });
 }
 
 ApiResult DemoHandler::setRs485(const Rs485Settings& in, std::string& response) {
-    const ApiResult result = setDocument(0, &in, response);
+    const ApiResult result = writeDocument(0, &in, response);
     if (result == kApiOk) {
         board::reboot();  // the serial bridge reads its settings only at boot
     }
     return result;
 }
 
-ApiResult DemoHandler::setSrt(int index, const SrtSettings& in, std::string& response) {
-    return setDocument(index, &in, response, [&] {
-        say("SRT index:%d, enabled:%d, mode:%s\n", index, in.enabled, in.mode.c_str());
-    });
-}
-
 ApiResult DemoHandler::getProtocol(int index, ProtocolSettings& out) {
     const std::string address = LiveStatus::deviceAddress();
-    const ApiResult result = getDocument(index, &out);
+    const ApiResult result = readDocument(index, &out);
     out.tsHttpAddr = address;
     return result;
 }
@@ -238,10 +168,8 @@ ApiResult DemoHandler::setTime(const TimeSettings& in, std::string& /*response*/
     return apiResult(enc::setManualTime(in) == 0);
 }
 
-// ---- plain settings: the document's own steps ----
-
 ApiResult DemoHandler::getSecurity(SecuritySettings& out) {
-    const ApiResult result = getDocument(0, &out);
+    const ApiResult result = readDocument(0, &out);
     out.metricsTokenSet = metricsToken().isSet() ? 1 : 0;
     return result;
 }
@@ -254,81 +182,11 @@ ApiResult DemoHandler::setSecurity(const SecuritySettings& in, std::string& resp
     }
     SecuritySettings stored = in;
     stored.metricsToken.clear();
-    const ApiResult result = setDocument(0, &stored, response);
+    const ApiResult result = writeDocument(0, &stored, response);
     if (result != kApiOk || in.metricsToken.empty()) {
         return result;
     }
     return apiResult(metricsToken().store(in.metricsToken));
-}
-ApiResult DemoHandler::getSrt(int index, SrtSettings& out) {
-    return getDocument(index, &out);
-}
-ApiResult DemoHandler::getVideo(int index, VideoSettings& out) {
-    return getDocument(index, &out);
-}
-ApiResult DemoHandler::setVideo(int index, const VideoSettings& in, std::string& response) {
-    return setDocument(index, &in, response);
-}
-ApiResult DemoHandler::setProtocol(int index, const ProtocolSettings& in, std::string& response) {
-    return setDocument(index, &in, response);
-}
-ApiResult DemoHandler::getOsd(int index, OsdSettings& first, OsdSettings& second) {
-    OsdSettings pair[2];
-    const ApiResult result = getDocument(index, pair);
-    first = pair[0];
-    second = pair[1];
-    return result;
-}
-ApiResult DemoHandler::setOsd(int index, const OsdSettings& first, const OsdSettings& second,
-                              std::string& response) {
-    const OsdSettings pair[2] = {first, second};
-    return setDocument(index, pair, response);
-}
-ApiResult DemoHandler::getChroma(int index, ChromaSettings& out) {
-    return getDocument(index, &out);
-}
-ApiResult DemoHandler::setChroma(int index, const ChromaSettings& in, std::string& response) {
-    return setDocument(index, &in, response);
-}
-ApiResult DemoHandler::getAudio(AudioSettings& out) {
-    return getDocument(0, &out);
-}
-ApiResult DemoHandler::setAudio(const AudioSettings& in, std::string& response) {
-    return setDocument(0, &in, response);
-}
-ApiResult DemoHandler::setOutput(const OutputSettings& in, std::string& response) {
-    return setDocument(0, &in, response);
-}
-ApiResult DemoHandler::getLogo(int index, LogoSettings& out) {
-    return getDocument(index, &out);
-}
-ApiResult DemoHandler::setLogo(int index, const LogoSettings& in, std::string& response) {
-    return setDocument(index, &in, response);
-}
-ApiResult DemoHandler::getRs485(Rs485Settings& out) {
-    return getDocument(0, &out);
-}
-ApiResult DemoHandler::getHttpSet(UpgradeServerSettings& out) {
-    return getDocument(0, &out);
-}
-ApiResult DemoHandler::setHttpSet(const UpgradeServerSettings& in, std::string& response) {
-    return setDocument(0, &in, response);
-}
-ApiResult DemoHandler::getFtpServer(FtpSettings& out) {
-    return getDocument(0, &out);
-}
-ApiResult DemoHandler::setFtpServer(const FtpSettings& in, std::string& response) {
-    return setDocument(0, &in, response);
-}
-ApiResult DemoHandler::setSysInfo(const SysInfo& in, std::string& response) {
-    return setDocument(0, &in, response);
-}
-// Not in the file: the reload leaves it alone, and the save writes back only what the file holds.
-ApiResult DemoHandler::getIrcutConf(IrcutSettings& out) {
-    return getDocument(0, &out);
-}
-ApiResult DemoHandler::setIrcutConf(const IrcutSettings& in, std::string& response) {
-    return setDocument(0, &in, response);
 }
 
 // ---- device actions ----
@@ -397,7 +255,7 @@ ApiResult DemoHandler::getStreamUrl(int index, StreamUrl& out) {
     if (!validIndex(index)) {
         return kApiFailed;
     }
-    reload();
+    currentSettings();
     const std::string address = LiveStatus::deviceAddress();
     out = StatusReport::streamUrl(m_config.protocol[index], m_config.video[index], address);
     m_status.rtspServed(index, m_config.protocol[index], out);
@@ -406,13 +264,9 @@ ApiResult DemoHandler::getStreamUrl(int index, StreamUrl& out) {
 }
 
 ApiResult DemoHandler::getSysInfo(SysInfo& out) {
-    reload();
+    currentSettings();
     out = m_status.sysInfo(m_config.sysInfo);
     return kApiOk;
-}
-
-ApiResult DemoHandler::reloadSysInfo(SysInfo& out) {
-    return getSysInfo(out);
 }
 
 ApiResult DemoHandler::getStreamFormat(StreamFormat& out) {

@@ -62,83 +62,47 @@ public:
     void handleUpload(const std::string& name, const std::string& filePath) override;
     void handleRtspInfo(const std::string& user, const std::string& password) override;
 
+    // DocumentHost: the settings file at settingsPath, the media link, the board.
+    enc::EncoderConfigFile& currentSettings() override;
+    /// A failure is printed as "save settings failed" with its reason.
+    bool store(const std::vector<const void*>& owned, const std::function<void()>& change) override;
+    void notify(int changeCode) override;
+    int inputFps() override;
+    void syncStorage() override;
+
     ApiResult getInputStatus(int index, enc::InputStatus& out) override;
     ApiResult getStreamStatus(int index, enc::StreamStatus& out) override;
     ApiResult getStreamUrl(int index, enc::StreamUrl& out) override;
+    ApiResult getSysInfo(enc::SysInfo& out) override;
+    ApiResult getStreamFormat(enc::StreamFormat& out) override;
+    ApiResult getOutput(enc::OutputSettings& out) override;
+    ApiResult getProtocol(int index, enc::ProtocolSettings& out) override;
+    /// OutputsReport::json of the stream's last outputs status; kApiFailed for an index other
+    /// than 0 or 1.
+    ApiResult getOutputsStatus(int index, std::string& json) override;
     ApiResult getNetwork(enc::NetworkSettings& out) override;
     ApiResult setNetwork(const enc::NetworkSettings& in, std::string& response) override;
     ApiResult getWifiParam(enc::WifiSettings& out) override;
     ApiResult setWifiParam(const enc::WifiSettings& in, std::string& response) override;
-    ApiResult getVideo(int index, enc::VideoSettings& out) override;
-    ApiResult setVideo(int index, const enc::VideoSettings& in, std::string& response) override;
-    ApiResult getProtocol(int index, enc::ProtocolSettings& out) override;
-    ApiResult setProtocol(int index, const enc::ProtocolSettings& in,
-                          std::string& response) override;
-    ApiResult getOsd(int index, enc::OsdSettings& first, enc::OsdSettings& second) override;
-    ApiResult setOsd(int index, const enc::OsdSettings& first, const enc::OsdSettings& second,
-                     std::string& response) override;
-    ApiResult getChroma(int index, enc::ChromaSettings& out) override;
-    ApiResult setChroma(int index, const enc::ChromaSettings& in, std::string& response) override;
-    ApiResult getAudio(enc::AudioSettings& out) override;
-    ApiResult setAudio(const enc::AudioSettings& in, std::string& response) override;
-    ApiResult getSysInfo(enc::SysInfo& out) override;
-    ApiResult getStreamFormat(enc::StreamFormat& out) override;
-    ApiResult getOutput(enc::OutputSettings& out) override;
-    ApiResult setOutput(const enc::OutputSettings& in, std::string& response) override;
+    ApiResult setRs485(const enc::Rs485Settings& in, std::string& response) override;
+    ApiResult getLte(enc::LteStatus& out) override;
+    ApiResult setLte(const enc::LteStatus& in, std::string& response) override;
+    ApiResult getTime(enc::TimeSettings& out) override;
+    ApiResult setTime(const enc::TimeSettings& in, std::string& response) override;
+    /// Answers -1 when the file could not be saved (the switches act only from the file).
+    ApiResult getSecurity(enc::SecuritySettings& out) override;
+    ApiResult setSecurity(const enc::SecuritySettings& in, std::string& response) override;
     ApiResult handleUpdate(const std::string& uploadedFilePath, std::string& response) override;
     ApiResult httpUpgrade(const enc::UpgradeServerSettings& in, std::string& response) override;
     ApiResult httpDetect(enc::UpgradeServerSettings& inOut) override;
     ApiResult getUpdateStatus(std::string& response) override;
     ApiResult resetFactory(std::string& response) override;
     ApiResult reboot(std::string& response) override;
-    ApiResult getLte(enc::LteStatus& out) override;
-    ApiResult setLte(const enc::LteStatus& in, std::string& response) override;
-    ApiResult getRs485(enc::Rs485Settings& out) override;
-    ApiResult setRs485(const enc::Rs485Settings& in, std::string& response) override;
-    ApiResult getTime(enc::TimeSettings& out) override;
-    ApiResult setTime(const enc::TimeSettings& in, std::string& response) override;
-    ApiResult getLogo(int index, enc::LogoSettings& out) override;
-    ApiResult setLogo(int index, const enc::LogoSettings& in, std::string& response) override;
-    ApiResult getHttpSet(enc::UpgradeServerSettings& out) override;
-    ApiResult setHttpSet(const enc::UpgradeServerSettings& in, std::string& response) override;
-    ApiResult getFtpServer(enc::FtpSettings& out) override;
-    ApiResult setFtpServer(const enc::FtpSettings& in, std::string& response) override;
-    ApiResult reloadSysInfo(enc::SysInfo& out) override;
-    ApiResult setSysInfo(const enc::SysInfo& in, std::string& response) override;
-    ApiResult getIrcutConf(enc::IrcutSettings& out) override;
-    ApiResult setIrcutConf(const enc::IrcutSettings& in, std::string& response) override;
-    /// Answers -1 when the file could not be saved (the switches act only from the file).
-    ApiResult getSecurity(enc::SecuritySettings& out) override;
-    ApiResult setSecurity(const enc::SecuritySettings& in, std::string& response) override;
-    /// The SRT output of a stream: checked (SettingsCheck::srt), stored, then the stream's
-    /// publishing change code (4709 main, 4710 sub) goes to the media process. Answers -1 when
-    /// the file could not be saved (nothing is sent then). The passphrase is never printed.
-    ApiResult getSrt(int index, enc::SrtSettings& out) override;
-    ApiResult setSrt(int index, const enc::SrtSettings& in, std::string& response) override;
-    /// OutputsReport::json of the stream's last outputs status; kApiFailed for an index other
-    /// than 0 or 1.
-    ApiResult getOutputsStatus(int index, std::string& json) override;
     /// The token file of "/metrics": MetricsToken::kFileName beside the settings file. Any
     /// thread.
     enc::MetricsToken metricsToken() const;
 
 private:
-    void reload();
-    /// Changes the keys of the owned records only (EncoderConfigFile::update); a failure is
-    /// printed as "save settings failed" with its reason.
-    bool store(const std::vector<const void*>& owned, const std::function<void()>& change);
-    /// The generic getter of a document: its records for index (SetterSteps::place), after
-    /// a reload; kApiFailed for an index the document refuses.
-    template <class R>
-    ApiResult getDocument(int index, R* out);
-    /// The one setter path (SetterSteps of the document's descriptor): check, apply, save,
-    /// boardWork (the setter's own, when given), change code, sync. in holds the document's
-    /// SetterSteps::count records.
-    template <class R>
-    ApiResult setDocument(int index, const R* in, std::string& response,
-                          const std::function<void()>& boardWork = nullptr);
-    void notify(int code);
-
     enc::MediaSender& m_sender;
     const enc::MediaState& m_media;
     enc::LiveStatus m_status;

@@ -82,7 +82,7 @@ TEST(ApiNesting, BodiesAtTheLimitAreStillDecoded) {
     const std::string body = "{\"bitrate\":4096,\"x\":" + nested(JsonDepth::kLimit - 1) +
                              std::string(JsonDepth::kLimit - 1, ']') + "}";
     EXPECT_EQ(dev.api.handleApi("POST", "/video", "index=1", body, response), 0);
-    EXPECT_EQ(dev.video.bitrate, 4096);
+    EXPECT_EQ(dev.config.video[1].bitrate, 4096);
 }
 
 TEST(ApiNesting, DecodersIgnoreDeepBodiesOnTheirOwn) {

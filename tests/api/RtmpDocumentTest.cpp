@@ -16,13 +16,13 @@ constexpr const char* kSecret = "push-Secret-42";
 
 struct RtmpDevice : httptest::FakeDevice {
     RtmpDevice() {
-        protocol.rtmpEnabled = 1;
-        protocol.rtmpAddr = "192.168.1.75";
-        protocol.rtmpPort = 1935;
-        protocol.rtmpUser = "cam";
-        protocol.rtmpPassword = kSecret;
-        protocol.rtspPort = 8554;
-        protocol.rtmpDir = "live";
+        config.protocol[1].rtmpEnabled = 1;
+        config.protocol[1].rtmpAddr = "192.168.1.75";
+        config.protocol[1].rtmpPort = 1935;
+        config.protocol[1].rtmpUser = "cam";
+        config.protocol[1].rtmpPassword = kSecret;
+        config.protocol[1].rtspPort = 8554;
+        config.protocol[1].rtmpDir = "live";
     }
 };
 
@@ -32,7 +32,6 @@ TEST(RtmpDocument, GetTellsWhetherAPasswordIsSetButNeverThePassword) {
     ASSERT_EQ(dev.api.handleApi("GET", "/rtmp", "index=1", "", response), 0);
     EXPECT_EQ(response, R"({"rtmpEnabled":true,"rtmpAddr":"192.168.1.75","rtmpPort":1935,)"
                         R"("rtmpUser":"cam","passwordSet":true})");
-    dev.protocol.rtmpPassword.clear();
     ASSERT_EQ(dev.api.handleApi("GET", "/rtmp", "index=0", "", response), 0);
     EXPECT_NE(response.find(R"("passwordSet":false)"), std::string::npos) << response;
     EXPECT_EQ(dev.api.handleApi("DELETE", "/rtmp", "index=0", "", response), 22);
@@ -61,11 +60,11 @@ TEST(RtmpDocument, PostChangesTheNamedKeysKeepsThePasswordUnlessGivenAndRefusesB
         std::string response = "{}";
         EXPECT_EQ(dev.api.handleApi("POST", "/rtmp", "index=1", c.body, response), c.result)
             << c.what;
-        EXPECT_EQ(dev.protocol.rtmpPassword, c.password) << c.what;
-        EXPECT_EQ(dev.protocol.rtmpAddr, c.address) << c.what;
+        EXPECT_EQ(dev.config.protocol[1].rtmpPassword, c.password) << c.what;
+        EXPECT_EQ(dev.config.protocol[1].rtmpAddr, c.address) << c.what;
         // The keys this document does not name stay as stored.
-        EXPECT_EQ(dev.protocol.rtspPort, 8554) << c.what;
-        EXPECT_EQ(dev.protocol.rtmpDir, "live") << c.what;
+        EXPECT_EQ(dev.config.protocol[1].rtspPort, 8554) << c.what;
+        EXPECT_EQ(dev.config.protocol[1].rtmpDir, "live") << c.what;
         EXPECT_EQ(response.find(kSecret), std::string::npos) << c.what;
         if (c.result != 0) {
             EXPECT_NE(response.find("rtmpAddr must be"), std::string::npos) << response;

@@ -39,7 +39,7 @@ TEST_F(DeviceCoreTest, PictureUploadIsCopiedAndItsNameSavedInTheHandlersSettings
     EXPECT_EQ(ini.getValue("master_osd_0", "logo_name", "<missing>"), "main.bmp");
     // The handler's own settings object holds the change too, so the next setter keeps it.
     std::string response;
-    ASSERT_EQ(handler->setAudio(enc::AudioSettings(), response), 0);
+    ASSERT_EQ(writeDoc<enc::AudioSettings>(*handler, 0, enc::AudioSettings(), response), 0);
     ASSERT_TRUE(ini.load(settingsPath()));
     EXPECT_EQ(ini.getValue("master_osd_0", "logo_name", "<missing>"), "main.bmp");
 }

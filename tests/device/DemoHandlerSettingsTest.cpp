@@ -67,7 +67,7 @@ TEST_F(DeviceTest, SetVideoClampsEveryFieldByStreamAndInputRate) {
         enc::SystemStatusRecord system{};
         system.inputFps = c.inputFps;
         media.setSystemStatus(system);
-        ASSERT_EQ(handler->setVideo(c.index, c.in, response), 0);
+        ASSERT_EQ(writeDoc<enc::VideoSettings>(*handler, c.index, c.in, response), 0);
         const enc::VideoSettings s = savedSettings().video[c.index];
         EXPECT_EQ(std::vector<int>({s.framerate, s.gop, s.bitrate, s.minQp, s.maxQp}),
                   std::vector<int>({c.framerate, c.gop, c.bitrate, c.minQp, c.maxQp}))
@@ -87,22 +87,34 @@ TEST_F(DeviceTest, SettersSendTheirChangeCodeWithoutSyncCommand) {
         int code;
     };
     const std::vector<Step> steps = {
-        {"video 0", [&] { return handler->setVideo(0, video(25), response); }, enc::kCodeMainVideo},
-        {"video 1", [&] { return handler->setVideo(1, video(25), response); }, enc::kCodeSubVideo},
-        {"protocol 0", [&] { return handler->setProtocol(0, {}, response); },
+        {"video 0", [&] { return writeDoc<enc::VideoSettings>(*handler, 0, video(25), response); },
+         enc::kCodeMainVideo},
+        {"video 1", [&] { return writeDoc<enc::VideoSettings>(*handler, 1, video(25), response); },
+         enc::kCodeSubVideo},
+        {"protocol 0", [&] { return writeDoc<enc::ProtocolSettings>(*handler, 0, {}, response); },
          enc::kCodeMainProtocol},
-        {"protocol 1", [&] { return handler->setProtocol(1, {}, response); },
+        {"protocol 1", [&] { return writeDoc<enc::ProtocolSettings>(*handler, 1, {}, response); },
          enc::kCodeSubProtocol},
-        {"osd 0", [&] { return handler->setOsd(0, {}, {}, response); }, enc::kCodeMainOverlay},
-        {"osd 1", [&] { return handler->setOsd(1, {}, {}, response); }, enc::kCodeSubOverlay},
-        {"logo 0", [&] { return handler->setLogo(0, {}, response); }, enc::kCodeMainOverlay},
-        {"logo 1", [&] { return handler->setLogo(1, {}, response); }, enc::kCodeSubOverlay},
-        {"chroma 0", [&] { return handler->setChroma(0, {}, response); }, enc::kCodeMainChroma},
-        {"chroma 1", [&] { return handler->setChroma(1, {}, response); }, enc::kCodeSubChroma},
-        {"chroma 2", [&] { return handler->setChroma(2, {}, response); }, enc::kCodeSubChroma},
-        {"audio", [&] { return handler->setAudio({}, response); }, enc::kCodeAudioChanged},
-        {"output", [&] { return handler->setOutput({}, response); }, enc::kCodeOutputChanged},
-        {"sysinfo", [&] { return handler->setSysInfo({}, response); }, enc::kCodeAudioChanged},
+        {"osd 0", [&] { return writeOverlays(*handler, 0, {}, {}, response); },
+         enc::kCodeMainOverlay},
+        {"osd 1", [&] { return writeOverlays(*handler, 1, {}, {}, response); },
+         enc::kCodeSubOverlay},
+        {"logo 0", [&] { return writeDoc<enc::LogoSettings>(*handler, 0, {}, response); },
+         enc::kCodeMainOverlay},
+        {"logo 1", [&] { return writeDoc<enc::LogoSettings>(*handler, 1, {}, response); },
+         enc::kCodeSubOverlay},
+        {"chroma 0", [&] { return writeDoc<enc::ChromaSettings>(*handler, 0, {}, response); },
+         enc::kCodeMainChroma},
+        {"chroma 1", [&] { return writeDoc<enc::ChromaSettings>(*handler, 1, {}, response); },
+         enc::kCodeSubChroma},
+        {"chroma 2", [&] { return writeDoc<enc::ChromaSettings>(*handler, 2, {}, response); },
+         enc::kCodeSubChroma},
+        {"audio", [&] { return writeDoc<enc::AudioSettings>(*handler, 0, {}, response); },
+         enc::kCodeAudioChanged},
+        {"output", [&] { return writeDoc<enc::OutputSettings>(*handler, 0, {}, response); },
+         enc::kCodeOutputChanged},
+        {"sysinfo", [&] { return writeDoc<enc::SysInfo>(*handler, 0, {}, response); },
+         enc::kCodeAudioChanged},
     };
     for (const auto& step : steps) {
         standIn->clear();
@@ -123,8 +135,8 @@ TEST_F(DeviceTest, SettersWithoutChangeCodeStillSave) {
     ftp.ftpserverIP = "10.0.0.9";
     ASSERT_EQ(handler->setNetwork(wired(), response), 0);
     ASSERT_EQ(handler->setWifiParam(wifi, response), 0);
-    ASSERT_EQ(handler->setFtpServer(ftp, response), 0);
-    ASSERT_EQ(handler->setHttpSet({"10.0.0.7", ""}, response), 0);
+    ASSERT_EQ(writeDoc<enc::FtpSettings>(*handler, 0, ftp, response), 0);
+    ASSERT_EQ(writeDoc<enc::UpgradeServerSettings>(*handler, 0, {"10.0.0.7", ""}, response), 0);
     const auto log = board.boardLog();
     EXPECT_EQ(std::count(log.begin(), log.end(), "/bin/sync"), 2);
     const auto saved = savedSettings();
@@ -133,14 +145,15 @@ TEST_F(DeviceTest, SettersWithoutChangeCodeStillSave) {
     EXPECT_EQ(saved.ftp.ftpserverIP, "10.0.0.9");
     EXPECT_EQ(saved.upgradeServer.serverIP, "10.0.0.7");
     // A sentinel change code proves that none of the above sent one.
-    ASSERT_EQ(handler->setAudio({}, response), 0);
+    ASSERT_EQ(writeDoc<enc::AudioSettings>(*handler, 0, {}, response), 0);
     ASSERT_TRUE(standIn->waitForCode(enc::kCodeAudioChanged));
     EXPECT_EQ(standIn->codes(), std::vector<int>{enc::kCodeAudioChanged});
 }
 
 TEST_F(DeviceTest, BadIndexAnswersMinusOneAndChangesNothing) {
     auto handler = makeHandler();
-    ASSERT_EQ(handler->setAudio({}, response), 0);  // a settings file to compare against
+    ASSERT_EQ(writeDoc<enc::AudioSettings>(*handler, 0, {}, response),
+              0);  // a settings file to compare against
     ASSERT_TRUE(standIn->waitForCount(1));
     standIn->clear();
     board.clearBoardLog();
@@ -152,20 +165,20 @@ TEST_F(DeviceTest, BadIndexAnswersMinusOneAndChangesNothing) {
     enc::StreamStatus s;
     enc::StreamUrl u;
     for (int index : {-1, 2, 100}) {
-        EXPECT_EQ(handler->setVideo(index, video(25), response), -1);
-        EXPECT_EQ(handler->setProtocol(index, p, response), -1);
-        EXPECT_EQ(handler->setOsd(index, o1, o2, response), -1);
-        EXPECT_EQ(handler->setLogo(index, l, response), -1);
-        EXPECT_EQ(handler->getVideo(index, v), -1);
+        EXPECT_EQ(writeDoc<enc::VideoSettings>(*handler, index, video(25), response), -1);
+        EXPECT_EQ(writeDoc<enc::ProtocolSettings>(*handler, index, p, response), -1);
+        EXPECT_EQ(writeOverlays(*handler, index, o1, o2, response), -1);
+        EXPECT_EQ(writeDoc<enc::LogoSettings>(*handler, index, l, response), -1);
+        EXPECT_EQ(readDoc(*handler, index, v), -1);
         EXPECT_EQ(handler->getProtocol(index, p), -1);
-        EXPECT_EQ(handler->getOsd(index, o1, o2), -1);
-        EXPECT_EQ(handler->getLogo(index, l), -1);
+        EXPECT_EQ(readOverlays(*handler, index, o1, o2), -1);
+        EXPECT_EQ(readDoc(*handler, index, l), -1);
         EXPECT_EQ(handler->getStreamStatus(index, s), -1);
         EXPECT_EQ(handler->getStreamUrl(index, u), -1);
     }
     EXPECT_EQ(settingsText(), before);
     EXPECT_TRUE(board.boardLog().empty());
-    ASSERT_EQ(handler->setOutput({}, response), 0);  // the sentinel again
+    ASSERT_EQ(writeDoc<enc::OutputSettings>(*handler, 0, {}, response), 0);  // the sentinel again
     ASSERT_TRUE(standIn->waitForCount(1));
     EXPECT_EQ(standIn->codes(), std::vector<int>{enc::kCodeOutputChanged});
 }
@@ -176,19 +189,19 @@ TEST_F(DeviceTest, SetProtocolReplacesPortsOutsideTheirRangeByTheStreamsDefault)
     p.rtspPort = 65536;
     p.multicastPort = 0;
     p.tsAddr = "239.1.1.1";
-    ASSERT_EQ(handler->setProtocol(1, p, response), 0);
+    ASSERT_EQ(writeDoc<enc::ProtocolSettings>(*handler, 1, p, response), 0);
     auto saved = savedSettings().protocol[1];
     EXPECT_EQ(std::vector<int>({saved.httpPort, saved.rtspPort, saved.multicastPort, saved.rtmpPort,
                                 saved.tsPort, saved.tsHttpPort}),
               std::vector<int>({80, 554, 5000, 1935, 20001, 8082}));
     EXPECT_EQ(savedSettings().streamStatus[1].ts, "239.1.1.1");
-    ASSERT_EQ(handler->setProtocol(0, p, response), 0);
+    ASSERT_EQ(writeDoc<enc::ProtocolSettings>(*handler, 0, p, response), 0);
     saved = savedSettings().protocol[0];
     EXPECT_EQ(saved.tsPort, 20000);
     EXPECT_EQ(saved.tsHttpPort, 8081);
     p.httpPort = 1;
     p.rtspPort = 65535;
-    ASSERT_EQ(handler->setProtocol(0, p, response), 0);
+    ASSERT_EQ(writeDoc<enc::ProtocolSettings>(*handler, 0, p, response), 0);
     saved = savedSettings().protocol[0];
     EXPECT_EQ(saved.httpPort, 1);
     EXPECT_EQ(saved.rtspPort, 65535);
@@ -206,9 +219,9 @@ TEST_F(DeviceTest, SetOsdClampsEachOverlayByItsOwnLimits) {
         {1, {1920, 1080, 7, 128}, {8192, 8192, 1, 0}, {1920, 1080, 7, 128, 8192, 8192, 1, 0}},
     };
     for (const auto& c : cases) {
-        ASSERT_EQ(handler->setOsd(c.index, c.first, c.second, response), 0);
+        ASSERT_EQ(writeOverlays(*handler, c.index, c.first, c.second, response), 0);
         enc::OsdSettings a, b;
-        ASSERT_EQ(handler->getOsd(c.index, a, b), 0);
+        ASSERT_EQ(readOverlays(*handler, c.index, a, b), 0);
         EXPECT_EQ(
             std::vector<int>({a.x, a.y, a.fontSize, a.opacity, b.x, b.y, b.fontSize, b.opacity}),
             c.stored)
@@ -225,10 +238,11 @@ TEST_F(DeviceTest, SetFtpServerClampsTimeZoneAndCycle) {
         {12, 25, 8, 1}, {-13, -1, 8, 1}, {-12, 0, -12, 0}, {11, 24, 11, 24}, {0, 4, 0, 4},
     };
     for (const auto& c : cases) {
-        ASSERT_EQ(handler->setFtpServer({"", "", "", c.cycle, 0, "ntp.example", c.zone}, response),
+        ASSERT_EQ(writeDoc<enc::FtpSettings>(
+                      *handler, 0, {"", "", "", c.cycle, 0, "ntp.example", c.zone}, response),
                   0);
         enc::FtpSettings out;
-        ASSERT_EQ(handler->getFtpServer(out), 0);
+        ASSERT_EQ(readDoc(*handler, 0, out), 0);
         EXPECT_EQ(out.localtimezone, c.storedZone) << c.zone;
         EXPECT_EQ(out.ftptime, c.storedCycle) << c.cycle;
         EXPECT_EQ(out.timeServer, "ntp.example");
@@ -243,9 +257,9 @@ TEST_F(DeviceTest, IrcutAndLteLiveInMemoryOnly) {
     enc::IrcutSettings ircut;
     ircut.gpsInterval = 19;
     ircut.devIme = "imei-1";
-    ASSERT_EQ(handler->setIrcutConf(ircut, response), 0);
+    ASSERT_EQ(writeDoc<enc::IrcutSettings>(*handler, 0, ircut, response), 0);
     enc::IrcutSettings out;
-    ASSERT_EQ(handler->getIrcutConf(out), 0);  // reloads the file, keeps the record
+    ASSERT_EQ(readDoc(*handler, 0, out), 0);  // reloads the file, keeps the record
     EXPECT_EQ(out.gpsInterval, 20);
     EXPECT_EQ(out.devIme, "imei-1");
     EXPECT_EQ(settingsText().find("imei-1"), std::string::npos);
@@ -269,19 +283,19 @@ TEST_F(DeviceTest, FailedSaveIsPrintedAndAnErrorInEverySetter) {
     wifi.essid = "lab";
     enc::SrtSettings srt = handler.settings().srt[0];
     const std::vector<std::pair<const char*, std::function<int()>>> setters = {
-        {"ircut", [&] { return handler.setIrcutConf({}, response); }},
-        {"video", [&] { return handler.setVideo(0, video(25), response); }},
-        {"protocol", [&] { return handler.setProtocol(1, {}, response); }},
-        {"osd", [&] { return handler.setOsd(0, {}, {}, response); }},
-        {"logo", [&] { return handler.setLogo(1, {}, response); }},
-        {"chroma", [&] { return handler.setChroma(0, {}, response); }},
-        {"audio", [&] { return handler.setAudio({}, response); }},
-        {"output", [&] { return handler.setOutput({}, response); }},
-        {"sysinfo", [&] { return handler.setSysInfo({}, response); }},
-        {"httpset", [&] { return handler.setHttpSet({}, response); }},
-        {"ftp", [&] { return handler.setFtpServer({}, response); }},
+        {"ircut", [&] { return writeDoc<enc::IrcutSettings>(handler, 0, {}, response); }},
+        {"video", [&] { return writeDoc<enc::VideoSettings>(handler, 0, video(25), response); }},
+        {"protocol", [&] { return writeDoc<enc::ProtocolSettings>(handler, 1, {}, response); }},
+        {"osd", [&] { return writeOverlays(handler, 0, {}, {}, response); }},
+        {"logo", [&] { return writeDoc<enc::LogoSettings>(handler, 1, {}, response); }},
+        {"chroma", [&] { return writeDoc<enc::ChromaSettings>(handler, 0, {}, response); }},
+        {"audio", [&] { return writeDoc<enc::AudioSettings>(handler, 0, {}, response); }},
+        {"output", [&] { return writeDoc<enc::OutputSettings>(handler, 0, {}, response); }},
+        {"sysinfo", [&] { return writeDoc<enc::SysInfo>(handler, 0, {}, response); }},
+        {"httpset", [&] { return writeDoc<enc::UpgradeServerSettings>(handler, 0, {}, response); }},
+        {"ftp", [&] { return writeDoc<enc::FtpSettings>(handler, 0, {}, response); }},
         {"security", [&] { return handler.setSecurity({}, response); }},
-        {"srt", [&] { return handler.setSrt(0, srt, response); }},
+        {"srt", [&] { return writeDoc<enc::SrtSettings>(handler, 0, srt, response); }},
         {"network", [&] { return handler.setNetwork(network, response); }},
         {"wifi", [&] { return handler.setWifiParam(wifi, response); }},
         {"rs485", [&] { return handler.setRs485({}, response); }},
@@ -298,7 +312,7 @@ TEST_F(DeviceTest, FailedSaveIsPrintedAndAnErrorInEverySetter) {
     }
     EXPECT_FALSE(testsupport::fileExists(board.path("/mnt/config/net_mode.ini")));
     // The link keeps the order of its datagrams: a code sent above would come before this one.
-    ASSERT_EQ(makeHandler()->setAudio({}, response), kApiOk);
+    ASSERT_EQ(writeDoc<enc::AudioSettings>(*makeHandler(), 0, {}, response), kApiOk);
     ASSERT_TRUE(standIn->waitForCode(enc::kCodeAudioChanged));
     EXPECT_EQ(standIn->codes(), std::vector<int>{enc::kCodeAudioChanged});
 }
@@ -306,22 +320,22 @@ TEST_F(DeviceTest, FailedSaveIsPrintedAndAnErrorInEverySetter) {
 TEST_F(DeviceTest, GettersReloadTheSettingsFile) {
     auto handler = makeHandler();
     enc::VideoSettings v;
-    ASSERT_EQ(handler->getVideo(0, v), 0);
+    ASSERT_EQ(readDoc(*handler, 0, v), 0);
     EXPECT_EQ(v.codec, "H.265");
     writeSettings(
         "[master_video]\ncodec=H.264\nbitrate=4096\n[audio]\ncodec=G.711\n"
         "[network]\ns_port=4001\n[server]\nHttpServer=10.9.9.9\n");
-    ASSERT_EQ(handler->getVideo(0, v), 0);
+    ASSERT_EQ(readDoc(*handler, 0, v), 0);
     EXPECT_EQ(v.codec, "H.264");
     EXPECT_EQ(v.bitrate, 4096);
     enc::AudioSettings a;
-    ASSERT_EQ(handler->getAudio(a), 0);
+    ASSERT_EQ(readDoc(*handler, 0, a), 0);
     EXPECT_EQ(a.codec, "G.711");
     enc::Rs485Settings r;
-    ASSERT_EQ(handler->getRs485(r), 0);
+    ASSERT_EQ(readDoc(*handler, 0, r), 0);
     EXPECT_EQ(r.port, 4001);
     enc::UpgradeServerSettings u;
-    ASSERT_EQ(handler->getHttpSet(u), 0);
+    ASSERT_EQ(readDoc(*handler, 0, u), 0);
     EXPECT_EQ(u.serverIP, "10.9.9.9");
 }
 
@@ -364,7 +378,7 @@ TEST_F(DeviceTest, StorageIsSavedWithoutThePicturePaths) {
     auto handler = makeHandler();
     const enc::SysInfo s{"", "",         "",      "", 77, 1, "/not/from/the/request.jpg",
                          "", "10.1.1.1", "/logs", 3};
-    ASSERT_EQ(handler->setSysInfo(s, response), 0);
+    ASSERT_EQ(writeDoc<enc::SysInfo>(*handler, 0, s, response), 0);
     const auto saved = savedSettings();
     EXPECT_EQ(saved.sysInfo.serverIP, "10.1.1.1");
     EXPECT_EQ(saved.sysInfo.path, "/logs");
@@ -378,8 +392,8 @@ TEST_F(DeviceTest, WithoutMediaProcessEveryOperationStillAnswers) {
     standIn.reset();  // nobody bound to the server socket
     auto handler = makeHandler();
     EXPECT_FALSE(link.sendMediaCode(enc::kCodeAudioChanged));
-    EXPECT_EQ(handler->setVideo(1, video(25), response), 0);
-    EXPECT_EQ(handler->setAudio({}, response), 0);
+    EXPECT_EQ(writeDoc<enc::VideoSettings>(*handler, 1, video(25), response), 0);
+    EXPECT_EQ(writeDoc<enc::AudioSettings>(*handler, 0, {}, response), 0);
     EXPECT_EQ(savedSettings().video[1].framerate, 25);
 }
 
@@ -405,7 +419,7 @@ TEST_F(DeviceTest, SettersChangeOnlyTheirOwnKeysOfTheFileAsItIsNow) {
         enc::NetworkSettings live;
         ASSERT_EQ(handler->getNetwork(live), 0);
         ASSERT_EQ(live.dnsFirst, "9.9.9.9");
-        ASSERT_EQ(handler->setAudio(posted, response), 0);
+        ASSERT_EQ(writeDoc<enc::AudioSettings>(*handler, 0, posted, response), 0);
         EXPECT_EQ(settingsText(),
                   "# hand kept\n" + std::string(audio).replace(audio.find("gain=0"), 6, "gain=3"));
     }
@@ -414,11 +428,11 @@ TEST_F(DeviceTest, SettersChangeOnlyTheirOwnKeysOfTheFileAsItIsNow) {
         writeSettings("\n[network]\ndhcp=0\nip=10.0.0.5\n" + audio);
         auto handler = makeHandler();
         enc::AudioSettings before;
-        ASSERT_EQ(handler->getAudio(before), 0);
+        ASSERT_EQ(readDoc(*handler, 0, before), 0);
         // As peerlo's set-IP writes it, between two requests to the web server.
         const std::string peerlo = "\n[network]\ndhcp=1\nip=10.0.0.9\n; vendor\nx=1\n" + audio;
         writeSettings(peerlo);
-        ASSERT_EQ(handler->setAudio(posted, response), 0);
+        ASSERT_EQ(writeDoc<enc::AudioSettings>(*handler, 0, posted, response), 0);
         EXPECT_EQ(settingsText(), std::string(peerlo).replace(peerlo.find("gain=0"), 6, "gain=3"));
     }
 }

@@ -144,7 +144,7 @@ TEST_F(DeviceTest, SysInfoFromBoardFiles) {
 
     ::unlink(board.path("/tmp/uid.txt").c_str());
     ::unlink(board.path("/etc/fs-version").c_str());
-    ASSERT_EQ(handler->reloadSysInfo(s), 0);
+    ASSERT_EQ(handler->getSysInfo(s), 0);
     EXPECT_EQ(s.devSeq, "");
     EXPECT_EQ(s.softVersion, "");
 }
@@ -153,7 +153,7 @@ TEST_F(DeviceTest, OutputTypeWithoutReload) {
     auto handler = makeHandler();
     enc::OutputSettings o;
     o.videoRes = "3840*2160";
-    ASSERT_EQ(handler->setOutput(o, response), 0);
+    ASSERT_EQ(writeDoc<enc::OutputSettings>(*handler, 0, o, response), 0);
     writeSettings("[output]\nvideoRes=1280*720\n");  // not reread by getOutput
     enc::OutputSettings out;
     ASSERT_EQ(handler->getOutput(out), 0);

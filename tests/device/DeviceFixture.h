@@ -13,6 +13,30 @@
 #include "MediaState.h"
 #include "TestSupport.h"
 
+// The plain documents' read and write path (DocumentHost), by record type; index 0 for the
+// documents of one record.
+template <class R>
+int writeDoc(enc::DocumentHost& host, int index, const R& record, std::string& response) {
+    return host.writeDocument(index, &record, response);
+}
+template <class R>
+int readDoc(enc::DocumentHost& host, int index, R& record) {
+    return host.readDocument(index, &record);
+}
+inline int writeOverlays(enc::DocumentHost& host, int index, const enc::OsdSettings& first,
+                         const enc::OsdSettings& second, std::string& response) {
+    const enc::OsdSettings pair[2] = {first, second};
+    return host.writeDocument(index, pair, response);
+}
+inline int readOverlays(enc::DocumentHost& host, int index, enc::OsdSettings& first,
+                        enc::OsdSettings& second) {
+    enc::OsdSettings pair[2];
+    const int result = host.readDocument(index, pair);
+    first = pair[0];
+    second = pair[1];
+    return result;
+}
+
 class DeviceTest : public ::testing::Test {
 protected:
     void SetUp() override {

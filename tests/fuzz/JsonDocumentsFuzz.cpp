@@ -7,8 +7,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "EncoderHttpHandler.h"
 #include "FuzzInput.h"
@@ -21,7 +23,7 @@ namespace {
 
 using namespace enc;
 
-// Every operation succeeds and records that it was called.
+// Every operation succeeds and records that it was called; the plain documents live in memory.
 class NullDevice : public DeviceOperations {
 public:
     int calls = 0;
@@ -32,53 +34,45 @@ public:
     NULL_OP(getInputStatus(int, InputStatus&))
     NULL_OP(getStreamStatus(int, StreamStatus&))
     NULL_OP(getStreamUrl(int, StreamUrl&))
+    NULL_OP(getSysInfo(SysInfo&))
+    NULL_OP(getStreamFormat(StreamFormat&))
+    NULL_OP(getOutput(OutputSettings&))
+    NULL_OP(getProtocol(int, ProtocolSettings&))
     NULL_OP(getNetwork(NetworkSettings&))
     NULL_OP(setNetwork(const NetworkSettings&, std::string&))
     NULL_OP(getWifiParam(WifiSettings&))
     NULL_OP(setWifiParam(const WifiSettings&, std::string&))
-    NULL_OP(getVideo(int, VideoSettings&))
-    NULL_OP(setVideo(int, const VideoSettings&, std::string&))
-    NULL_OP(getProtocol(int, ProtocolSettings&))
-    NULL_OP(setProtocol(int, const ProtocolSettings&, std::string&))
-    NULL_OP(getOsd(int, OsdSettings&, OsdSettings&))
-    NULL_OP(setOsd(int, const OsdSettings&, const OsdSettings&, std::string&))
-    NULL_OP(getChroma(int, ChromaSettings&))
-    NULL_OP(setChroma(int, const ChromaSettings&, std::string&))
-    NULL_OP(getAudio(AudioSettings&))
-    NULL_OP(setAudio(const AudioSettings&, std::string&))
-    NULL_OP(getSysInfo(SysInfo&))
-    NULL_OP(getStreamFormat(StreamFormat&))
-    NULL_OP(getOutput(OutputSettings&))
-    NULL_OP(setOutput(const OutputSettings&, std::string&))
+    NULL_OP(setRs485(const Rs485Settings&, std::string&))
+    NULL_OP(getLte(LteStatus&))
+    NULL_OP(setLte(const LteStatus&, std::string&))
+    NULL_OP(getTime(TimeSettings&))
+    NULL_OP(setTime(const TimeSettings&, std::string&))
+    NULL_OP(getSecurity(SecuritySettings&))
+    NULL_OP(setSecurity(const SecuritySettings&, std::string&))
     NULL_OP(handleUpdate(const std::string&, std::string&))
     NULL_OP(httpUpgrade(const UpgradeServerSettings&, std::string&))
     NULL_OP(httpDetect(UpgradeServerSettings&))
     NULL_OP(getUpdateStatus(std::string&))
     NULL_OP(resetFactory(std::string&))
     NULL_OP(reboot(std::string&))
-    NULL_OP(getLte(LteStatus&))
-    NULL_OP(setLte(const LteStatus&, std::string&))
-    NULL_OP(getRs485(Rs485Settings&))
-    NULL_OP(setRs485(const Rs485Settings&, std::string&))
-    NULL_OP(getTime(TimeSettings&))
-    NULL_OP(setTime(const TimeSettings&, std::string&))
-    NULL_OP(getLogo(int, LogoSettings&))
-    NULL_OP(setLogo(int, const LogoSettings&, std::string&))
-    NULL_OP(getHttpSet(UpgradeServerSettings&))
-    NULL_OP(setHttpSet(const UpgradeServerSettings&, std::string&))
-    NULL_OP(getFtpServer(FtpSettings&))
-    NULL_OP(setFtpServer(const FtpSettings&, std::string&))
-    NULL_OP(reloadSysInfo(SysInfo&))
-    NULL_OP(setSysInfo(const SysInfo&, std::string&))
-    NULL_OP(getIrcutConf(IrcutSettings&))
-    NULL_OP(setIrcutConf(const IrcutSettings&, std::string&))
-    NULL_OP(getSecurity(SecuritySettings&))
-    NULL_OP(setSecurity(const SecuritySettings&, std::string&))
-    NULL_OP(getSrt(int, SrtSettings&))
-    NULL_OP(setSrt(int, const SrtSettings&, std::string&))
 #undef NULL_OP
     void handleUpload(const std::string&, const std::string&) override {}
     void handleRtspInfo(const std::string&, const std::string&) override {}
+    // The plain documents, in memory.
+    EncoderConfigFile& currentSettings() override {
+        return ++calls, settings;
+    }
+    bool store(const std::vector<const void*>&, const std::function<void()>& change) override {
+        ++calls;
+        change();
+        return true;
+    }
+    void notify(int) override {}
+    int inputFps() override {
+        return 30;
+    }
+    void syncStorage() override {}
+    EncoderConfigFile settings;
 };
 
 void expectJson(const std::string& text) {

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string_view>
+
 #include "FakeDevice.h"
 
 namespace {
@@ -23,45 +26,52 @@ Call dispatch(FakeDevice& dev, std::string_view method, std::string_view path,
 
 struct Row {
     const char* path;
-    const char* get;    // the call a GET makes; "" when it is refused (405)
-    const char* post;   // the call a POST makes; "" when it calls nothing
+    const char* get;    // the calls a GET makes, "|" between them; "" when it is refused (405)
+    const char* post;   // the calls a POST makes; "" when it calls nothing
     bool otherIsWrong;  // another method answers 22 without a call
 };
 
-// The API table: what GET, POST and DELETE call on every path.
+// The API table: what GET, POST and DELETE call on every path. A plain document reads the
+// settings, and a write of one stores them and tells the media process.
 const Row kTable[] = {
     {"/input-status", "getInputStatus 0", "getInputStatus 0", false},
     {"/stream-status", "getStreamStatus 0", "getStreamStatus 0", false},
     {"/stream-url", "getStreamUrl 0", "getStreamUrl 0", false},
     {"/network", "getNetwork", "setNetwork", true},
     {"/wifi", "getWifiParam", "setWifiParam", true},
-    {"/video", "getVideo 0", "setVideo 0", true},
-    {"/protocol", "getProtocol 0", "setProtocol 0", true},
-    {"/osd", "getOsd 0", "setOsd 0", true},
-    {"/logo", "getLogo 0", "setLogo 0", true},
-    {"/chroma", "getChroma 0", "setChroma 0", true},
+    {"/video", "settings", "settings|store|notify", true},
+    {"/protocol", "getProtocol 0", "settings|store|notify", true},
+    {"/osd", "settings", "settings|store|notify", true},
+    {"/logo", "settings", "settings|store|notify", true},
+    {"/chroma", "settings", "settings|store|notify", true},
     {"/lte", "getLte", "setLte", true},
-    {"/rs485", "getRs485", "setRs485", true},
+    {"/rs485", "settings", "setRs485", true},
     {"/adjusttime", "getTime", "setTime", true},
-    {"/httpset", "getHttpSet", "setHttpSet", true},
-    {"/ftplog", "getFtpServer", "setFtpServer", true},
-    {"/clockSet", "getFtpServer", "setFtpServer", true},
-    {"/audio", "getAudio", "setAudio", true},
-    {"/output", "getOutput", "setOutput", true},
+    {"/httpset", "settings", "settings|store", true},
+    {"/ftplog", "settings", "settings|store", true},
+    {"/clockSet", "settings", "settings|store", true},
+    {"/audio", "settings", "settings|store|notify", true},
+    {"/output", "getOutput", "settings|store|notify", true},
     {"/streamformat", "getStreamFormat", "", true},
     {"/sysinfo", "getSysInfo", "getSysInfo", false},
-    {"/ircutConf", "getIrcutConf", "setIrcutConf", true},
+    {"/ircutConf", "settings", "settings|store", true},
     {"/httpdetect", "httpDetect ", "httpDetect ", true},
-    {"/httpupgrade", "getHttpSet", "httpUpgrade", true},
-    {"/storage", "getSysInfo", "setSysInfo", true},
+    {"/httpupgrade", "settings", "httpUpgrade", true},
+    {"/storage", "getSysInfo", "settings|store|notify", true},
     {"/update", "", "handleUpdate", false},
     {"/update-status", "getUpdateStatus", "getUpdateStatus", false},
     {"/reboot", "", "reboot", false},
     {"/reset", "", "resetFactory", false},
 };
 
-std::vector<std::string> expectCalls(const char* call) {
-    return *call ? std::vector<std::string>{call} : std::vector<std::string>{};
+std::vector<std::string> expectCalls(std::string_view calls) {
+    std::vector<std::string> out;
+    while (!calls.empty()) {
+        const size_t bar = std::min(calls.find('|'), calls.size());
+        out.emplace_back(calls.substr(0, bar));
+        calls.remove_prefix(std::min(bar + 1, calls.size()));
+    }
+    return out;
 }
 
 TEST(Dispatcher, EveryPathCallsItsOperationsByMethod) {
@@ -125,18 +135,26 @@ TEST(Dispatcher, MethodsCountByTheirBeginning) {
 
 TEST(Dispatcher, IndexComesFromTheQuery) {
     const std::pair<const char*, const char*> cases[] = {
-        {"index=1", "getVideo 1"},         {"", "getVideo 0"},
-        {"index=x", "getVideo 0"},         {"INDEX=1", "getVideo 1"},
-        {"a=2&Index=1&b=3", "getVideo 1"}, {"index=7", "getVideo 7"},
-        {"index=-1", "getVideo -1"},       {"xindex=1", "getVideo 0"},
-        {"index=%31", "getVideo 1"},       {"index=1abc", "getVideo 1"},
+        {"index=1", "getStreamUrl 1"},         {"", "getStreamUrl 0"},
+        {"index=x", "getStreamUrl 0"},         {"INDEX=1", "getStreamUrl 1"},
+        {"a=2&Index=1&b=3", "getStreamUrl 1"}, {"index=7", "getStreamUrl 7"},
+        {"index=-1", "getStreamUrl -1"},       {"xindex=1", "getStreamUrl 0"},
+        {"index=%31", "getStreamUrl 1"},       {"index=1abc", "getStreamUrl 1"},
     };
     for (const auto& [query, call] : cases) {
         FakeDevice dev;
-        EXPECT_EQ(dispatch(dev, "GET", "/video", query).calls, expectCalls(call)) << query;
+        EXPECT_EQ(dispatch(dev, "GET", "/stream-url", query).calls, expectCalls(call)) << query;
     }
     FakeDevice dev;
     EXPECT_EQ(dispatch(dev, "GET", "/network", "index=1").calls, expectCalls("getNetwork"));
+    // A plain document's index picks its stream; one it refuses answers -1 with a fresh record.
+    dev.config.video[1].codec = "sub";
+    EXPECT_NE(dispatch(dev, "GET", "/video", "index=1").response.find(R"("codec":"sub")"),
+              std::string::npos);
+    const Call refused = dispatch(dev, "POST", "/video", "index=7", R"({"codec":"x"})");
+    EXPECT_EQ(refused.result, -1);
+    EXPECT_EQ(dev.config.video[0].codec, "H.265");
+    EXPECT_EQ(dev.config.video[1].codec, "sub");
 }
 
 TEST(Dispatcher, PathsMatchExactly) {
@@ -164,34 +182,38 @@ TEST(Dispatcher, FailedOperationStillRepliesWithItsRecordOrItsText) {
     EXPECT_EQ(dev.upgrade.serverIP, "10.0.0.9");
 }
 
+// Fields the body does not name are the fresh record's (then clamped like any other value).
 TEST(Dispatcher, WriteGetsAFreshRecordWithOnlyTheBodysKeys) {
     FakeDevice dev;
-    dev.video.codec = "old";
-    dev.video.framerate = 60;
+    dev.config.video[1].codec = "old";
+    dev.config.video[1].bitmode = 1;
     const Call c = dispatch(dev, "POST", "/video", "index=1", R"({"bitrate":4096})");
-    EXPECT_EQ(c.calls, expectCalls("setVideo 1"));
-    EXPECT_EQ(dev.video.codec, "");
-    EXPECT_EQ(dev.video.profile, "");
-    EXPECT_EQ(dev.video.framerate, 0);
-    EXPECT_EQ(dev.video.gop, 0);
-    EXPECT_EQ(dev.video.bitrate, 4096);
-    EXPECT_EQ(dev.video.minQp, 15);
-    EXPECT_EQ(dev.video.maxQp, 25);
+    EXPECT_EQ(c.calls, expectCalls("settings|store|notify"));
+    const enc::VideoSettings& v = dev.config.video[1];
+    EXPECT_EQ(v.codec, "");
+    EXPECT_EQ(v.profile, "");
+    EXPECT_EQ(v.bitmode, 0);
+    EXPECT_EQ(v.bitrate, 4096);
+    EXPECT_EQ(v.minQp, 15);
+    EXPECT_EQ(v.maxQp, 25);
     EXPECT_EQ(c.response, "{}") << "the response stays {} unless the operation sets it";
+
+    FakeDevice failing;
+    failing.result = kApiFailed;  // the save fails: nothing is told
+    EXPECT_EQ(dispatch(failing, "POST", "/video", "", "{}").calls, expectCalls("settings|store"));
 }
 
 TEST(Dispatcher, OverlayReadsAndWritesBothRecords) {
     FakeDevice dev;
-    dev.osdFirst.text = "a";
-    dev.osdSecond.text = "b";
+    dev.config.osd[1][0].text = "a";
+    dev.config.osd[1][1].text = "b";
     Call c = dispatch(dev, "GET", "/osd", "index=1");
     EXPECT_NE(c.response.find(R"("text":"a", "textMode":0},{)"), std::string::npos);
     EXPECT_NE(c.response.find(R"("text":"b"}])"), std::string::npos);
 
-    FakeDevice dev2;
-    dispatch(dev2, "POST", "/osd", "", R"([{"x":3}, {"x":4}])");
-    EXPECT_EQ(dev2.osdFirst.x, 3);
-    EXPECT_EQ(dev2.osdSecond.x, 4);
+    dispatch(dev, "POST", "/osd", "", R"([{"x":3}, {"x":4}])");
+    EXPECT_EQ(dev.config.osd[0][0].x, 3);
+    EXPECT_EQ(dev.config.osd[0][1].x, 4);
 }
 
 TEST(Dispatcher, HttpDetectDecodesThenAnswersTheRecord) {

@@ -1,9 +1,12 @@
 #pragma once
 // A device handler for the dispatcher and server tests: every operation notes its call
-// ("getVideo 1", "setNetwork"), read operations answer the stored records and write
-// operations store what they receive. All operations return `result`.
+// ("getStreamUrl 1", "setNetwork"), read operations answer the stored records and write
+// operations store what they receive. All operations return `result`. The plain documents live
+// in `config`, in memory: a save notes "store" (and fails unless result is kApiOk), a change
+// code "notify", a read of the settings "settings".
 
 #include <climits>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -13,7 +16,7 @@
 
 namespace httptest {
 
-// One read and one write operation over a stored record, with or without a stream index.
+// One read and one write operation over a stored record.
 #define FAKE_GET_SET(Get, Set, Record, field)                       \
     ApiResult Get(enc::Record& o) override {                        \
         return get(#Get, kNoIndex, field, o);                       \
@@ -21,14 +24,6 @@ namespace httptest {
     ApiResult Set(const enc::Record& in, std::string& r) override { \
         return set(#Set, kNoIndex, field, in, r);                   \
     }
-#define FAKE_GET_SET_INDEXED(Get, Set, Record, field)                      \
-    ApiResult Get(int i, enc::Record& o) override {                        \
-        return get(#Get, i, field, o);                                     \
-    }                                                                      \
-    ApiResult Set(int i, const enc::Record& in, std::string& r) override { \
-        return set(#Set, i, field, in, r);                                 \
-    }
-
 class FakeDevice : public enc::DeviceOperations {
 public:
     enc::EncoderHttpHandler api{*this};  // the dispatcher under test, over this device
@@ -37,17 +32,12 @@ public:
     ApiResult result = kApiOk;
     std::string writeResponse;  // when set, write operations answer it
 
+    enc::EncoderConfigFile config;  // the plain documents and the protocol document
     enc::InputStatus input;
     enc::StreamStatus streamStatus;
     enc::StreamUrl streamUrl;
     enc::NetworkSettings network;
     enc::WifiSettings wifi;
-    enc::VideoSettings video;
-    enc::ProtocolSettings protocol;
-    enc::OsdSettings osdFirst;
-    enc::OsdSettings osdSecond;
-    enc::ChromaSettings chroma;
-    enc::AudioSettings audio;
     enc::SysInfo sysInfo;
     enc::StreamFormat streamFormat;
     enc::OutputSettings output;
@@ -55,9 +45,6 @@ public:
     enc::LteStatus lte;
     enc::Rs485Settings rs485;
     enc::TimeSettings time;
-    enc::LogoSettings logo;
-    enc::FtpSettings ftp;
-    enc::IrcutSettings ircut;
     std::string updatePath;
 
     std::vector<std::string> calls() const {
@@ -76,33 +63,44 @@ public:
     }
     FAKE_GET_SET(getNetwork, setNetwork, NetworkSettings, network)
     FAKE_GET_SET(getWifiParam, setWifiParam, WifiSettings, wifi)
-    FAKE_GET_SET_INDEXED(getVideo, setVideo, VideoSettings, video)
-    FAKE_GET_SET_INDEXED(getProtocol, setProtocol, ProtocolSettings, protocol)
-    FAKE_GET_SET_INDEXED(getChroma, setChroma, ChromaSettings, chroma)
-    FAKE_GET_SET_INDEXED(getLogo, setLogo, LogoSettings, logo)
-    FAKE_GET_SET(getAudio, setAudio, AudioSettings, audio)
-    FAKE_GET_SET(getOutput, setOutput, OutputSettings, output)
     FAKE_GET_SET(getLte, setLte, LteStatus, lte)
-    FAKE_GET_SET(getRs485, setRs485, Rs485Settings, rs485)
     FAKE_GET_SET(getTime, setTime, TimeSettings, time)
-    FAKE_GET_SET(getHttpSet, setHttpSet, UpgradeServerSettings, upgrade)
-    FAKE_GET_SET(getFtpServer, setFtpServer, FtpSettings, ftp)
-    FAKE_GET_SET(reloadSysInfo, setSysInfo, SysInfo, sysInfo)
-    FAKE_GET_SET(getIrcutConf, setIrcutConf, IrcutSettings, ircut)
-    ApiResult getOsd(int i, enc::OsdSettings& a, enc::OsdSettings& b) override {
-        b = osdSecond;
-        return get("getOsd", i, osdFirst, a);
+    ApiResult getProtocol(int i, enc::ProtocolSettings& o) override {
+        return get("getProtocol", i, config.protocol[i == 0 ? 0 : 1], o);
     }
-    ApiResult setOsd(int i, const enc::OsdSettings& a, const enc::OsdSettings& b,
-                     std::string& r) override {
-        osdSecond = b;
-        return set("setOsd", i, osdFirst, a, r);
+    ApiResult setRs485(const enc::Rs485Settings& in, std::string& r) override {
+        return set("setRs485", kNoIndex, rs485, in, r);
+    }
+    ApiResult getOutput(enc::OutputSettings& o) override {
+        return get("getOutput", kNoIndex, output, o);
     }
     ApiResult getSysInfo(enc::SysInfo& o) override {
         return get("getSysInfo", kNoIndex, sysInfo, o);
     }
     ApiResult getStreamFormat(enc::StreamFormat& o) override {
         return get("getStreamFormat", kNoIndex, streamFormat, o);
+    }
+    enc::EncoderConfigFile& currentSettings() override {
+        std::string unused;
+        note("settings", kNoIndex, unused);
+        return config;
+    }
+    bool store(const std::vector<const void*>&, const std::function<void()>& change) override {
+        std::string unused;
+        if (note("store", kNoIndex, unused) != kApiOk) {
+            return false;
+        }
+        change();
+        return true;
+    }
+    void notify(int) override {
+        std::string unused;
+        note("notify", kNoIndex, unused);
+    }
+    int inputFps() override { return 30; }
+    void syncStorage() override {
+        std::string unused;
+        note("sync", kNoIndex, unused);
     }
     ApiResult handleUpdate(const std::string& path, std::string& r) override {
         updatePath = path;
@@ -150,6 +148,5 @@ private:
 };
 
 #undef FAKE_GET_SET
-#undef FAKE_GET_SET_INDEXED
 
 }  // namespace httptest
