@@ -3,6 +3,7 @@
 // numbers, except the quantiser limits of VideoSettings (15 and 25); the defaults of the
 // settings file are applied by EncoderConfigFile, not here.
 
+#include <cstddef>
 #include <string>
 
 namespace enc {
@@ -250,6 +251,14 @@ struct TimeSettings {
     int sec = 0;
 };
 
+/// Section "label": what the people and tools that manage many encoders call this one and where
+/// it stands. Empty by default.
+struct DeviceLabel {
+    std::string name;      // "name": at most kMaxLabel bytes
+    std::string location;  // "location": at most kMaxLabel bytes
+    static constexpr size_t kMaxLabel = 63;
+};
+
 /// A list of record types (the documents below).
 template <class... Rs>
 struct DocumentTypes {};
@@ -267,6 +276,6 @@ using NamedDocuments =
 /// name here are all a new one takes. EncoderConfigFile keeps their records in its document
 /// store (their sections follow all others in the file), the dispatcher serves GET and POST of
 /// their path, and the published limits list their rows.
-using StoredDocuments = DocumentTypes<>;
+using StoredDocuments = DocumentTypes<DeviceLabel>;
 
 }  // namespace enc

@@ -677,4 +677,26 @@ const SettingsDocument<TimeSettings>& documentOf() {
     return d;
 }
 
+// A POST changes the keys it names.
+template <>
+const SettingsDocument<DeviceLabel>& documentOf() {
+    using R = DeviceLabel;
+    static const SettingsDocument<R> d{
+        "/label",
+        section("label"),
+        "{name:%Q,location:%Q}",
+        nullptr,
+        "{name:%Q,location:%Q}",
+        {{&R::name, "name", "name"}, {&R::location, "location", "location"}},
+        {nullptr, 1,
+         [](const R& r) {
+             return std::max(r.name.size(), r.location.size()) > R::kMaxLabel
+                        ? "name and location may have at most " + std::to_string(R::kMaxLabel) +
+                              " bytes"
+                        : std::string();
+         }},
+        true};
+    return d;
+}
+
 }  // namespace enc

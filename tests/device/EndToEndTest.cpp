@@ -172,6 +172,27 @@ TEST_F(EndToEndTest, WritesReachTheFileTheBoardAndTheMediaProcess) {
     EXPECT_EQ(Json(request("GET", "/api/httpupgrade").body).text("serverIP"), "10.4.4.4");
 }
 
+// A document made of a record and a descriptor alone: served, stored in its own section after
+// all others, changed key by key, refused with its reason when too long.
+TEST_F(EndToEndTest, TheLabelDocumentIsServedAndStoredByItsDescriptor) {
+    EXPECT_EQ(request("GET", "/api/label").body, R"({"name":"","location":""})");
+    EXPECT_EQ(request("POST", "/api/label", R"({"name":"Cam \"A\"","location":"Hall 2"})").status,
+              200);
+    EXPECT_EQ(request("POST", "/api/label", R"({"location":"Hall 3"})").status, 200);
+    EXPECT_EQ(request("GET", "/api/label").body, R"({"name":"Cam \"A\"","location":"Hall 3"})");
+    const std::string tooLong(enc::DeviceLabel::kMaxLabel + 1, 'x');
+    const Answer refused = request("POST", "/api/label", R"({"name":")" + tooLong + "\"}");
+    EXPECT_EQ(refused.status, 500);
+    EXPECT_NE(refused.body.find("at most 63 bytes"), std::string::npos) << refused.body;
+
+    auto saved = savedSettings();
+    EXPECT_EQ(saved.stored<enc::DeviceLabel>(0)->name, "Cam \"A\"");
+    EXPECT_EQ(saved.stored<enc::DeviceLabel>(0)->location, "Hall 3");
+    const std::string text = settingsText();
+    EXPECT_GT(text.find("[label]"), text.find("[sub_srt]")) << text;
+    EXPECT_TRUE(standIn->codes().empty());  // nothing for the media process
+}
+
 TEST_F(EndToEndTest, PasswordChangeIsStoredInTheSettings) {
     EXPECT_EQ(testsupport::curl(
                   "http://127.0.0.1:" + std::to_string(server->boundPort()) + "/sys/password",
