@@ -112,13 +112,15 @@ int64_t DatagramFanout::earliestDue() const {
     return oldest < end() ? m_queue[static_cast<size_t>(oldest - m_front)]->dueNs : INT64_MAX;
 }
 
-void DatagramFanout::take(size_t perDestination, std::vector<Send>& out, int64_t dueByNs) {
+size_t DatagramFanout::take(size_t perDestination, std::vector<Send>& out, int64_t dueByNs) {
+    size_t largest = 0;
     for (Target& target : m_targets) {
         if (!target.destination.resolved) {
             target.counters.dropped += end() - target.next;  // nowhere to send them
             target.next = end();
             continue;
         }
+        size_t burst = 0;
         for (size_t n = 0; n < perDestination && target.next < end(); ++n, ++target.next) {
             Send send;
             send.datagram = m_queue[static_cast<size_t>(target.next - m_front)];
@@ -128,10 +130,13 @@ void DatagramFanout::take(size_t perDestination, std::vector<Send>& out, int64_t
             send.target = target.serial;
             send.socketAddress = target.destination.socketAddress;
             target.inFlightBytes += send.datagram->size;
+            burst += send.datagram->size;
             out.push_back(std::move(send));
         }
+        largest = std::max(largest, burst);
     }
     trim();
+    return largest;
 }
 
 void DatagramFanout::settle(const std::vector<Send>& sends, std::vector<Failure>& failures) {

@@ -78,8 +78,9 @@ public:
 
     /// Takes, for each destination in order, up to perDestination of its next datagrams
     /// (oldest first) and appends them to out; they count as sent when settle() sees them.
-    /// Only datagrams due by dueByNs (see Datagram::dueNs) are taken.
-    void take(size_t perDestination, std::vector<Send>& out, int64_t dueByNs = INT64_MAX);
+    /// Only datagrams due by dueByNs (see Datagram::dueNs) are taken. Returns the bytes of the
+    /// largest burst one destination got.
+    size_t take(size_t perDestination, std::vector<Send>& out, int64_t dueByNs = INT64_MAX);
     /// The due time of the oldest datagram a destination still has to get; INT64_MAX when
     /// none is pending.
     int64_t earliestDue() const;

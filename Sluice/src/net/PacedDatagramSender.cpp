@@ -143,8 +143,10 @@ int64_t PacedDatagramSender::takeDue(std::vector<DatagramFanout::Send>& sends, i
     if (due > now) {
         return due;
     }
-    m_fanout.take(SendPace::kBurst, sends, now);
-    return m_clock.nextBurst(now, SendPace::kBurst * Datagram::kMaxSize, m_fanout.earliestDue());
+    // The pause after a burst follows what it held: a datagram sent on time lets the next go
+    // at its own due time, a late sender's burst of several makes it wait before the next.
+    const size_t burstBytes = m_fanout.take(SendPace::kBurst, sends, now);
+    return m_clock.nextBurst(now, burstBytes, m_fanout.earliestDue());
 }
 
 std::vector<DatagramFanout::Stats> PacedDatagramSender::stats() {
