@@ -54,8 +54,6 @@ public:
     }
     /// The same for at most limit blocks due by dueByNs; handed counts those given to libsrt.
     bool flush(int64_t dueByNs, size_t limit, size_t& handed);
-    /// Blocks queued, not yet handed to libsrt.
-    size_t queued() const { return m_queue.size(); }
     /// The due time of the first queued block; INT64_MAX when none is queued.
     int64_t nextDueNs() const { return m_queue.empty() ? INT64_MAX : m_queue.front()->dueNs; }
     /// The socket is still connected.

@@ -75,8 +75,8 @@ bool SrtOptions::applyTo(SRTSOCKET socket, bool caller) const {
 
 bool SrtOptions::applyBandwidth(SRTSOCKET socket) const {
     int64_t bandwidth = maxBandwidth;
-    if (bandwidth == kSenderPaces) {
-        bandwidth = inputBandwidth > 0 ? 0 : kCeilingBandwidth;
+    if (bandwidth == kNotSet) {
+        bandwidth = inputBandwidth > 0 ? 0 : kDefaultCeiling;
     }
     bool ok = srt_setsockflag(socket, SRTO_MAXBW, &bandwidth, sizeof bandwidth) == 0;
     if (bandwidth == 0) {

@@ -20,22 +20,22 @@ struct SrtOptions {
     static constexpr int kDefaultMaxCallersPerAddress = 8;
     /// The most either limit may be set to.
     static constexpr int kMaxCallersOption = 256;
-    /// maxBandwidth while "maxbw" was never set: the sender paces a variable stream itself
-    /// (SendPace), and libsrt only caps each link at kCeilingBandwidth. libsrt's own pacing
-    /// near the stream's rate times every packet of every link apart, which cost half as much
-    /// CPU again as the stream itself with 8 callers. A constant-rate stream keeps libsrt's
-    /// cap at its known rate (SRTO_INPUTBW).
-    static constexpr int64_t kSenderPaces = -2;
-    /// libsrt's cap per link under the sender's pace, in bytes/s (100 Mbit/s): far above any
-    /// stream of the device, so libsrt never spreads the sender's blocks again, yet
-    /// retransmissions and a sender catching up never leave at line rate.
-    static constexpr int64_t kCeilingBandwidth = 12'500'000;
+    /// maxBandwidth while "maxbw" was never set: libsrt caps each link of a variable stream
+    /// at kDefaultCeiling; a constant-rate stream's at its known rate plus 25 % (SRTO_INPUTBW).
+    static constexpr int64_t kNotSet = -2;
+    /// The default cap per link of a variable stream, in bytes/s (100 Mbit/s): far above any
+    /// stream of the device, yet a key frame, retransmissions and a link catching up leave
+    /// spread out rather than at line rate. A cap near the stream's rate (maxbw 0: libsrt
+    /// measures it) times every packet of every link apart on libsrt's sending thread, which
+    /// cost 1.2-1.6x GStreamer's srtsink in CPU per GB with 8 callers; at this cap a frame's
+    /// packets go out in few wake-ups, close to srtsink's cost (which sends unlimited).
+    static constexpr int64_t kDefaultCeiling = 12'500'000;
 
-    int latencyMs = kDefaultLatencyMs;    // 20..8000
-    std::string passphrase;               // empty: no encryption; else 10..79 characters
-    int keyLength = 0;                    // 0 (AES-128 when a passphrase is set), 16, 24, 32
-    std::string streamId;                 // sent by caller connections; up to 512 characters
-    int64_t maxBandwidth = kSenderPaces;  // bytes/s; 0 input rate + 25 %, -1 unlimited
+    int latencyMs = kDefaultLatencyMs;  // 20..8000
+    std::string passphrase;             // empty: no encryption; else 10..79 characters
+    int keyLength = 0;                  // 0 (AES-128 when a passphrase is set), 16, 24, 32
+    std::string streamId;               // sent by caller connections; up to 512 characters
+    int64_t maxBandwidth = kNotSet;     // bytes/s; 0 input rate + 25 %, -1 unlimited
     /// A constant-rate stream's rate in bytes/s (not an option of its own: the mux rate); 0
     /// for a variable stream, whose input rate libsrt measures.
     int64_t inputBandwidth = 0;
@@ -54,11 +54,8 @@ struct SrtOptions {
     /// (from its listen callback). The stream ID only for callers: a listener takes its
     /// caller's. False when libsrt refuses one of them.
     bool applyTo(SRTSOCKET socket, bool caller) const;
-    /// Whether the sender paces the stream's blocks itself: "maxbw" never set and the stream
-    /// variable (a constant-rate stream is paced by its byte clock in any case).
-    bool senderPaces() const { return maxBandwidth == kSenderPaces && inputBandwidth == 0; }
     /// libsrt's pacing: maxBandwidth, or with 0 the input rate (inputBandwidth, or measured)
-    /// plus libsrt's overhead (25 %); unset, kCeilingBandwidth (a constant-rate stream: its
+    /// plus libsrt's overhead (25 %); not set, kDefaultCeiling (a constant-rate stream: its
     /// rate plus 25 %); also on a connected socket.
     bool applyBandwidth(SRTSOCKET socket) const;
 

@@ -11,6 +11,7 @@
 
 #include "CLog.h"
 #include "LibrarySettings.h"
+#include "SendPace.h"
 #include "SrtLog.h"
 
 namespace av {
@@ -67,8 +68,6 @@ int SrtSender::start(int port) {
         m_clock.restart();                          // a new stream
         m_burstFloorNs = 0;
         m_nextSendNs = INT64_MAX;
-        m_pace = SendPace();  // the rate of the new stream is measured afresh
-        m_nextTickNs = 0;
     }
     routeSrtLog();
     srt_startup();
@@ -140,7 +139,6 @@ void SrtSender::stop() {
 int SrtSender::setOption(const std::string& name, const std::string& value) {
     bool security = false;
     bool bandwidth = false;
-    bool senderPaces = false;
     {
         std::lock_guard<std::mutex> lock(m_optionsMutex);
         SrtOptions changed = m_options;
@@ -150,10 +148,8 @@ int SrtSender::setOption(const std::string& name, const std::string& value) {
         security = !changed.sameSecurity(m_options);
         bandwidth = changed.maxBandwidth != m_options.maxBandwidth;
         m_options = changed;
-        senderPaces = changed.senderPaces();
     }
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_senderPaces = senderPaces;
     m_endLinks = m_endLinks || security;
     m_applyBandwidth = m_applyBandwidth || bandwidth;
     m_wake.notify_all();
@@ -161,14 +157,11 @@ int SrtSender::setOption(const std::string& name, const std::string& value) {
 }
 
 void SrtSender::setStreamRate(int64_t bitsPerSecond) {
-    bool senderPaces = false;
     {
         std::lock_guard<std::mutex> lock(m_optionsMutex);
         m_options.inputBandwidth = bitsPerSecond > 0 ? bitsPerSecond / 8 : 0;
-        senderPaces = m_options.senderPaces();
     }
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_senderPaces = senderPaces;
     m_clock.setRate(bitsPerSecond);
     m_applyBandwidth = true;
     m_wake.notify_all();
@@ -239,7 +232,6 @@ void SrtSender::push(const uint8_t* data, size_t size, bool wakeNow) {
     const int64_t now = monotonicNs();
     std::lock_guard<std::mutex> lock(m_mutex);
     const int64_t due = m_clock.due(size, now);  // the clock runs with or without peers
-    m_pace.onArrival(now);                       // and so does the measured rate
     SrtLink::Block block;
     auto give = [&](SrtLink& link) {
         if (!block) {
@@ -493,17 +485,6 @@ void SrtSender::endTargetLink(Target& target, bool wasUp) {
     target.nextAttempt = Clock::now() + target.backoff;
 }
 
-size_t SrtSender::largestBacklog() const {
-    size_t most = 0;
-    for (const auto& target : m_targets) {
-        most = std::max(most, target->link ? target->link->queued() : 0);
-    }
-    for (const auto& client : m_clients) {
-        most = std::max(most, client->queued());
-    }
-    return most;
-}
-
 void SrtSender::flushLinks(bool all) {
     const bool applyBandwidth = m_applyBandwidth;
     SrtOptions bandwidth;
@@ -512,22 +493,10 @@ void SrtSender::flushLinks(bool all) {
         bandwidth = options();
     }
     // A constant-rate stream: only blocks due now, at most a burst per link, and no burst
-    // sooner than the last one allows (a push may wake the thread at any time). A variable
-    // one that the sender paces: a tick's blocks per link, no tick before its time.
-    const bool byClock = m_clock.rate() > 0 && !all;
-    const bool byPace = !byClock && m_senderPaces && !all;
+    // sooner than the last one allows (a push may wake the thread at any time).
+    const bool paced = m_clock.rate() > 0 && !all;
     const int64_t now = monotonicNs();
-    bool mayHand = true;
-    size_t limit = SIZE_MAX;
-    SendPace::Tick tick{};
-    if (byClock) {
-        mayHand = now >= m_burstFloorNs;
-        limit = SendPace::kBurst;
-    } else if (byPace) {
-        mayHand = now >= m_nextTickNs;
-        tick = m_pace.next(largestBacklog(), false);
-        limit = tick.perDestination;
-    }
+    const bool mayBurst = !paced || now >= m_burstFloorNs;
     size_t handedMost = 0;
     int64_t earliestDue = INT64_MAX;
     const auto flush = [&](SrtLink& link) {
@@ -535,7 +504,8 @@ void SrtSender::flushLinks(bool all) {
             bandwidth.applyBandwidth(link.socket());
         }
         size_t handed = 0;
-        const bool ok = !mayHand || link.flush(byClock ? now : INT64_MAX, limit, handed);
+        const bool ok = !mayBurst || link.flush(paced ? now : INT64_MAX,
+                                                paced ? SendPace::kBurst : SIZE_MAX, handed);
         handedMost = std::max(handedMost, handed);
         earliestDue = std::min(earliestDue, link.nextDueNs());
         return ok;
@@ -561,20 +531,11 @@ void SrtSender::flushLinks(bool all) {
         m_closing.push_back(client.release());
         it = m_clients.erase(it);
     }
-    if (byPace) {
-        if (mayHand) {
-            // On schedule, or up to half a tick late (the thread's own wake-up); never two
-            // ticks back to back after a pause, nor a spin while libsrt's buffer is full.
-            m_nextTickNs = std::max(m_nextTickNs + tick.periodNs, now + tick.periodNs / 2);
-        }
-        m_nextSendNs = earliestDue == INT64_MAX ? INT64_MAX : m_nextTickNs;
-        return;
-    }
-    if (!byClock) {
+    if (!paced) {
         m_nextSendNs = INT64_MAX;
         return;
     }
-    if (mayHand && (handedMost > 0 || earliestDue <= now)) {
+    if (mayBurst && (handedMost > 0 || earliestDue <= now)) {
         // The next burst no sooner than a whole one takes at twice the rate, counted from
         // when this one was handed over.
         m_burstFloorNs = m_clock.nextBurst(monotonicNs(), SendPace::kBurst * Datagram::kMaxSize, 0);

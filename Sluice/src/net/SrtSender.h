@@ -15,7 +15,6 @@
 #include "ByteClock.h"
 #include "LogEpisode.h"
 #include "NetAddress.h"
-#include "SendPace.h"
 #include "SrtLink.h"
 #include "SrtOptions.h"
 #include "TThread.h"
@@ -37,19 +36,16 @@ namespace av {
 /// again when the caller is accepted. Once callers have left, memory that libsrt's threads
 /// freed is given back to the system (malloc_trim) after libsrt's own clean-up.
 ///
-/// Pace: a variable stream goes out at the even pace the UDP sender keeps (SendPace: its
-/// measured rate plus 25 %, one block per link per tick; a backlog beyond a key frame's in
-/// bursts of at most SendPace::kBurst), and libsrt only caps each link at 100 Mbit/s
-/// (SrtOptions::kCeilingBandwidth) for retransmissions and a sender catching up. libsrt's own
-/// pacing near the stream's rate (maxbw 0) protects receivers the same way but times every
-/// packet of every link apart on its sending thread, which cost about 1.6 times GStreamer's
-/// srtsink in CPU per GB with 8 callers; handing each tick's blocks to every link at once lets
-/// libsrt send them in one go. An explicit maxbw is libsrt's alone: the blocks then go to
-/// libsrt as they come. A constant-rate stream (setStreamRate) goes out by its own byte clock
-/// (ByteClock, the schedule the datagram senders keep): each block is handed to libsrt when
-/// its bytes are due, at most SendPace::kBurst back to back per link when behind; libsrt still
-/// caps each link at the known rate plus its 25 % overhead (SRTO_INPUTBW, unless maxbw is
-/// set), so that retransmissions and a catching-up sender never burst beyond it.
+/// Pace: a variable stream's blocks go to libsrt as they come, and libsrt paces each link
+/// (maxbw; by default a cap of 100 Mbit/s, SrtOptions::kDefaultCeiling: a key frame and
+/// retransmissions leave spread out, not at line rate, without the CPU cost of pacing every
+/// packet near the stream's rate; measured, pacing in this thread instead, at the stream's
+/// rate plus 25 % as the datagram senders do, woke it and libsrt's sending thread on every
+/// tick and cost more than the cap). A constant-rate stream (setStreamRate) goes out by its own
+/// byte clock (ByteClock, the schedule the datagram senders keep): each block is handed to libsrt
+/// when its bytes are due, at most SendPace::kBurst back to back per link when behind; libsrt still
+/// caps each link at the known rate plus its 25 % overhead (SRTO_INPUTBW, unless maxbw is set), so
+/// that retransmissions and a catching-up sender never burst beyond it.
 ///
 /// Options: a connection takes the options current when it is made. A change of passphrase
 /// or key length ends every link (listener callers must call again; targets reconnect at
@@ -134,11 +130,9 @@ private:
     // On the thread, lock held; sockets to close are collected in m_closing.
     void acceptCallers();
     void serviceTargets();
-    /// Hands due blocks to libsrt (all of them when all, or when libsrt paces) and sets
+    /// Hands due blocks to libsrt (all of them when all, or for a variable stream) and sets
     /// m_nextSendNs.
     void flushLinks(bool all = false);
-    /// The most blocks one link has queued.
-    size_t largestBacklog() const;
     void endAllLinks();
     void endTargetLink(Target& target, bool wasUp);
     void closeCollected(std::unique_lock<std::mutex>& lock);
@@ -174,9 +168,6 @@ private:
     bool m_endLinks = false;           // security changed: every link ends
     bool m_applyBandwidth = false;     // maxbw changed: set it on the links up
     ByteClock m_clock;                 // constant-rate streams
-    SendPace m_pace;                   // variable streams, unless maxbw is set
-    bool m_senderPaces = true;         // SrtOptions::senderPaces, for the thread
-    int64_t m_nextTickNs = 0;          // SendPace's next tick (monotonic ns)
     int64_t m_burstFloorNs = 0;        // no burst before this (monotonic ns)
     int64_t m_nextSendNs = INT64_MAX;  // the next due block's time (monotonic ns)
     std::vector<std::unique_ptr<Target>> m_targets;
