@@ -282,10 +282,10 @@ SLUICE_API int sluice_write(int handle, const sluice_media_packet* packet);
  *                 stream ID); "" (the default) sends none. Callers of the caster's listener
  *                 are accepted whatever stream ID they send.
  *   "maxbw"       bytes per second the caster may send to one peer, retransmissions included.
- *                 Not set (the default): 12500000 (100 Mbit/s) for a variable stream, far
- *                 above its rate yet never line rate: a key frame, retransmissions and a
- *                 peer catching up leave spread out, at little CPU cost; with "muxrate" set,
- *                 25 % above the mux rate. 0 = libsrt measures the stream's rate and allows
+ *                 Not set (the default): 25000000 (200 Mbit/s) for a variable stream, far
+ *                 above its rate yet a fifth of a gigabit link's: a key frame,
+ *                 retransmissions and a peer catching up leave spread out, at little CPU
+ *                 cost; with "muxrate" set, 25 % above the mux rate. 0 = libsrt measures the stream's rate and allows
  *                 25 % above it (with "muxrate" set: above the mux rate; pacing so close to
  *                 the stream's rate costs noticeably more CPU per peer); -1 = unlimited
  *                 (libsrt's own ceiling, 1 Gbit/s); > 0 that rate.

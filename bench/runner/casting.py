@@ -18,7 +18,7 @@ BARE_SENDMMSG = "sendmmsg"
 BARE_GSO = "gso"  # sendmmsg, up to four datagrams per target in one message (UDP_SEGMENT)
 
 # libSluice with libsrt's unlimited send rate, the setting srtsink and FFmpeg's srt output run
-# with (libsrt's own default); libSluice's default caps each peer at 100 Mbit/s.
+# with (libsrt's own default); libSluice's default caps each peer at 200 Mbit/s.
 PROJECT_SRT_UNPACED = "libSluice, maxbw -1"
 # libsrt pacing each peer at 1.25 x the rate it measures (libSluice's default before the cap).
 PROJECT_SRT_LIBSRT_PACED = "libSluice, maxbw 0"

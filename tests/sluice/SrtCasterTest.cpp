@@ -235,7 +235,7 @@ TEST_F(SrtCaster, OptionsAreValidatedAndABadOneChangesNothing) {
 }
 
 // What "maxbw" makes of libsrt's pacing on a socket. Not set: a variable stream is capped at
-// 100 Mbit/s (a key frame never leaves at line rate), a constant-rate one at its mux rate plus
+// 200 Mbit/s (a key frame never leaves at line rate), a constant-rate one at its mux rate plus
 // libsrt's 25 % (the rate given as SRTO_INPUTBW). Set, the value is libsrt's as given; 0 lets
 // libsrt measure the input rate (or take the mux rate).
 TEST_F(SrtCaster, MaxbwSetsLibsrtsPacing) {
@@ -246,7 +246,7 @@ TEST_F(SrtCaster, MaxbwSetsLibsrtsPacing) {
         int64_t inputOnSocket;
     };
     const Case cases[] = {
-        {nullptr, 0, 12'500'000, 0},
+        {nullptr, 0, 25'000'000, 0},
         {nullptr, 250'000, 0, 250'000},
         {"0", 0, 0, 0},
         {"0", 250'000, 0, 250'000},

@@ -37,7 +37,7 @@ namespace av {
 /// freed is given back to the system (malloc_trim) after libsrt's own clean-up.
 ///
 /// Pace: a variable stream's blocks go to libsrt as they come, and libsrt paces each link
-/// (maxbw; by default a cap of 100 Mbit/s, SrtOptions::kDefaultCeiling: a key frame and
+/// (maxbw; by default a cap of 200 Mbit/s, SrtOptions::kDefaultCeiling: a key frame and
 /// retransmissions leave spread out, not at line rate, without the CPU cost of pacing every
 /// packet near the stream's rate; measured, pacing in this thread instead, at the stream's
 /// rate plus 25 % as the datagram senders do, woke it and libsrt's sending thread on every
