@@ -18,8 +18,12 @@ BARE_SENDMMSG = "sendmmsg"
 BARE_GSO = "gso"  # sendmmsg, up to four datagrams per target in one message (UDP_SEGMENT)
 
 # libSluice with libsrt's unlimited send rate, the setting srtsink and FFmpeg's srt output run
-# with (libsrt's own default); libSluice's default paces each peer at 1.25 x the stream's rate.
+# with (libsrt's own default); libSluice's default caps each peer at 200 Mbit/s.
 PROJECT_SRT_UNPACED = "libSluice, maxbw -1"
+# libsrt pacing each peer at 1.25 x the rate it measures (libSluice's default before the cap).
+PROJECT_SRT_LIBSRT_PACED = "libSluice, maxbw 0"
+# The options of each libSluice row of the SRT part.
+SRT_OPTIONS = {PROJECT: [], PROJECT_SRT_UNPACED: ["maxbw=-1"], PROJECT_SRT_LIBSRT_PACED: ["maxbw=0"]}
 
 DATAGRAM_BYTES = 1316
 
@@ -74,9 +78,11 @@ def srt_cases(quick):
     listener it serves one caller)."""
     seconds = 10 if quick else 30
     return [
-        Case("srt", 1, seconds, [PROJECT, PROJECT_SRT_UNPACED, PEER_GST, PEER_FFMPEG],
+        Case("srt", 1, seconds,
+             [PROJECT, PROJECT_SRT_UNPACED, PROJECT_SRT_LIBSRT_PACED, PEER_GST, PEER_FFMPEG],
              paced=True),
-        Case("srt", 8, seconds, [PROJECT, PROJECT_SRT_UNPACED, PEER_GST], paced=True),
+        Case("srt", 8, seconds, [PROJECT, PROJECT_SRT_UNPACED, PROJECT_SRT_LIBSRT_PACED, PEER_GST],
+             paced=True),
     ]
 
 
@@ -211,7 +217,8 @@ class Caster:
                     command = [self.tool("bench-gst"), "--srt", "--realtime"]
                 else:
                     command = [self.tool("bench-cast"), "--protocol", "srt", "--pace", "1"]
-                    command += ["--option", "maxbw=-1"] if producer == PROJECT_SRT_UNPACED else []
+                    for option in SRT_OPTIONS[producer]:
+                        command += ["--option", option]
                     # All callers come from 127.0.0.1: lift the caller limits (32, 8 each).
                     command += ["--option", f"maxclients={min(max(count, 32), 256)}",
                                 "--option", f"maxperaddress={min(max(count, 8), 256)}"]
@@ -240,7 +247,7 @@ class Caster:
         a deep receive buffer and no kernel drop, or the transport stream file's size for the
         bare sender."""
         datagram = "rtp" if proto == "rtp" else "udp"
-        if producer == PROJECT_SRT_UNPACED:
+        if producer in SRT_OPTIONS:
             producer = PROJECT  # the same multiplexer output
         key = (producer, datagram, seconds)
         if key not in self._expected:

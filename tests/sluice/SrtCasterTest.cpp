@@ -234,6 +234,51 @@ TEST_F(SrtCaster, OptionsAreValidatedAndABadOneChangesNothing) {
     EXPECT_EQ(av::SrtOptions().maxCallersPerAddress, 8);
 }
 
+// What "maxbw" makes of libsrt's pacing on a socket. Not set: a variable stream is capped at
+// 200 Mbit/s (a key frame never leaves at line rate), a constant-rate one at its mux rate plus
+// libsrt's 25 % (the rate given as SRTO_INPUTBW). Set, the value is libsrt's as given; 0 lets
+// libsrt measure the input rate (or take the mux rate).
+TEST_F(SrtCaster, MaxbwSetsLibsrtsPacing) {
+    struct Case {
+        const char* maxbw;  // nullptr: not set
+        int64_t muxBytes;   // a constant-rate stream's bytes/s; 0: variable
+        int64_t maxbwOnSocket;
+        int64_t inputOnSocket;
+    };
+    const Case cases[] = {
+        {nullptr, 0, 25'000'000, 0},
+        {nullptr, 250'000, 0, 250'000},
+        {"0", 0, 0, 0},
+        {"0", 250'000, 0, 250'000},
+        {"-1", 0, -1, 0},
+        {"-1", 250'000, -1, 0},
+        {"1250000", 0, 1'250'000, 0},
+    };
+    srt_startup();
+    for (const Case& c : cases) {
+        av::SrtOptions options;
+        options.inputBandwidth = c.muxBytes;
+        if (c.maxbw != nullptr) {
+            ASSERT_EQ(options.set("maxbw", c.maxbw), 0);
+        }
+        const SRTSOCKET socket = srt_create_socket();
+        ASSERT_NE(socket, SRT_INVALID_SOCK);
+        EXPECT_TRUE(options.applyBandwidth(socket));
+        int64_t maxbw = 7;
+        int64_t input = 7;
+        int length = sizeof maxbw;
+        EXPECT_EQ(srt_getsockflag(socket, SRTO_MAXBW, &maxbw, &length), 0);
+        length = sizeof input;
+        EXPECT_EQ(srt_getsockflag(socket, SRTO_INPUTBW, &input, &length), 0);
+        const std::string name =
+            std::string(c.maxbw ? c.maxbw : "not set") + ", mux " + std::to_string(c.muxBytes);
+        EXPECT_EQ(maxbw, c.maxbwOnSocket) << name;
+        EXPECT_EQ(input, c.inputOnSocket) << name;
+        srt_close(socket);
+    }
+    srt_cleanup();
+}
+
 // Callers beyond the limits are refused in the handshake (the caller's connect fails),
 // counted and logged once per episode; another address still fits under the total, and a
 // place given back is taken again.

@@ -74,9 +74,12 @@ bool SrtOptions::applyTo(SRTSOCKET socket, bool caller) const {
 }
 
 bool SrtOptions::applyBandwidth(SRTSOCKET socket) const {
-    const int64_t bandwidth = maxBandwidth;
+    int64_t bandwidth = maxBandwidth;
+    if (bandwidth == kNotSet) {
+        bandwidth = inputBandwidth > 0 ? 0 : kDefaultCeiling;
+    }
     bool ok = srt_setsockflag(socket, SRTO_MAXBW, &bandwidth, sizeof bandwidth) == 0;
-    if (maxBandwidth == 0) {
+    if (bandwidth == 0) {
         // A constant-rate stream's rate is known exactly, from its first block on: libsrt
         // need not estimate it (0: it measures the input rate itself).
         const int64_t input = inputBandwidth;

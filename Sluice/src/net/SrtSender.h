@@ -37,11 +37,15 @@ namespace av {
 /// freed is given back to the system (malloc_trim) after libsrt's own clean-up.
 ///
 /// Pace: a variable stream's blocks go to libsrt as they come, and libsrt paces each link
-/// (maxbw). A constant-rate stream (setStreamRate) goes out by its own byte clock (ByteClock,
-/// the schedule the datagram senders keep): each block is handed to libsrt when its bytes are
-/// due, at most SendPace::kBurst back to back per link when behind; libsrt still caps each
-/// link at the known rate plus its 25 % overhead (SRTO_INPUTBW, unless maxbw is set), so that
-/// retransmissions and a catching-up sender never burst beyond it.
+/// (maxbw; by default a cap of 200 Mbit/s, SrtOptions::kDefaultCeiling: a key frame and
+/// retransmissions leave spread out, not at line rate, without the CPU cost of pacing every
+/// packet near the stream's rate; measured, pacing in this thread instead, at the stream's
+/// rate plus 25 % as the datagram senders do, woke it and libsrt's sending thread on every
+/// tick and cost more than the cap). A constant-rate stream (setStreamRate) goes out by its own
+/// byte clock (ByteClock, the schedule the datagram senders keep): each block is handed to libsrt
+/// when its bytes are due, at most SendPace::kBurst back to back per link when behind; libsrt still
+/// caps each link at the known rate plus its 25 % overhead (SRTO_INPUTBW, unless maxbw is set), so
+/// that retransmissions and a catching-up sender never burst beyond it.
 ///
 /// Options: a connection takes the options current when it is made. A change of passphrase
 /// or key length ends every link (listener callers must call again; targets reconnect at
