@@ -536,9 +536,9 @@ void SrtSender::flushLinks(bool all) {
         return;
     }
     if (mayBurst && (handedMost > 0 || earliestDue <= now)) {
-        // The next burst no sooner than a whole one takes at twice the rate, counted from
-        // when this one was handed over.
-        m_burstFloorNs = m_clock.nextBurst(monotonicNs(), SendPace::kBurst * Datagram::kMaxSize, 0);
+        // The next burst no sooner than this one takes at twice the rate, counted from when
+        // it was handed over: a block on time lets the next go at its own due time.
+        m_burstFloorNs = m_clock.nextBurst(monotonicNs(), handedMost * Datagram::kMaxSize, 0);
     }
     m_nextSendNs = earliestDue == INT64_MAX ? INT64_MAX : std::max(earliestDue, m_burstFloorNs);
 }
