@@ -346,8 +346,8 @@ TEST_F(KorrinSimTest, HttpTsServesTheStreamAndATakenPortIsReported) {
         << details;
     // A receiver that stays: the main stream's HTTP output counts its bytes and the receiver.
     testsupport::ChildProcess viewer;
-    ASSERT_TRUE(viewer.start({"curl", "-s", "-o", "/dev/null", "--max-time", "20",
-                              "http://127.0.0.1:" + std::to_string(mainPort) + "/"}));
+    ASSERT_TRUE(viewer.start(testsupport::curlCommand(
+        "http://127.0.0.1:" + std::to_string(mainPort) + "/", {"-o", "/dev/null"})));
     EXPECT_TRUE(link.waitFor(4880, [&](const std::vector<uint8_t>& r) {
         return r.size() >= 32 + 256 && r[6] == 0 && i32(r, 32) == 4 && i32(r, 32 + 4) == 1 &&
                i32(r, 32 + 8) == 1 && i32(r, 32 + 32) > 0 &&
