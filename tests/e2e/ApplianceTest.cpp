@@ -19,7 +19,6 @@ namespace {
 
 using e2etest::QuillonProcess;
 using testsupport::readFile;
-using testsupport::shell;
 using toolstest::KorrinSimProcess;
 using toolstest::probe;
 using namespace std::chrono_literals;
@@ -205,16 +204,13 @@ TEST_F(ApplianceTest, RebootIsLoggedAndSigtermStopsEverythingLeavingNoProcess) {
     })) << readFile(board.path("/var/log/board.log"));
 
     // A viewer is connected while the appliance stops.
-    std::string viewer;
-    std::thread client([&] {
-        shell("curl -s --max-time 30 -o /dev/null 'http://127.0.0.1:" + std::to_string(mainPort) +
-                  "/' 2>&1",
-              &viewer);
-    });
+    testsupport::ChildProcess viewer;
+    ASSERT_TRUE(viewer.start(testsupport::curlCommand(
+        "http://127.0.0.1:" + std::to_string(mainPort) + "/", {"-o", "/dev/null"}, 30)));
     ASSERT_TRUE(quillon->signal(SIGTERM));
     const int sim_status = sim->stop();
     const int quillon_status = quillon->waitExit(8s);
-    client.join();
+    viewer.waitExit(8s);  // it sees the connection end
     EXPECT_TRUE(exitedWith(sim_status, 0)) << sim_status << "\n" << sim->output();
     EXPECT_TRUE(exitedWith(quillon_status, 0)) << quillon_status << "\n" << quillon->output();
     EXPECT_NE(quillon->output().find("Get a signal -- SIGTERM"), std::string::npos);

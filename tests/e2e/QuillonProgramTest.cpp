@@ -277,26 +277,23 @@ TEST_F(QuillonTest, HttpsBesideHttpWithTheDevicesOwnCertificate) {
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     const std::string pinned = readFile(cert);
 
+    // The port of the running server (a restart gets a new one).
+    const auto https = [&] { return "https://127.0.0.1:" + std::to_string(httpsPort); };
+    const std::string pinnedCert = "--cacert '" + cert + "' ";
     const auto secure = [&](const std::string& target, const std::string& options = "") {
-        std::string out;
-        shell("curl -s --max-time 20 --digest -u admin:740163 --cacert '" + cert + "' " + options +
-                  " -w '\\n%{http_code}' 'https://127.0.0.1:" + std::to_string(httpsPort) + target +
-                  "'",
-              &out);
-        return out;
+        return testsupport::curl(https() + target,
+                                 "--digest -u admin:740163 " + pinnedCert + options);
     };
     const Answer plain = request("/api/video?index=0");
     ASSERT_EQ(plain.status, 200);
-    EXPECT_EQ(secure("/api/video?index=0"), plain.body + "\n200");
-    EXPECT_EQ(secure("/"),
-              readFile(board.path("/root/custom_files/web/website/index.html")) + "\n200");
-    const std::string refused = secure("/api/video?index=0", "-o /dev/null -u admin:wrong");
-    EXPECT_EQ(refused.substr(refused.size() - 3), "401");
-    std::string unpinned;
-    EXPECT_NE(shell("curl -s --max-time 20 -o /dev/null 'https://127.0.0.1:" +
-                        std::to_string(httpsPort) + "/'",
-                    &unpinned),
-              0)
+    const auto same = [](const Answer& a, const std::string& body) {
+        return a.status == 200 && a.body == body;
+    };
+    EXPECT_TRUE(same(secure("/api/video?index=0"), plain.body));
+    EXPECT_TRUE(
+        same(secure("/"), readFile(board.path("/root/custom_files/web/website/index.html"))));
+    EXPECT_EQ(secure("/api/video?index=0", "-o /dev/null -u admin:wrong").status, 401);
+    EXPECT_EQ(testsupport::curl(https() + "/", "-o /dev/null").status, 0)
         << "a client that does not know the certificate refuses it";
 
     // Each stop signal ends the server with status 0 (SIGTERM: see the web server test).
@@ -304,34 +301,25 @@ TEST_F(QuillonTest, HttpsBesideHttpWithTheDevicesOwnCertificate) {
     EXPECT_NE(p->output().find("Get a signal -- SIGINT\n"), std::string::npos) << p->output();
     p = startServer();
     EXPECT_EQ(readFile(cert), pinned) << "reused after a restart";
-    EXPECT_EQ(secure("/api/video?index=0"), request("/api/video?index=0").body + "\n200");
+    EXPECT_TRUE(same(secure("/api/video?index=0"), request("/api/video?index=0").body));
 
     // httpsOnly in the settings file (as the system page writes it) turns plain HTTP into
     // redirects while it is set, without a restart.
     const std::string settings = readFile(board.path("/mnt/config/encoder.ini"));
     writeSettings(settings + "\n[security]\nhttpsOnly=1\n");
-    std::string out;
-    shell(
-        "curl -s --max-time 20 -o /dev/null -w '%{http_code} %{redirect_url}' "
-        "'http://127.0.0.1:" +
-            std::to_string(port) + "/api/video?index=0'",
-        &out);
-    EXPECT_EQ(out, "301 https://127.0.0.1:" + std::to_string(httpsPort) + "/api/video?index=0");
-    out.clear();
-    shell("curl -s --max-time 20 -o /dev/null -w '%{http_code}' -I 'http://127.0.0.1:" +
-              std::to_string(port) + "/'",
-          &out);
-    EXPECT_EQ(out, "301");
+    const std::string plainUrl = "http://127.0.0.1:" + std::to_string(port);
+    const Answer moved = testsupport::curl(plainUrl + "/api/video?index=0", "-o /dev/null");
+    EXPECT_EQ(moved.status, 301);
+    EXPECT_EQ(moved.redirect, https() + "/api/video?index=0");
+    EXPECT_EQ(testsupport::curl(plainUrl + "/", "-o /dev/null -I").status, 301);
     const Answer post = request("/api/audio", "-d '{}'");
     EXPECT_EQ(post.status, 403);
     EXPECT_NE(post.body.find("HTTPS"), std::string::npos) << post.body;
     // Followed, with the pinned certificate, the redirect lands on the same document.
-    out.clear();
-    shell("curl -s --location-trusted --max-time 20 --digest -u admin:740163 --cacert '" +
-              board.path("/mnt/config/https-cert.pem") + "' -w '\\n%{http_code}' " +
-              "'http://127.0.0.1:" + std::to_string(port) + "/api/video?index=0'",
-          &out);
-    EXPECT_EQ(out.substr(out.size() - 3), "200") << out;
+    const Answer followed =
+        testsupport::curl(plainUrl + "/api/video?index=0",
+                          "--location-trusted --digest -u admin:740163 " + pinnedCert);
+    EXPECT_EQ(followed.status, 200) << followed.body;
 
     writeSettings(settings + "\n[security]\nhttpsOnly=0\n");
     EXPECT_EQ(request("/api/video?index=0").status, 200);

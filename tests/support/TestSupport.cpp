@@ -151,14 +151,28 @@ std::string flashImage(size_t size) {
 
 HttpAnswer curl(const std::string& url, const std::string& options) {
     std::string out;
-    shell("curl -s --max-time 20 " + options + " -w '\\n%{http_code}' '" + url + "'", &out);
+    shell(
+        "curl -s --max-time 20 " + options + " -w '\\n%{http_code} %{redirect_url}' '" + url + "'",
+        &out);
     HttpAnswer answer;
     const size_t split = out.rfind('\n');
     if (split != std::string::npos) {
         answer.body = out.substr(0, split);
         answer.status = std::atoi(out.c_str() + split + 1);
+        const size_t space = out.find(' ', split);
+        if (space != std::string::npos) {
+            answer.redirect = out.substr(space + 1);
+        }
     }
     return answer;
+}
+
+std::vector<std::string> curlCommand(const std::string& url, const std::vector<std::string>& words,
+                                     int seconds) {
+    std::vector<std::string> argv{"curl", "-s", "--max-time", std::to_string(seconds)};
+    argv.insert(argv.end(), words.begin(), words.end());
+    argv.push_back(url);
+    return argv;
 }
 
 std::string digestJson(const std::string& credentials, const std::string& method,

@@ -79,16 +79,23 @@ int shell(const std::string& commandLine, std::string* output = nullptr);
 /// first bytes is the erased value 0xFF.
 std::string flashImage(size_t size);
 
-/// One HTTP answer as curl saw it: the status (0 when no answer came) and the body.
+/// One HTTP answer as curl saw it: the status (0 when no answer came), the body (the
+/// headers with "-I"; empty with "-o FILE") and where a redirect points ("" without one).
 struct HttpAnswer {
     int status = 0;
     std::string body;
+    std::string redirect;
 };
 
 /// One request through curl, as a user would make it: `options` are further curl words for
-/// the shell (credentials, method, data: quote them), url the whole address. Silent, at
-/// most 20 seconds.
+/// the shell (credentials, method, data, "-F 'add=@FILE'" uploads, "--cacert 'FILE'", "-I",
+/// "--raw": quote them), url the whole address. Silent, at most 20 seconds.
 HttpAnswer curl(const std::string& url, const std::string& options = std::string());
+
+/// The words of the same curl run for a ChildProcess (curl in the background, such as a
+/// viewer that stays connected): silent, at most `seconds`, the further words, the URL.
+std::vector<std::string> curlCommand(const std::string& url,
+                                     const std::vector<std::string>& words = {}, int seconds = 20);
 
 /// curl words for a digest-authenticated request with a JSON body (none when body is
 /// empty), the body written to bodyFile first: for curl()'s options.

@@ -16,7 +16,6 @@ namespace {
 using httptest::HttpClient;
 using httptest::roundTrip;
 using httptest::ScriptedHandler;
-using testsupport::shell;
 
 std::string request(const std::string& method, const std::string& target,
                     const std::string& authorization) {
@@ -132,14 +131,15 @@ TEST_F(Digest, ExpiredNoncesAreStale) {
     // curl asks for a fresh challenge for every transfer, so requests one a second, longer
     // than a nonce lives here, all get through. (Browsers keep a nonce across requests;
     // they take the stale answer above.)
-    std::string out;
-    const std::string url = "'http://127.0.0.1:" + std::to_string(port) + "/api/x'";
-    shell(
-        "curl -s --max-time 20 --rate 1/s -o /dev/null -o /dev/null -o /dev/null "
-        "-w '%{http_code} ' --digest -u admin:740163 " +
-            url + " " + url + " " + url,
-        &out);
-    EXPECT_EQ(out, "200 200 200 ");
+    // One curl run, three transfers: the status of each one on its own line.
+    const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/api/x";
+    const testsupport::HttpAnswer answer =
+        testsupport::curl(url,
+                          "--rate 1/s -o /dev/null -o /dev/null -o /dev/null --digest -u "
+                          "admin:740163 '" +
+                              url + "' '" + url + "'");
+    EXPECT_EQ(answer.body, "\n200 \n200 ");
+    EXPECT_EQ(answer.status, 200);
 }
 
 TEST(DigestNonces, FreshSignedExpiringAndCountedOnce) {

@@ -3,6 +3,7 @@
 // namespace), the SDP file of an RTP cast, and serving raw TCP and chunked HTTP.
 // (RTP headers and logging: ApiTest, CasterTest.)
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <map>
@@ -183,19 +184,27 @@ TEST_F(CastTool, CurlReceivesTheClipAsAChunkedBody) {
     auto cast = serve("http");
     ASSERT_NE(cast, nullptr);
     const std::string raw = m_dir.file("raw"), headers = m_dir.file("headers");
-    Background curl("curl -s --raw -D '" + headers + "' -o '" + raw + "' '" + url("http") + "'",
-                    m_dir.file("curl.pid"));
-    Background piped(
-        "sh -c \"curl -s '" + url("http") + "' | ffprobe -v error -" + kStreamEntries + "\"",
-        m_dir.file("piped.pid"));
-    ASSERT_TRUE(waitFor([&] { return testsupport::readFile(raw).size() > 200000; },
-                        std::chrono::seconds(30)));
-    ASSERT_TRUE(waitFor([&] { return piped.done(); }, std::chrono::seconds(30)));
+    const std::string decoded = m_dir.file("decoded.ts");
+    testsupport::ChildProcess rawCurl;  // the chunk framing kept
+    ASSERT_TRUE(rawCurl.start(
+        testsupport::curlCommand(url("http"), {"--raw", "-D", headers, "-o", raw}, 60)));
+    testsupport::ChildProcess decodedCurl;
+    ASSERT_TRUE(decodedCurl.start(testsupport::curlCommand(url("http"), {"-o", decoded}, 60)));
+    ASSERT_TRUE(waitFor(
+        [&] {
+            return testsupport::readFile(raw).size() > 200000 &&
+                   testsupport::readFile(decoded).size() > 100000;
+        },
+        std::chrono::seconds(30)));
     EXPECT_EQ(cast->stop(), 0) << cast->output();
-    // curl ends by itself once it sees the connection go; stopping it earlier kills it.
-    EXPECT_TRUE(waitFor([&] { return curl.done(); }));
-    EXPECT_EQ(curl.stop(), 18);
-    expectTheClipsStreams(piped.output());
+    // curl ends by itself once it sees the connection go, the transfer cut short.
+    for (testsupport::ChildProcess* curl : {&decodedCurl, &rawCurl}) {
+        const int status = curl->waitExit(std::chrono::seconds(30));
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 18) << status;
+    }
+    std::string out;
+    shell("ffprobe -v error '" + decoded + "'" + kStreamEntries, &out);
+    expectTheClipsStreams(out);
 
     EXPECT_EQ(testsupport::readFile(headers),
               "HTTP/1.1 200 OK\r\nCache-Control: no-cache\r\nContent-Type: video/MP2T\r\n"

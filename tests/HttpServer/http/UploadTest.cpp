@@ -219,21 +219,15 @@ TEST_F(Upload, CurlUploadWithDigestCredentials) {
     startServer(handler, true);
     const std::string source = dir() + "/picture.jpg";
     testsupport::writeFile(source, std::string(3000000, 'j'));
-    std::string out;
-    const int rc =
-        testsupport::shell("curl -s --max-time 20 --digest -u admin:740163 -F 'add=@" + source +
-                               "' http://127.0.0.1:" + std::to_string(port) + "/upload",
-                           &out);
-    EXPECT_EQ(rc, 0);
-    EXPECT_EQ(out, "Written 3000000 of POST data to file:" + uploadDir() + "/picture.jpg\n\n");
+    const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/upload";
+    const testsupport::HttpAnswer written =
+        testsupport::curl(url, "--digest -u admin:740163 -F 'add=@" + source + "'");
+    EXPECT_EQ(written.status, 200);
+    EXPECT_EQ(written.body,
+              "Written 3000000 of POST data to file:" + uploadDir() + "/picture.jpg\n\n");
     EXPECT_EQ(readFile(uploadDir() + "/picture.jpg"), std::string(3000000, 'j'));
 
-    const int denied =
-        testsupport::shell("curl -s --max-time 20 -o /dev/null -w '%{http_code}' -F 'add=@" +
-                               source + "' http://127.0.0.1:" + std::to_string(port) + "/upload",
-                           &out);
-    EXPECT_EQ(denied, 0);
-    EXPECT_EQ(out.substr(out.size() - 3), "401");
+    EXPECT_EQ(testsupport::curl(url, "-o /dev/null -F 'add=@" + source + "'").status, 401);
     EXPECT_EQ(handler.uploads().size(), 1u);
 }
 
