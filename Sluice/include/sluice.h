@@ -285,10 +285,10 @@ SLUICE_API int sluice_write(int handle, const sluice_media_packet* packet);
  *                 Not set (the default): 25000000 (200 Mbit/s) for a variable stream, far
  *                 above its rate yet a fifth of a gigabit link's: a key frame,
  *                 retransmissions and a peer catching up leave spread out, at little CPU
- *                 cost; with "muxrate" set, 25 % above the mux rate. 0 = libsrt measures the stream's rate and allows
- *                 25 % above it (with "muxrate" set: above the mux rate; pacing so close to
- *                 the stream's rate costs noticeably more CPU per peer); -1 = unlimited
- *                 (libsrt's own ceiling, 1 Gbit/s); > 0 that rate.
+ *                 cost; with "muxrate" set, 25 % above the mux rate. 0 = libsrt measures
+ *                 the stream's rate and allows 25 % above it (with "muxrate" set: above the
+ *                 mux rate; pacing so close to the stream's rate costs noticeably more CPU
+ *                 per peer); -1 = unlimited (libsrt's own ceiling, 1 Gbit/s); > 0 that rate.
  *   "maxclients"  callers of the listener at a time, 1..256; default 32 (each costs libsrt
  *                 about a megabyte of buffers). Callers already in stay.
  *   "maxperaddress" callers one IPv4 address may hold, 1..256; default 8.
