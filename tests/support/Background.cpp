@@ -1,38 +1,34 @@
 #include "Background.h"
 
+#include <sys/wait.h>
+
 #include <algorithm>
-#include <csignal>
 #include <sstream>
 
 #include "TestSupport.h"
 
 namespace sluicetest {
 
-Background::Background(const std::string& commandLine, const std::string& pidFile)
-    : m_pidFile(pidFile) {
-    m_thread = std::thread([this, commandLine] {
-        m_status =
-            testsupport::shell("echo $$ > '" + m_pidFile + "'; exec " + commandLine, &m_output);
-        m_done = true;
-    });
+namespace {
+
+int exitStatus(int waitStatus) {
+    return waitStatus >= 0 && WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : -1;
+}
+
+}  // namespace
+
+Background::Background(const std::string& commandLine) {
+    m_child.start({"sh", "-c", "exec " + commandLine}, testsupport::ChildProcess::Stderr::Inherit);
 }
 
 int Background::finish() {
-    if (m_thread.joinable()) {
-        m_thread.join();
-    }
-    return m_status;
+    return exitStatus(m_child.waitExit(std::chrono::minutes(10)));
 }
 
 int Background::stop() {
-    if (m_thread.joinable()) {
-        testsupport::waitFor([&] { return !testsupport::readFile(m_pidFile).empty() || m_done; });
-        const std::string pid = testsupport::readFile(m_pidFile);
-        if (!m_done && !pid.empty()) {
-            ::kill(std::stoi(pid), SIGTERM);
-        }
-    }
-    return finish();
+    const int status = m_child.stop();
+    // -2: it had ended and was reaped already.
+    return exitStatus(status == -2 ? m_child.waitExit(std::chrono::milliseconds(0)) : status);
 }
 
 std::vector<Fields> ffprobeEntries(const std::string& output, const std::string& kind) {

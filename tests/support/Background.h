@@ -2,36 +2,30 @@
 // Runs sluice-cast, ffprobe or curl in the background for the tool tests, and reads ffprobe's
 // compact output.
 
-#include <atomic>
+#include <chrono>
 #include <map>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "ChildProcess.h"
 
 namespace sluicetest {
 
-/// A command line run through the shell on its own thread, its output collected.
+/// A command line run through the shell as a child process (testsupport::ChildProcess), its
+/// standard output collected.
 class Background {
 public:
-    /// pidFile: where the shell notes its process id, so that stop() can end it.
-    Background(const std::string& commandLine, const std::string& pidFile);
-    ~Background() { stop(); }
-    Background(const Background&) = delete;
-    Background& operator=(const Background&) = delete;
+    explicit Background(const std::string& commandLine);
 
-    /// Waits for the command to end by itself; its exit status.
+    /// Waits for the command to end by itself; its exit status (-1 when a signal ended it).
     int finish();
     /// Ends the command with SIGTERM unless it has ended; its exit status.
     int stop();
-    bool done() const { return m_done; }
-    const std::string& output() const { return m_output; }
+    bool done() { return m_child.waitExit(std::chrono::milliseconds(0)) != -1; }
+    std::string output() const { return m_child.output(); }
 
 private:
-    std::string m_pidFile;
-    std::string m_output;
-    std::atomic<int> m_status{-1};
-    std::atomic<bool> m_done{false};
-    std::thread m_thread;
+    testsupport::ChildProcess m_child;
 };
 
 using Fields = std::map<std::string, std::string>;

@@ -68,8 +68,7 @@ protected:
     /// silence) and expects ffprobe to find the whole clip.
     void castAndProbe(const std::string& prefix, const std::string& address, int port,
                       const std::string& files) {
-        Background probe(ffprobe(prefix, "udp://" + address + "?timeout=2000000") + " 2>&1",
-                         m_dir.file("probe.pid"));
+        Background probe(ffprobe(prefix, "udp://" + address + "?timeout=2000000") + " 2>&1");
         ASSERT_TRUE(waitFor([&] { return udpListening(prefix, port); }));
         castAll(prefix + cast() + " -t " + address + " " + files);
         probe.finish();

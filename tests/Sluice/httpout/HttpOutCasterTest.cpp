@@ -191,9 +191,8 @@ TEST(HttpOutput, HlsPlaysAndItsWindowSlides) {
     EXPECT_NE(probe.find("codec_name=h264|width=320"), std::string::npos) << probe;
     EXPECT_NE(probe.find("codec_name=aac"), std::string::npos) << probe;
     sluicetest::Background copy("timeout 40 ffmpeg -v error -i '" + url +
-                                    "' -t 10 -c copy -f mpegts - | '" +
-                                    testsupport::programPath("ts-check") + "' - 2>&1",
-                                dir.file("pid"));
+                                "' -t 10 -c copy -f mpegts - | '" +
+                                testsupport::programPath("ts-check") + "' - 2>&1");
     // Meanwhile the media sequence rises one by one and the listed segments follow it.
     long last = mediaSequence(playlist.body);
     int rises = 0;

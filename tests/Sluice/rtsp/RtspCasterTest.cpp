@@ -569,9 +569,8 @@ TEST_F(RtspCaster, SixteenClientsRemuxCleanly) {
         const std::string out = dir.file("out" + std::to_string(i) + ".ts");
         clients.push_back(std::make_unique<sluicetest::Background>(
             "timeout 30 ffmpeg -v error -rtsp_transport " + std::string(i % 2 ? "udp" : "tcp") +
-                " -i rtsp://127.0.0.1:" + std::to_string(caster.port()) +
-                "/ -c copy -t 6 -f mpegts -y '" + out + "'",
-            dir.file("pid" + std::to_string(i))));
+            " -i rtsp://127.0.0.1:" + std::to_string(caster.port()) +
+            "/ -c copy -t 6 -f mpegts -y '" + out + "'"));
     }
     EXPECT_TRUE(
         waitFor([&] { return caster.destinationStats().size() == 16; }, std::chrono::seconds(20)));
@@ -611,9 +610,8 @@ TEST_F(RtspCaster, MulticastClientsShareOneSender) {
     // A fresh namespace: nothing else has a port there.
     sluicetest::Background cast(
         ns.execPrefix() + "'" + testsupport::programPath("sluice-cast") +
-            "' -p rtsp -l 8554 -o multicast=239.7.7.7:5004 -o multicast_ttl=2 --loop 0 '" +
-            clipDir().file("clip.mp4") + "'",
-        clipDir().file("cast.pid"));
+        "' -p rtsp -l 8554 -o multicast=239.7.7.7:5004 -o multicast_ttl=2 --loop 0 '" +
+        clipDir().file("clip.mp4") + "'");
     const std::string probe = ns.execPrefix() +
                               "timeout 30 ffprobe -v error -rtsp_transport udp_multicast "
                               "-show_streams -of compact rtsp://127.0.0.1:8554/ 2>&1";
