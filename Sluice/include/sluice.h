@@ -127,6 +127,7 @@
  *   <0          an FFmpeg error code from writing the transport stream header (sluice_open)
  *   12  ENOMEM  out of memory (no other failure is reported this way)
  *   17  EEXIST  sluice_set_option: the RTSP path is already served on the port
+ *   1   EPERM   sluice_set_option: the system refuses the real-time "priority"
  *
  * Logging: sluice_init reads "SluiceLog.ini" in the current directory; without that file
  * the library logs nothing. libsrt's own messages go through the same sinks ("libsrt: ...",
@@ -267,6 +268,13 @@ SLUICE_API int sluice_write(int handle, const sluice_media_packet* packet);
  *                   when its bytes are due (100 ms after the first), at most four back to
  *                   back per target. Set it
  *                   right after sluice_open: a change restarts the stream's multiplexer.
+ * UDP and RTP casters:
+ *   "priority"      0..99: the real-time priority (SCHED_FIFO) of the caster's sending
+ *                   thread; 0 (the default) = the normal scheduler. With "muxrate" set it
+ *                   keeps the datagrams on time while other threads keep the processor busy
+ *                   (the thread sleeps between datagrams and cannot take more than the
+ *                   sends themselves). Needs CAP_SYS_NICE or an RLIMIT_RTPRIO at least that
+ *                   high: otherwise 1 (EPERM) and the thread keeps its scheduling.
  * TCP and HTTP casters, for the clients that connect afterwards:
  *   "maxclients"    clients at a time, 1..1024; default 256.
  *   "maxperaddress" clients one IPv4 address may hold, 1..1024; default 16.
@@ -304,7 +312,8 @@ SLUICE_API int sluice_write(int handle, const sluice_media_packet* packet);
  *                 caster's sending: every link ends and the targets reconnect. A port that
  *                 cannot be listened on gives 22 and leaves the caster without listener.
  * Returns 0; 22 for a NULL name or value, an unknown name, a bad value, or a caster without
- * that option (UDP and RTP have only "muxrate"; nothing changes then); 2 for an unknown handle. */
+ * that option (UDP and RTP have only "muxrate" and "priority"; nothing changes then); 2 for an
+ * unknown handle; 1 when the system refuses a "priority". */
 /* Options of an RTSP caster (same rules for text and results; they apply from the next
  * request on):
  *   "path"            "/..." (at most 255 characters): where the stream is served; 17

@@ -49,6 +49,12 @@ public:
     void setStackSize(unsigned int bytes) { m_stackSize = bytes; }
     unsigned int getStackSize() const { return m_stackSize; }
 
+    /// Scheduling of the running worker: 1..99 real-time (SCHED_FIFO) at that priority, 0 the
+    /// normal scheduler. Returns 0, ESRCH when no worker runs, EINVAL out of range, or the
+    /// system's refusal (EPERM without CAP_SYS_NICE or RLIMIT_RTPRIO): the worker then keeps
+    /// its scheduling.
+    int setRealtimePriority(int priority);
+
     /// Kernel thread id of the worker while it runs, 0 otherwise.
     int getThreadId() const { return m_threadId.load(); }
 

@@ -1,9 +1,11 @@
 #include "TThread.h"
 
+#include <sched.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cassert>
+#include <cerrno>
 #include <chrono>
 
 namespace comn {
@@ -56,6 +58,19 @@ void* Thread::routine(void* arg) {
     self->m_running = false;
     self->m_ended.notify_all();
     return nullptr;
+}
+
+int Thread::setRealtimePriority(int priority) {
+    if (priority < 0 || priority > 99) {
+        return EINVAL;
+    }
+    std::lock_guard<std::mutex> lock(m_stateMutex);
+    if (!m_joinable || !m_running) {
+        return ESRCH;
+    }
+    sched_param param{};
+    param.sched_priority = priority;
+    return pthread_setschedparam(m_handle, priority > 0 ? SCHED_FIFO : SCHED_OTHER, &param);
 }
 
 void Thread::stop() {

@@ -6,6 +6,7 @@
 
 #include "CLog.h"
 #include "LibrarySettings.h"
+#include "OptionValue.h"
 #include "sluice.h"
 
 namespace av {
@@ -116,6 +117,19 @@ void UdpTsMediaCaster::removeAllTarget() {
 }
 
 int UdpTsMediaCaster::setOption(const std::string& name, const std::string& value) {
+    if (name == "priority") {
+        int64_t priority = -1;
+        if (!parseOptionInteger(value, priority) || priority < 0 || priority > 99) {
+            CLog::warning("(%d) option priority refused\n", id());
+            return EINVAL;
+        }
+        const int status = m_sender.setPriority(static_cast<int>(priority));
+        if (status != 0) {
+            CLog::warning("(%d) real-time priority %d refused by the system (errno %d)\n", id(),
+                          static_cast<int>(priority), status);
+        }
+        return status;
+    }
     if (name != "muxrate") {
         return EINVAL;
     }

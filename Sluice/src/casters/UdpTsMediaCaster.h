@@ -42,8 +42,9 @@ public:
     void removeTarget(const std::string& ip, uint16_t port) override;
     void removeAllTarget() override;
 
-    /// "muxrate" (bits per second, 0 = variable): a constant-rate stream, sent paced by its
-    /// own byte clock. The only option of UDP and RTP casters.
+    /// The options of UDP and RTP casters: "muxrate" (bits per second, 0 = variable), a
+    /// constant-rate stream sent paced by its own byte clock; "priority" (0..99), the
+    /// real-time priority of the sending thread (PacedDatagramSender::setPriority).
     int setOption(const std::string& name, const std::string& value) override;
 
     void onMuxData(const uint8_t* data, size_t size, int64_t pts, int flags) override;

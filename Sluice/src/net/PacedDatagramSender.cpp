@@ -56,7 +56,28 @@ bool PacedDatagramSender::start(int fd) {
         m_accepting = false;
         return false;
     }
+    int priority = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        priority = m_priority;
+    }
+    if (priority > 0) {
+        setRealtimePriority(priority);  // a refusal was reported when it was set
+    }
     return true;
+}
+
+int PacedDatagramSender::setPriority(int priority) {
+    if (priority < 0 || priority > 99) {
+        return EINVAL;
+    }
+    const int status = isRunning() ? setRealtimePriority(priority) : 0;
+    if (status == 0 || status == ESRCH) {  // ESRCH: it ended meanwhile; applied at start
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_priority = priority;
+        return 0;
+    }
+    return status;
 }
 
 void PacedDatagramSender::stop(bool flush) {

@@ -65,6 +65,12 @@ public:
     /// per destination when behind. Headers (RTP) are not part of the stream's bytes.
     void setStreamRate(int64_t bitsPerSecond);
 
+    /// Real-time priority of the sending thread (1..99, SCHED_FIFO; 0 the normal scheduler),
+    /// applied at once and at every later start: a constant-rate stream's datagrams leave on
+    /// time while the encoder keeps the processor busy. 0, EINVAL out of range, or the
+    /// system's refusal (EPERM; the thread then keeps its scheduling).
+    int setPriority(int priority);
+
     std::vector<DatagramFanout::Stats> stats();
     /// True when every datagram pushed has been handed to the system (or dropped).
     bool idle();
@@ -89,6 +95,7 @@ private:
     bool m_overflowing = false;
     ByteClock m_clock;  // constant-rate streams
     uint64_t m_episodeDrops = 0;
+    int m_priority = 0;  // guarded by m_mutex
 };
 
 }  // namespace av

@@ -1,8 +1,11 @@
 // The exported interface, linked as an integrator links it: sluice.h and libSluice.so only.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+#include <sched.h>
 #include <unistd.h>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include <algorithm>
@@ -424,6 +427,49 @@ TEST_F(SluiceApi, DestinationStatsCountEveryTargetExactly) {
     for (size_t i = sizeof first; i < longer.size(); ++i) {
         ASSERT_EQ(longer[i], 0) << i;
     }
+}
+
+namespace {
+
+// Priorities of this process's threads on the real-time scheduler.
+std::vector<int> realtimePriorities() {
+    std::vector<int> found;
+    DIR* tasks = ::opendir("/proc/self/task");
+    while (dirent* entry = tasks != nullptr ? ::readdir(tasks) : nullptr) {
+        const int tid = std::atoi(entry->d_name);
+        sched_param param{};
+        if (tid > 0 && ::sched_getscheduler(tid) == SCHED_FIFO &&
+            ::sched_getparam(tid, &param) == 0) {
+            found.push_back(param.sched_priority);
+        }
+    }
+    if (tasks != nullptr) {
+        ::closedir(tasks);
+    }
+    return found;
+}
+
+}  // namespace
+
+// "priority" moves a UDP or RTP caster's sending thread to the real-time scheduler and back.
+TEST_F(SluiceApi, PriorityMovesTheSendingThreadToTheRealTimeScheduler) {
+    for (const int protocol : {SLUICE_PROTOCOL_TCP, SLUICE_PROTOCOL_HTTP, SLUICE_PROTOCOL_SRT}) {
+        EXPECT_EQ(sluice_set_option(open(protocol, 0), "priority", "5"), EINVAL) << protocol;
+    }
+    const int udp = open(SLUICE_PROTOCOL_UDP);
+    for (const char* bad : {"100", "-1", "5 ", ""}) {
+        EXPECT_EQ(sluice_set_option(udp, "priority", bad), EINVAL) << bad;
+    }
+    ASSERT_TRUE(realtimePriorities().empty());
+    const int rtp = open(SLUICE_PROTOCOL_RTP);
+    const int result = sluice_set_option(rtp, "priority", "7");
+    if (result == EPERM) {
+        GTEST_SKIP() << "this process may not use the real-time scheduler";
+    }
+    ASSERT_EQ(result, 0);
+    EXPECT_EQ(realtimePriorities(), std::vector<int>{7});
+    EXPECT_EQ(sluice_set_option(rtp, "priority", "0"), 0);
+    EXPECT_TRUE(realtimePriorities().empty());
 }
 
 // sluice_set_option: handle, name, value and protocol checks; the client limits apply to the
