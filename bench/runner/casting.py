@@ -5,6 +5,7 @@ import json
 import os
 import resource
 import socket
+import subprocess
 import sys
 import time
 
@@ -30,6 +31,16 @@ DATAGRAM_BYTES = 1316
 # The constant-rate clip (8 Mbit/s video, 128 kbit/s audio) at the transport rate korrin-sim
 # sets for it: media + 10 % + 100 kbit/s (tools/korrin-sim/OutputPlan.h muxRate).
 CBR_MUX_RATE = (8_000_000 + 128_000) * 11 // 10 + 100_000
+
+# The real-time priority every sender of a delivery row runs at (libSluice: its sending
+# thread, option "priority"; the peers: the whole process, chrt), as a broadcast sender runs
+# on a busy device; all at the normal scheduler where the system refuses it.
+DELIVERY_PRIORITY = 10
+# How often the delivery rows' bench-sink drains its sockets (ts-check reads its kernel-stamped
+# datagrams in batches on its own).
+SINK_POLL_MS = 2
+# How often bench-wake samples the machine's own wake-up lateness during a delivery row.
+WAKE_PERIOD_US = 2000
 
 
 class Case:
@@ -101,6 +112,13 @@ class Caster:
         self.log = log
         self._expected = {}
         self._targets = os.path.join(workdir, "bench-targets.txt")
+        self._realtime = None  # whether chrt may use the real-time scheduler (asked once)
+
+    def realtime(self):
+        if self._realtime is None:
+            self._realtime = subprocess.run(["chrt", "-f", str(DELIVERY_PRIORITY), "true"],
+                                            capture_output=True).returncode == 0
+        return self._realtime
 
     def tool(self, name):
         return os.path.join(self.bin, name)
@@ -313,7 +331,9 @@ class Caster:
         listening on its own port (arrival times from the kernel's receive timestamps); the
         rest are bench-sink's. The constant bit rate clip as a constant-rate transport stream
         (libSluice's mux rate, mpegtsmux's bitrate, FFmpeg's muxrate: the same rate), over
-        UDP and RTP; then the benchmark clip (variable bit rate) as a variable stream."""
+        UDP and RTP; then the benchmark clip (variable bit rate) as a variable stream. Every
+        sender at the same real-time priority where the system allows it, with bench-wake
+        measuring the machine's own wake-up lateness alongside."""
         out = []
         for cbr, proto in ((True, "udp"), (True, "rtp"), (False, "udp")):
             for producer in (PROJECT, PEER_GST, PEER_FFMPEG):
@@ -329,20 +349,24 @@ class Caster:
 
     def _delivery_command(self, producer, proto, ports, clip, muxrate):
         """The sender of a delivery row, at real-time pace."""
+        realtime = self.realtime()
         if producer == PROJECT:
             command = self._datagram_command(PROJECT, proto, ports, clip, None)
             if muxrate:
                 command[1:1] = ["--option", f"muxrate={muxrate}"]
+            if realtime:
+                command[1:1] = ["--option", f"priority={DELIVERY_PRIORITY}"]
             return command + ["--pace", "1"]
+        chrt = ["chrt", "-f", str(DELIVERY_PRIORITY)] if realtime else []
         if producer == PEER_GST:
             command = self._gst_datagram(proto, ports, clip)
             at = command.index("mpegtsmux") + 1
             command[at:at] = [f"bitrate={muxrate}"] if muxrate else []
             command[-1] = "sync=true"  # at the clip's own pace
-            return command
+            return chrt + command
         command = self._ffmpeg_datagram(proto, ports, clip, muxrate)
         command.insert(command.index("-i"), "-re")  # FFmpeg reads at the input's own rate
-        return command
+        return chrt + command
 
     def _delivery_run(self, producer, proto, cbr, seconds, count, sampled):
         clip = self.media.clip(seconds, cbr=cbr)
@@ -355,7 +379,10 @@ class Caster:
                                     f"{proto}://127.0.0.1:0"], name="ts-check")
                 checks.append(check)
             check_ports = [self._reported_port(c) for c in checks]
-            sink = kids.start([self.tool("bench-sink"), "udp", "--count", str(count - sampled)]
+            # The receivers read in batches, not woken by every datagram: their wake-ups
+            # would be charged to the sender, which on the device serves other machines.
+            sink = kids.start([self.tool("bench-sink"), "udp", "--count", str(count - sampled),
+                               "--poll-ms", str(SINK_POLL_MS)]
                               + (["--rtp"] if proto == "rtp" else []))
             sink_ports = sink.expect("ports", 30).split()[1:]
             # The sampled receivers spread over the target list (the sender serves it in
@@ -363,10 +390,18 @@ class Caster:
             step = count // sampled
             ports = [check_ports[i // step] if i % step == 0 else sink_ports.pop(0)
                      for i in range(count)]
+            # The machine's own lateness while the row runs: a delay factor cannot be lower.
+            wake = kids.start([self.tool("bench-wake"), "--seconds", "0", "--period-us",
+                               str(WAKE_PERIOD_US), "--priority",
+                               str(DELIVERY_PRIORITY if self.realtime() else 0)],
+                              name="bench-wake")
             prod = kids.start(self._delivery_command(producer, proto, ports, clip, muxrate),
                               name=producer)
             if prod.finish(timeout=1800) != 0:
                 raise BenchError(f"{producer} failed:\n{prod.stderr_text()}")
+            wake.send("finish")
+            woken = wake.expect_json(30)
+            wake.finish(30)
             cast = [line for line in prod.remaining_lines() if line.startswith("{")]
             sink.send("finish")
             received = sink.expect_json(120)
@@ -387,7 +422,8 @@ class Caster:
                           if cast else None),
                 "sink_min_bytes": min(received["bytes"]),
                 "sink_max_bytes": max(received["bytes"]),
-                "sink_drops": received["kernel_drops"], "receivers": reports}
+                "sink_drops": received["kernel_drops"], "receivers": reports,
+                "realtime": self.realtime(), "wake": woken}
 
     def target_adds(self, count=1000, runs=3):
         """sluice_add_target and sluice_remove_target, count of each on one UDP caster

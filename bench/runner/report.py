@@ -110,8 +110,8 @@ def delivery_table(rows):
     lines = ["| Clip | Targets | Sender | Priority-1 errors | Max PCR gap ms | PCR accuracy ns "
              "(max) | Delay factor ms (min–max) | Largest burst (datagrams) | CPU, share of "
              "one core | CPU ÷ GStreamer | Last datagram after the last write | Other "
-             "receivers complete |",
-             "|---|---|---|---|---|---|---|---|---|---|---|---|"]
+             "receivers complete | Machine's latest wake-up ms (seconds > 2 ms) |",
+             "|---|---|---|---|---|---|---|---|---|---|---|---|---|"]
     gst = {(r["clip"], r["proto"]): r["cpu_share"] for r in rows
            if r.get("producer") == PEER_GST}
     for row in rows:
@@ -129,6 +129,12 @@ def delivery_table(rows):
             f"{row['cpu_share'] / reference:.2f}×"
         lag = "n/a" if row["lag_s"] is None else f"{1000 * row['lag_s']:.0f} ms"
         sender = f"**{producer}**" if producer == PROJECT else producer
+        if row.get("realtime"):
+            sender += " (RT)"
+        wake = row.get("wake")
+        late = sum(1 for w in wake["worst_per_s_ms"] if w > 2) if wake else 0
+        woken = (f"{wake['worst_ms']:.1f} ({late} of {len(wake['worst_per_s_ms'])})"
+                 if wake else "—")
         lines.append(
             f"| {row['clip']}, {row['seconds']:.0f} s | {row['proto'].upper()} ×{row['count']} "
             f"| {sender} | {sum(r['priority1']['total'] for r in checks)} | "
@@ -136,7 +142,7 @@ def delivery_table(rows):
             f"{min(factors):.1f}–{max(factors):.1f} | "
             f"{max(r.get('delivery', {}).get('largest_burst', 0) for r in checks)} | "
             f"{100 * row['cpu_share']:.0f}% | {ratio} | {lag} | "
-            f"{'yes' if complete else '**no**'} |")
+            f"{'yes' if complete else '**no**'} | {woken} |")
     return "\n".join(lines)
 
 

@@ -3,6 +3,8 @@
 // line (see DrainStats). All receivers share one epoll loop on one thread.
 //
 //   bench-sink udp  --count N [--rtp] [--rcvbuf BYTES]      prints "ports P1 P2 ..." first
+//                   [--poll-ms MS]  drain the sockets every MS instead of being woken by each
+//                   datagram (a sender on this machine pays for its receivers' wake-ups)
 //   bench-sink tcp  --connect HOST:PORT --count N [--stall K] prints "ready" once connected
 //   bench-sink http --connect HOST:PORT --count N [--stall K] ... and the headers are in
 //                   [--path /NAME.flv --flv]  the request's path; count the body's FLV tags
@@ -72,6 +74,7 @@ int main(int argc, char** argv) {
     // Deep enough for a whole clip, so loss means the sender lost it, not that we slept.
     const int receiveBuffer = static_cast<int>(args.number("--rcvbuf", 256 << 20, 4096, 1 << 30));
     const int latencyMs = static_cast<int>(args.number("--latency-ms", 120, 20, 8000));
+    const int pollMs = static_cast<int>(args.number("--poll-ms", 0, 0, 1000));
     if (!args.ok()) {
         return usage(args.error());
     }
@@ -98,7 +101,7 @@ int main(int argc, char** argv) {
         }
         std::printf("\n");
         std::fflush(stdout);
-        for (size_t i = 0; i < udp.descriptors().size(); ++i) {
+        for (size_t i = 0; i < udp.descriptors().size() && pollMs == 0; ++i) {
             watch(epollFd, udp.descriptors()[i], i, EPOLLIN, EPOLL_CTL_ADD);
         }
     } else if (mode == "tcp" || mode == "http") {
@@ -171,7 +174,10 @@ int main(int argc, char** argv) {
         if (isSrt) {
             srt.poll(20, stats);
         }
-        const int n = epoll_wait(epollFd, events, 256, isSrt ? 0 : 20);
+        const int n = epoll_wait(epollFd, events, 256, isSrt ? 0 : pollMs > 0 ? pollMs : 20);
+        for (size_t i = 0; pollMs > 0 && i < udp.descriptors().size(); ++i) {
+            udp.onReadable(i, stats);
+        }
         for (int i = 0; i < n; ++i) {
             const uint64_t tag = events[i].data.u64;
             if (tag == kStdinTag) {
