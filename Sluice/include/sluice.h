@@ -269,6 +269,13 @@ SLUICE_API int sluice_write(int handle, const sluice_media_packet* packet);
  *                   back per target. Set it
  *                   right after sluice_open: a change restarts the stream's multiplexer.
  * UDP and RTP casters:
+ *   "gather_us"     0..50000: with "muxrate" set, datagrams due within this many
+ *                   microseconds of the first one due leave with it, at most four per
+ *                   target, as one message the system cuts (UDP segmentation offload): one
+ *                   pass through the network stack for several datagrams, about a third
+ *                   less CPU at 3500 for a 9 Mbit/s stream to 64 targets. A receiver sees
+ *                   them back to back and its delay factor grows by up to that time. 0 (the
+ *                   default) = each datagram when it is due.
  *   "priority"      0..99: the real-time priority (SCHED_FIFO) of the caster's sending
  *                   thread; 0 (the default) = the normal scheduler. With "muxrate" set it
  *                   keeps the datagrams on time while other threads keep the processor busy
@@ -312,8 +319,8 @@ SLUICE_API int sluice_write(int handle, const sluice_media_packet* packet);
  *                 caster's sending: every link ends and the targets reconnect. A port that
  *                 cannot be listened on gives 22 and leaves the caster without listener.
  * Returns 0; 22 for a NULL name or value, an unknown name, a bad value, or a caster without
- * that option (UDP and RTP have only "muxrate" and "priority"; nothing changes then); 2 for an
- * unknown handle; 1 when the system refuses a "priority". */
+ * that option (UDP and RTP have only "muxrate", "gather_us" and "priority"; nothing changes
+ * then); 2 for an unknown handle; 1 when the system refuses a "priority". */
 /* Options of an RTSP caster (same rules for text and results; they apply from the next
  * request on):
  *   "path"            "/..." (at most 255 characters): where the stream is served; 17

@@ -130,6 +130,15 @@ int UdpTsMediaCaster::setOption(const std::string& name, const std::string& valu
         }
         return status;
     }
+    if (name == "gather_us") {
+        int64_t gather = -1;
+        if (!parseOptionInteger(value, gather) || gather < 0 || gather > kMaxGatherUs) {
+            CLog::warning("(%d) option gather_us refused\n", id());
+            return EINVAL;
+        }
+        m_sender.setGather(gather * 1000);
+        return 0;
+    }
     if (name != "muxrate") {
         return EINVAL;
     }

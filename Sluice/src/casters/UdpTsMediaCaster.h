@@ -43,8 +43,11 @@ public:
     void removeAllTarget() override;
 
     /// The options of UDP and RTP casters: "muxrate" (bits per second, 0 = variable), a
-    /// constant-rate stream sent paced by its own byte clock; "priority" (0..99), the
-    /// real-time priority of the sending thread (PacedDatagramSender::setPriority).
+    /// constant-rate stream sent paced by its own byte clock; "gather_us" (0..kMaxGatherUs),
+    /// how far ahead of their due time datagrams may join one send (PacedDatagramSender::
+    /// setGather); "priority" (0..99), the real-time priority of the sending thread
+    /// (PacedDatagramSender::setPriority).
+    static constexpr int64_t kMaxGatherUs = 50000;
     int setOption(const std::string& name, const std::string& value) override;
 
     void onMuxData(const uint8_t* data, size_t size, int64_t pts, int flags) override;

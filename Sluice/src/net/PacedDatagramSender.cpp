@@ -28,9 +28,6 @@ void sleepUntil(int64_t deadlineNs) {
     }
 }
 
-// The kernel takes at most this many messages per sendmmsg (UIO_MAXIOV).
-constexpr size_t kMaxMessages = 1024;
-
 }  // namespace
 
 PacedDatagramSender::PacedDatagramSender(DatagramSendObserver& observer, size_t capacity)
@@ -65,6 +62,11 @@ bool PacedDatagramSender::start(int fd) {
         setRealtimePriority(priority);  // a refusal was reported when it was set
     }
     return true;
+}
+
+void PacedDatagramSender::setGather(int64_t gatherNs) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_gatherNs = std::max<int64_t>(gatherNs, 0);
 }
 
 int PacedDatagramSender::setPriority(int priority) {
@@ -166,7 +168,7 @@ int64_t PacedDatagramSender::takeDue(std::vector<DatagramFanout::Send>& sends, i
     }
     // The pause after a burst follows what it held: a datagram sent on time lets the next go
     // at its own due time, a late sender's burst of several makes it wait before the next.
-    const size_t burstBytes = m_fanout.take(SendPace::kBurst, sends, now);
+    const size_t burstBytes = m_fanout.take(SendPace::kBurst, sends, now + m_gatherNs);
     return m_clock.nextBurst(now, burstBytes, m_fanout.earliestDue());
 }
 
@@ -246,44 +248,23 @@ int PacedDatagramSender::run() {
 }
 
 void PacedDatagramSender::transmit(std::vector<DatagramFanout::Send>& sends) {
-    std::vector<mmsghdr> messages(sends.size());
-    std::vector<iovec> vectors(sends.size());
-    for (size_t i = 0; i < sends.size(); ++i) {
-        DatagramFanout::Send& send = sends[i];
+    size_t first = 0;
+    while (first < sends.size()) {
         // Every message points at the one queued copy of its datagram.
-        vectors[i].iov_base = const_cast<uint8_t*>(send.datagram->bytes);
-        vectors[i].iov_len = send.datagram->size;
-        msghdr& header = messages[i].msg_hdr;
-        header = msghdr{};
-        header.msg_name = &send.socketAddress;
-        header.msg_namelen = sizeof send.socketAddress;
-        header.msg_iov = &vectors[i];
-        header.msg_iovlen = 1;
-    }
-    size_t i = 0;
-    while (i < messages.size()) {
-        const auto count = static_cast<unsigned int>(std::min(messages.size() - i, kMaxMessages));
-        const int sent = ::sendmmsg(m_fd, &messages[i], count, 0);
-        if (sent < 0) {
-            if (errno == EINTR) {
-                continue;
+        size_t added = 0;
+        while (first + added < sends.size()) {
+            const DatagramFanout::Send& send = sends[first + added];
+            if (!m_batch.add(nullptr, 0, send.datagram->bytes, send.datagram->size,
+                             &send.socketAddress)) {
+                break;
             }
-            // The first message of the call failed: count it and go on with the next.
-            sends[i].error = errno;
-            ++i;
-            continue;
+            ++added;
         }
-        if (sent == 0) {
-            sends[i].error = EIO;
-            ++i;
-            continue;
+        m_batch.send(m_fd);
+        for (size_t i = 0; i < added; ++i) {
+            sends[first + i].error = m_batch.error(i);
         }
-        for (int k = 0; k < sent; ++k) {
-            if (messages[i].msg_len != sends[i].datagram->size) {
-                sends[i].error = EMSGSIZE;
-            }
-            ++i;
-        }
+        first += added;
     }
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "ByteClock.h"
+#include "DatagramBatch.h"
 #include "DatagramFanout.h"
 #include "DatagramSendObserver.h"
 #include "SendPace.h"
@@ -19,9 +20,9 @@ namespace av {
 /// Pace: the thread wakes on absolute deadlines of the monotonic clock (clock_nanosleep);
 /// each tick gives every destination at most SendPace::kBurst of its next datagrams (one
 /// while the stream is paced evenly), all in one sendmmsg (one queued copy of each datagram,
-/// referenced by every message). SendPace sets the period and the count from the stream's
-/// measured rate and the backlog. When nothing is queued
-/// the thread sleeps until the next push.
+/// referenced by every message; a destination's run of several is one message the kernel
+/// cuts, DatagramBatch). SendPace sets the period and the count from the stream's measured
+/// rate and the backlog. When nothing is queued the thread sleeps until the next push.
 ///
 /// One thread per caster rather than one for all: a caster's pace, its stalls (a full socket
 /// buffer) and its shutdown never touch another caster, and the number of casters on the
@@ -65,6 +66,11 @@ public:
     /// per destination when behind. Headers (RTP) are not part of the stream's bytes.
     void setStreamRate(int64_t bitsPerSecond);
 
+    /// Constant-rate streams: datagrams due within gatherNs of the first one due go out with
+    /// it, at most SendPace::kBurst per destination, as one message the kernel cuts: one pass
+    /// through the network stack for several datagrams. A receiver sees them back to back,
+    /// the last up to gatherNs early. 0 (the default): each datagram when it is due.
+    void setGather(int64_t gatherNs);
     /// Real-time priority of the sending thread (1..99, SCHED_FIFO; 0 the normal scheduler),
     /// applied at once and at every later start: a constant-rate stream's datagrams leave on
     /// time while the encoder keeps the processor busy. 0, EINVAL out of range, or the
@@ -95,7 +101,9 @@ private:
     bool m_overflowing = false;
     ByteClock m_clock;  // constant-rate streams
     uint64_t m_episodeDrops = 0;
-    int m_priority = 0;  // guarded by m_mutex
+    int m_priority = 0;      // guarded by m_mutex
+    int64_t m_gatherNs = 0;  // guarded by m_mutex
+    DatagramBatch m_batch;   // the thread's own
 };
 
 }  // namespace av

@@ -509,6 +509,14 @@ TEST_F(SluiceApi, SetOptionChecksItsArgumentsAndTheProtocol) {
             EXPECT_EQ(sluice_set_option(caster, "muxrate", c.value), c.result)
                 << protocol << " muxrate=" << c.value;
         }
+        // Datagram casters only: 0 .. 50 ms.
+        const bool datagrams = protocol == SLUICE_PROTOCOL_UDP || protocol == SLUICE_PROTOCOL_RTP;
+        for (const char* value : {"0", "50000"}) {
+            EXPECT_EQ(sluice_set_option(caster, "gather_us", value), datagrams ? 0 : EINVAL);
+        }
+        for (const char* value : {"50001", "-1", "1ms"}) {
+            EXPECT_EQ(sluice_set_option(caster, "gather_us", value), EINVAL) << value;
+        }
     }
     EXPECT_EQ(sluice_set_option(udp, "maxclients", "4"), EINVAL);
     EXPECT_EQ(sluice_set_option(srt, "maxclients", "256"), 0);
@@ -599,4 +607,35 @@ TEST_F(SluiceApi, OverrunsOfTheMuxRateAreCountedPerDestinationAndOutput) {
     ASSERT_EQ(sluice_get_output_status(udp, &status), 0);
     EXPECT_EQ(status.overruns, record.overruns);
     EXPECT_LT(status.overruns, 100u);  // what fits still goes out
+}
+
+// "gather_us": a constant-rate stream's datagrams due close together leave together, a run
+// per target cut by the kernel; every target still gets every datagram whole and in order.
+TEST_F(SluiceApi, GatheredDatagramsArriveWholeAndInOrderAtEveryTarget) {
+    sluicetest::UdpReceiver first;
+    sluicetest::UdpReceiver second;
+    const int rtp = open(SLUICE_PROTOCOL_RTP);
+    ASSERT_EQ(sluice_set_option(rtp, "muxrate", "2000000"), 0);  // a datagram per 5.3 ms
+    ASSERT_EQ(sluice_set_option(rtp, "gather_us", "20000"), 0);
+    for (const sluicetest::UdpReceiver* receiver : {&first, &second}) {
+        ASSERT_EQ(sluice_add_target(rtp, "127.0.0.1", receiver->port()), 0);
+    }
+    for (int i = 0; i < 25; ++i) {  // half a second
+        const sluice_media_packet p = audioPacket(i * 1024);
+        ASSERT_EQ(sluice_write(rtp, &p), 0);
+    }
+    sluice_close(rtp);  // sends what is queued, at the stream's pace
+    const std::vector<std::string> got = first.datagrams();
+    ASSERT_GT(got.size(), 80u);
+    EXPECT_EQ(second.datagrams(), got);
+    for (size_t i = 0; i < got.size(); ++i) {
+        ASSERT_TRUE(got[i].size() > 12 && got[i].size() <= 12 + 1316) << i;
+        ASSERT_EQ((got[i].size() - 12) % 188, 0u) << i;  // whole TS packets
+        const auto sequence = [&](size_t k) {
+            return static_cast<uint8_t>(got[k][2]) << 8 | static_cast<uint8_t>(got[k][3]);
+        };
+        if (i > 0) {
+            ASSERT_EQ(sequence(i), (sequence(i - 1) + 1) & 0xFFFF) << i;
+        }
+    }
 }

@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -83,6 +84,49 @@ TEST(RtspSend, DatagramBatchKeepsEveryDatagramAndItsOrder) {
     EXPECT_EQ(total, sent.size());
     EXPECT_EQ(pair.received(), sent);
     EXPECT_EQ(batch.size(), 0u);
+}
+
+// The paced caster's use: one unconnected socket, every datagram with its destination. Runs
+// are cut per destination; a destination that takes nothing (port 0) loses only its own, and
+// segmentation stays on for the others.
+TEST(RtspSend, DatagramBatchSendsEachRunToItsOwnDestination) {
+    UdpPair a;
+    UdpPair b;
+    sockaddr_in to[3] = {};
+    for (int i = 0; i < 2; ++i) {
+        socklen_t length = sizeof to[i];
+        ::getsockname((i == 0 ? a : b).fds[1], reinterpret_cast<sockaddr*>(&to[i]), &length);
+    }
+    to[2] = to[0];
+    to[2].sin_port = 0;
+    const struct {
+        int to;
+        size_t size;
+    } plan[] = {{0, 1316}, {0, 1316}, {0, 1316}, {1, 1316}, {1, 1316}, {2, 1316},
+                {2, 1316}, {0, 1316}, {0, 1316}, {1, 400},  {0, 1316}};
+    const int sender = ::socket(AF_INET, SOCK_DGRAM, 0);
+    DatagramBatch batch;
+    std::vector<std::string> bytes;
+    std::vector<std::string> expected[2];
+    for (size_t i = 0; i < std::size(plan); ++i) {
+        bytes.push_back(std::string(plan[i].size, static_cast<char>('a' + i)));
+        if (plan[i].to < 2) {
+            expected[plan[i].to].push_back(bytes.back());
+        }
+    }
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        ASSERT_TRUE(batch.add(nullptr, 0, bytes[i].data(), bytes[i].size(), &to[plan[i].to]));
+    }
+    const DatagramBatch::Result result = batch.send(sender);
+    ::close(sender);
+    EXPECT_EQ(result.sent, bytes.size() - 2);
+    EXPECT_EQ(result.lost, 2u);
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        EXPECT_EQ(batch.error(i), plan[i].to == 2 ? EINVAL : 0) << i;
+    }
+    EXPECT_TRUE(batch.segmenting());
+    EXPECT_EQ(a.received(), expected[0]);
+    EXPECT_EQ(b.received(), expected[1]);
 }
 
 TEST(RtspSend, DatagramBatchCountsWhatNoOneTakes) {
