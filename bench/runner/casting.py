@@ -23,6 +23,9 @@ BARE_GSO = "gso"  # sendmmsg, up to four datagrams per target in one message (UD
 PROJECT_SRT_UNPACED = "libSluice, maxbw -1"
 # libsrt pacing each peer at 1.25 x the rate it measures (libSluice's default before the cap).
 PROJECT_SRT_LIBSRT_PACED = "libSluice, maxbw 0"
+# libSluice's constant-rate datagrams gathered: those due within 3.5 ms (three datagrams'
+# time at the delivery rows' rate) leave together, up to four per target in one message.
+PROJECT_GATHER = "libSluice, gather_us 3500"
 # The options of each libSluice row of the SRT part.
 SRT_OPTIONS = {PROJECT: [], PROJECT_SRT_UNPACED: ["maxbw=-1"], PROJECT_SRT_LIBSRT_PACED: ["maxbw=0"]}
 
@@ -336,7 +339,8 @@ class Caster:
         measuring the machine's own wake-up lateness alongside."""
         out = []
         for cbr, proto in ((True, "udp"), (True, "rtp"), (False, "udp")):
-            for producer in (PROJECT, PEER_GST, PEER_FFMPEG):
+            for producer in (PROJECT,) + ((PROJECT_GATHER,) if cbr else ()) + (PEER_GST,
+                                                                               PEER_FFMPEG):
                 row = self._delivery_run(producer, proto, cbr, seconds, count, sampled)
                 out.append(row)
                 reports = row["receivers"]
@@ -350,10 +354,12 @@ class Caster:
     def _delivery_command(self, producer, proto, ports, clip, muxrate):
         """The sender of a delivery row, at real-time pace."""
         realtime = self.realtime()
-        if producer == PROJECT:
+        if producer in (PROJECT, PROJECT_GATHER):
             command = self._datagram_command(PROJECT, proto, ports, clip, None)
             if muxrate:
                 command[1:1] = ["--option", f"muxrate={muxrate}"]
+            if producer == PROJECT_GATHER:
+                command[1:1] = ["--option", "gather_us=3500"]
             if realtime:
                 command[1:1] = ["--option", f"priority={DELIVERY_PRIORITY}"]
             return command + ["--pace", "1"]

@@ -128,7 +128,7 @@ def delivery_table(rows):
         ratio = "—" if producer == PEER_GST or not reference else \
             f"{row['cpu_share'] / reference:.2f}×"
         lag = "n/a" if row["lag_s"] is None else f"{1000 * row['lag_s']:.0f} ms"
-        sender = f"**{producer}**" if producer == PROJECT else producer
+        sender = f"**{producer}**" if producer.startswith(PROJECT) else producer
         if row.get("realtime"):
             sender += " (RT)"
         wake = row.get("wake")
