@@ -42,8 +42,11 @@ DELIVERY_PRIORITY = 10
 # How often the delivery rows' bench-sink drains its sockets (ts-check reads its kernel-stamped
 # datagrams in batches on its own).
 SINK_POLL_MS = 2
-# How often bench-wake samples the machine's own wake-up lateness during a delivery row.
+# How often bench-wake samples the machine's own wake-up lateness during a delivery row, and
+# its priority: above the senders', so that it measures the machine (the host holding a
+# vCPU, interrupts), not a sender that keeps a core busy at the same priority.
 WAKE_PERIOD_US = 2000
+WAKE_PRIORITY = DELIVERY_PRIORITY + 10
 
 
 class Case:
@@ -399,7 +402,7 @@ class Caster:
             # The machine's own lateness while the row runs: a delay factor cannot be lower.
             wake = kids.start([self.tool("bench-wake"), "--seconds", "0", "--period-us",
                                str(WAKE_PERIOD_US), "--priority",
-                               str(DELIVERY_PRIORITY if self.realtime() else 0)],
+                               str(WAKE_PRIORITY if self.realtime() else 0)],
                               name="bench-wake")
             prod = kids.start(self._delivery_command(producer, proto, ports, clip, muxrate),
                               name=producer)
